@@ -1,0 +1,4 @@
+// The JNI utility layer: string conversions, exception raising, the file-name
+// escape codec, stat wrappers, path bridging and raw file access.
+#include "JniUtil.h"
+#include "Guards.h"

@@ -1,0 +1,70 @@
+/*
+ * fsstat: file-system statistics and folder iteration for Java, and the
+ * native utility layer under them.
+ *
+ * This is the library's one public header. Everything declared here has C
+ * linkage and is exported from libfsstat.so; nothing else is.
+ *
+ * Ownership: a char* result is a malloc buffer owned by the caller (free it);
+ * a jstring/jobject result is a new local reference owned by the caller.
+ * "Pending:" says which Java exception may be pending when a routine returns.
+ */
+#ifndef FSSTAT_JNIUTIL_H
+#define FSSTAT_JNIUTIL_H
+
+#include <jni.h>
+
+#define FSSTAT_EXPORT __attribute__((visibility("default")))
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- Process-wide state -------------------------------------------------- */
+
+/* Non-zero: UTF-8 mode for file names; zero (the initial value): single-byte
+ * mode. Set by FolderIteratorNix.init. */
+FSSTAT_EXPORT extern int IS_UTF8_DEFAULT_CHARSET;
+
+/* The locale's codeset name, filled by the first conversion of getFileSysStat
+ * and kept for the life of the process. Empty until then. */
+FSSTAT_EXPORT extern char codepage[1024];
+
+/* ---- File-system statistics ---------------------------------------------- */
+
+/* A new FileSysStatUnix with the eleven statvfs figures of jsPath's file
+ * system; null on failure. Caller owns the local reference.
+ * Pending on null: java.io.IOException with the failing step, or the JVM's
+ * error when FileSysStatUnix's constructor failed. */
+FSSTAT_EXPORT jobject getFileSysStat(JNIEnv *env, jobject jobj, jstring jsPath);
+
+/* jsPath in the locale's codeset (modified UTF-8 when it is "UTF-8"); null for
+ * a null path or a failed conversion. Caller frees.
+ * Pending on null: whatever the JVM raised while converting, if anything. */
+FSSTAT_EXPORT char *convert(JNIEnv *env, jstring jsPath);
+
+/* Leaves a java.io.IOException pending whose message is cErrMsg read as
+ * modified UTF-8. Pending: that IOException, or the JVM's error if it could not
+ * be made. */
+FSSTAT_EXPORT void throwIOExpt(JNIEnv *env, char *cErrMsg);
+
+/* ---- Native methods ------------------------------------------------------ */
+
+JNIEXPORT jobject JNICALL
+Java_com_durvo_ufe_fsutil_FileSystemStatFbd_getFileSysStat(JNIEnv *env, jobject jobj, jstring jsPath);
+JNIEXPORT jobject JNICALL
+Java_com_durvo_ufe_fsutil_FileSystemStatMac_getFileSysStat(JNIEnv *env, jobject jobj, jstring jsPath);
+JNIEXPORT jobject JNICALL
+Java_com_durvo_ufe_fsutil_FileSystemStatSos_getFileSysStat(JNIEnv *env, jobject jobj, jstring jsPath);
+JNIEXPORT jobject JNICALL
+Java_com_durvo_ufe_fsutil_FileSystemStatLin_getFileSysStat(JNIEnv *env, jobject jobj, jstring jsPath);
+
+/* Stores the charset mode in IS_UTF8_DEFAULT_CHARSET. Pending: nothing. */
+JNIEXPORT void JNICALL
+Java_com_durvo_ufe_fsutil_FolderIteratorNix_init(JNIEnv *env, jobject jobj, jboolean jIsUTF8DefaultCharset);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* FSSTAT_JNIUTIL_H */

@@ -1,0 +1,13 @@
+package com.durvo.ufe.fsutil;
+
+import java.io.IOException;
+
+/** File-system statistics on macOS. */
+public final class FileSystemStatMac implements FileSystemStat {
+    static {
+        NativeLibrary.load();
+    }
+
+    @Override
+    public native FileSysStatUnix getFileSysStat(String path) throws IOException;
+}

@@ -1,0 +1,44 @@
+// The charset mode switch, and the Java side's choice of mode at start-up.
+#include "JniUtil.h"
+#include "JvmTest.h"
+
+#include <cstdlib>
+#include <string>
+
+namespace fsstat::test {
+namespace {
+
+using CharsetMode = JniTest;
+
+TEST_F(CharsetMode, LastInitCallStands) {
+    const int saved = IS_UTF8_DEFAULT_CHARSET;
+    Java_com_durvo_ufe_fsutil_FolderIteratorNix_init(env, nullptr, JNI_TRUE);
+    EXPECT_EQ(IS_UTF8_DEFAULT_CHARSET, 1);
+    Java_com_durvo_ufe_fsutil_FolderIteratorNix_init(env, nullptr, JNI_TRUE);
+    EXPECT_EQ(IS_UTF8_DEFAULT_CHARSET, 1);
+    Java_com_durvo_ufe_fsutil_FolderIteratorNix_init(env, nullptr, JNI_FALSE);
+    EXPECT_EQ(IS_UTF8_DEFAULT_CHARSET, 0);
+    IS_UTF8_DEFAULT_CHARSET = saved;
+}
+
+// Loading FolderIteratorNix initialises the mode from the JVM's default charset.
+TEST_F(CharsetMode, JavaSideSelectsModeFromDefaultCharset) {
+    const char *encoding = std::getenv("FSSTAT_FILE_ENCODING");
+    if (encoding == nullptr) GTEST_SKIP() << "run without FSSTAT_FILE_ENCODING";
+    const int saved = IS_UTF8_DEFAULT_CHARSET;
+    IS_UTF8_DEFAULT_CHARSET = 7;  // not a value init ever stores
+    jclass cls = env->FindClass("com/durvo/ufe/fsutil/FolderIteratorNix");
+    ASSERT_NE(cls, nullptr);
+    // Looking up a static method runs the class's static initialiser.
+    jmethodID isUtf8 = env->GetStaticMethodID(cls, "isUtf8", "(Ljava/nio/charset/Charset;)Z");
+    ASSERT_NE(isUtf8, nullptr);
+    const int expected = std::string(encoding) == "UTF-8" ? 1 : 0;
+    if (IS_UTF8_DEFAULT_CHARSET == 7) {
+        GTEST_SKIP() << "FolderIteratorNix was initialised by an earlier test";
+    }
+    EXPECT_EQ(IS_UTF8_DEFAULT_CHARSET, expected);
+    IS_UTF8_DEFAULT_CHARSET = saved;
+}
+
+} // namespace
+} // namespace fsstat::test

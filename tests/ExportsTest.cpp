@@ -1,0 +1,46 @@
+// The library exports exactly its public interface: a stray export is a name
+// clash waiting to happen in someone else's process.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <set>
+#include <string>
+
+namespace {
+
+std::set<std::string> dynamicExports(const std::string &library) {
+    std::set<std::string> names;
+    std::string command = "nm -D --defined-only " + library;
+    FILE *pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return names;
+    char line[1024];
+    while (std::fgets(line, sizeof line, pipe) != nullptr) {
+        char type = 0;
+        char name[900] = {0};
+        // "<address> <type> <name>"
+        if (std::sscanf(line, "%*s %c %899s", &type, name) != 2) continue;
+        // AddressSanitizer adds an ODR marker per exported variable.
+        if (std::string(name).rfind("__odr_asan", 0) == 0) continue;
+        names.insert(name);
+    }
+    pclose(pipe);
+    return names;
+}
+
+TEST(Exports, LibraryExportsExactlyThePublicInterface) {
+    const std::set<std::string> expected = {
+        "IS_UTF8_DEFAULT_CHARSET",
+        "codepage",
+        "getFileSysStat",
+        "convert",
+        "throwIOExpt",
+        "Java_com_durvo_ufe_fsutil_FileSystemStatFbd_getFileSysStat",
+        "Java_com_durvo_ufe_fsutil_FileSystemStatMac_getFileSysStat",
+        "Java_com_durvo_ufe_fsutil_FileSystemStatSos_getFileSysStat",
+        "Java_com_durvo_ufe_fsutil_FileSystemStatLin_getFileSysStat",
+        "Java_com_durvo_ufe_fsutil_FolderIteratorNix_init",
+    };
+    EXPECT_EQ(dynamicExports(FSSTAT_LIBRARY_PATH), expected);
+}
+
+} // namespace

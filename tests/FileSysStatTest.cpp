@@ -1,0 +1,230 @@
+// File-system statistics: the eleven figures against the system's own
+// statvfs, each failure message, and the two routes of the path conversion.
+#include "JniUtil.h"
+#include "JvmTest.h"
+
+#include <langinfo.h>
+#include <sys/statvfs.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace fsstat::test {
+namespace {
+
+using GetFileSysStatFn = jobject (*)(JNIEnv *, jobject, jstring);
+
+const char *const kFields[] = {"bsize", "files", "blocks", "bfree", "bavail", "frsize",
+                               "ffree", "favail", "fsid", "flag", "namemax"};
+
+std::vector<uint64_t> expectedFigures(const struct statvfs &st) {
+    return {st.f_bsize, st.f_files, st.f_blocks, st.f_bfree, st.f_bavail, st.f_frsize,
+            st.f_ffree, st.f_favail, st.f_fsid, st.f_flag, st.f_namemax};
+}
+
+std::vector<uint64_t> javaFigures(JNIEnv *env, jobject stat) {
+    std::vector<uint64_t> figures;
+    jclass cls = env->GetObjectClass(stat);
+    for (const char *field : kFields) {
+        jfieldID id = env->GetFieldID(cls, field, "J");
+        figures.push_back(id != nullptr ? static_cast<uint64_t>(env->GetLongField(stat, id)) : 0xDEAD);
+    }
+    env->DeleteLocalRef(cls);
+    return figures;
+}
+
+// Sets codepage for one test and puts the locale's name back afterwards.
+class CodepageOverride {
+public:
+    CodepageOverride(JNIEnv *env, const char *name) {
+        jstring js = env->NewStringUTF("/");
+        std::free(convert(env, js));  // make sure the first fill has happened
+        env->DeleteLocalRef(js);
+        std::strcpy(saved_, codepage);
+        std::strcpy(codepage, name);
+    }
+    ~CodepageOverride() { std::strcpy(codepage, saved_); }
+
+private:
+    char saved_[sizeof codepage];
+};
+
+using FileSysStat = JniTest;
+
+// The values arrive in the constructor's order, whatever the order of the
+// fields in struct statvfs, and wide fields keep all their bits.
+TEST_F(FileSysStat, FiguresMatchStatvfsThroughEveryDeclaringClass) {
+    const GetFileSysStatFn natives[] = {
+        Java_com_durvo_ufe_fsutil_FileSystemStatFbd_getFileSysStat,
+        Java_com_durvo_ufe_fsutil_FileSystemStatMac_getFileSysStat,
+        Java_com_durvo_ufe_fsutil_FileSystemStatSos_getFileSysStat,
+        Java_com_durvo_ufe_fsutil_FileSystemStatLin_getFileSysStat,
+    };
+    for (const char *path : {"/", "/tmp", "/dev/shm", "/proc"}) {
+        for (GetFileSysStatFn native : natives) {
+            struct statvfs before;
+            ASSERT_EQ(statvfs(path, &before), 0) << path;
+            jstring js = env->NewStringUTF(path);
+            jobject stat = native(env, nullptr, js);
+            ASSERT_NE(stat, nullptr) << path << ": " << takePending(env).message;
+            struct statvfs after;
+            ASSERT_EQ(statvfs(path, &after), 0);
+            std::vector<uint64_t> got = javaFigures(env, stat);
+            std::vector<uint64_t> want = expectedFigures(after);
+            // Free counts move while the suite runs; the rest must be exact.
+            for (size_t i : {3u, 4u, 6u, 7u}) {
+                if (got[i] != want[i] && got[i] == expectedFigures(before)[i]) want[i] = got[i];
+            }
+            EXPECT_EQ(got, want) << path;
+            env->DeleteLocalRef(stat);
+            env->DeleteLocalRef(js);
+        }
+    }
+}
+
+// The Java declaring class binds to the library and returns the same record.
+TEST_F(FileSysStat, JavaApiReturnsFigures) {
+    jclass iface = env->FindClass("com/durvo/ufe/fsutil/FileSystemStat");
+    ASSERT_NE(iface, nullptr);
+    jmethodID forOs = env->GetStaticMethodID(iface, "forCurrentOs", "()Lcom/durvo/ufe/fsutil/FileSystemStat;");
+    ASSERT_NE(forOs, nullptr);
+    jobject impl = env->CallStaticObjectMethod(iface, forOs);
+    ASSERT_FALSE(env->ExceptionCheck());
+    jmethodID get = env->GetMethodID(iface, "getFileSysStat", "(Ljava/lang/String;)Lcom/durvo/ufe/fsutil/FileSysStatUnix;");
+    ASSERT_NE(get, nullptr);
+    jobject stat = env->CallObjectMethod(impl, get, env->NewStringUTF("/"));
+    Pending p = takePending(env);
+    ASSERT_NE(stat, nullptr) << p.message;
+    struct statvfs st;
+    ASSERT_EQ(statvfs("/", &st), 0);
+    std::vector<uint64_t> got = javaFigures(env, stat);
+    EXPECT_EQ(got[0], st.f_bsize);
+    EXPECT_EQ(got[2], st.f_blocks);
+    EXPECT_EQ(got[8], st.f_fsid);
+
+    jclass stClass = env->GetObjectClass(stat);
+    jmethodID totalBytes = env->GetMethodID(stClass, "totalBytes", "()J");
+    ASSERT_NE(totalBytes, nullptr);
+    EXPECT_EQ(static_cast<uint64_t>(env->CallLongMethod(stat, totalBytes)), st.f_blocks * st.f_frsize);
+    ASSERT_FALSE(env->ExceptionCheck());
+}
+
+struct FailureCase {
+    const char *path;
+    int error;
+};
+
+TEST_F(FileSysStat, StatvfsFailureNamesPathAndSystemText) {
+    const FailureCase cases[] = {
+        {"/no/such/path", ENOENT},
+        {"", ENOENT},
+        {"/etc/passwd/below-a-file", ENOTDIR},
+    };
+    for (const FailureCase &c : cases) {
+        jstring js = env->NewStringUTF(c.path);
+        EXPECT_EQ(getFileSysStat(env, nullptr, js), nullptr) << c.path;
+        Pending p = takePending(env);
+        EXPECT_EQ(p.className, "java.io.IOException");
+        EXPECT_EQ(p.message, std::string("[UNIXFileSysUtil.getFileSysStat] statvfs failed for '") + c.path +
+                                 "'. Error='" + std::strerror(c.error) + "'");
+        env->DeleteLocalRef(js);
+    }
+}
+
+// A message longer than the 1024-byte buffer is cut, never overrun.
+TEST_F(FileSysStat, OverlongMessageIsCutToBuffer) {
+    std::string path = "/" + std::string(3000, 'x');
+    jstring js = env->NewStringUTF(path.c_str());
+    EXPECT_EQ(getFileSysStat(env, nullptr, js), nullptr);
+    Pending p = takePending(env);
+    EXPECT_EQ(p.className, "java.io.IOException");
+    EXPECT_EQ(p.message.size(), 1023u);
+    EXPECT_EQ(p.message.rfind("[UNIXFileSysUtil.getFileSysStat] statvfs failed for '/xxx", 0), 0u);
+}
+
+TEST_F(FileSysStat, NullPathFailsConversion) {
+    EXPECT_EQ(convert(env, nullptr), nullptr);
+    EXPECT_EQ(getFileSysStat(env, nullptr, nullptr), nullptr);
+    Pending p = takePending(env);
+    EXPECT_EQ(p.className, "java.io.IOException");
+    EXPECT_EQ(p.message, "[UNIXFileSysUtil.getFileSysStat] convert failed for '(null)'");
+}
+
+// The path reaches statvfs as the locale's codeset spells it: modified UTF-8
+// only for the exact name "UTF-8", Java's own encoder for every other name.
+TEST_F(FileSysStat, ConvertFollowsTheCodesetName) {
+    struct Case {
+        const char *codeset;
+        std::string path;    // UTF-8
+        std::string native;  // expected bytes up to the first zero byte
+    };
+    const Case cases[] = {
+        {"UTF-8", std::string("a\0b", 3), "a\xC0\x80"
+                                          "b"},
+        {"UTF-8", "\xF0\x9F\x98\x80", "\xED\xA0\xBD\xED\xB8\x80"},  // U+1F600 as two surrogates
+        {"UTF-8", "\xC2\xB6", "\xC2\xB6"},                          // the escape mark is a plain character here
+        {"utf-8", std::string("a\0b", 3), "a"},                     // real UTF-8: the zero ends the path
+        {"utf-8", "\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},
+        {"ISO-8859-1", "\xC3\xA9\xE2\x82\xAC", "\xE9?"},  // e-acute, euro sign
+        {"ANSI_X3.4-1968", "\xC3\xA9z", "?z"},
+    };
+    for (const Case &c : cases) {
+        CodepageOverride cp(env, c.codeset);
+        jstring js = newJavaString(env, c.path);
+        char *native = convert(env, js);
+        ASSERT_NE(native, nullptr) << c.codeset;
+        EXPECT_EQ(hex(native), hex(c.native)) << c.codeset;
+        std::free(native);
+        env->DeleteLocalRef(js);
+    }
+}
+
+TEST_F(FileSysStat, UnknownCodesetFailsWithJavaPathInMessage) {
+    CodepageOverride cp(env, "NO-SUCH-CHARSET");
+    const std::string path = "/tmp/caf\xC3\xA9/\xF0\x9F\x98\x80";
+    jstring js = newJavaString(env, path);
+    EXPECT_EQ(getFileSysStat(env, nullptr, js), nullptr);
+    Pending p = takePending(env);
+    EXPECT_EQ(p.className, "java.io.IOException");
+    EXPECT_EQ(p.message, "[UNIXFileSysUtil.getFileSysStat] convert failed for '" + path + "'");
+}
+
+TEST_F(FileSysStat, CodepageHoldsTheLocaleCodeset) {
+    jstring js = env->NewStringUTF("/");
+    std::free(convert(env, js));
+    EXPECT_STREQ(codepage, nl_langinfo(CODESET));
+}
+
+// In a process whose class path lacks FileSysStatUnix.
+using IsolatedMissingStatClass = JniTest;
+TEST_F(IsolatedMissingStatClass, PrintsAndRaisesFindClassMessage) {
+    const std::string message =
+        "[UNIXFileSysUtil.getFileSysStat] FindClass returns NULL for 'com/durvo/ufe/fsutil/FileSysStatUnix'";
+    jstring js = env->NewStringUTF("/");
+    StdoutCapture out;
+    EXPECT_EQ(getFileSysStat(env, nullptr, js), nullptr);
+    EXPECT_EQ(out.finish(), message);  // no line end
+    Pending p = takePending(env);
+    EXPECT_EQ(p.className, "java.io.IOException");
+    EXPECT_EQ(p.message, message);
+}
+
+// In a process whose FileSysStatUnix lacks the eleven-long constructor.
+using IsolatedStatClassWithoutCtor = JniTest;
+TEST_F(IsolatedStatClassWithoutCtor, RaisesGetMethodIdMessageSilently) {
+    jstring js = env->NewStringUTF("/tmp");
+    StdoutCapture out;
+    EXPECT_EQ(getFileSysStat(env, nullptr, js), nullptr);
+    EXPECT_EQ(out.finish(), "");
+    Pending p = takePending(env);
+    EXPECT_EQ(p.className, "java.io.IOException");
+    EXPECT_EQ(p.message, "[UNIXFileSysUtil.getFileSysStat] GetMethodID returns NULL for "
+                         "'/tmp com/durvo/ufe/fsutil/FileSysStatUnix <init> (JJJJJJJJJJJ)V'");
+}
+
+} // namespace
+} // namespace fsstat::test

@@ -1,0 +1,56 @@
+// The embedded JVM that every test of a process shares, and small helpers.
+#ifndef FSSTAT_TESTS_JVMTEST_H
+#define FSSTAT_TESTS_JVMTEST_H
+
+#include <jni.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace fsstat::test {
+
+// The JNIEnv of the main thread of the process's one JVM.
+JNIEnv *jniEnv();
+
+// A test that runs in its own local frame, so references it forgets to delete
+// cannot pile up; it fails if a Java exception is left pending.
+class JniTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    JNIEnv *env = nullptr;
+};
+
+// Bytes as "61 C2 B6"; compare with this so a mismatch shows the bytes.
+std::string hex(const std::string &bytes);
+
+// A Java string as UTF-8 (real UTF-8, not modified UTF-8).
+std::string utf8(JNIEnv *env, jstring js);
+
+// A Java string made from UTF-8 (U+0000 and supplementary characters allowed).
+jstring newJavaString(JNIEnv *env, const std::string &utf8);
+
+// The pending exception's class name and message ("<null>" for a null
+// message), cleared. Empty strings when nothing is pending.
+struct Pending {
+    std::string className;
+    std::string message;
+};
+Pending takePending(JNIEnv *env);
+
+// Everything written to standard output (descriptor 1) between start and finish.
+class StdoutCapture {
+public:
+    StdoutCapture();
+    ~StdoutCapture();
+    std::string finish();
+
+private:
+    int saved_ = -1;
+    int file_ = -1;
+};
+
+} // namespace fsstat::test
+
+#endif
