@@ -39,6 +39,14 @@ TEST(Exports, LibraryExportsExactlyThePublicInterface) {
         "Java_com_durvo_ufe_fsutil_FileSystemStatSos_getFileSysStat",
         "Java_com_durvo_ufe_fsutil_FileSystemStatLin_getFileSysStat",
         "Java_com_durvo_ufe_fsutil_FolderIteratorNix_init",
+        // Java string conversions and exception raising
+
+        // File-name escape codec
+
+        // Stat wrappers and raw file access
+
+        // Path bridging and folder iteration
+
     };
     EXPECT_EQ(dynamicExports(FSSTAT_LIBRARY_PATH), expected);
 }

@@ -13,6 +13,9 @@
 #define FSSTAT_JNIUTIL_H
 
 #include <jni.h>
+#include <stddef.h>
+#include <sys/stat.h>
+#include <sys/types.h>
 
 #define FSSTAT_EXPORT __attribute__((visibility("default")))
 
@@ -62,6 +65,18 @@ Java_com_durvo_ufe_fsutil_FileSystemStatLin_getFileSysStat(JNIEnv *env, jobject 
 /* Stores the charset mode in IS_UTF8_DEFAULT_CHARSET. Pending: nothing. */
 JNIEXPORT void JNICALL
 Java_com_durvo_ufe_fsutil_FolderIteratorNix_init(JNIEnv *env, jobject jobj, jboolean jIsUTF8DefaultCharset);
+
+/* ---- Java string conversions ------------------------------------------- */
+
+/* ---- Exception raising --------------------------------------------------- */
+
+/* ---- File-name escape codec ---------------------------------------------- */
+
+/* ---- Stat wrappers ------------------------------------------------------- */
+
+/* ---- Path bridging ------------------------------------------------------- */
+
+/* ---- Raw file access ----------------------------------------------------- */
 
 #ifdef __cplusplus
 }
