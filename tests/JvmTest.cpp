@@ -1,5 +1,9 @@
 #include "JvmTest.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <ftw.h>
+
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
@@ -145,6 +149,38 @@ std::string StdoutCapture::finish() {
     while ((n = read(file_, buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
     close(file_);
     return out;
+}
+
+TempDir::TempDir() {
+    char templ[] = "/tmp/fsstat-test-XXXXXX";
+    if (mkdtemp(templ) != nullptr) path_ = templ;
+}
+
+TempDir::~TempDir() {
+    if (path_.empty()) return;
+    // Owner permissions back first, so a test's unreadable folders go too.
+    nftw(path_.c_str(), [](const char *p, const struct stat *st, int type, struct FTW *) {
+        if (type == FTW_D || type == FTW_DNR) chmod(p, st->st_mode | S_IRWXU);
+        return 0;
+    }, 16, FTW_PHYS);
+    nftw(path_.c_str(), [](const char *p, const struct stat *, int, struct FTW *) { return remove(p); }, 16,
+         FTW_DEPTH | FTW_PHYS);
+}
+
+void TempDir::file(const std::string &name, const std::string &content) const {
+    int fd = open(at(name).c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0) << "cannot create " << hex(name);
+    ASSERT_EQ(write(fd, content.data(), content.size()), static_cast<ssize_t>(content.size()));
+    close(fd);
+}
+
+int openDescriptors() {
+    int count = 0;
+    DIR *dp = opendir("/proc/self/fd");
+    if (dp == nullptr) return -1;
+    while (readdir(dp) != nullptr) count++;
+    closedir(dp);
+    return count - 3;  // ".", ".." and the descriptor of this listing
 }
 
 } // namespace fsstat::test

@@ -51,6 +51,26 @@ private:
     int file_ = -1;
 };
 
+// A fresh directory under /tmp, removed with everything in it at scope end.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+    const std::string &path() const { return path_; }
+    // path() + "/" + name
+    std::string at(const std::string &name) const { return path_ + "/" + name; }
+    // Creates a regular file (name is raw bytes) holding content.
+    void file(const std::string &name, const std::string &content = "") const;
+
+private:
+    std::string path_;
+};
+
+// The number of descriptors this process has open.
+int openDescriptors();
+
 } // namespace fsstat::test
 
 #endif

@@ -33,6 +33,12 @@ FSSTAT_EXPORT extern int IS_UTF8_DEFAULT_CHARSET;
  * and kept for the life of the process. Empty until then. */
 FSSTAT_EXPORT extern char codepage[1024];
 
+/* The child file class and its setBasic method, resolved by the first
+ * delivery of folder iteration and kept for the life of the process (the class
+ * as a global reference). */
+FSSTAT_EXPORT extern jclass jclsChildFile;
+FSSTAT_EXPORT extern jmethodID jmidSetBasic;
+
 /* ---- File-system statistics ---------------------------------------------- */
 
 /* A new FileSysStatUnix with the eleven statvfs figures of jsPath's file
@@ -76,7 +82,38 @@ Java_com_durvo_ufe_fsutil_FolderIteratorNix_init(JNIEnv *env, jobject jobj, jboo
 
 /* ---- Path bridging ------------------------------------------------------- */
 
+/* A file name from disk as a Java string: by the default charset when its
+ * bytes survive it, else escaped (UTF-8 mode), else as ISO-8859-1. Null only
+ * when no route gave a string. Caller deletes the local reference.
+ * Pending on null: the JVM's error from the last attempt. */
+FSSTAT_EXPORT jstring getJavaFilePath(JNIEnv *env, char *szNativeFilePath);
+
+/* A path from Java as the bytes of an existing file: the unescaped default
+ * charset bytes if they name one, else the ISO-8859-1 bytes if those do, else
+ * the former. Null when the string cannot be converted. Caller frees.
+ * Pending on null: the JVM's error from the conversion. */
+FSSTAT_EXPORT char *getNativeFilePath(JNIEnv *env, jstring jsFilePath);
+
 /* ---- Raw file access ----------------------------------------------------- */
+
+/* ---- Folder iteration (native methods of FolderIteratorNix) -------------- */
+
+/* Opens jsPath, delivers its first entry into jChildFile through setBasic and
+ * returns the search handle; -1 when nothing was delivered and nothing is open.
+ * The caller closes a handle with closeSearchHandleN exactly once.
+ * Pending: the lookup error of setBasic (with -1), or what setBasic threw. */
+JNIEXPORT jlong JNICALL
+Java_com_durvo_ufe_fsutil_FolderIteratorNix_getFirstFileN(JNIEnv *env, jobject jobj, jstring jsPath, jobject jChildFile);
+
+/* Delivers the handle's next entry: 1; 0 at the end; 255 when setBasic cannot
+ * be resolved. Pending: the lookup error (with 255), or what setBasic threw. */
+JNIEXPORT jboolean JNICALL
+Java_com_durvo_ufe_fsutil_FolderIteratorNix_getNextFileN(JNIEnv *env, jobject jobj, jlong jlHandle, jstring jsListDir,
+                                                         jobject jChildFile);
+
+/* Closes the handle's directory stream. Pending: nothing. */
+JNIEXPORT void JNICALL
+Java_com_durvo_ufe_fsutil_FolderIteratorNix_closeSearchHandleN(JNIEnv *env, jobject jobj, jlong jlHandle);
 
 #ifdef __cplusplus
 }

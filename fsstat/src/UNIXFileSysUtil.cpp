@@ -4,11 +4,15 @@
 #include "JniUtil.h"
 #include "Guards.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <langinfo.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -20,6 +24,8 @@ using fsstat::MallocPtr;
 extern "C" {
 int IS_UTF8_DEFAULT_CHARSET = 0;
 char codepage[1024] = {0};
+jclass jclsChildFile = nullptr;
+jmethodID jmidSetBasic = nullptr;
 }
 
 namespace {
@@ -50,13 +56,122 @@ const char *currentCodeset() {
     return szName;
 }
 
-// statvfs fields are unsigned: a narrower one is zero-extended to 64 bits and
-// a 64-bit one passes bit for bit (2^63 and above arrive negative in Java).
+// An unsigned field is zero-extended to 64 bits and a signed one sign-extended;
+// a 64-bit field passes bit for bit (unsigned 2^63 and above arrive negative).
 template <typename T>
-jlong widenUnsigned(T value) {
-    static_assert(std::is_unsigned_v<T>, "statvfs fields are unsigned");
-    return static_cast<jlong>(static_cast<std::uint64_t>(value));
+jlong widen(T value) {
+    static_assert(std::is_integral_v<T>, "stat fields are integers");
+    if constexpr (std::is_unsigned_v<T>) {
+        return static_cast<jlong>(static_cast<std::uint64_t>(value));
+    } else {
+        return static_cast<jlong>(value);
+    }
 }
+
+// int columns of setBasic: mode, uid and gid keep their low 32 bits (a uid of
+// 2^32-2 reads -2 in Java); a link count above 2^31-1 saturates there.
+jint narrowBits(std::uint64_t value) { return static_cast<jint>(static_cast<std::uint32_t>(value)); }
+jint narrowCount(std::uint64_t value) { return static_cast<jint>(value > INT_MAX ? INT_MAX : value); }
+
+constexpr const char kSetBasicSig[] = "(Ljava/lang/String;JJIIIIJJJJJJJ)V";
+
+// A search handle is the stream's address as a signed pointer-width integer,
+// sign-extended; -1 means nothing is open.
+jlong handleOf(DIR *dp) { return static_cast<jlong>(reinterpret_cast<std::intptr_t>(dp)); }
+DIR *streamOf(jlong jlHandle) { return reinterpret_cast<DIR *>(static_cast<std::intptr_t>(jlHandle)); }
+
+// The child file class as a global reference, resolved once per process. Two
+// threads may race to resolve it; the loser drops its own reference.
+jclass childFileClass(JNIEnv *env, jobject jChildFile) {
+    jclass jcls = __atomic_load_n(&jclsChildFile, __ATOMIC_ACQUIRE);
+    if (jcls != nullptr) return jcls;
+    LocalRef<jclass> jclsLocal(env, env->GetObjectClass(jChildFile));
+    if (!jclsLocal) return nullptr;
+    auto jclsGlobal = static_cast<jclass>(env->NewGlobalRef(jclsLocal.get()));
+    if (jclsGlobal == nullptr) return nullptr;
+    jclass jclsExpected = nullptr;
+    if (__atomic_compare_exchange_n(&jclsChildFile, &jclsExpected, jclsGlobal, false, __ATOMIC_ACQ_REL,
+                                    __ATOMIC_ACQUIRE)) {
+        return jclsGlobal;
+    }
+    env->DeleteGlobalRef(jclsGlobal);
+    return jclsExpected;
+}
+
+// Hands one accepted entry to jChildFile.setBasic; false when setBasic cannot
+// be resolved (the lookup's error is then pending).
+bool deliver(JNIEnv *env, const char *szName, const struct stat &statbuf, jobject jChildFile) {
+    // getJavaFilePath takes a non-const name but never changes it.
+    LocalRef<jstring> jsFileName(env, getJavaFilePath(env, const_cast<char *>(szName)));
+    // A name no route could convert fails the delivery, with the JVM's error pending.
+    if (!jsFileName) return false;
+    jclass jcls = childFileClass(env, jChildFile);
+    if (jcls == nullptr) return false;
+    jmethodID jmid = __atomic_load_n(&jmidSetBasic, __ATOMIC_ACQUIRE);
+    if (jmid == nullptr) {
+        jmid = env->GetMethodID(jcls, "setBasic", kSetBasicSig);
+        if (jmid == nullptr) return false;
+        __atomic_store_n(&jmidSetBasic, jmid, __ATOMIC_RELEASE);
+    }
+    env->CallVoidMethod(jChildFile, jmid, jsFileName.get(), widen(statbuf.st_dev), widen(statbuf.st_ino),
+                        narrowBits(statbuf.st_mode), narrowCount(statbuf.st_nlink), narrowBits(statbuf.st_uid),
+                        narrowBits(statbuf.st_gid), widen(statbuf.st_rdev), widen(statbuf.st_size),
+                        widen(statbuf.st_blksize), widen(statbuf.st_blocks), widen(statbuf.st_atime),
+                        widen(statbuf.st_mtime), widen(statbuf.st_ctime));
+    // What setBasic threw stays pending for the Java caller.
+    return true;
+}
+
+enum class Scan { Delivered, End, DeliveryFailed };
+
+// Reads on in dp until one entry is accepted and delivered, or the stream ends.
+Scan scanNext(JNIEnv *env, DIR *dp, const char *szListDir, jobject jChildFile) {
+    char szFullPath[1024];
+    struct stat statbuf;
+    for (;;) {
+        struct dirent *pEntry = readdir(dp);
+        if (pEntry == nullptr) return Scan::End;
+        const char *szName = pEntry->d_name;
+        if (std::strcmp(szName, ".") == 0 || std::strcmp(szName, "..") == 0) continue;
+        int iLen = szListDir != nullptr
+                       ? std::snprintf(szFullPath, sizeof szFullPath, "%s/%s", szListDir, szName)
+                       : -1;
+        int iStatus;
+        if (iLen >= 0 && static_cast<size_t>(iLen) < sizeof szFullPath) {
+            iStatus = getLstat(env, szFullPath, &statbuf, 0);
+        } else {
+            // The full path does not fit the buffer (or there is no directory
+            // path): examine the entry relative to the open stream instead.
+            iStatus = fstatat(dirfd(dp), szName, &statbuf, AT_SYMLINK_NOFOLLOW);
+        }
+        if (iStatus != 0) continue;
+        const unsigned iType = statbuf.st_mode & 0xF000u;
+        if (iType == 0x2000u || iType == 0xC000u || iType == 0x6000u) continue;  // char device, socket, block device
+        return deliver(env, szName, statbuf, jChildFile) ? Scan::Delivered : Scan::DeliveryFailed;
+    }
+}
+
+jlong getFirstFile(JNIEnv *env, const char *szListDir, jobject jChildFile) {
+    if (szListDir == nullptr) return -1;
+    DIR *dp = opendir(szListDir);
+    if (dp == nullptr) return -1;
+    if (scanNext(env, dp, szListDir, jChildFile) != Scan::Delivered) {
+        closedir(dp);
+        return -1;
+    }
+    return handleOf(dp);
+}
+
+jboolean getNextFile(JNIEnv *env, jlong jlHandle, const char *szListDir, jobject jChildFile) {
+    switch (scanNext(env, streamOf(jlHandle), szListDir, jChildFile)) {
+    case Scan::Delivered: return 1;
+    case Scan::End: return 0;
+    case Scan::DeliveryFailed: break;
+    }
+    return 255;
+}
+
+void closeFileHandle(jlong jlHandle) { closedir(streamOf(jlHandle)); }
 
 } // namespace
 
@@ -158,10 +273,10 @@ jobject getFileSysStat(JNIEnv *env, jobject /*jobj*/, jstring jsPath) {
         return nullptr;
     }
     // A failed construction returns null with the JVM's or the constructor's exception pending.
-    return env->NewObject(jcls.get(), jmidCtor, widenUnsigned(st.f_bsize), widenUnsigned(st.f_frsize),
-                          widenUnsigned(st.f_blocks), widenUnsigned(st.f_bfree), widenUnsigned(st.f_bavail),
-                          widenUnsigned(st.f_files), widenUnsigned(st.f_ffree), widenUnsigned(st.f_favail),
-                          widenUnsigned(st.f_fsid), widenUnsigned(st.f_flag), widenUnsigned(st.f_namemax));
+    return env->NewObject(jcls.get(), jmidCtor, widen(st.f_bsize), widen(st.f_frsize),
+                          widen(st.f_blocks), widen(st.f_bfree), widen(st.f_bavail),
+                          widen(st.f_files), widen(st.f_ffree), widen(st.f_favail),
+                          widen(st.f_fsid), widen(st.f_flag), widen(st.f_namemax));
 }
 
 JNIEXPORT jobject JNICALL Java_com_durvo_ufe_fsutil_FileSystemStatFbd_getFileSysStat(JNIEnv *env, jobject jobj,
@@ -182,6 +297,24 @@ JNIEXPORT jobject JNICALL Java_com_durvo_ufe_fsutil_FileSystemStatSos_getFileSys
 JNIEXPORT jobject JNICALL Java_com_durvo_ufe_fsutil_FileSystemStatLin_getFileSysStat(JNIEnv *env, jobject jobj,
                                                                                     jstring jsPath) {
     return getFileSysStat(env, jobj, jsPath);
+}
+
+JNIEXPORT jlong JNICALL Java_com_durvo_ufe_fsutil_FolderIteratorNix_getFirstFileN(JNIEnv *env, jobject /*jobj*/,
+                                                                                jstring jsPath, jobject jChildFile) {
+    MallocPtr szListDir(getNativeFilePath(env, jsPath));
+    return getFirstFile(env, szListDir.get(), jChildFile);
+}
+
+JNIEXPORT jboolean JNICALL Java_com_durvo_ufe_fsutil_FolderIteratorNix_getNextFileN(JNIEnv *env, jobject /*jobj*/,
+                                                                                   jlong jlHandle, jstring jsListDir,
+                                                                                   jobject jChildFile) {
+    MallocPtr szListDir(getNativeFilePath(env, jsListDir));
+    return getNextFile(env, jlHandle, szListDir.get(), jChildFile);
+}
+
+JNIEXPORT void JNICALL Java_com_durvo_ufe_fsutil_FolderIteratorNix_closeSearchHandleN(JNIEnv * /*env*/,
+                                                                                    jobject /*jobj*/, jlong jlHandle) {
+    closeFileHandle(jlHandle);
 }
 
 JNIEXPORT void JNICALL Java_com_durvo_ufe_fsutil_FolderIteratorNix_init(JNIEnv * /*env*/, jobject /*jobj*/,

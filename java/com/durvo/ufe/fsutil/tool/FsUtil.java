@@ -10,7 +10,7 @@ import java.util.List;
 
 /** The fsutil command line: file-system statistics from the native library. */
 public final class FsUtil {
-    private static final String USAGE = "usage: fsutil df [-v] PATH...";
+    private static final String USAGE = "usage: fsutil df [-v] PATH...\n       fsutil ls [-l] DIR...";
 
     private FsUtil() {
     }
@@ -30,6 +30,8 @@ public final class FsUtil {
         switch (command) {
             case "df":
                 return df(rest, out, err);
+            case "ls":
+                return Ls.run(rest, out, err);
             case "-h":
             case "--help":
                 out.println(USAGE);
@@ -41,23 +43,34 @@ public final class FsUtil {
         }
     }
 
-    private static int df(List<String> args, PrintStream out, PrintStream err) {
-        boolean verbose = false;
+    /**
+     * The index of the first operand after the leading options, all of which
+     * must be {@code flag}; -1 (after printing usage) for another option or no operand.
+     */
+    static int operands(String command, String flag, List<String> args, PrintStream err) {
         int first = 0;
-        while (first < args.size() && args.get(first).startsWith("-")) {
-            if (!args.get(first).equals("-v")) {
-                err.println("fsutil df: unknown option '" + args.get(first) + "'");
+        while (first < args.size() && args.get(first).startsWith("-") && args.get(first).length() > 1) {
+            if (!args.get(first).equals(flag)) {
+                err.println("fsutil " + command + ": unknown option '" + args.get(first) + "'");
                 err.println(USAGE);
-                return 2;
+                return -1;
             }
-            verbose = true;
             first++;
         }
-        List<String> paths = args.subList(first, args.size());
-        if (paths.isEmpty()) {
+        if (first == args.size()) {
             err.println(USAGE);
+            return -1;
+        }
+        return first;
+    }
+
+    private static int df(List<String> args, PrintStream out, PrintStream err) {
+        int first = operands("df", "-v", args, err);
+        if (first < 0) {
             return 2;
         }
+        boolean verbose = first > 0;
+        List<String> paths = args.subList(first, args.size());
         FileSystemStat stat = FileSystemStat.forCurrentOs();
         int status = 0;
         out.printf("%6s %6s %6s %5s %10s %10s %5s  %s%n", "Size", "Used", "Avail", "Use%", "Inodes", "IFree",
