@@ -46,6 +46,13 @@ TEST(Exports, LibraryExportsExactlyThePublicInterface) {
         // Stat wrappers and raw file access
 
         // Path bridging and folder iteration
+        "getJavaFilePath",
+        "getNativeFilePath",
+        "jclsChildFile",
+        "jmidSetBasic",
+        "Java_com_durvo_ufe_fsutil_FolderIteratorNix_getFirstFileN",
+        "Java_com_durvo_ufe_fsutil_FolderIteratorNix_getNextFileN",
+        "Java_com_durvo_ufe_fsutil_FolderIteratorNix_closeSearchHandleN",
 
     };
     EXPECT_EQ(dynamicExports(FSSTAT_LIBRARY_PATH), expected);

@@ -1,0 +1,113 @@
+// Path bridging: which Java string a name on disk becomes, and which existing
+// file a Java path leads back to.
+#include "JniUtil.h"
+#include "JvmTest.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace fsstat::test {
+namespace {
+
+class PathBridging : public JniTest {
+protected:
+    void SetUp() override {
+        JniTest::SetUp();
+        savedMode = IS_UTF8_DEFAULT_CHARSET;
+        const char *enc = std::getenv("FSSTAT_FILE_ENCODING");
+        encoding = enc != nullptr ? enc : "";
+    }
+    void TearDown() override {
+        IS_UTF8_DEFAULT_CHARSET = savedMode;
+        JniTest::TearDown();
+    }
+    void setMode(bool utf8) { Java_com_durvo_ufe_fsutil_FolderIteratorNix_init(env, nullptr, utf8); }
+
+    std::string toJava(const std::string &name) {
+        std::string copy = name;
+        jstring js = getJavaFilePath(env, copy.data());
+        EXPECT_EQ(copy, name) << "input changed";
+        std::string text = utf8(env, js);
+        env->DeleteLocalRef(js);
+        return text;
+    }
+
+    std::string toNative(const std::string &javaUtf8) {
+        jstring js = newJavaString(env, javaUtf8);
+        char *native = getNativeFilePath(env, js);
+        std::string bytes = native != nullptr ? native : "<null>";
+        std::free(native);
+        env->DeleteLocalRef(js);
+        return bytes;
+    }
+
+    int savedMode = 0;
+    std::string encoding;
+};
+
+// Rows that this platform can produce, each under the default charset it needs.
+TEST_F(PathBridging, WorkedExamplesRoundTripThroughExistingFiles) {
+    struct Row {
+        const char *encoding;
+        bool utf8Mode;
+        std::string onDisk;
+        std::string java;  // UTF-8 of the Java string
+    };
+    const Row rows[] = {
+        {"UTF-8", true, "a\xC2\xB6" "b", "a\xC2\xB6\xC3\x82\xC2\xB6\xC2\xB6" "b"},
+        {"UTF-8", true, "a\xC2\xB6", "a\xC2\xB6"},
+        {"UTF-8", true, "caf\xE9", "caf\xC2\xB6\xC3\xA9"},
+        {"UTF-8", true, "\xE2\x80\x93\xFF", "\xC2\xB6\xC3\xA2\xC2\xB6\xC2\x80\xC2\xB6\xC2\x93\xC2\xB6\xC3\xBF"},
+        {"ISO-8859-1", false, "a\xB6" "b", "a\xC2\xB6\xC2\xB6" "b"},
+        {"US-ASCII", false, "caf\xE9", "caf\xC3\xA9"},
+        {"US-ASCII", false, "a\xB6", "a\xC2\xB6\xC2\xB6"},  // doubled, then carried as ISO-8859-1
+    };
+    int ran = 0;
+    for (const Row &row : rows) {
+        if (encoding != row.encoding) continue;
+        ran++;
+        setMode(row.utf8Mode);
+        TempDir dir;
+        dir.file(row.onDisk);
+        EXPECT_EQ(hex(toJava(row.onDisk)), hex(row.java)) << hex(row.onDisk);
+        EXPECT_EQ(hex(toNative(dir.path() + "/" + row.java)), hex(dir.at(row.onDisk))) << hex(row.onDisk);
+    }
+    if (ran == 0) GTEST_SKIP() << "no row for default charset '" << encoding << "'";
+}
+
+// Without init, single-byte mode applies: every B6 is doubled.
+TEST_F(PathBridging, SingleByteModeDoublesEveryMark) {
+    setMode(false);
+    const std::string java = toJava("x\xB6");
+    EXPECT_EQ(hex(java), hex("x\xC2\xB6\xC2\xB6"));
+}
+
+// The unescaped default-charset bytes win whenever they name a file, also a
+// dangling link; only when they name nothing do the ISO-8859-1 bytes count.
+TEST_F(PathBridging, FirstCandidateWinsWhenItExists) {
+    std::string first;
+    if (encoding == "UTF-8") {
+        setMode(true);
+        first = "caf\xC3\xA9";
+    } else if (encoding == "US-ASCII") {
+        setMode(false);
+        first = "caf?";
+    } else {
+        GTEST_SKIP() << "the two candidates coincide under " << encoding;
+    }
+    const std::string second = "caf\xE9";
+    TempDir dir;
+    const std::string java = dir.path() + "/caf\xC3\xA9";  // c, a, f, U+00E9
+
+    EXPECT_EQ(hex(toNative(java)), hex(dir.at(first))) << "neither exists: the first candidate";
+    dir.file(second);
+    EXPECT_EQ(hex(toNative(java)), hex(dir.at(second)));
+    ASSERT_EQ(symlink("nowhere", dir.at(first).c_str()), 0);
+    EXPECT_EQ(hex(toNative(java)), hex(dir.at(first))) << "a dangling link counts as existing";
+}
+
+} // namespace
+} // namespace fsstat::test
