@@ -42,6 +42,12 @@ TEST(Exports, LibraryExportsExactlyThePublicInterface) {
         // Java string conversions and exception raising
 
         // File-name escape codec
+        "getUTF8StringLength",
+        "escapeEscapeChars",
+        "escapeEscapeCharsNonUTF8",
+        "escapeUTFString",
+        "unescapeString",
+        "unescapeNativeString",
 
         // Stat wrappers and raw file access
 

@@ -72,6 +72,19 @@ Java_com_durvo_ufe_fsutil_FolderIteratorNix_init(JNIEnv *env, jobject jobj, jboo
 
 /* ---- File-name escape codec ---------------------------------------------- */
 
+/* Length 1..3 of the accepted sequence at str, 0 if none; reads at most iStrLen bytes. Pending: none. */
+FSSTAT_EXPORT int getUTF8StringLength(unsigned char *str, int iStrLen);
+/* Escapes marks followed by a byte; null in single-byte mode or on failure. Caller frees. Pending: none. */
+FSSTAT_EXPORT char *escapeEscapeChars(JNIEnv *env, char *szUTFPath);
+/* Doubles every B6, in either mode; null on failure. Caller frees. Pending: none. */
+FSSTAT_EXPORT char *escapeEscapeCharsNonUTF8(JNIEnv *env, char *szPath);
+/* Escapes bytes that begin no accepted sequence; null on failure. Caller frees. Pending: OutOfMemoryError. */
+FSSTAT_EXPORT char *escapeUTFString(JNIEnv *env, char *szUTFPath);
+/* Undoes the UTF-8 escapes (isUTFPath) or the doubled B6; null on failure. Caller frees. Pending: OutOfMemoryError. */
+FSSTAT_EXPORT char *unescapeString(JNIEnv *env, char *szPath, int isUTFPath);
+/* unescapeString with isUTFPath = IS_UTF8_DEFAULT_CHARSET. Caller frees. Pending: OutOfMemoryError. */
+FSSTAT_EXPORT char *unescapeNativeString(JNIEnv *env, char *szUTFPath);
+
 /* ---- Stat wrappers ------------------------------------------------------- */
 
 /* ---- Path bridging ------------------------------------------------------- */
