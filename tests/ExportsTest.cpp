@@ -40,6 +40,11 @@ TEST(Exports, LibraryExportsExactlyThePublicInterface) {
         "Java_com_durvo_ufe_fsutil_FileSystemStatLin_getFileSysStat",
         "Java_com_durvo_ufe_fsutil_FolderIteratorNix_init",
         // Java string conversions and exception raising
+        "isANSI",
+        "JNU_NewStringNative",
+        "JNU_NewStringISO8859_1",
+        "JNU_GetStringNativeChars",
+        "JNU_GetStringISO8859_1Chars",
 
         // File-name escape codec
 

@@ -3,7 +3,111 @@
 #include "JniUtil.h"
 #include "Guards.h"
 
+#include <langinfo.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+using fsstat::LocalRef;
+using fsstat::MallocPtr;
+
 // ---- Java string conversions ------------------------------------------------
+
+namespace {
+
+constexpr char kStringClass[] = "java/lang/String";
+constexpr char kIso88591[] = "ISO-8859-1";
+
+// Java's own decoder turns str's bytes into a string: the default charset when
+// szCharset is null, else the named one. szDiag is printed when the JVM
+// refuses local-reference room.
+jstring newStringFromBytes(JNIEnv *env, const char *str, const char *szCharset, const char *szDiag) {
+    const jsize n = static_cast<jsize>(std::strlen(str));
+    LocalRef<jbyteArray> jBytes(env, env->NewByteArray(n));
+    // Out of memory is pending, and JNI allows no call but deletions until it is handled.
+    if (!jBytes) return nullptr;
+    if (env->EnsureLocalCapacity(2) < 0) {
+        std::printf("%s", szDiag);
+        return nullptr;
+    }
+    LocalRef<jclass> jclsString(env, env->FindClass(kStringClass));
+    if (!jclsString) return nullptr;
+    jmethodID jmidCtor =
+        env->GetMethodID(jclsString.get(), "<init>", szCharset != nullptr ? "([BLjava/lang/String;)V" : "([B)V");
+    if (jmidCtor == nullptr) return nullptr;
+    LocalRef<jstring> jsCharset(env, szCharset != nullptr ? env->NewStringUTF(szCharset) : nullptr);
+    if (szCharset != nullptr && !jsCharset) return nullptr;
+
+    env->SetByteArrayRegion(jBytes.get(), 0, n, reinterpret_cast<const jbyte *>(str));
+    LocalRef<jstring> jsResult(env, static_cast<jstring>(
+                                        szCharset != nullptr
+                                            ? env->NewObject(jclsString.get(), jmidCtor, jBytes.get(), jsCharset.get())
+                                            : env->NewObject(jclsString.get(), jmidCtor, jBytes.get())));
+    if (env->ExceptionCheck()) return nullptr;
+    return jsResult.release();
+}
+
+// The array that jstr.getBytes() (szCharset null) or jstr.getBytes(szCharset)
+// returns; null with the JVM's error pending.
+jbyteArray callGetBytes(JNIEnv *env, jstring jstr, const char *szCharset) {
+    LocalRef<jclass> jclsString(env, env->FindClass(kStringClass));
+    if (!jclsString) return nullptr;
+    jmethodID jmidGetBytes =
+        env->GetMethodID(jclsString.get(), "getBytes", szCharset != nullptr ? "(Ljava/lang/String;)[B" : "()[B");
+    if (jmidGetBytes == nullptr) return nullptr;
+    LocalRef<jstring> jsCharset(env, szCharset != nullptr ? env->NewStringUTF(szCharset) : nullptr);
+    if (szCharset != nullptr && !jsCharset) return nullptr;
+    LocalRef<jbyteArray> jBytes(env, static_cast<jbyteArray>(
+                                         szCharset != nullptr
+                                             ? env->CallObjectMethod(jstr, jmidGetBytes, jsCharset.get())
+                                             : env->CallObjectMethod(jstr, jmidGetBytes)));
+    if (env->ExceptionCheck()) return nullptr;
+    return jBytes.release();
+}
+
+// jstr encoded by Java's own encoder, as a malloc buffer of n + 1 bytes.
+char *getStringBytes(JNIEnv *env, jstring jstr, const char *szCharset, const char *szDiag) {
+    LocalRef<jbyteArray> jBytes(env, callGetBytes(env, jstr, szCharset));
+    if (!jBytes) return nullptr;  // the JVM's error is pending: no further JNI call
+    if (env->EnsureLocalCapacity(2) < 0) {
+        std::printf("%s", szDiag);
+        return nullptr;
+    }
+    const jsize n = env->GetArrayLength(jBytes.get());
+    MallocPtr acBuf(static_cast<char *>(std::malloc(static_cast<size_t>(n) + 1)));
+    if (!acBuf) return nullptr;
+    env->GetByteArrayRegion(jBytes.get(), 0, n, reinterpret_cast<jbyte *>(acBuf.get()));
+    acBuf.get()[n] = '\0';
+    return acBuf.release();
+}
+
+} // namespace
+
+extern "C" {
+
+int isANSI(const char * /*inpCodepage*/) {
+    const char *szCodeset = nl_langinfo(CODESET);
+    return szCodeset != nullptr && std::strcmp(szCodeset, "ANSI") == 0 ? 1 : 0;
+}
+
+jstring JNU_NewStringNative(JNIEnv *env, const char *str) {
+    return newStringFromBytes(env, str, nullptr, "[JNU_NewStringNative] EnsureLocalCapacity failed");
+}
+
+jstring JNU_NewStringISO8859_1(JNIEnv *env, const char *str) {
+    return newStringFromBytes(env, str, kIso88591, "[JNU_NewStringISO8859_1] EnsureLocalCapacity failed");
+}
+
+char *JNU_GetStringNativeChars(JNIEnv *env, jstring jstr) {
+    return getStringBytes(env, jstr, nullptr, "[JNU_GetStringNativeChars] EnsureLocalCapacity failed");
+}
+
+char *JNU_GetStringISO8859_1Chars(JNIEnv *env, jstring jstr) {
+    return getStringBytes(env, jstr, kIso88591, "[JNU_GetStringISO8859_1Chars] EnsureLocalCapacity failed");
+}
+
+} // extern "C"
 
 // ---- Exception raising ------------------------------------------------------
 

@@ -68,6 +68,21 @@ Java_com_durvo_ufe_fsutil_FolderIteratorNix_init(JNIEnv *env, jobject jobj, jboo
 
 /* ---- Java string conversions ------------------------------------------- */
 
+/* 1 when the locale's codeset is named exactly "ANSI", else 0 (inpCodepage is ignored); pending: nothing. */
+FSSTAT_EXPORT int isANSI(const char *inpCodepage);
+
+/* str decoded with the JVM's default charset; caller owns the local ref; on null the JVM's error may be pending. */
+FSSTAT_EXPORT jstring JNU_NewStringNative(JNIEnv *env, const char *str);
+
+/* str decoded as ISO-8859-1; caller owns the local ref; on null the JVM's error may be pending. */
+FSSTAT_EXPORT jstring JNU_NewStringISO8859_1(JNIEnv *env, const char *str);
+
+/* jstr's default-charset bytes plus a zero byte; caller frees; on null the JVM's error may be pending. */
+FSSTAT_EXPORT char *JNU_GetStringNativeChars(JNIEnv *env, jstring jstr);
+
+/* jstr's ISO-8859-1 bytes plus a zero byte; caller frees; on null the JVM's error may be pending. */
+FSSTAT_EXPORT char *JNU_GetStringISO8859_1Chars(JNIEnv *env, jstring jstr);
+
 /* ---- Exception raising --------------------------------------------------- */
 
 /* ---- File-name escape codec ---------------------------------------------- */
