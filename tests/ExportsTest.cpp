@@ -45,6 +45,9 @@ TEST(Exports, LibraryExportsExactlyThePublicInterface) {
         "JNU_NewStringISO8859_1",
         "JNU_GetStringNativeChars",
         "JNU_GetStringISO8859_1Chars",
+        "throwException",
+        "throwIOException",
+        "throwFileNotFoundException",
 
         // File-name escape codec
 

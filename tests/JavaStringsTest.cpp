@@ -1,5 +1,5 @@
-// Java string conversions: each route under the harness's default charset,
-// and no local reference left behind.
+// Java strings and exceptions: each conversion route under the harness's
+// default charset, and the class and message that an exception arrives with.
 #include "JniUtil.h"
 #include "JvmTest.h"
 
@@ -90,6 +90,46 @@ TEST_F(JavaStrings, RefusedLocalCapacityPrintsTheRoutinesName) {
                             "[JNU_NewStringISO8859_1] EnsureLocalCapacity failed"
                             "[JNU_GetStringNativeChars] EnsureLocalCapacity failed"
                             "[JNU_GetStringISO8859_1Chars] EnsureLocalCapacity failed");
+}
+
+TEST_F(JavaStrings, ExceptionOfTheNamedClassOrJavaLangException) {
+    struct Case {
+        std::string className;  // "IO" and "FNF": the two shorthands
+        std::string message;
+        const char *arrives;
+    };
+    const Case cases[] = {
+        {"IO", "disk gone", "java.io.IOException"},
+        {"IO", "", "java.io.IOException"},  // empty, not null
+        {"FNF", "/no/such/file", "java.io.FileNotFoundException"},
+        {"java/lang/IllegalStateException", "state", "java.lang.IllegalStateException"},
+        {"com/example/NoSuchException", "kept", "java.lang.Exception"},
+        {"java/lang/Object", "no String constructor", "java.lang.NoSuchMethodError"},
+    };
+    for (Case c : cases) {
+        if (c.className == "IO") throwIOException(env, c.message.data());
+        else if (c.className == "FNF") throwFileNotFoundException(env, c.message.data());
+        else throwException(env, c.className.data(), c.message.data());
+        Pending p = takePending(env);
+        EXPECT_EQ(p.className, c.arrives) << c.className;
+        if (p.className != "java.lang.NoSuchMethodError") {
+            EXPECT_EQ(p.message, c.message);
+        }
+    }
+}
+
+// Decoded with the default charset, unlike throwIOExpt's modified UTF-8.
+TEST_F(JavaStrings, ExceptionMessageBytesUseTheDefaultCharset) {
+    const char *enc = std::getenv("FSSTAT_FILE_ENCODING");
+    if (enc == nullptr) GTEST_SKIP() << "run without FSSTAT_FILE_ENCODING";
+    const std::string charset = enc;
+    char message[] = "caf\xC3\xA9";
+    throwIOException(env, message);
+    EXPECT_EQ(hex(takePending(env).message), hex(charset == "UTF-8"        ? "caf\xC3\xA9"
+                                                 : charset == "ISO-8859-1" ? "caf\xC3\x83\xC2\xA9"
+                                                                           : "caf\xEF\xBF\xBD\xEF\xBF\xBD"));
+    throwIOExpt(env, message);
+    EXPECT_EQ(takePending(env).message, "caf\xC3\xA9");
 }
 
 } // namespace

@@ -111,6 +111,46 @@ char *JNU_GetStringISO8859_1Chars(JNIEnv *env, jstring jstr) {
 
 // ---- Exception raising ------------------------------------------------------
 
+namespace {
+
+// The named class, or java.lang.Exception when the JVM cannot find it.
+jclass findExceptionClass(JNIEnv *env, const char *szName) {
+    jclass jcls = env->FindClass(szName);
+    if (jcls != nullptr) return jcls;
+    // The lookup's NoClassDefFoundError must go before the fallback lookup may run.
+    env->ExceptionClear();
+    return env->FindClass("java/lang/Exception");
+}
+
+} // namespace
+
+extern "C" {
+
+void throwException(JNIEnv *env, char *szExceptionClassName, char *szErrMsg) {
+    LocalRef<jstring> jsMsg(env, JNU_NewStringNative(env, szErrMsg));
+    // Without a message string the exception still goes out, with a null message.
+    if (!jsMsg && env->ExceptionCheck()) env->ExceptionClear();
+    LocalRef<jclass> jcls(env, findExceptionClass(env, szExceptionClassName));
+    if (!jcls) return;
+    jmethodID jmidCtor = env->GetMethodID(jcls.get(), "<init>", "(Ljava/lang/String;)V");
+    if (jmidCtor == nullptr) return;
+    LocalRef<jthrowable> jExc(env, static_cast<jthrowable>(env->NewObject(jcls.get(), jmidCtor, jsMsg.get())));
+    if (env->ExceptionCheck() || !jExc) return;
+    env->Throw(jExc.get());
+}
+
+void throwIOException(JNIEnv *env, char *szErrMsg) {
+    char szClass[] = "java/io/IOException";
+    throwException(env, szClass, szErrMsg);
+}
+
+void throwFileNotFoundException(JNIEnv *env, char *szErrMsg) {
+    char szClass[] = "java/io/FileNotFoundException";
+    throwException(env, szClass, szErrMsg);
+}
+
+} // extern "C"
+
 // ---- File-name escape codec -------------------------------------------------
 
 // ---- Stat wrappers ----------------------------------------------------------

@@ -85,6 +85,15 @@ FSSTAT_EXPORT char *JNU_GetStringISO8859_1Chars(JNIEnv *env, jstring jstr);
 
 /* ---- Exception raising --------------------------------------------------- */
 
+/* Pending: the named class (java.lang.Exception if not found) with szErrMsg in the default charset, or the JVM's error. */
+FSSTAT_EXPORT void throwException(JNIEnv *env, char *szExceptionClassName, char *szErrMsg);
+
+/* Pending: a java.io.IOException with szErrMsg in the default charset, or the JVM's error. */
+FSSTAT_EXPORT void throwIOException(JNIEnv *env, char *szErrMsg);
+
+/* Pending: a java.io.FileNotFoundException with szErrMsg in the default charset, or the JVM's error. */
+FSSTAT_EXPORT void throwFileNotFoundException(JNIEnv *env, char *szErrMsg);
+
 /* ---- File-name escape codec ---------------------------------------------- */
 
 /* ---- Stat wrappers ------------------------------------------------------- */
