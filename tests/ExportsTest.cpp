@@ -52,6 +52,10 @@ TEST(Exports, LibraryExportsExactlyThePublicInterface) {
         // File-name escape codec
 
         // Stat wrappers and raw file access
+        "getStat",
+        "getLstat",
+        "getFstatat",
+        "readLinkTarget",
 
         // Path bridging and folder iteration
 

@@ -4,7 +4,10 @@
 #include "Guards.h"
 
 #include <langinfo.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -154,6 +157,79 @@ void throwFileNotFoundException(JNIEnv *env, char *szErrMsg) {
 // ---- File-name escape codec -------------------------------------------------
 
 // ---- Stat wrappers ----------------------------------------------------------
+
+namespace {
+
+// The fixed sentence for iErr, opening with the closing quote; null when
+// strerror's text is to follow "'. " instead.
+const char *statErrorReason(int iErr) {
+    switch (iErr) {
+    case 0: return "";
+    case EACCES: return "'. Search permission is denied for one of the directories in the path prefix of path.";
+    case EBADF: return "'. filedes is bad.";
+    case EFAULT: return "'. Bad address.";
+    case ELOOP: return "'. Too many symbolic links encountered while traversing the path. ";
+    case ENAMETOOLONG: return "'. File name too long.";
+    case ENOENT: return "'. A component of the path does not exist, or the path is an empty string.";
+    case ENOMEM: return "'. Out of memory (i.e. kernel memory).";
+    case ENOTDIR: return "'. A component of the path is not a directory.";
+    default: return nullptr;
+    }
+}
+
+void throwStatError(JNIEnv *env, int iErr, const char *acPath, const char *acPrefix) {
+    // A message longer than 511 bytes is cut there: the wrapper and the start of the path still show.
+    char acMsg[512];
+    const char *szReason = statErrorReason(iErr);
+    if (szReason != nullptr) {
+        std::snprintf(acMsg, sizeof acMsg, "%s stat() failed on  '%s%s", acPrefix, acPath, szReason);
+    } else {
+        std::snprintf(acMsg, sizeof acMsg, "%s stat() failed on  '%s'. %s", acPrefix, acPath, std::strerror(iErr));
+    }
+    throwIOException(env, acMsg);
+}
+
+} // namespace
+
+extern "C" {
+
+int getStat(JNIEnv *env, const char *acPath, struct stat *pStatbuf, int iThrowExpt) {
+    const int iStatus = stat(acPath, pStatbuf);
+    if (iStatus != 0 && iThrowExpt != 0) throwStatError(env, errno, acPath, "[JniUtil.getStat] ");
+    return iStatus;
+}
+
+int getLstat(JNIEnv *env, const char *acPath, struct stat *pStatbuf, int iThrowExpt) {
+    const int iStatus = lstat(acPath, pStatbuf);
+    if (iStatus != 0 && iThrowExpt != 0) throwStatError(env, errno, acPath, "[JniUtil.getLstat] ");
+    return iStatus;
+}
+
+int getFstatat(JNIEnv *env, int dirfd, const char *acName, struct stat *pStatbuf, int flags, int iThrowExpt,
+               int iSyscall) {
+    // syscall reads every argument as a long: widen the ints so no stray upper bits reach the kernel.
+    const int iStatus = static_cast<int>(
+        syscall(static_cast<long>(iSyscall), static_cast<long>(dirfd), acName, pStatbuf, static_cast<long>(flags)));
+    if (iStatus != 0 && iThrowExpt != 0) throwStatError(env, errno, acName, "[JniUtil.getFstatat] ");
+    return iStatus;
+}
+
+int readLinkTarget(const char *szFilePath, char **pszLinkTarget) {
+    for (size_t iSize = 512;; iSize *= 2) {
+        MallocPtr acBuf(static_cast<char *>(std::malloc(iSize)));
+        if (!acBuf) return -1;
+        const ssize_t iLen = readlink(szFilePath, acBuf.get(), iSize);
+        if (iLen < 0) return -1;
+        // A target that fills the whole buffer may have been cut: try again with twice the room.
+        if (static_cast<size_t>(iLen) < iSize) {
+            acBuf.get()[iLen] = '\0';
+            *pszLinkTarget = acBuf.release();
+            return 0;
+        }
+    }
+}
+
+} // extern "C"
 
 // ---- Path bridging ----------------------------------------------------------
 

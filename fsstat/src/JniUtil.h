@@ -98,6 +98,19 @@ FSSTAT_EXPORT void throwFileNotFoundException(JNIEnv *env, char *szErrMsg);
 
 /* ---- Stat wrappers ------------------------------------------------------- */
 
+/* stat(acPath) into the caller's record; pending on failure with iThrowExpt: a java.io.IOException, or the JVM's error. */
+FSSTAT_EXPORT int getStat(JNIEnv *env, const char *acPath, struct stat *pStatbuf, int iThrowExpt);
+
+/* lstat(acPath) into the caller's record; pending on failure with iThrowExpt: a java.io.IOException, or the JVM's error. */
+FSSTAT_EXPORT int getLstat(JNIEnv *env, const char *acPath, struct stat *pStatbuf, int iThrowExpt);
+
+/* fstatat via syscall number iSyscall; pending on failure with iThrowExpt: a java.io.IOException, or the JVM's error. */
+FSSTAT_EXPORT int getFstatat(JNIEnv *env, int dirfd, const char *acName, struct stat *pStatbuf, int flags,
+                             int iThrowExpt, int iSyscall);
+
+/* 0 and *pszLinkTarget set to the link's target (caller frees), or -1 with *pszLinkTarget untouched; no JNI. */
+FSSTAT_EXPORT int readLinkTarget(const char *szFilePath, char **pszLinkTarget);
+
 /* ---- Path bridging ------------------------------------------------------- */
 
 /* ---- Raw file access ----------------------------------------------------- */
