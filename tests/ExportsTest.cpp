@@ -56,6 +56,10 @@ TEST(Exports, LibraryExportsExactlyThePublicInterface) {
         "getLstat",
         "getFstatat",
         "readLinkTarget",
+        "openFile",
+        "closeFile",
+        "readFile",
+        "skipFile",
 
         // Path bridging and folder iteration
 

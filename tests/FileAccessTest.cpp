@@ -1,5 +1,5 @@
-// Stat wrappers and link targets, on a scratch folder with a regular file,
-// a dangling link and a link loop.
+// Stat wrappers, link targets and raw file access, on a scratch folder with a
+// regular file, a dangling link and a link loop.
 #include "JniUtil.h"
 #include "JvmTest.h"
 
@@ -114,6 +114,49 @@ TEST_F(FileAccess, ReadLinkTargetGrowsUntilTheTargetFits) {
     char *untouched = dir.data();
     EXPECT_EQ(readLinkTarget((dir + "/regular").c_str(), &untouched), -1);
     EXPECT_EQ(untouched, dir.data());
+}
+
+TEST_F(FileAccess, RawAccessPassesTheSystemsResultsOn) {
+    const int fd = openFile((dir + "/regular").c_str());
+    char buf[16];
+    EXPECT_EQ(readFile(fd, buf, sizeof buf), 10);
+    EXPECT_EQ(readFile(fd, buf, sizeof buf), 0);
+    EXPECT_EQ(write(fd, "x", 1), -1);  // opened for reading only
+    EXPECT_EQ(closeFile(fd), 0);
+    EXPECT_EQ(closeFile(fd), -1);
+    EXPECT_EQ(openFile((dir + "/missing").c_str()), -1);
+    EXPECT_EQ(errno, ENOENT);
+}
+
+// A failed call counts as -1 on its side of the distance: on a descriptor
+// that cannot seek at all the two cancel out.
+TEST_F(FileAccess, SkipReturnsTheDistanceAndReportsFailedMoves) {
+    const int fd = openFile((dir + "/regular").c_str());
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    const int closedFd = fcntl(pipeFds[0], F_DUPFD, 900);  // far above the numbers in use
+    close(closedFd);
+    const struct {
+        int fd;
+        off_t offset, result, position;
+        const char *line;
+    } steps[] = {
+        {fd, 100, 100, 100, ""},  // past the end of the 10-byte file
+        {fd, -30, -30, 70, ""},
+        {fd, -80, -71, 70, "[JniUtil.skipFile] whence is not one of SEEK_SET, SEEK_CUR, SEEK_END, or the resulting "
+                           "file offset would be negative.\n"},
+        {closedFd, 5, 0, -1, "[JniUtil.skipFile] iFileDescriptor is not an open file descriptor.\n"},
+        {pipeFds[0], 5, 0, -1, "[JniUtil.skipFile] iFileDescriptor is associated with a pipe, socket, or FIFO.\n"},
+    };
+    for (const auto &s : steps) {
+        StdoutCapture out;
+        EXPECT_EQ(skipFile(s.fd, s.offset), s.result) << s.line;
+        EXPECT_EQ(out.finish(), s.line);
+        EXPECT_EQ(lseek(s.fd, 0, SEEK_CUR), s.position) << s.line;
+    }
+    close(fd);
+    close(pipeFds[0]);
+    close(pipeFds[1]);
 }
 
 } // namespace

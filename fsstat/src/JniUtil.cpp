@@ -3,6 +3,7 @@
 #include "JniUtil.h"
 #include "Guards.h"
 
+#include <fcntl.h>
 #include <langinfo.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -234,3 +235,42 @@ int readLinkTarget(const char *szFilePath, char **pszLinkTarget) {
 // ---- Path bridging ----------------------------------------------------------
 
 // ---- Raw file access --------------------------------------------------------
+
+namespace {
+
+// One line on standard output naming why a move failed.
+void reportSkipError(int iErr) {
+    switch (iErr) {
+    case 0: return;
+    case EBADF: std::puts("[JniUtil.skipFile] iFileDescriptor is not an open file descriptor."); return;
+    case ESPIPE: std::puts("[JniUtil.skipFile] iFileDescriptor is associated with a pipe, socket, or FIFO."); return;
+    case EINVAL:
+        std::puts("[JniUtil.skipFile] whence is not one of SEEK_SET, SEEK_CUR, SEEK_END, or the resulting file "
+                  "offset would be negative.");
+        return;
+    case EOVERFLOW: std::puts("[JniUtil.skipFile] The resulting file offset cannot be represented in an off_t."); return;
+    default: std::printf("[JniUtil.skipFile] %s\n", std::strerror(iErr)); return;
+    }
+}
+
+} // namespace
+
+extern "C" {
+
+int openFile(const char *fname) { return open(fname, O_RDONLY); }
+
+int closeFile(int iFileDescriptor) { return close(iFileDescriptor); }
+
+int readFile(int iFileDescriptor, char *buf, size_t nbyte) {
+    return static_cast<int>(read(iFileDescriptor, buf, nbyte));
+}
+
+off_t skipFile(int iFileDescriptor, off_t offset) {
+    const off_t offStartpos = lseek(iFileDescriptor, 0, SEEK_CUR);
+    const off_t offEndpos = lseek(iFileDescriptor, offset, SEEK_CUR);
+    if (offEndpos == -1) reportSkipError(errno);
+    // A failed call counts as -1 on its side of the difference, so two failures give 0.
+    return offEndpos - offStartpos;
+}
+
+} // extern "C"

@@ -115,6 +115,18 @@ FSSTAT_EXPORT int readLinkTarget(const char *szFilePath, char **pszLinkTarget);
 
 /* ---- Raw file access ----------------------------------------------------- */
 
+/* A new read-only descriptor for fname (caller closes it with closeFile), or -1 with errno; no JNI. */
+FSSTAT_EXPORT int openFile(const char *fname);
+
+/* close(iFileDescriptor): 0, or -1 with errno; no JNI. */
+FSSTAT_EXPORT int closeFile(int iFileDescriptor);
+
+/* read into the caller's buf: bytes read, 0 at end of file, or -1 with errno; no JNI. */
+FSSTAT_EXPORT int readFile(int iFileDescriptor, char *buf, size_t nbyte);
+
+/* Moves the position by offset and returns the distance moved; a failed move prints one line; no JNI. */
+FSSTAT_EXPORT off_t skipFile(int iFileDescriptor, off_t offset);
+
 #ifdef __cplusplus
 }
 #endif
