@@ -45,13 +45,15 @@ TEST_F(JavaStrings, EachRouteCarriesWhatItsCharsetCan) {
     EXPECT_EQ(take(JNU_GetStringISO8859_1Chars(env, newJavaString(env, "\xE2\x82\xAC\xC4\x80"))), "??");
 }
 
-TEST_F(JavaStrings, EmptyAndZeroCharacterOnBothRoutes) {
+TEST_F(JavaStrings, EmptyNullAndZeroCharacterOnBothRoutes) {
     jstring zero = newJavaString(env, std::string("a\0b", 3));
     for (const Route &r : kRoutes) {
         jstring empty = r.make(env, "");
         ASSERT_NE(empty, nullptr);
         EXPECT_EQ(env->GetStringLength(empty), 0);
         EXPECT_EQ(take(r.get(env, empty)), "");
+        EXPECT_EQ(r.make(env, nullptr), nullptr);
+        EXPECT_EQ(r.get(env, nullptr), nullptr);
         char *buf = r.get(env, zero);  // n + 1 bytes: AddressSanitizer sees a shorter one
         ASSERT_NE(buf, nullptr);
         EXPECT_EQ(hex(std::string(buf, 4)), "61 00 62 00");

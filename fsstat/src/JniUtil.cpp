@@ -27,6 +27,7 @@ constexpr char kIso88591[] = "ISO-8859-1";
 // szCharset is null, else the named one. szDiag is printed when the JVM
 // refuses local-reference room.
 jstring newStringFromBytes(JNIEnv *env, const char *str, const char *szCharset, const char *szDiag) {
+    if (str == nullptr) return nullptr;  // a null native string makes no Java string, as a failure would
     const jsize n = static_cast<jsize>(std::strlen(str));
     LocalRef<jbyteArray> jBytes(env, env->NewByteArray(n));
     // Out of memory is pending, and JNI allows no call but deletions until it is handled.
@@ -72,6 +73,7 @@ jbyteArray callGetBytes(JNIEnv *env, jstring jstr, const char *szCharset) {
 
 // jstr encoded by Java's own encoder, as a malloc buffer of n + 1 bytes.
 char *getStringBytes(JNIEnv *env, jstring jstr, const char *szCharset, const char *szDiag) {
+    if (jstr == nullptr) return nullptr;  // a null Java string makes no buffer, as a failure would
     LocalRef<jbyteArray> jBytes(env, callGetBytes(env, jstr, szCharset));
     if (!jBytes) return nullptr;  // the JVM's error is pending: no further JNI call
     if (env->EnsureLocalCapacity(2) < 0) {
