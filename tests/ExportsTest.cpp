@@ -40,10 +40,32 @@ TEST(Exports, LibraryExportsExactlyThePublicInterface) {
         "Java_com_durvo_ufe_fsutil_FileSystemStatLin_getFileSysStat",
         "Java_com_durvo_ufe_fsutil_FolderIteratorNix_init",
         // Java string conversions and exception raising
+        "isANSI",
+        "JNU_NewStringNative",
+        "JNU_NewStringISO8859_1",
+        "JNU_GetStringNativeChars",
+        "JNU_GetStringISO8859_1Chars",
+        "throwException",
+        "throwIOException",
+        "throwFileNotFoundException",
 
         // File-name escape codec
+        "getUTF8StringLength",
+        "escapeEscapeChars",
+        "escapeEscapeCharsNonUTF8",
+        "escapeUTFString",
+        "unescapeString",
+        "unescapeNativeString",
 
         // Stat wrappers and raw file access
+        "getStat",
+        "getLstat",
+        "getFstatat",
+        "readLinkTarget",
+        "openFile",
+        "closeFile",
+        "readFile",
+        "skipFile",
 
         // Path bridging and folder iteration
         "getJavaFilePath",

@@ -3,6 +3,7 @@
 #include "JniUtil.h"
 #include "JvmTest.h"
 
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -175,6 +176,7 @@ TEST_F(FolderIteration, TwoEntriesGiveHandleTrueFalseFalse) {
     TempDir dir;
     dir.file("one");
     dir.file("two");
+    listAll(dir.path());  // the JVM opens what it needs for a first listing once
     const int before = openDescriptors();
     jstring js = env->NewStringUTF(dir.path().c_str());
     jobject child = newChild();

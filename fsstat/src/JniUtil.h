@@ -74,11 +74,61 @@ Java_com_durvo_ufe_fsutil_FolderIteratorNix_init(JNIEnv *env, jobject jobj, jboo
 
 /* ---- Java string conversions ------------------------------------------- */
 
+/* 1 when the locale's codeset is named exactly "ANSI", else 0 (inpCodepage is ignored); pending: nothing. */
+FSSTAT_EXPORT int isANSI(const char *inpCodepage);
+
+/* str decoded with the JVM's default charset; caller owns the local ref; on null the JVM's error may be pending. */
+FSSTAT_EXPORT jstring JNU_NewStringNative(JNIEnv *env, const char *str);
+
+/* str decoded as ISO-8859-1; caller owns the local ref; on null the JVM's error may be pending. */
+FSSTAT_EXPORT jstring JNU_NewStringISO8859_1(JNIEnv *env, const char *str);
+
+/* jstr's default-charset bytes plus a zero byte; caller frees; on null the JVM's error may be pending. */
+FSSTAT_EXPORT char *JNU_GetStringNativeChars(JNIEnv *env, jstring jstr);
+
+/* jstr's ISO-8859-1 bytes plus a zero byte; caller frees; on null the JVM's error may be pending. */
+FSSTAT_EXPORT char *JNU_GetStringISO8859_1Chars(JNIEnv *env, jstring jstr);
+
 /* ---- Exception raising --------------------------------------------------- */
+
+/* Pending: the named class (java.lang.Exception if not found) with szErrMsg in the default charset, or the JVM's error. */
+FSSTAT_EXPORT void throwException(JNIEnv *env, char *szExceptionClassName, char *szErrMsg);
+
+/* Pending: a java.io.IOException with szErrMsg in the default charset, or the JVM's error. */
+FSSTAT_EXPORT void throwIOException(JNIEnv *env, char *szErrMsg);
+
+/* Pending: a java.io.FileNotFoundException with szErrMsg in the default charset, or the JVM's error. */
+FSSTAT_EXPORT void throwFileNotFoundException(JNIEnv *env, char *szErrMsg);
 
 /* ---- File-name escape codec ---------------------------------------------- */
 
+/* Length 1..3 of the accepted sequence at str, 0 if none; reads at most iStrLen bytes. Pending: none. */
+FSSTAT_EXPORT int getUTF8StringLength(unsigned char *str, int iStrLen);
+/* Escapes marks followed by a byte; null in single-byte mode or on failure. Caller frees. Pending: none. */
+FSSTAT_EXPORT char *escapeEscapeChars(JNIEnv *env, char *szUTFPath);
+/* Doubles every B6, in either mode; null on failure. Caller frees. Pending: none. */
+FSSTAT_EXPORT char *escapeEscapeCharsNonUTF8(JNIEnv *env, char *szPath);
+/* Escapes bytes that begin no accepted sequence; null on failure. Caller frees. Pending: OutOfMemoryError. */
+FSSTAT_EXPORT char *escapeUTFString(JNIEnv *env, char *szUTFPath);
+/* Undoes the UTF-8 escapes (isUTFPath) or the doubled B6; null on failure. Caller frees. Pending: OutOfMemoryError. */
+FSSTAT_EXPORT char *unescapeString(JNIEnv *env, char *szPath, int isUTFPath);
+/* unescapeString with isUTFPath = IS_UTF8_DEFAULT_CHARSET. Caller frees. Pending: OutOfMemoryError. */
+FSSTAT_EXPORT char *unescapeNativeString(JNIEnv *env, char *szUTFPath);
+
 /* ---- Stat wrappers ------------------------------------------------------- */
+
+/* stat(acPath) into the caller's record; pending on failure with iThrowExpt: a java.io.IOException, or the JVM's error. */
+FSSTAT_EXPORT int getStat(JNIEnv *env, const char *acPath, struct stat *pStatbuf, int iThrowExpt);
+
+/* lstat(acPath) into the caller's record; pending on failure with iThrowExpt: a java.io.IOException, or the JVM's error. */
+FSSTAT_EXPORT int getLstat(JNIEnv *env, const char *acPath, struct stat *pStatbuf, int iThrowExpt);
+
+/* fstatat via syscall number iSyscall; pending on failure with iThrowExpt: a java.io.IOException, or the JVM's error. */
+FSSTAT_EXPORT int getFstatat(JNIEnv *env, int dirfd, const char *acName, struct stat *pStatbuf, int flags,
+                             int iThrowExpt, int iSyscall);
+
+/* 0 and *pszLinkTarget set to the link's target (caller frees), or -1 with *pszLinkTarget untouched; no JNI. */
+FSSTAT_EXPORT int readLinkTarget(const char *szFilePath, char **pszLinkTarget);
 
 /* ---- Path bridging ------------------------------------------------------- */
 
@@ -95,6 +145,18 @@ FSSTAT_EXPORT jstring getJavaFilePath(JNIEnv *env, char *szNativeFilePath);
 FSSTAT_EXPORT char *getNativeFilePath(JNIEnv *env, jstring jsFilePath);
 
 /* ---- Raw file access ----------------------------------------------------- */
+
+/* A new read-only descriptor for fname (caller closes it with closeFile), or -1 with errno; no JNI. */
+FSSTAT_EXPORT int openFile(const char *fname);
+
+/* close(iFileDescriptor): 0, or -1 with errno; no JNI. */
+FSSTAT_EXPORT int closeFile(int iFileDescriptor);
+
+/* read into the caller's buf: bytes read, 0 at end of file, or -1 with errno; no JNI. */
+FSSTAT_EXPORT int readFile(int iFileDescriptor, char *buf, size_t nbyte);
+
+/* Moves the position by offset and returns the distance moved; a failed move prints one line; no JNI. */
+FSSTAT_EXPORT off_t skipFile(int iFileDescriptor, off_t offset);
 
 /* ---- Folder iteration (native methods of FolderIteratorNix) -------------- */
 

@@ -1,0 +1,163 @@
+// Stat wrappers, link targets and raw file access, on a scratch folder with a
+// regular file, a dangling link and a link loop.
+#include "JniUtil.h"
+#include "JvmTest.h"
+
+#include <fcntl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace fsstat::test {
+namespace {
+
+#ifdef SYS_newfstatat
+constexpr int kFstatatCall = SYS_newfstatat;
+#else
+constexpr int kFstatatCall = SYS_fstatat64;
+#endif
+
+class FileAccess : public JniTest {
+protected:
+    void SetUp() override {
+        JniTest::SetUp();
+        char tmpl[] = "/tmp/fsstat-files-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir = tmpl;
+        std::ofstream(dir + "/regular") << "0123456789";
+        ASSERT_EQ(symlink("missing-target", (dir + "/dangling").c_str()), 0);
+        ASSERT_EQ(symlink("loopB", (dir + "/loopA").c_str()), 0);
+        ASSERT_EQ(symlink("loopA", (dir + "/loopB").c_str()), 0);
+    }
+    void TearDown() override {
+        std::filesystem::remove_all(dir);
+        JniTest::TearDown();
+    }
+    std::string dir;
+};
+
+using Wrapper = int (*)(JNIEnv *, const char *, struct stat *, int);
+
+TEST_F(FileAccess, StatFailuresRaiseTheirSentenceOrLeaveErrno) {
+    const Wrapper fstatatNotOpen = [](JNIEnv *e, const char *name, struct stat *st, int t) {
+        return getFstatat(e, -1, name, st, 0, t, kFstatatCall);
+    };
+    const Wrapper fstatatBadFlag = [](JNIEnv *e, const char *name, struct stat *st, int t) {
+        return getFstatat(e, AT_FDCWD, name, st, 0x8000, t, kFstatatCall);  // a flag fstatat refuses
+    };
+    const std::string enoent = "'. A component of the path does not exist, or the path is an empty string.";
+    const std::string longPath = "/" + std::string(600, 'x');
+    const struct {
+        Wrapper wrapper;
+        std::string path;
+        int error;
+        std::string message;
+    } cases[] = {
+        {getLstat, dir + "/missing", ENOENT, "[JniUtil.getLstat]  stat() failed on  '" + dir + "/missing" + enoent},
+        {getStat, "", ENOENT,
+         "[JniUtil.getStat]  stat() failed on  ''. A component of the path does not exist, or the path is an empty "
+         "string."},
+        {getStat, dir + "/dangling", ENOENT, "[JniUtil.getStat]  stat() failed on  '" + dir + "/dangling" + enoent},
+        {getStat, dir + "/regular/x", ENOTDIR,
+         "[JniUtil.getStat]  stat() failed on  '" + dir + "/regular/x'. A component of the path is not a directory."},
+        {getStat, dir + "/loopA", ELOOP,
+         "[JniUtil.getStat]  stat() failed on  '" + dir +
+             "/loopA'. Too many symbolic links encountered while traversing the path. "},
+        {fstatatNotOpen, "name", EBADF, "[JniUtil.getFstatat]  stat() failed on  'name'. filedes is bad."},
+        {fstatatBadFlag, "name", EINVAL, std::string("[JniUtil.getFstatat]  stat() failed on  'name'. ") + strerror(EINVAL)},
+        // Longer than the 511 bytes that the message buffer holds: cut there.
+        {getLstat, longPath, ENAMETOOLONG,
+         ("[JniUtil.getLstat]  stat() failed on  '" + longPath + "'. File name too long.").substr(0, 511)},
+    };
+    for (const auto &c : cases) {
+        struct stat st;
+        EXPECT_EQ(c.wrapper(env, c.path.c_str(), &st, 1), -1) << c.message;
+        Pending p = takePending(env);
+        EXPECT_EQ(p.className, "java.io.IOException");
+        EXPECT_EQ(p.message, c.message);
+        errno = 0;
+        EXPECT_EQ(c.wrapper(env, c.path.c_str(), &st, 0), -1);
+        EXPECT_EQ(errno, c.error) << c.message;  // takePending in TearDown catches a raise here
+    }
+}
+
+TEST_F(FileAccess, StatSuccessFillsTheRecordAndRaisesNothing) {
+    struct stat st, regular;
+    ASSERT_EQ(lstat((dir + "/regular").c_str(), &regular), 0);
+    EXPECT_EQ(getLstat(env, (dir + "/dangling").c_str(), &st, 1), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    // Relative names resolve against dirfd, and the flags reach the kernel.
+    const int dirfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY);
+    EXPECT_EQ(getFstatat(env, dirfd, "regular", &st, 0, 1, kFstatatCall), 0);
+    EXPECT_EQ(st.st_ino, regular.st_ino);
+    EXPECT_EQ(getFstatat(env, dirfd, "dangling", &st, AT_SYMLINK_NOFOLLOW, 1, kFstatatCall), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    close(dirfd);
+}
+
+// A target that fills the buffer exactly needs a second, larger try.
+TEST_F(FileAccess, ReadLinkTargetGrowsUntilTheTargetFits) {
+    for (size_t length : {511u, 512u, 3000u}) {
+        const std::string target(length, 't'), link = dir + "/link" + std::to_string(length);
+        ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+        char *got = nullptr;
+        ASSERT_EQ(readLinkTarget(link.c_str(), &got), 0);
+        EXPECT_EQ(std::string(got), target);
+        std::free(got);
+    }
+    char *untouched = dir.data();
+    EXPECT_EQ(readLinkTarget((dir + "/regular").c_str(), &untouched), -1);
+    EXPECT_EQ(untouched, dir.data());
+}
+
+TEST_F(FileAccess, RawAccessPassesTheSystemsResultsOn) {
+    const int fd = openFile((dir + "/regular").c_str());
+    char buf[16];
+    EXPECT_EQ(readFile(fd, buf, sizeof buf), 10);
+    EXPECT_EQ(readFile(fd, buf, sizeof buf), 0);
+    EXPECT_EQ(write(fd, "x", 1), -1);  // opened for reading only
+    EXPECT_EQ(closeFile(fd), 0);
+    EXPECT_EQ(closeFile(fd), -1);
+    EXPECT_EQ(openFile((dir + "/missing").c_str()), -1);
+    EXPECT_EQ(errno, ENOENT);
+}
+
+// A failed call counts as -1 on its side of the distance: on a descriptor
+// that cannot seek at all the two cancel out.
+TEST_F(FileAccess, SkipReturnsTheDistanceAndReportsFailedMoves) {
+    const int fd = openFile((dir + "/regular").c_str());
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    const int closedFd = fcntl(pipeFds[0], F_DUPFD, 900);  // far above the numbers in use
+    close(closedFd);
+    const struct {
+        int fd;
+        off_t offset, result, position;
+        const char *line;
+    } steps[] = {
+        {fd, 100, 100, 100, ""},  // past the end of the 10-byte file
+        {fd, -30, -30, 70, ""},
+        {fd, -80, -71, 70, "[JniUtil.skipFile] whence is not one of SEEK_SET, SEEK_CUR, SEEK_END, or the resulting "
+                           "file offset would be negative.\n"},
+        {closedFd, 5, 0, -1, "[JniUtil.skipFile] iFileDescriptor is not an open file descriptor.\n"},
+        {pipeFds[0], 5, 0, -1, "[JniUtil.skipFile] iFileDescriptor is associated with a pipe, socket, or FIFO.\n"},
+    };
+    for (const auto &s : steps) {
+        StdoutCapture out;
+        EXPECT_EQ(skipFile(s.fd, s.offset), s.result) << s.line;
+        EXPECT_EQ(out.finish(), s.line);
+        EXPECT_EQ(lseek(s.fd, 0, SEEK_CUR), s.position) << s.line;
+    }
+    close(fd);
+    close(pipeFds[0]);
+    close(pipeFds[1]);
+}
+
+} // namespace
+} // namespace fsstat::test
