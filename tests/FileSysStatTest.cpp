@@ -45,7 +45,7 @@ public:
         std::free(convert(env, js));  // make sure the first fill has happened
         env->DeleteLocalRef(js);
         std::strcpy(saved_, codepage);
-        std::strcpy(codepage, name);
+        if (name != nullptr) std::strcpy(codepage, name);
     }
     ~CodepageOverride() { std::strcpy(codepage, saved_); }
 
@@ -113,45 +113,32 @@ TEST_F(FileSysStat, JavaApiReturnsFigures) {
     ASSERT_FALSE(env->ExceptionCheck());
 }
 
-struct FailureCase {
-    const char *path;
-    int error;
-};
-
-TEST_F(FileSysStat, StatvfsFailureNamesPathAndSystemText) {
-    const FailureCase cases[] = {
-        {"/no/such/path", ENOENT},
-        {"", ENOENT},
-        {"/etc/passwd/below-a-file", ENOTDIR},
+// Each failing step names itself, the path as the caller gave it, and the
+// system's reason; a message longer than the buffer is cut, never overrun.
+TEST_F(FileSysStat, FailuresRaiseIOExceptionNamingTheStep) {
+    const std::string prefix = "[UNIXFileSysUtil.getFileSysStat] ";
+    const std::string longPath = "/" + std::string(3000, 'x');
+    const std::string odd = "/tmp/caf\xC3\xA9/\xF0\x9F\x98\x80";
+    const struct {
+        const char *codeset;  // null: the locale's
+        std::string path;     // "<null>" passes a null string
+        std::string message;
+    } cases[] = {
+        {nullptr, "/no/such/path", prefix + "statvfs failed for '/no/such/path'. Error='" + strerror(ENOENT) + "'"},
+        {nullptr, "", prefix + "statvfs failed for ''. Error='" + strerror(ENOENT) + "'"},
+        {nullptr, "/etc/passwd/x", prefix + "statvfs failed for '/etc/passwd/x'. Error='" + strerror(ENOTDIR) + "'"},
+        {nullptr, longPath, (prefix + "statvfs failed for '" + longPath).substr(0, 1023)},
+        {nullptr, "<null>", prefix + "convert failed for '(null)'"},
+        {"NO-SUCH-CHARSET", odd, prefix + "convert failed for '" + odd + "'"},
     };
-    for (const FailureCase &c : cases) {
-        jstring js = env->NewStringUTF(c.path);
-        EXPECT_EQ(getFileSysStat(env, nullptr, js), nullptr) << c.path;
+    for (const auto &c : cases) {
+        CodepageOverride cp(env, c.codeset);
+        jstring js = c.path == "<null>" ? nullptr : newJavaString(env, c.path);
+        EXPECT_EQ(getFileSysStat(env, nullptr, js), nullptr) << c.message;
         Pending p = takePending(env);
         EXPECT_EQ(p.className, "java.io.IOException");
-        EXPECT_EQ(p.message, std::string("[UNIXFileSysUtil.getFileSysStat] statvfs failed for '") + c.path +
-                                 "'. Error='" + std::strerror(c.error) + "'");
-        env->DeleteLocalRef(js);
+        EXPECT_EQ(p.message, c.message);
     }
-}
-
-// A message longer than the 1024-byte buffer is cut, never overrun.
-TEST_F(FileSysStat, OverlongMessageIsCutToBuffer) {
-    std::string path = "/" + std::string(3000, 'x');
-    jstring js = env->NewStringUTF(path.c_str());
-    EXPECT_EQ(getFileSysStat(env, nullptr, js), nullptr);
-    Pending p = takePending(env);
-    EXPECT_EQ(p.className, "java.io.IOException");
-    EXPECT_EQ(p.message.size(), 1023u);
-    EXPECT_EQ(p.message.rfind("[UNIXFileSysUtil.getFileSysStat] statvfs failed for '/xxx", 0), 0u);
-}
-
-TEST_F(FileSysStat, NullPathFailsConversion) {
-    EXPECT_EQ(convert(env, nullptr), nullptr);
-    EXPECT_EQ(getFileSysStat(env, nullptr, nullptr), nullptr);
-    Pending p = takePending(env);
-    EXPECT_EQ(p.className, "java.io.IOException");
-    EXPECT_EQ(p.message, "[UNIXFileSysUtil.getFileSysStat] convert failed for '(null)'");
 }
 
 // The path reaches statvfs as the locale's codeset spells it: modified UTF-8
@@ -181,16 +168,6 @@ TEST_F(FileSysStat, ConvertFollowsTheCodesetName) {
         std::free(native);
         env->DeleteLocalRef(js);
     }
-}
-
-TEST_F(FileSysStat, UnknownCodesetFailsWithJavaPathInMessage) {
-    CodepageOverride cp(env, "NO-SUCH-CHARSET");
-    const std::string path = "/tmp/caf\xC3\xA9/\xF0\x9F\x98\x80";
-    jstring js = newJavaString(env, path);
-    EXPECT_EQ(getFileSysStat(env, nullptr, js), nullptr);
-    Pending p = takePending(env);
-    EXPECT_EQ(p.className, "java.io.IOException");
-    EXPECT_EQ(p.message, "[UNIXFileSysUtil.getFileSysStat] convert failed for '" + path + "'");
 }
 
 TEST_F(FileSysStat, CodepageHoldsTheLocaleCodeset) {
