@@ -22,22 +22,11 @@ std::string envOr(const char *name, const char *fallback) {
     return value != nullptr && *value != '\0' ? value : fallback;
 }
 
-void appendUtf8(std::string &out, unsigned cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
+// Java's own UTF-8 codec converts the harness's strings: UTF-8 text in the
+// tests, Java strings in the JVM.
+jmethodID stringMethod(JNIEnv *env, jclass *cls, const char *name, const char *sig) {
+    *cls = env->FindClass("java/lang/String");
+    return env->GetMethodID(*cls, name, sig);
 }
 
 } // namespace
@@ -69,38 +58,26 @@ std::string hex(const std::string &bytes) {
 
 std::string utf8(JNIEnv *env, jstring js) {
     if (js == nullptr) return "<null>";
-    jsize n = env->GetStringLength(js);
-    std::vector<jchar> chars(static_cast<size_t>(n));
-    env->GetStringRegion(js, 0, n, chars.data());
-    std::string out;
-    for (size_t i = 0; i < chars.size(); i++) {
-        unsigned cp = chars[i];
-        if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < chars.size() && chars[i + 1] >= 0xDC00 && chars[i + 1] < 0xE000) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (chars[i + 1] - 0xDC00u);
-            i++;
-        }
-        appendUtf8(out, cp);
-    }
+    env->PushLocalFrame(4);
+    jclass cls;
+    jmethodID getBytes = stringMethod(env, &cls, "getBytes", "(Ljava/lang/String;)[B");
+    auto bytes = static_cast<jbyteArray>(env->CallObjectMethod(js, getBytes, env->NewStringUTF("UTF-8")));
+    env->ExceptionClear();
+    std::string out(static_cast<size_t>(env->GetArrayLength(bytes)), '\0');
+    env->GetByteArrayRegion(bytes, 0, static_cast<jsize>(out.size()), reinterpret_cast<jbyte *>(out.data()));
+    env->PopLocalFrame(nullptr);
     return out;
 }
 
 jstring newJavaString(JNIEnv *env, const std::string &text) {
-    std::vector<jchar> chars;
-    for (size_t i = 0; i < text.size();) {
-        unsigned char lead = static_cast<unsigned char>(text[i]);
-        unsigned cp;
-        size_t len = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-        cp = len == 1 ? lead : len == 2 ? (lead & 0x1Fu) : len == 3 ? (lead & 0x0Fu) : (lead & 0x07u);
-        for (size_t k = 1; k < len && i + k < text.size(); k++) cp = (cp << 6) | (text[i + k] & 0x3Fu);
-        i += len;
-        if (cp >= 0x10000) {
-            chars.push_back(static_cast<jchar>(0xD800 + ((cp - 0x10000) >> 10)));
-            chars.push_back(static_cast<jchar>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
-        } else {
-            chars.push_back(static_cast<jchar>(cp));
-        }
-    }
-    return env->NewString(chars.data(), static_cast<jsize>(chars.size()));
+    env->PushLocalFrame(4);
+    jclass cls;
+    jmethodID ctor = stringMethod(env, &cls, "<init>", "([BLjava/lang/String;)V");
+    jbyteArray bytes = env->NewByteArray(static_cast<jsize>(text.size()));
+    env->SetByteArrayRegion(bytes, 0, static_cast<jsize>(text.size()), reinterpret_cast<const jbyte *>(text.data()));
+    jobject js = env->NewObject(cls, ctor, bytes, env->NewStringUTF("UTF-8"));
+    env->ExceptionClear();
+    return static_cast<jstring>(env->PopLocalFrame(js));
 }
 
 Pending takePending(JNIEnv *env) {
