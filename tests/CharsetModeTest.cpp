@@ -40,5 +40,23 @@ TEST_F(CharsetMode, JavaSideSelectsModeFromDefaultCharset) {
     IS_UTF8_DEFAULT_CHARSET = saved;
 }
 
+// Every charset-dependent expectation of a run assumes this: from JDK 18 on, a
+// JVM that ignored the run's request would test UTF-8 under every name.
+TEST_F(CharsetMode, RunGetsTheDefaultCharsetItIsNamedFor) {
+    const char *encoding = std::getenv("FSSTAT_FILE_ENCODING");
+    if (encoding == nullptr) GTEST_SKIP() << "run without FSSTAT_FILE_ENCODING";
+    jclass cls = env->FindClass("java/nio/charset/Charset");
+    ASSERT_NE(cls, nullptr);
+    jmethodID defaultCharset = env->GetStaticMethodID(cls, "defaultCharset", "()Ljava/nio/charset/Charset;");
+    jmethodID name = env->GetMethodID(cls, "name", "()Ljava/lang/String;");
+    ASSERT_NE(defaultCharset, nullptr);
+    ASSERT_NE(name, nullptr);
+    jobject charset = env->CallStaticObjectMethod(cls, defaultCharset);
+    ASSERT_FALSE(env->ExceptionCheck());
+    auto charsetName = static_cast<jstring>(env->CallObjectMethod(charset, name));
+    ASSERT_FALSE(env->ExceptionCheck());
+    EXPECT_EQ(utf8(env, charsetName), encoding);
+}
+
 } // namespace
 } // namespace fsstat::test

@@ -174,7 +174,9 @@ int main(int argc, char **argv) {
         "-Dfsstat.library.path=" FSSTAT_LIBRARY_PATH,
         "-Xcheck:jni",
     };
-    const char *encoding = std::getenv("FSSTAT_FILE_ENCODING");
+    // FSSTAT_JVM_ENCODING asks for the run's charset another way (COMPAT: by the locale).
+    const char *encoding = std::getenv("FSSTAT_JVM_ENCODING");
+    if (encoding == nullptr) encoding = std::getenv("FSSTAT_FILE_ENCODING");
     if (encoding != nullptr) options.push_back(std::string("-Dfile.encoding=") + encoding);
     std::vector<JavaVMOption> vmOptions;
     for (std::string &o : options) vmOptions.push_back({o.data(), nullptr});
