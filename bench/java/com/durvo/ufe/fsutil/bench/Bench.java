@@ -135,9 +135,10 @@ public final class Bench {
                     contender("java.io listFiles + readAttributes", reps, n, () -> listFiles(dir)),
                     floorContender("floor: readdir + 2 lstat (same calls)", "same " + d, reps, n),
                     floorContender("floor: readdir + 1 lstat", "lstat1 " + d, reps, n));
-            // Smaller sizes warm up more rounds, since each of theirs is short anyway.
-            int warm = n <= 10_000 ? warmup + 2 : warmup;
-            double[][] perEntry = measure(contenders, warm);
+            // Smaller sizes warm up more rounds, since each of theirs is short
+            // anyway; the largest gets fewer rounds, since each takes seconds.
+            int warm = n <= 10_000 ? warmup + 2 : n >= BIG_SIZE ? 1 : warmup;
+            double[][] perEntry = measure(contenders, warm, n >= BIG_SIZE ? Math.min(rounds, 5) : rounds);
             for (int c = 0; c < contenders.size(); c++) {
                 Row row = new Row("iteration", fs, String.format(Locale.ROOT, "%,d", n), contenders.get(c).name(),
                         perEntry[c]);
@@ -328,7 +329,7 @@ public final class Bench {
                     }
                 });
         progress("%s: statistics", fs);
-        double[][] perCall = measure(contenders, warmup + 2);
+        double[][] perCall = measure(contenders, warmup + 2, rounds);
         for (int c = 0; c < contenders.size(); c++) {
             Row row = new Row("statistics", fs, "-", contenders.get(c).name(), perCall[c]);
             rows.add(row);
@@ -361,10 +362,10 @@ public final class Bench {
     // ---- measuring and reporting ------------------------------------------------
 
     /** Nanoseconds per operation of each contender in each measured round, after warm-up rounds. */
-    private double[][] measure(List<Contender> contenders, int warm) throws IOException {
+    private double[][] measure(List<Contender> contenders, int warm, int measured) throws IOException {
         int k = contenders.size();
-        double[][] result = new double[k][rounds];
-        for (int round = -warm; round < rounds; round++) {
+        double[][] result = new double[k][measured];
+        for (int round = -warm; round < measured; round++) {
             for (int i = 0; i < k; i++) {
                 int c = Math.floorMod(i + round, k);  // rotate the order
                 long[] opsAndNs = contenders.get(c).run();
@@ -378,7 +379,8 @@ public final class Bench {
 
     private void print(PrintStream out) {
         out.printf(Locale.ROOT, "ns per entry (iteration) or per call (statistics): median and min-max of %d rounds"
-                + " after warm-up; x fsstat = median / median of fsstat on the same line group%n", rounds);
+                + " (%d for 1,000,000 entries) after warm-up; x fsstat = median / median of fsstat above it%n",
+                rounds, Math.min(rounds, 5));
         String format = "%-10s | %-6s | %9s | %-40s | %8s | %-15s | %8s%n";
         out.printf(Locale.ROOT, format, "test", "fs", "entries", "contender", "median", "min-max", "x fsstat");
         out.printf(Locale.ROOT, format, "-".repeat(10), "-".repeat(6), "-".repeat(9), "-".repeat(40), "-".repeat(8),
