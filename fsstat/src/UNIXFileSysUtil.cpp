@@ -130,16 +130,22 @@ enum class Scan { Delivered, End, DeliveryFailed };
 Scan scanNext(JNIEnv *env, DIR *dp, const char *szListDir, jobject jChildFile) {
     char szFullPath[1024];
     struct stat statbuf;
+    // The directory part is the same for every entry of the scan: copy it
+    // once, then only each name after it (formatting per entry costs more).
+    const size_t iDirLen = szListDir != nullptr ? std::strlen(szListDir) : 0;
+    if (szListDir != nullptr && iDirLen + 1 < sizeof szFullPath) {
+        std::memcpy(szFullPath, szListDir, iDirLen);
+        szFullPath[iDirLen] = '/';
+    }
     for (;;) {
         struct dirent *pEntry = readdir(dp);
         if (pEntry == nullptr) return Scan::End;
         const char *szName = pEntry->d_name;
         if (std::strcmp(szName, ".") == 0 || std::strcmp(szName, "..") == 0) continue;
-        int iLen = szListDir != nullptr
-                       ? std::snprintf(szFullPath, sizeof szFullPath, "%s/%s", szListDir, szName)
-                       : -1;
+        const size_t iNameLen = std::strlen(szName);
         int iStatus;
-        if (iLen >= 0 && static_cast<size_t>(iLen) < sizeof szFullPath) {
+        if (szListDir != nullptr && iDirLen + 1 + iNameLen < sizeof szFullPath) {
+            std::memcpy(szFullPath + iDirLen + 1, szName, iNameLen + 1);
             iStatus = getLstat(env, szFullPath, &statbuf, 0);
         } else {
             // The full path does not fit the buffer (or there is no directory

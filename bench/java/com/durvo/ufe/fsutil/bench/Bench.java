@@ -1,0 +1,468 @@
+package com.durvo.ufe.fsutil.bench;
+
+import com.durvo.ufe.fsutil.ChildFile;
+import com.durvo.ufe.fsutil.FileSysStatUnix;
+import com.durvo.ufe.fsutil.FileSystemStat;
+import com.durvo.ufe.fsutil.FolderListing;
+
+import java.io.BufferedReader;
+import java.io.File;
+import java.io.IOException;
+import java.io.InputStreamReader;
+import java.io.OutputStreamWriter;
+import java.io.PrintStream;
+import java.io.Writer;
+import java.lang.management.ManagementFactory;
+import java.lang.management.MemoryMXBean;
+import java.nio.charset.StandardCharsets;
+import java.nio.file.DirectoryStream;
+import java.nio.file.FileStore;
+import java.nio.file.Files;
+import java.nio.file.LinkOption;
+import java.nio.file.Path;
+import java.nio.file.Paths;
+import java.nio.file.attribute.PosixFileAttributes;
+import java.util.ArrayList;
+import java.util.Arrays;
+import java.util.List;
+import java.util.Locale;
+
+/**
+ * Times folder iteration with lstat attributes and file-system statistics:
+ * the library through its Java API against NIO, java.io and the bare system
+ * calls (the floor program). Every contender runs on the same directory in
+ * the same rounds, in an order that rotates from round to round so that a
+ * slow spell of the machine does not fall on one contender only.
+ *
+ * <p>Arguments: {@code --floor PROGRAM --dir BASE [--dir BASE] [--big]
+ * [--sizes N,N,..] [--rounds N]}. Each BASE is an empty directory that the
+ * caller owns; the first one is expected on tmpfs, and only there is the
+ * 1,000,000-entry size made (with {@code --big}). Progress goes to stderr,
+ * the table to stdout.
+ */
+public final class Bench {
+    private static final int[] DEFAULT_SIZES = {1_000, 10_000, 100_000};
+    private static final int BIG_SIZE = 1_000_000;
+    /** Small sizes repeat their listing within a round so a round lasts long enough to time. */
+    private static final int ENTRIES_PER_ROUND = 100_000;
+    private static final int STAT_CALLS_PER_ROUND = 20_000;
+    private static final int FILESTORE_CALLS_PER_ROUND = 500;
+    private static final int MEMORY_MIN_SIZE = 100_000;
+    private static final long MIB = 1024 * 1024;
+
+    /** Keeps the JIT from dropping work whose result is otherwise unused. */
+    static long sink;
+
+    private final Floor floor;
+    private final int rounds;
+    private final int warmup;
+    private final List<Row> rows = new ArrayList<>();
+    private final List<String> notes = new ArrayList<>();
+
+    private Bench(Floor floor, int rounds, int warmup) {
+        this.floor = floor;
+        this.rounds = rounds;
+        this.warmup = warmup;
+    }
+
+    /** One line of the table. */
+    private record Row(String test, String fs, String size, String contender, double[] perOp) {
+        double median() {
+            return percentile(perOp, 0.5);
+        }
+    }
+
+    /** Something timed: one round of it, answering the operations it made and the nanoseconds they took. */
+    private interface Contender {
+        String name();
+
+        long[] run() throws IOException;
+    }
+
+    public static void main(String[] args) throws Exception {
+        String floorProgram = null;
+        List<String> bases = new ArrayList<>();
+        boolean big = false;
+        int[] sizes = DEFAULT_SIZES;
+        int rounds = 7;
+        for (int i = 0; i < args.length; i++) {
+            switch (args[i]) {
+                case "--floor" -> floorProgram = args[++i];
+                case "--dir" -> bases.add(args[++i]);
+                case "--big" -> big = true;
+                case "--sizes" -> sizes = Arrays.stream(args[++i].split(",")).mapToInt(Integer::parseInt).toArray();
+                case "--rounds" -> rounds = Integer.parseInt(args[++i]);
+                default -> throw new IllegalArgumentException("unknown argument " + args[i]);
+            }
+        }
+        if (floorProgram == null || bases.isEmpty() || rounds < 1) {
+            throw new IllegalArgumentException("usage: --floor PROGRAM --dir BASE [--dir BASE] [--big] "
+                    + "[--sizes N,N,..] [--rounds N]");
+        }
+        try (Floor floor = new Floor(floorProgram)) {
+            Bench bench = new Bench(floor, rounds, Math.max(2, rounds / 3));
+            for (int b = 0; b < bases.size(); b++) {
+                Path base = Paths.get(bases.get(b));
+                String fs = Files.getFileStore(base).type();
+                int[] here = sizes;
+                if (big && b == 0) {
+                    here = Arrays.copyOf(sizes, sizes.length + 1);
+                    here[sizes.length] = BIG_SIZE;
+                }
+                int largest = Arrays.stream(here).max().getAsInt();
+                for (int n : here) {
+                    // Memory is watched on tmpfs, over the largest listing, if that is long enough to tell.
+                    bench.iteration(base, fs, n, b == 0 && n == largest && n >= MEMORY_MIN_SIZE);
+                }
+                bench.statistics(base, fs);
+            }
+            bench.print(System.out);
+        }
+    }
+
+    // ---- folder iteration ----------------------------------------------------
+
+    private void iteration(Path base, String fs, int n, boolean measureMemory) throws IOException {
+        Path dir = base.resolve("n" + n);
+        String d = dir.toString();
+        progress("%s: making %,d entries in %s", fs, n, d);
+        floor.call("make " + d + " " + n);
+        try {
+            int reps = Math.max(1, ENTRIES_PER_ROUND / n);
+            List<Contender> contenders = List.of(
+                    contender("fsstat FolderListing", reps, n, () -> library(d)),
+                    contender("NIO DirectoryStream + readAttributes", reps, n, () -> nio(dir)),
+                    contender("java.io listFiles + readAttributes", reps, n, () -> listFiles(dir)),
+                    floorContender("floor: readdir + 2 lstat (same calls)", "same " + d, reps, n),
+                    floorContender("floor: readdir + 1 lstat", "lstat1 " + d, reps, n));
+            // Smaller sizes warm up more rounds, since each of theirs is short
+            // anyway; the largest gets fewer rounds, since each takes seconds.
+            int warm = n <= 10_000 ? warmup + 2 : n >= BIG_SIZE ? 1 : warmup;
+            double[][] perEntry = measure(contenders, warm, n >= BIG_SIZE ? Math.min(rounds, 5) : rounds);
+            for (int c = 0; c < contenders.size(); c++) {
+                Row row = new Row("iteration", fs, String.format(Locale.ROOT, "%,d", n), contenders.get(c).name(),
+                        perEntry[c]);
+                rows.add(row);
+                progress("%s %,d: %-40s %8.0f ns/entry", fs, n, row.contender(), row.median());
+            }
+            if (measureMemory) {
+                memory(d, fs, n);
+            }
+        } finally {
+            floor.call("rm " + d);
+        }
+    }
+
+    private interface Lister {
+        long list() throws IOException;
+    }
+
+    /** A Java lister repeated reps times per round; every listing must find all n entries. */
+    private static Contender contender(String name, int reps, int n, Lister lister) {
+        return new Contender() {
+            @Override
+            public String name() {
+                return name;
+            }
+
+            @Override
+            public long[] run() throws IOException {
+                long t0 = System.nanoTime();
+                for (int r = 0; r < reps; r++) {
+                    long found = lister.list();
+                    if (found != n) {
+                        throw new IllegalStateException(name + " listed " + found + " entries, not " + n);
+                    }
+                }
+                return new long[] {(long) reps * n, System.nanoTime() - t0};
+            }
+        };
+    }
+
+    private Contender floorContender(String name, String command, int reps, int n) {
+        return new Contender() {
+            @Override
+            public String name() {
+                return name;
+            }
+
+            @Override
+            public long[] run() throws IOException {
+                long ns = 0;
+                for (int r = 0; r < reps; r++) {
+                    long[] answer = floor.timed(command);
+                    if (answer[1] != n) {
+                        throw new IllegalStateException(name + " listed " + answer[1] + " entries, not " + n);
+                    }
+                    ns += answer[0];
+                }
+                return new long[] {(long) reps * n, ns};
+            }
+        };
+    }
+
+    private static long library(String dir) {
+        long count = 0;
+        try (FolderListing listing = FolderListing.open(dir)) {
+            for (ChildFile f : listing) {
+                sink += f.name().length() + f.size() + f.mode() + f.inode();
+                count++;
+            }
+        }
+        return count;
+    }
+
+    private static long nio(Path dir) throws IOException {
+        long count = 0;
+        try (DirectoryStream<Path> stream = Files.newDirectoryStream(dir)) {
+            for (Path p : stream) {
+                PosixFileAttributes a = Files.readAttributes(p, PosixFileAttributes.class, LinkOption.NOFOLLOW_LINKS);
+                sink += p.getFileName().toString().length() + a.size() + a.permissions().size() + a.fileKey().hashCode();
+                count++;
+            }
+        }
+        return count;
+    }
+
+    private static long listFiles(Path dir) throws IOException {
+        File[] files = dir.toFile().listFiles();
+        if (files == null) {
+            throw new IOException("cannot list " + dir);
+        }
+        for (File f : files) {
+            PosixFileAttributes a = Files.readAttributes(f.toPath(), PosixFileAttributes.class,
+                    LinkOption.NOFOLLOW_LINKS);
+            sink += f.getName().length() + a.size() + a.permissions().size() + a.fileKey().hashCode();
+        }
+        return files.length;
+    }
+
+    // ---- memory ----------------------------------------------------------------
+
+    /**
+     * Lists dir once more with the library, reading the resident size every
+     * 1,000 entries, and collecting to read the live heap after the first
+     * 1,000 entries, every 100,000 and at the end.
+     */
+    private void memory(String dir, String fs, int n) {
+        progress("%s %,d: memory while listing with the library", fs, n);
+        MemoryMXBean mx = ManagementFactory.getMemoryMXBean();
+        long rssFirst = 0;
+        long heapFirst = 0;
+        long rssPeak = 0;
+        long heapPeak = 0;
+        long count = 0;
+        try (FolderListing listing = FolderListing.open(dir)) {
+            for (ChildFile f : listing) {
+                sink += f.name().length() + f.size();
+                count++;
+                if (count % 1_000 == 0) {
+                    boolean collect = count == 1_000 || count % 100_000 == 0;
+                    if (collect) {
+                        System.gc();
+                        heapPeak = Math.max(heapPeak, mx.getHeapMemoryUsage().getUsed());
+                    }
+                    long rss = residentBytes();
+                    rssPeak = Math.max(rssPeak, rss);
+                    if (count == 1_000) {
+                        rssFirst = rss;
+                        heapFirst = heapPeak;
+                    }
+                }
+            }
+        }
+        System.gc();
+        long heapEnd = mx.getHeapMemoryUsage().getUsed();
+        long rssEnd = residentBytes();
+        heapPeak = Math.max(heapPeak, heapEnd);
+        rssPeak = Math.max(rssPeak, rssEnd);
+        notes.add(String.format(Locale.ROOT,
+                "memory, %,d entries on %s: resident %.1f MiB after 1,000, peak %.1f, at the end %.1f (%+.1f); "
+                        + "live heap %.1f MiB after 1,000, peak %.1f, at the end %.1f (%+.1f); target within 10 MiB: %s",
+                count, fs, mib(rssFirst), mib(rssPeak), mib(rssEnd), mib(rssEnd - rssFirst), mib(heapFirst),
+                mib(heapPeak), mib(heapEnd), mib(heapEnd - heapFirst),
+                Math.abs(rssEnd - rssFirst) <= 10 * MIB && Math.abs(heapEnd - heapFirst) <= 10 * MIB
+                        ? "met" : "MISSED"));
+    }
+
+    private static double mib(long bytes) {
+        return bytes / (double) MIB;
+    }
+
+    private static long residentBytes() {
+        try {
+            for (String line : Files.readAllLines(Paths.get("/proc/self/status"))) {
+                if (line.startsWith("VmRSS:")) {
+                    return Long.parseLong(line.replaceAll("[^0-9]", "")) * 1024;
+                }
+            }
+        } catch (IOException e) {
+            throw new IllegalStateException("cannot read /proc/self/status", e);
+        }
+        throw new IllegalStateException("no VmRSS in /proc/self/status");
+    }
+
+    // ---- statistics --------------------------------------------------------------
+
+    private void statistics(Path base, String fs) throws IOException {
+        String path = base.toString();
+        FileSystemStat api = FileSystemStat.forCurrentOs();
+        List<Contender> contenders = List.of(
+                javaStat("fsstat getFileSysStat", STAT_CALLS_PER_ROUND, () -> {
+                    FileSysStatUnix st = api.getFileSysStat(path);
+                    return st.totalBytes() + st.availableBytes() + st.freeBytes();
+                }),
+                javaStat("NIO getFileStore + 3 space figures", FILESTORE_CALLS_PER_ROUND, () -> {
+                    FileStore store = Files.getFileStore(base);
+                    return store.getTotalSpace() + store.getUsableSpace() + store.getUnallocatedSpace();
+                }),
+                new Contender() {
+                    @Override
+                    public String name() {
+                        return "floor: statvfs";
+                    }
+
+                    @Override
+                    public long[] run() throws IOException {
+                        long[] answer = floor.timed("statvfs " + path + " " + STAT_CALLS_PER_ROUND);
+                        return new long[] {answer[1], answer[0]};
+                    }
+                });
+        progress("%s: statistics", fs);
+        double[][] perCall = measure(contenders, warmup + 2, rounds);
+        for (int c = 0; c < contenders.size(); c++) {
+            Row row = new Row("statistics", fs, "-", contenders.get(c).name(), perCall[c]);
+            rows.add(row);
+            progress("%s: %-40s %8.0f ns/call", fs, row.contender(), row.median());
+        }
+    }
+
+    private interface StatCall {
+        long call() throws IOException;
+    }
+
+    private static Contender javaStat(String name, int calls, StatCall stat) {
+        return new Contender() {
+            @Override
+            public String name() {
+                return name;
+            }
+
+            @Override
+            public long[] run() throws IOException {
+                long t0 = System.nanoTime();
+                for (int i = 0; i < calls; i++) {
+                    sink += stat.call();
+                }
+                return new long[] {calls, System.nanoTime() - t0};
+            }
+        };
+    }
+
+    // ---- measuring and reporting ------------------------------------------------
+
+    /** Nanoseconds per operation of each contender in each measured round, after warm-up rounds. */
+    private double[][] measure(List<Contender> contenders, int warm, int measured) throws IOException {
+        int k = contenders.size();
+        double[][] result = new double[k][measured];
+        for (int round = -warm; round < measured; round++) {
+            for (int i = 0; i < k; i++) {
+                int c = Math.floorMod(i + round, k);  // rotate the order
+                long[] opsAndNs = contenders.get(c).run();
+                if (round >= 0) {
+                    result[c][round] = opsAndNs[1] / (double) opsAndNs[0];
+                }
+            }
+        }
+        return result;
+    }
+
+    private void print(PrintStream out) {
+        out.printf(Locale.ROOT, "ns per entry (iteration) or per call (statistics): median and min-max of %d rounds"
+                + " (%d for 1,000,000 entries) after warm-up; x fsstat = median / median of fsstat above it%n",
+                rounds, Math.min(rounds, 5));
+        String format = "%-10s | %-6s | %9s | %-40s | %8s | %-15s | %8s%n";
+        out.printf(Locale.ROOT, format, "test", "fs", "entries", "contender", "median", "min-max", "x fsstat");
+        out.printf(Locale.ROOT, format, "-".repeat(10), "-".repeat(6), "-".repeat(9), "-".repeat(40), "-".repeat(8),
+                "-".repeat(15), "-".repeat(8));
+        double library = 0;
+        for (Row row : rows) {
+            if (row.contender().startsWith("fsstat")) {
+                library = row.median();
+            }
+            double[] sorted = row.perOp().clone();
+            Arrays.sort(sorted);
+            out.printf(Locale.ROOT, format, row.test(), row.fs(), row.size(), row.contender(),
+                    String.format(Locale.ROOT, "%,.0f", row.median()),
+                    String.format(Locale.ROOT, "%,.0f-%,.0f", sorted[0], sorted[sorted.length - 1]),
+                    String.format(Locale.ROOT, "%.2f", row.median() / library));
+        }
+        out.println();
+        for (int i = 0; i < rows.size(); i++) {
+            Row row = rows.get(i);
+            if (row.contender().startsWith("fsstat")) {
+                Row floorRow = rows.stream().skip(i).filter(r -> r.contender().startsWith("floor")).findFirst()
+                        .orElseThrow();
+                double limit = row.test().equals("iteration") ? 1.15 : 1.2;
+                double ratio = row.median() / floorRow.median();
+                out.printf(Locale.ROOT, "target %-10s %-6s %9s: fsstat / %s = %.2f (at most %.2f: %s)%n", row.test(),
+                        row.fs(), row.size(), floorRow.contender(), ratio, limit, ratio <= limit ? "met" : "MISSED");
+            }
+        }
+        for (String note : notes) {
+            out.println(note);
+        }
+    }
+
+    static double percentile(double[] values, double p) {
+        double[] sorted = values.clone();
+        Arrays.sort(sorted);
+        double at = p * (sorted.length - 1);
+        int lo = (int) Math.floor(at);
+        int hi = (int) Math.ceil(at);
+        return sorted[lo] + (sorted[hi] - sorted[lo]) * (at - lo);
+    }
+
+    private static void progress(String format, Object... args) {
+        System.err.println("bench: " + String.format(Locale.ROOT, format, args));
+    }
+
+    /** The floor program, serving one command per line. */
+    private static final class Floor implements AutoCloseable {
+        private final Process process;
+        private final Writer in;
+        private final BufferedReader out;
+
+        Floor(String program) throws IOException {
+            process = new ProcessBuilder(program).redirectError(ProcessBuilder.Redirect.INHERIT).start();
+            in = new OutputStreamWriter(process.getOutputStream(), StandardCharsets.UTF_8);
+            out = new BufferedReader(new InputStreamReader(process.getInputStream(), StandardCharsets.UTF_8));
+        }
+
+        String call(String command) throws IOException {
+            in.write(command + "\n");
+            in.flush();
+            String answer = out.readLine();
+            if (answer == null || answer.startsWith("error")) {
+                throw new IOException("floor program: " + (answer == null ? "no answer to " + command : answer));
+            }
+            return answer;
+        }
+
+        /** The nanoseconds and the count that a timed command answers. */
+        long[] timed(String command) throws IOException {
+            String[] parts = call(command).split(" ");
+            return new long[] {Long.parseLong(parts[0]), Long.parseLong(parts[1])};
+        }
+
+        @Override
+        public void close() throws IOException {
+            in.close();
+            try {
+                process.waitFor();
+            } catch (InterruptedException e) {
+                Thread.currentThread().interrupt();
+            }
+        }
+    }
+}
