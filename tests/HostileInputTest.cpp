@@ -4,6 +4,7 @@
 #include "JvmTest.h"
 #include "Listing.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
@@ -14,7 +15,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <functional>
 #include <map>
 #include <set>
@@ -291,6 +291,7 @@ void checkPermissionOutcomes(JNIEnv *env, const std::string &dir, const std::fun
 }
 
 constexpr char kUnprivilegedDir[] = "FSSTAT_UNPRIVILEGED_DIR";
+constexpr int kExitUnreadableBuild = 77;  // the child cannot read the build tree
 
 TEST_F(HostileInput, DirectoriesWithoutReadOrSearchPermissionGiveMinusOne) {
     TempDir dir;
@@ -334,9 +335,10 @@ TEST_F(HostileInput, DirectoriesWithoutReadOrSearchPermissionGiveMinusOne) {
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFEXITED(status)) << "the unprivileged run ended by signal " << WTERMSIG(status);
-    if (WEXITSTATUS(status) == 126 || WEXITSTATUS(status) == 127) {
-        GTEST_SKIP() << "running as root and could not start this program as nobody (status "
-                     << WEXITSTATUS(status) << ")";
+    const int code = WEXITSTATUS(status);
+    if (code == 126 || code == 127 || code == kExitUnreadableBuild) {
+        GTEST_SKIP() << "running as root and could not run this program as nobody (status " << code
+                     << "; is the build tree readable by others?)";
     }
     EXPECT_EQ(WEXITSTATUS(status), 0) << "the unprivileged run failed; its output is above";
 }
@@ -347,6 +349,10 @@ TEST_F(IsolatedUnprivileged, PermissionOutcomes) {
     const char *dir = std::getenv(kUnprivilegedDir);
     if (dir == nullptr) GTEST_SKIP() << "started by HostileInput.DirectoriesWithoutReadOrSearchPermissionGiveMinusOne";
     ASSERT_NE(geteuid(), 0u);
+    if (access(FSSTAT_LIBRARY_PATH, R_OK) != 0) {
+        std::fflush(stdout);
+        _exit(kExitUnreadableBuild);
+    }
     checkPermissionOutcomes(env, dir, [this](const std::string &p) { return firstOfUndeliverable(p); });
 }
 
