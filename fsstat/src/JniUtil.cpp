@@ -217,6 +217,30 @@ long decodeSequence(JNIEnv *env, const unsigned char *seq, int n) {
     return code;
 }
 
+// The UTF-8 mark step whatever the mode: callers decide the mode themselves.
+char *escapeMarks(const char *szUTFPath) {
+    if (szUTFPath == nullptr) return nullptr;
+    const auto *in = reinterpret_cast<const unsigned char *>(szUTFPath);
+    const size_t len = std::strlen(szUTFPath);
+    MallocPtr buf = allocFor(len, 4);
+    if (!buf) return nullptr;
+    auto *out = reinterpret_cast<unsigned char *>(buf.get());
+    size_t o = 0;
+    for (size_t i = 0; i < len;) {
+        // A mark that ends the name is left alone: only a mark with a byte after it is escaped.
+        if (i + 2 < len && isMarkAt(in + i)) {
+            static const unsigned char kEscapedMark[] = {0xC2, 0xB6, 0xC3, 0x82, 0xC2, 0xB6, 0xC2, 0xB6};
+            std::memcpy(out + o, kEscapedMark, sizeof kEscapedMark);
+            o += sizeof kEscapedMark;
+            i += 2;
+        } else {
+            out[o++] = in[i++];
+        }
+    }
+    out[o] = 0;
+    return buf.release();
+}
+
 } // namespace
 
 extern "C" {
@@ -242,26 +266,7 @@ int getUTF8StringLength(unsigned char *str, int iStrLen) {
 }
 
 char *escapeEscapeChars(JNIEnv *, char *szUTFPath) {
-    if (currentMode() == 0 || szUTFPath == nullptr) return nullptr;
-    const auto *in = reinterpret_cast<const unsigned char *>(szUTFPath);
-    const size_t len = std::strlen(szUTFPath);
-    MallocPtr buf = allocFor(len, 4);
-    if (!buf) return nullptr;
-    auto *out = reinterpret_cast<unsigned char *>(buf.get());
-    size_t o = 0;
-    for (size_t i = 0; i < len;) {
-        // A mark that ends the name is left alone: only a mark with a byte after it is escaped.
-        if (i + 2 < len && isMarkAt(in + i)) {
-            static const unsigned char kEscapedMark[] = {0xC2, 0xB6, 0xC3, 0x82, 0xC2, 0xB6, 0xC2, 0xB6};
-            std::memcpy(out + o, kEscapedMark, sizeof kEscapedMark);
-            o += sizeof kEscapedMark;
-            i += 2;
-        } else {
-            out[o++] = in[i++];
-        }
-    }
-    out[o] = 0;
-    return buf.release();
+    return currentMode() == 0 ? nullptr : escapeMarks(szUTFPath);
 }
 
 char *escapeEscapeCharsNonUTF8(JNIEnv *, char *szPath) {
@@ -455,8 +460,9 @@ void clearFailedAttempt(JNIEnv *env) {
 
 extern "C" jstring getJavaFilePath(JNIEnv *env, char *szNativeFilePath) {
     const bool bUtf8 = __atomic_load_n(&IS_UTF8_DEFAULT_CHARSET, __ATOMIC_RELAXED) != 0;
-    MallocPtr szMarked(bUtf8 ? escapeEscapeChars(env, szNativeFilePath)
-                             : escapeEscapeCharsNonUTF8(env, szNativeFilePath));
+    // The mark step follows the flag as read here: escapeEscapeChars reads it
+    // again and would answer null had init switched modes in between.
+    MallocPtr szMarked(bUtf8 ? escapeMarks(szNativeFilePath) : escapeEscapeCharsNonUTF8(env, szNativeFilePath));
     if (!szMarked) return nullptr;  // no memory for the mark step: no route can work
 
     {

@@ -1,0 +1,360 @@
+// Hostile names, paths and directories: each has one clear outcome, and
+// nothing may overrun (the sanitizer build runs these too).
+#include "JniUtil.h"
+#include "JvmTest.h"
+#include "Listing.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+extern char **environ;
+
+namespace fsstat::test {
+namespace {
+
+class HostileInput : public JniTest {
+protected:
+    void SetUp() override {
+        JniTest::SetUp();
+        savedMode = IS_UTF8_DEFAULT_CHARSET;
+        Java_com_durvo_ufe_fsutil_FolderIteratorNix_init(env, nullptr, utf8ModeForThisRun());
+    }
+    void TearDown() override {
+        IS_UTF8_DEFAULT_CHARSET = savedMode;
+        JniTest::TearDown();
+    }
+
+    // getFirstFileN on path, which must deliver nothing: its answer, with no
+    // exception pending, nothing printed and no descriptor left open.
+    jlong firstOfUndeliverable(const std::string &path) {
+        jstring js = env->NewStringUTF(path.c_str());
+        jobject child = Lister(env).child();
+        // The JVM opens what a first conversion needs once; count after that.
+        Java_com_durvo_ufe_fsutil_FolderIteratorNix_getFirstFileN(env, nullptr, js, child);
+        const int before = openDescriptors();
+        StdoutCapture out;
+        const jlong handle = Java_com_durvo_ufe_fsutil_FolderIteratorNix_getFirstFileN(env, nullptr, js, child);
+        EXPECT_EQ(out.finish(), "") << path.size() << "-byte path";
+        EXPECT_FALSE(env->ExceptionCheck()) << path.size() << "-byte path";
+        EXPECT_EQ(openDescriptors(), before) << path.size() << "-byte path";
+        env->DeleteLocalRef(child);
+        env->DeleteLocalRef(js);
+        return handle;
+    }
+
+    int savedMode = 0;
+};
+
+// Directories under base until the path is exactly len bytes long.
+std::string makeDirOfLength(const std::string &base, size_t len) {
+    std::string path = base;
+    while (path.size() < len) {
+        size_t comp = std::min<size_t>(200, len - path.size() - 1);
+        if (len - (path.size() + 1 + comp) == 1) comp--;  // never leave room for "/" alone
+        path += "/" + std::string(comp, 'd');
+        EXPECT_EQ(mkdir(path.c_str(), 0700), 0) << path.size() << ": " << std::strerror(errno);
+    }
+    return path;
+}
+
+// Creates name (raw bytes) under the directory open as dirFd, holding as many
+// bytes as the name is long, so a wrong lstat shows as a wrong size.
+void fileAt(int dirFd, const std::string &name) {
+    int fd = openat(dirFd, name.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0600);
+    ASSERT_GE(fd, 0) << hex(name) << ": " << std::strerror(errno);
+    ASSERT_EQ(write(fd, std::string(name.size(), 'x').data(), name.size()), static_cast<ssize_t>(name.size()));
+    close(fd);
+}
+
+std::string repeat(const std::string &s, int n) {
+    std::string out;
+    for (int i = 0; i < n; i++) out += s;
+    return out;
+}
+
+std::vector<std::string> withMarksOnly() {
+    return {"\xC2\xB6", "\xC2\xB6\xC2\xB6", repeat("\xC2\xB6", 127), "\xB6", "\xB6\xB6", "\xB6\xB6\xB6",
+            std::string(255, '\xB6'), "\xC2\xB6\xB6", "\xB6\xC2\xB6", "\xC2\xB6\xC2",
+            // The escaped form of one literal mark, as a name of its own.
+            "\xC2\xB6\xC3\x82\xC2\xB6\xC2\xB6"};
+}
+
+// Every name comes back to its bytes, in each default charset.
+TEST_F(HostileInput, EveryByteAndMarkOnlyNamesComeBack) {
+    std::vector<std::string> singleBytes;
+    std::string allBytes;
+    for (int b = 1; b <= 0xFF; b++) {
+        if (b == '/') continue;
+        allBytes += static_cast<char>(b);
+        // "?" is what US-ASCII makes of every byte above 7F: with a file of
+        // that name the first candidate would exist and win.
+        if (b != '.' && b != '?') singleBytes.push_back(std::string(1, static_cast<char>(b)));
+    }
+    const std::map<std::string, std::vector<std::string>> sets = {
+        {"each byte 01..FF alone", singleBytes},
+        {"all of them in one name", {allBytes}},
+        {"escape marks only", withMarksOnly()},
+        {"255-byte names", {std::string(255, 'a'), std::string(255, '\xFF'), repeat("\xE2\x80\x93", 85),
+                            repeat("\xC2\xB6", 127) + "x"}},
+    };
+    Lister lister(env);
+    ASSERT_TRUE(lister.ok());
+    for (const auto &[what, names] : sets) {
+        TempDir dir;
+        for (const std::string &name : names) dir.file(name);
+        std::multiset<std::string> back;
+        for (const Entry &e : lister.list(dir.path())) back.insert(e.native);
+        for (const std::string &name : names) EXPECT_EQ(back.count(name), 1u) << what << ": " << hex(name);
+        EXPECT_EQ(back.size(), names.size()) << what;
+    }
+}
+
+// Full paths of 1022..1025 bytes straddle the 1024-byte path buffer, and paths
+// beyond PATH_MAX (4096) cannot be used by the system at all: every entry is
+// still delivered with its own attributes. The names are prefixes of each
+// other, so a path cut short would examine a neighbour.
+TEST_F(HostileInput, EntriesAroundThePathBufferAndPathMaxKeepTheirAttributes) {
+    struct Row {
+        size_t dirLength;
+        std::vector<std::string> names;
+    };
+    const Row rows[] = {
+        {1000, {std::string(21, 'n'), std::string(22, 'n'), std::string(23, 'n'), std::string(24, 'n')}},
+        {4095, {"a", std::string(254, 'n'), std::string(255, 'n')}},
+    };
+    Lister lister(env);
+    ASSERT_TRUE(lister.ok());
+    for (const Row &row : rows) {
+        TempDir dir;
+        const std::string deep = makeDirOfLength(dir.path(), row.dirLength);
+        ASSERT_EQ(deep.size(), row.dirLength);
+        int fd = open(deep.c_str(), O_RDONLY | O_DIRECTORY);
+        ASSERT_GE(fd, 0);
+        for (const std::string &name : row.names) fileAt(fd, name);
+        std::map<std::string, jlong> sizes;
+        for (const Entry &e : lister.list(deep)) sizes[e.native] = e.size;
+        // Beyond PATH_MAX only a descriptor reaches them, not TempDir's cleanup.
+        for (const std::string &name : row.names) EXPECT_EQ(unlinkat(fd, name.c_str(), 0), 0);
+        close(fd);
+        ASSERT_EQ(sizes.size(), row.names.size()) << row.dirLength;
+        for (const std::string &name : row.names) {
+            EXPECT_EQ(sizes[name], static_cast<jlong>(name.size())) << row.dirLength << " + " << name.size();
+        }
+    }
+}
+
+// A directory the system cannot reach by its path (beyond PATH_MAX, or with a
+// component beyond NAME_MAX) is one that cannot be opened.
+TEST_F(HostileInput, PathsBeyondTheSystemLimitsGiveMinusOne) {
+    TempDir dir;
+    const std::string deep = makeDirOfLength(dir.path(), 4095);
+    int fd = open(deep.c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(mkdirat(fd, "b", 0700), 0);
+    fileAt(fd, "b/f");
+    EXPECT_EQ(firstOfUndeliverable(deep + "/b"), -1) << "4097-byte path to an existing directory";
+    EXPECT_EQ(firstOfUndeliverable(dir.path() + "/" + std::string(256, 'd')), -1) << "256-byte component";
+    ASSERT_EQ(unlinkat(fd, "b/f", 0), 0);
+    ASSERT_EQ(unlinkat(fd, "b", AT_REMOVEDIR), 0);  // out of reach of TempDir's cleanup by path
+    close(fd);
+}
+
+size_t characters(const std::string &utf8Text) {
+    size_t n = 0;
+    for (unsigned char c : utf8Text) n += (c & 0xC0) != 0x80 ? 1 : 0;
+    return n;
+}
+
+// Messages built from over-long paths are cut to their buffers, whole
+// characters or not, and still become an IOException.
+TEST_F(HostileInput, ErrorMessagesOfOverlongPathsAreCutToTheirBuffers) {
+    const std::string accented = repeat("\xC3\xA9", 1500);
+    struct Row {
+        const char *what;
+        std::function<void(const std::string &)> call;
+        std::string prefix;
+        size_t maxBytes;
+    };
+    const Row rows[] = {
+        {"getFileSysStat",
+         [this](const std::string &path) {
+             jstring js = newJavaString(env, path);
+             EXPECT_EQ(getFileSysStat(env, nullptr, js), nullptr);
+             env->DeleteLocalRef(js);
+         },
+         "[UNIXFileSysUtil.getFileSysStat] statvfs failed for '/nope/", 1023},
+        {"getStat",
+         [this](const std::string &path) {
+             struct stat st;
+             EXPECT_NE(getStat(env, path.c_str(), &st, 1), 0);
+         },
+         "[JniUtil.getStat]  stat() failed on  '/nope/", 511},
+    };
+    for (const Row &row : rows) {
+        for (const std::string &tail : {std::string(5000, 'x'), accented}) {
+            row.call("/nope/" + tail);
+            Pending p = takePending(env);
+            EXPECT_EQ(p.className, "java.io.IOException") << row.what;
+            EXPECT_EQ(p.message.compare(0, row.prefix.size(), row.prefix), 0) << row.what << ": " << p.message;
+            EXPECT_GT(p.message.size(), row.prefix.size() + 100) << row.what;
+            // Each byte of the message makes at most one character, whatever the charset.
+            EXPECT_LE(characters(p.message), row.maxBytes) << row.what;
+        }
+    }
+}
+
+TEST_F(HostileInput, DirectoryRemovedWhileIteratedEndsTheIteration) {
+    TempDir dir;
+    const std::string victim = dir.at("victim");
+    ASSERT_EQ(mkdir(victim.c_str(), 0700), 0);
+    for (int i = 0; i < 50; i++) dir.file("victim/e" + std::to_string(i));
+    Lister lister(env);
+    jstring js = env->NewStringUTF(victim.c_str());
+    jobject child = lister.child();
+    const int before = openDescriptors();
+    jlong handle = Java_com_durvo_ufe_fsutil_FolderIteratorNix_getFirstFileN(env, nullptr, js, child);
+    ASSERT_NE(handle, -1);
+    for (int i = 0; i < 50; i++) ASSERT_EQ(unlink((victim + "/e" + std::to_string(i)).c_str()), 0);
+    ASSERT_EQ(rmdir(victim.c_str()), 0);
+    // What the stream still holds can no longer be examined, so nothing more is delivered.
+    EXPECT_EQ(Java_com_durvo_ufe_fsutil_FolderIteratorNix_getNextFileN(env, nullptr, handle, js, child), JNI_FALSE);
+    EXPECT_EQ(Java_com_durvo_ufe_fsutil_FolderIteratorNix_getNextFileN(env, nullptr, handle, js, child), JNI_FALSE);
+    EXPECT_FALSE(env->ExceptionCheck());
+    Java_com_durvo_ufe_fsutil_FolderIteratorNix_closeSearchHandleN(env, nullptr, handle);
+    EXPECT_EQ(openDescriptors(), before);
+}
+
+// Entries removed after the iteration began are never delivered; entries left
+// alone are delivered exactly once; new ones at most once.
+TEST_F(HostileInput, EntriesAddedAndRemovedDuringIteration) {
+    TempDir dir;
+    for (int i = 0; i < 200; i++) dir.file("e" + std::to_string(i));
+    Lister lister(env);
+    jstring js = env->NewStringUTF(dir.path().c_str());
+    jobject child = lister.child();
+    jlong handle = Java_com_durvo_ufe_fsutil_FolderIteratorNix_getFirstFileN(env, nullptr, js, child);
+    ASSERT_NE(handle, -1);
+    std::vector<std::string> delivered = {lister.read(js, child).native};
+    for (int i = 1; i < 200; i += 2) {
+        const std::string name = "e" + std::to_string(i);
+        if (name != delivered[0]) {
+            ASSERT_EQ(unlink(dir.at(name).c_str()), 0);
+        }
+    }
+    for (int i = 0; i < 100; i++) dir.file("n" + std::to_string(i));
+    while (Java_com_durvo_ufe_fsutil_FolderIteratorNix_getNextFileN(env, nullptr, handle, js, child) == JNI_TRUE) {
+        delivered.push_back(lister.read(js, child).native);
+    }
+    Java_com_durvo_ufe_fsutil_FolderIteratorNix_closeSearchHandleN(env, nullptr, handle);
+    EXPECT_FALSE(env->ExceptionCheck());
+
+    std::multiset<std::string> got(delivered.begin(), delivered.end());
+    for (int i = 0; i < 200; i++) {
+        const std::string name = "e" + std::to_string(i);
+        const size_t expected = i % 2 == 0 || name == delivered[0] ? 1 : 0;
+        EXPECT_EQ(got.count(name), expected) << name;
+    }
+    for (int i = 0; i < 100; i++) EXPECT_LE(got.count("n" + std::to_string(i)), 1u);
+}
+
+// dir holds "noread" (no read permission), "nosearch" (read but no search
+// permission) with "nosearch/sub" inside; the caller may not bypass permissions.
+void checkPermissionOutcomes(JNIEnv *env, const std::string &dir, const std::function<jlong(const std::string &)> &first) {
+    DIR *probe = opendir((dir + "/noread").c_str());
+    if (probe != nullptr) {
+        closedir(probe);
+        GTEST_SKIP() << "this process reads directories without read permission (a capability?)";
+    }
+    for (const char *path : {"noread", "nosearch", "nosearch/sub"}) {
+        EXPECT_EQ(first(dir + "/" + path), -1) << path;
+    }
+    jstring js = env->NewStringUTF((dir + "/nosearch/sub").c_str());
+    EXPECT_EQ(getFileSysStat(env, nullptr, js), nullptr);
+    Pending p = takePending(env);
+    EXPECT_EQ(p.className, "java.io.IOException");
+    EXPECT_NE(p.message.find("Permission denied"), std::string::npos) << p.message;
+    env->DeleteLocalRef(js);
+}
+
+constexpr char kUnprivilegedDir[] = "FSSTAT_UNPRIVILEGED_DIR";
+constexpr int kExitUnreadableBuild = 77;  // the child cannot read the build tree
+
+TEST_F(HostileInput, DirectoriesWithoutReadOrSearchPermissionGiveMinusOne) {
+    TempDir dir;
+    ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(dir.at("noread").c_str(), 0700), 0);
+    ASSERT_EQ(mkdir(dir.at("nosearch").c_str(), 0700), 0);
+    ASSERT_EQ(mkdir(dir.at("nosearch/sub").c_str(), 0700), 0);
+    dir.file("noread/f");
+    dir.file("nosearch/f");
+    ASSERT_EQ(chmod(dir.at("noread").c_str(), 0311), 0);
+    ASSERT_EQ(chmod(dir.at("nosearch").c_str(), 0644), 0);
+
+    if (geteuid() != 0) {
+        checkPermissionOutcomes(env, dir.path(), [this](const std::string &p) { return firstOfUndeliverable(p); });
+        return;
+    }
+    // Root ignores permissions: the checks run in a copy of this program, with
+    // a JVM of its own, as the user nobody.
+    const struct passwd *pw = getpwnam("nobody");
+    if (pw == nullptr) GTEST_SKIP() << "running as root and there is no user 'nobody' to run as";
+    const uid_t uid = pw->pw_uid;
+    const gid_t gid = pw->pw_gid;
+    std::string filter = "--gtest_filter=IsolatedUnprivileged.*";
+    std::string exe = "/proc/self/exe";
+    std::vector<char *> argv = {exe.data(), filter.data(), nullptr};
+    std::vector<std::string> envStrings;
+    for (char **e = environ; *e != nullptr; e++) envStrings.emplace_back(*e);
+    envStrings.push_back(std::string(kUnprivilegedDir) + "=" + dir.path());
+    std::vector<char *> envp;
+    for (std::string &s : envStrings) envp.push_back(s.data());
+    envp.push_back(nullptr);
+    std::fflush(stdout);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        // Only async-signal-safe calls until exec: this process has the JVM's threads.
+        if (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0) _exit(126);
+        execve(argv[0], argv.data(), envp.data());
+        _exit(127);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status)) << "the unprivileged run ended by signal " << WTERMSIG(status);
+    const int code = WEXITSTATUS(status);
+    if (code == 126 || code == 127 || code == kExitUnreadableBuild) {
+        GTEST_SKIP() << "running as root and could not run this program as nobody (status " << code
+                     << "; is the build tree readable by others?)";
+    }
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the unprivileged run failed; its output is above";
+}
+
+// Runs only as the unprivileged child of the test above.
+class IsolatedUnprivileged : public HostileInput {};
+TEST_F(IsolatedUnprivileged, PermissionOutcomes) {
+    const char *dir = std::getenv(kUnprivilegedDir);
+    if (dir == nullptr) GTEST_SKIP() << "started by HostileInput.DirectoriesWithoutReadOrSearchPermissionGiveMinusOne";
+    ASSERT_NE(geteuid(), 0u);
+    if (access(FSSTAT_LIBRARY_PATH, R_OK) != 0) {
+        std::fflush(stdout);
+        _exit(kExitUnreadableBuild);
+    }
+    checkPermissionOutcomes(env, dir, [this](const std::string &p) { return firstOfUndeliverable(p); });
+}
+
+} // namespace
+} // namespace fsstat::test

@@ -1,0 +1,119 @@
+// A few thousand random byte names in one directory: each delivered name leads
+// back to its own bytes, but for the two misses that path bridging allows.
+#include "JniUtil.h"
+#include "JvmTest.h"
+#include "Listing.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <random>
+#include <set>
+#include <string>
+
+namespace fsstat::test {
+namespace {
+
+// Names built from pieces that hit each route: arbitrary bytes, ASCII, literal
+// marks in both modes, valid UTF-8 of two to four bytes, and now and then an
+// encoded surrogate, which the codec accepts and the JVM's decoder does not.
+std::string randomName(std::mt19937 &rng) {
+    auto pick = [&rng](unsigned lo, unsigned hi) {
+        return static_cast<char>(std::uniform_int_distribution<unsigned>(lo, hi)(rng));
+    };
+    std::string name;
+    const int pieces = std::uniform_int_distribution<int>(1, 10)(rng);
+    for (int i = 0; i < pieces; i++) {
+        switch (std::uniform_int_distribution<int>(0, 19)(rng)) {
+        case 0: case 1: case 2: case 3: case 4: case 5: {
+            char b = pick(0x01, 0xFF);
+            name += b == '/' ? 'x' : b;
+            break;
+        }
+        case 6: case 7: case 8: name += pick('a', 'z'); break;
+        case 9: case 10: name += "\xC2\xB6"; break;
+        case 11: case 12: name += '\xB6'; break;
+        case 13: case 14: name += {pick(0xC2, 0xDF), pick(0x80, 0xBF)}; break;
+        case 15: case 16: name += {pick(0xE1, 0xEC), pick(0x80, 0xBF), pick(0x80, 0xBF)}; break;
+        case 17: name += {'\xF0', pick(0x90, 0xBF), pick(0x80, 0xBF), pick(0x80, 0xBF)}; break;
+        case 18: name += {'\xE0', pick(0xA0, 0xBF), pick(0x80, 0xBF)}; break;
+        default:
+            if (std::uniform_int_distribution<int>(0, 3)(rng) == 0) name += {'\xED', pick(0xA0, 0xBF), pick(0x80, 0xBF)};
+            break;
+        }
+    }
+    return name;
+}
+
+bool holdsEncodedSurrogate(const std::string &name) {
+    for (size_t i = 0; i + 2 < name.size(); i++) {
+        const auto b1 = static_cast<unsigned char>(name[i + 1]), b2 = static_cast<unsigned char>(name[i + 2]);
+        if (static_cast<unsigned char>(name[i]) == 0xED && b1 >= 0xA0 && b1 <= 0xBF && b2 >= 0x80 && b2 <= 0xBF) {
+            return true;
+        }
+    }
+    return false;
+}
+
+using RoundTrip = JniTest;
+
+TEST_F(RoundTrip, RandomByteNamesComeBackToTheirBytes) {
+    const char *seedText = std::getenv("FSSTAT_ROUNDTRIP_SEED");
+    const std::uint32_t seed = seedText != nullptr ? static_cast<std::uint32_t>(std::strtoul(seedText, nullptr, 10))
+                                                   : std::random_device{}();
+    std::printf("round trip: seed %u (FSSTAT_ROUNDTRIP_SEED=%u repeats this run)\n", seed, seed);
+    std::mt19937 rng(seed);
+
+    const int savedMode = IS_UTF8_DEFAULT_CHARSET;
+    const bool utf8Mode = utf8ModeForThisRun();
+    Java_com_durvo_ufe_fsutil_FolderIteratorNix_init(env, nullptr, utf8Mode);
+
+    TempDir dir;
+    std::map<jlong, std::string> byInode;
+    std::set<std::string> names;
+    int surrogateNames = 0;
+    while (names.size() < 3000) {
+        std::string name = randomName(rng);
+        if (name.empty() || name.size() > 255 || name == "." || name == ".." || !names.insert(name).second) continue;
+        int fd = open(dir.at(name).c_str(), O_CREAT | O_EXCL | O_WRONLY, 0600);
+        ASSERT_GE(fd, 0) << hex(name);
+        struct stat st;
+        ASSERT_EQ(fstat(fd, &st), 0);
+        close(fd);
+        byInode[static_cast<jlong>(st.st_ino)] = name;
+        surrogateNames += holdsEncodedSurrogate(name) ? 1 : 0;
+    }
+
+    Lister lister(env);
+    ASSERT_TRUE(lister.ok());
+    int surrogateMisses = 0, firstCandidateMisses = 0;
+    std::set<jlong> seen;
+    for (const Entry &e : lister.list(dir.path())) {
+        ASSERT_TRUE(seen.insert(e.inode).second) << "delivered twice: " << hex(e.native);
+        const std::string &onDisk = byInode.at(e.inode);
+        if (e.native == onDisk) continue;
+        if (utf8Mode && holdsEncodedSurrogate(onDisk)) {
+            // The JVM's UTF-8 decoder replaces encoded surrogates, so such a
+            // name may not survive the trip.
+            surrogateMisses++;
+        } else if (names.count(e.native) != 0) {
+            // Both candidates name files: the unescaped default-charset bytes
+            // are tried first and win.
+            firstCandidateMisses++;
+        } else {
+            ADD_FAILURE() << hex(onDisk) << " came back as " << hex(e.native) << " (Java \"" << hex(e.java) << "\")";
+        }
+    }
+    EXPECT_EQ(seen.size(), names.size());
+    std::printf("round trip: %zu names, %d misses among the %d holding an encoded surrogate, %d by an existing first "
+                "candidate\n", names.size(), surrogateMisses, surrogateNames, firstCandidateMisses);
+    IS_UTF8_DEFAULT_CHARSET = savedMode;
+}
+
+} // namespace
+} // namespace fsstat::test

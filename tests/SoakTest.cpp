@@ -1,0 +1,107 @@
+// One long loop of folder iteration, statistics and path conversions: the
+// process's open descriptors, resident memory and JNI local references must
+// not grow. Not part of the default run (CTest label "soak").
+#include "JniUtil.h"
+#include "JvmTest.h"
+#include "Listing.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace fsstat::test {
+namespace {
+
+long residentKiB() {
+    std::ifstream statm("/proc/self/statm");
+    long size = 0, resident = 0;
+    statm >> size >> resident;
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+// The loop's own references are deleted as it goes, so the frame's capacity
+// is all it ever needs: a library call that leaves one reference behind makes
+// -Xcheck:jni report "JNI local refs: N, exceeds capacity" after a few calls.
+constexpr jint kFrameCapacity = 16;
+// A library call that kept even 16 bytes of each conversion would add more
+// than this over the loop.
+constexpr long kResidentGrowthBoundKiB = 4096;
+
+using IsolatedSoak = JniTest;
+
+TEST_F(IsolatedSoak, DescriptorsMemoryAndLocalReferencesDoNotGrow) {
+    const char *roundsText = std::getenv("FSSTAT_SOAK_ROUNDS");
+    const long rounds = roundsText != nullptr ? std::strtol(roundsText, nullptr, 10) : 40000;
+    Java_com_durvo_ufe_fsutil_FolderIteratorNix_init(env, nullptr, JNI_TRUE);
+
+    // Names that take every route: plain, escaped, marked, and carried as ISO-8859-1.
+    const std::vector<std::string> names = {"plain", "caf\xE9", "a\xC2\xB6" "b", "\xB6\xB6", "\xE2\x80\x93\xFF",
+                                            "a\xED\xA0\x80", std::string(200, 'l'), "sub"};
+    TempDir dir;
+    for (const std::string &name : names) dir.file(name);
+    Lister lister(env);
+    ASSERT_TRUE(lister.ok());
+    jstring jsDir = env->NewStringUTF(dir.path().c_str());
+    jobject child = lister.child();
+    ASSERT_NE(child, nullptr);
+
+    long calls = 0;
+    auto round = [&] {
+        jlong handle = Java_com_durvo_ufe_fsutil_FolderIteratorNix_getFirstFileN(env, nullptr, jsDir, child);
+        calls++;
+        if (handle == -1) return false;
+        while (Java_com_durvo_ufe_fsutil_FolderIteratorNix_getNextFileN(env, nullptr, handle, jsDir, child)) calls++;
+        Java_com_durvo_ufe_fsutil_FolderIteratorNix_closeSearchHandleN(env, nullptr, handle);
+        jobject stat = getFileSysStat(env, nullptr, jsDir);
+        if (stat == nullptr) return false;
+        env->DeleteLocalRef(stat);
+        calls += 3;
+        for (const std::string &name : names) {
+            std::string copy = name;
+            jstring js = getJavaFilePath(env, copy.data());
+            if (js == nullptr) return false;
+            char *native = getNativeFilePath(env, js);
+            env->DeleteLocalRef(js);
+            if (native == nullptr) return false;
+            std::free(native);
+            calls += 2;
+        }
+        return !env->ExceptionCheck();
+    };
+
+    // Let the JVM load, compile and size what the loop needs before measuring.
+    for (long i = 0; i < rounds / 10; i++) ASSERT_TRUE(round());
+    calls = 0;
+    const int descriptorsBefore = openDescriptors();
+    const long residentBefore = residentKiB();
+    const auto start = std::chrono::steady_clock::now();
+
+    ASSERT_EQ(env->PushLocalFrame(kFrameCapacity), 0);
+    StdoutCapture jvmOutput;
+    bool ok = true;
+    for (long i = 0; i < rounds && ok; i++) ok = round();
+    const std::string output = jvmOutput.finish();
+    env->PopLocalFrame(nullptr);
+
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const int descriptorsAfter = openDescriptors();
+    const long residentAfter = residentKiB();
+    std::printf("soak: %ld calls in %ld rounds, %.1f s\n", calls, rounds, seconds);
+    std::printf("soak: open descriptors %d before, %d after\n", descriptorsBefore, descriptorsAfter);
+    std::printf("soak: resident memory %ld KiB before, %ld KiB after (%+ld KiB, bound %ld)\n", residentBefore,
+                residentAfter, residentAfter - residentBefore, kResidentGrowthBoundKiB);
+    std::printf("soak: local references: %s a frame of %d\n",
+                output.find("JNI local refs") == std::string::npos ? "stayed within" : "EXCEEDED", kFrameCapacity);
+    EXPECT_TRUE(ok) << "a call failed";
+    EXPECT_EQ(output, "");
+    EXPECT_EQ(descriptorsAfter, descriptorsBefore);
+    EXPECT_LE(residentAfter - residentBefore, kResidentGrowthBoundKiB);
+}
+
+} // namespace
+} // namespace fsstat::test
