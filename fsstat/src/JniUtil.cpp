@@ -24,6 +24,26 @@ namespace {
 constexpr char kStringClass[] = "java/lang/String";
 constexpr char kIso88591[] = "ISO-8859-1";
 
+// java/lang/String and one of its methods, looked up afresh at every call:
+// the signature taking a charset name when szCharset is given (the name then
+// made a Java string too), the plain one otherwise. Each step runs only if the
+// one before succeeded; ok() is false with the JVM's error pending.
+struct StringMethod {
+    StringMethod(JNIEnv *env, const char *szName, const char *szSig, const char *szSigWithCharset,
+                 const char *szCharset)
+        : jcls(env, env->FindClass(kStringClass)),
+          jmid(jcls ? env->GetMethodID(jcls.get(), szName, szCharset != nullptr ? szSigWithCharset : szSig)
+                    : nullptr),
+          jsCharset(env, jmid != nullptr && szCharset != nullptr ? env->NewStringUTF(szCharset) : nullptr),
+          bNeedsCharset(szCharset != nullptr) {}
+    bool ok() const { return jmid != nullptr && (!bNeedsCharset || jsCharset); }
+
+    LocalRef<jclass> jcls;
+    jmethodID jmid;
+    LocalRef<jstring> jsCharset;
+    bool bNeedsCharset;
+};
+
 // Java's own decoder turns str's bytes into a string: the default charset when
 // szCharset is null, else the named one. szDiag is printed when the JVM
 // refuses local-reference room.
@@ -37,19 +57,14 @@ jstring newStringFromBytes(JNIEnv *env, const char *str, const char *szCharset, 
         std::printf("%s", szDiag);
         return nullptr;
     }
-    LocalRef<jclass> jclsString(env, env->FindClass(kStringClass));
-    if (!jclsString) return nullptr;
-    jmethodID jmidCtor =
-        env->GetMethodID(jclsString.get(), "<init>", szCharset != nullptr ? "([BLjava/lang/String;)V" : "([B)V");
-    if (jmidCtor == nullptr) return nullptr;
-    LocalRef<jstring> jsCharset(env, szCharset != nullptr ? env->NewStringUTF(szCharset) : nullptr);
-    if (szCharset != nullptr && !jsCharset) return nullptr;
+    StringMethod ctor(env, "<init>", "([B)V", "([BLjava/lang/String;)V", szCharset);
+    if (!ctor.ok()) return nullptr;
 
     env->SetByteArrayRegion(jBytes.get(), 0, n, reinterpret_cast<const jbyte *>(str));
-    LocalRef<jstring> jsResult(env, static_cast<jstring>(
-                                        szCharset != nullptr
-                                            ? env->NewObject(jclsString.get(), jmidCtor, jBytes.get(), jsCharset.get())
-                                            : env->NewObject(jclsString.get(), jmidCtor, jBytes.get())));
+    LocalRef<jstring> jsResult(
+        env, static_cast<jstring>(szCharset != nullptr
+                                      ? env->NewObject(ctor.jcls.get(), ctor.jmid, jBytes.get(), ctor.jsCharset.get())
+                                      : env->NewObject(ctor.jcls.get(), ctor.jmid, jBytes.get())));
     if (env->ExceptionCheck()) return nullptr;
     return jsResult.release();
 }
@@ -57,17 +72,12 @@ jstring newStringFromBytes(JNIEnv *env, const char *str, const char *szCharset, 
 // The array that jstr.getBytes() (szCharset null) or jstr.getBytes(szCharset)
 // returns; null with the JVM's error pending.
 jbyteArray callGetBytes(JNIEnv *env, jstring jstr, const char *szCharset) {
-    LocalRef<jclass> jclsString(env, env->FindClass(kStringClass));
-    if (!jclsString) return nullptr;
-    jmethodID jmidGetBytes =
-        env->GetMethodID(jclsString.get(), "getBytes", szCharset != nullptr ? "(Ljava/lang/String;)[B" : "()[B");
-    if (jmidGetBytes == nullptr) return nullptr;
-    LocalRef<jstring> jsCharset(env, szCharset != nullptr ? env->NewStringUTF(szCharset) : nullptr);
-    if (szCharset != nullptr && !jsCharset) return nullptr;
+    StringMethod getBytes(env, "getBytes", "()[B", "(Ljava/lang/String;)[B", szCharset);
+    if (!getBytes.ok()) return nullptr;
     LocalRef<jbyteArray> jBytes(env, static_cast<jbyteArray>(
                                          szCharset != nullptr
-                                             ? env->CallObjectMethod(jstr, jmidGetBytes, jsCharset.get())
-                                             : env->CallObjectMethod(jstr, jmidGetBytes)));
+                                             ? env->CallObjectMethod(jstr, getBytes.jmid, getBytes.jsCharset.get())
+                                             : env->CallObjectMethod(jstr, getBytes.jmid)));
     if (env->ExceptionCheck()) return nullptr;
     return jBytes.release();
 }
