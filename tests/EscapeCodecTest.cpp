@@ -1,28 +1,12 @@
 // The file-name escape codec: its escaped form byte for byte, the bytes it
 // restores, and the edges where an off-by-one would show.
-#include "JniUtil.h"
 #include "JvmTest.h"
 
-#include <cstdlib>
 #include <memory>
 #include <random>
-#include <string>
 
 namespace fsstat::test {
 namespace {
-
-// Sets the charset mode for one scope and puts the previous one back.
-class Mode {
-public:
-    Mode(JNIEnv *env, bool utf8) : env_(env), saved_(__atomic_load_n(&IS_UTF8_DEFAULT_CHARSET, __ATOMIC_RELAXED)) {
-        Java_com_durvo_ufe_fsutil_FolderIteratorNix_init(env_, nullptr, utf8 ? JNI_TRUE : JNI_FALSE);
-    }
-    ~Mode() { Java_com_durvo_ufe_fsutil_FolderIteratorNix_init(env_, nullptr, saved_ ? JNI_TRUE : JNI_FALSE); }
-
-private:
-    JNIEnv *env_;
-    int saved_;
-};
 
 // "61 C2 B6" as bytes.
 std::string bytes(const char *hexText) {
@@ -74,19 +58,19 @@ TEST_F(EscapeCodec, WorkedExamplesByteForByte) {
         {"41 C2 B6 FF", "41 C2 B6 C3 82 C2 B6 C2 B6 FF", "41 C2 B6 C3 82 C2 B6 C2 B6 C2 B6 C3 BF"},
     };
     for (const auto &row : rows) {
-        Mode utf8(env, true);
+        ScopedMode utf8(true);
         EXPECT_EQ(hex(run(env, Mark, bytes(row.name))), hex(bytes(row.marked))) << row.name;
         EXPECT_EQ(hex(run(env, Escape, bytes(row.marked))), hex(bytes(row.escaped))) << row.name;
         EXPECT_EQ(hex(run(env, Native, bytes(row.escaped))), hex(bytes(row.name))) << row.name;
-        Mode singleByte(env, false);
+        ScopedMode singleByte(false);
         EXPECT_EQ(hex(run(env, Escape, bytes(row.marked))), hex(bytes(row.escaped))) << row.name;
     }
     for (bool utf8 : {false, true}) {
-        Mode mode(env, utf8);
+        ScopedMode mode(utf8);
         EXPECT_EQ(hex(run(env, Double, bytes("61 B6 62"))), "61 B6 B6 62");
         EXPECT_EQ(hex(run(env, Double, bytes("61 B6"))), "61 B6 B6");
     }
-    Mode singleByte(env, false);
+    ScopedMode singleByte(false);
     EXPECT_EQ(hex(run(env, Native, bytes("61 B6 B6 62"))), "61 B6 62");
     EXPECT_EQ(hex(run(env, Native, bytes("61 B6 B6"))), "61 B6");
 }
@@ -113,14 +97,14 @@ TEST_F(EscapeCodec, EdgesWhereAnOffByOneShows) {
         {false, Unescape0, "B6", "B6"}, {false, Native, "", ""},
     };
     for (const auto &row : rows) {
-        Mode mode(env, row.utf8);
+        ScopedMode mode(row.utf8);
         const std::string got = run(env, row.op, bytes(row.in));
         EXPECT_EQ(got == "<null>" ? got : hex(got), row.want) << "op " << row.op << " utf8 " << row.utf8 << ": " << row.in;
     }
 }
 
 TEST_F(EscapeCodec, NullNameGivesNull) {
-    Mode utf8(env, true);
+    ScopedMode utf8(true);
     EXPECT_EQ(escapeEscapeChars(env, nullptr), nullptr);
     EXPECT_EQ(escapeEscapeCharsNonUTF8(env, nullptr), nullptr);
     EXPECT_EQ(escapeUTFString(env, nullptr), nullptr);
@@ -143,12 +127,12 @@ TEST_F(EscapeCodec, EveryNameComesBackInBothModes) {
         }
         SCOPED_TRACE("seed " + std::to_string(seed) + ", round " + std::to_string(round) + ", name " + hex(name));
         {
-            Mode utf8(env, true);
+            ScopedMode utf8(true);
             const std::string marked = run(env, Mark, name);
             ASSERT_EQ(hex(run(env, Unescape1, run(env, Escape, marked))), hex(name));
             ASSERT_EQ(hex(run(env, Unescape1, marked)), hex(name));
         }
-        Mode singleByte(env, false);
+        ScopedMode singleByte(false);
         ASSERT_EQ(hex(run(env, Unescape0, run(env, Double, name))), hex(name));
     }
 }

@@ -1,27 +1,21 @@
 // The library exports exactly its public interface: a stray export is a name
 // clash waiting to happen in someone else's process.
-#include <gtest/gtest.h>
-
-#include <cstdio>
-#include <set>
-#include <string>
+#include "JvmTest.h"
 
 namespace {
 
 std::set<std::string> dynamicExports(const std::string &library) {
     std::set<std::string> names;
-    std::string command = "nm -D --defined-only " + library;
-    FILE *pipe = popen(command.c_str(), "r");
+    FILE *pipe = popen(("nm -D --defined-only " + library).c_str(), "r");
     if (pipe == nullptr) return names;
     char line[1024];
     while (std::fgets(line, sizeof line, pipe) != nullptr) {
         char type = 0;
         char name[900] = {0};
-        // "<address> <type> <name>"
-        if (std::sscanf(line, "%*s %c %899s", &type, name) != 2) continue;
-        // AddressSanitizer adds an ODR marker per exported variable.
-        if (std::string(name).rfind("__odr_asan", 0) == 0) continue;
-        names.insert(name);
+        // "<address> <type> <name>"; AddressSanitizer adds an ODR marker per exported variable.
+        if (std::sscanf(line, "%*s %c %899s", &type, name) == 2 && std::string(name).rfind("__odr_asan", 0) != 0) {
+            names.insert(name);
+        }
     }
     pclose(pipe);
     return names;
@@ -29,53 +23,25 @@ std::set<std::string> dynamicExports(const std::string &library) {
 
 TEST(Exports, LibraryExportsExactlyThePublicInterface) {
     const std::set<std::string> expected = {
-        "IS_UTF8_DEFAULT_CHARSET",
-        "codepage",
-        "getFileSysStat",
-        "convert",
-        "throwIOExpt",
+        "IS_UTF8_DEFAULT_CHARSET", "codepage", "getFileSysStat", "convert", "throwIOExpt",
         "Java_com_durvo_ufe_fsutil_FileSystemStatFbd_getFileSysStat",
         "Java_com_durvo_ufe_fsutil_FileSystemStatMac_getFileSysStat",
         "Java_com_durvo_ufe_fsutil_FileSystemStatSos_getFileSysStat",
         "Java_com_durvo_ufe_fsutil_FileSystemStatLin_getFileSysStat",
         "Java_com_durvo_ufe_fsutil_FolderIteratorNix_init",
         // Java string conversions and exception raising
-        "isANSI",
-        "JNU_NewStringNative",
-        "JNU_NewStringISO8859_1",
-        "JNU_GetStringNativeChars",
-        "JNU_GetStringISO8859_1Chars",
-        "throwException",
-        "throwIOException",
-        "throwFileNotFoundException",
-
+        "isANSI", "JNU_NewStringNative", "JNU_NewStringISO8859_1", "JNU_GetStringNativeChars",
+        "JNU_GetStringISO8859_1Chars", "throwException", "throwIOException", "throwFileNotFoundException",
         // File-name escape codec
-        "getUTF8StringLength",
-        "escapeEscapeChars",
-        "escapeEscapeCharsNonUTF8",
-        "escapeUTFString",
-        "unescapeString",
+        "getUTF8StringLength", "escapeEscapeChars", "escapeEscapeCharsNonUTF8", "escapeUTFString", "unescapeString",
         "unescapeNativeString",
-
         // Stat wrappers and raw file access
-        "getStat",
-        "getLstat",
-        "getFstatat",
-        "readLinkTarget",
-        "openFile",
-        "closeFile",
-        "readFile",
-        "skipFile",
-
+        "getStat", "getLstat", "getFstatat", "readLinkTarget", "openFile", "closeFile", "readFile", "skipFile",
         // Path bridging and folder iteration
-        "getJavaFilePath",
-        "getNativeFilePath",
-        "jclsChildFile",
-        "jmidSetBasic",
+        "getJavaFilePath", "getNativeFilePath", "jclsChildFile", "jmidSetBasic",
         "Java_com_durvo_ufe_fsutil_FolderIteratorNix_getFirstFileN",
         "Java_com_durvo_ufe_fsutil_FolderIteratorNix_getNextFileN",
         "Java_com_durvo_ufe_fsutil_FolderIteratorNix_closeSearchHandleN",
-
     };
     EXPECT_EQ(dynamicExports(FSSTAT_LIBRARY_PATH), expected);
 }

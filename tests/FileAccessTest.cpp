@@ -1,18 +1,8 @@
 // Stat wrappers, link targets and raw file access, on a scratch folder with a
 // regular file, a dangling link and a link loop.
-#include "JniUtil.h"
 #include "JvmTest.h"
 
-#include <fcntl.h>
 #include <sys/syscall.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <string>
 
 namespace fsstat::test {
 namespace {
@@ -27,19 +17,13 @@ class FileAccess : public JniTest {
 protected:
     void SetUp() override {
         JniTest::SetUp();
-        char tmpl[] = "/tmp/fsstat-files-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
-        std::ofstream(dir + "/regular") << "0123456789";
-        ASSERT_EQ(symlink("missing-target", (dir + "/dangling").c_str()), 0);
-        ASSERT_EQ(symlink("loopB", (dir + "/loopA").c_str()), 0);
-        ASSERT_EQ(symlink("loopA", (dir + "/loopB").c_str()), 0);
+        tmp.file("regular", "0123456789");
+        for (auto [target, link] : {std::pair{"missing-target", "dangling"}, {"loopB", "loopA"}, {"loopA", "loopB"}}) {
+            ASSERT_EQ(symlink(target, tmp.at(link).c_str()), 0);
+        }
     }
-    void TearDown() override {
-        std::filesystem::remove_all(dir);
-        JniTest::TearDown();
-    }
-    std::string dir;
+    TempDir tmp;
+    std::string dir = tmp.path();
 };
 
 using Wrapper = int (*)(JNIEnv *, const char *, struct stat *, int);

@@ -1,17 +1,11 @@
 // File-system statistics: the eleven figures against the system's own
 // statvfs, each failure message, and the two routes of the path conversion.
-#include "JniUtil.h"
 #include "JvmTest.h"
 
 #include <langinfo.h>
 #include <sys/statvfs.h>
 
-#include <cerrno>
 #include <cstdint>
-#include <cstdlib>
-#include <cstring>
-#include <string>
-#include <vector>
 
 namespace fsstat::test {
 namespace {

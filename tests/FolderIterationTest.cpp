@@ -3,11 +3,7 @@
 #include "Listing.h"
 
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/un.h>
-#include <unistd.h>
-
-#include <map>
 
 namespace fsstat::test {
 namespace {

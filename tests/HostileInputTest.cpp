@@ -3,16 +3,11 @@
 #include "Listing.h"
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <functional>
-#include <map>
-#include <set>
 
 extern char **environ;
 

@@ -1,10 +1,6 @@
 // Java strings and exceptions: each conversion route under the harness's
 // default charset, and the class and message that an exception arrives with.
-#include "JniUtil.h"
 #include "JvmTest.h"
-
-#include <cstdlib>
-#include <string>
 
 namespace fsstat::test {
 namespace {
@@ -33,9 +29,8 @@ const Route kRoutes[] = {{JNU_NewStringNative, JNU_GetStringNativeChars},
 // Java decodes a byte that the charset lacks as U+FFFD and encodes that back
 // as the charset's replacement; ISO-8859-1 carries every byte.
 TEST_F(JavaStrings, EachRouteCarriesWhatItsCharsetCan) {
-    const char *enc = std::getenv("FSSTAT_FILE_ENCODING");
-    if (enc == nullptr) GTEST_SKIP() << "run without FSSTAT_FILE_ENCODING";
-    const std::string all = bytesFrom(1, 255), ascii = bytesFrom(1, 127), charset = enc;
+    const std::string all = bytesFrom(1, 255), ascii = bytesFrom(1, 127), charset = runEncoding();
+    if (charset.empty()) GTEST_SKIP() << "run without FSSTAT_FILE_ENCODING";
     const std::string nativeBack = charset == "UTF-8"      ? ascii + bytesFrom(128, 255, "\xEF\xBF\xBD")
                                    : charset == "US-ASCII" ? ascii + bytesFrom(128, 255, "?")
                                                            : all;
@@ -122,9 +117,8 @@ TEST_F(JavaStrings, ExceptionOfTheNamedClassOrJavaLangException) {
 
 // Decoded with the default charset, unlike throwIOExpt's modified UTF-8.
 TEST_F(JavaStrings, ExceptionMessageBytesUseTheDefaultCharset) {
-    const char *enc = std::getenv("FSSTAT_FILE_ENCODING");
-    if (enc == nullptr) GTEST_SKIP() << "run without FSSTAT_FILE_ENCODING";
-    const std::string charset = enc;
+    const std::string charset = runEncoding();
+    if (charset.empty()) GTEST_SKIP() << "run without FSSTAT_FILE_ENCODING";
     char message[] = "caf\xC3\xA9";
     throwIOException(env, message);
     EXPECT_EQ(hex(takePending(env).message), hex(charset == "UTF-8"        ? "caf\xC3\xA9"

@@ -1,15 +1,9 @@
 #include "JvmTest.h"
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <ftw.h>
 
 #include <clocale>
-#include <cstdio>
-#include <cstdlib>
-#include <unistd.h>
-
-#include <vector>
 
 namespace fsstat::test {
 namespace {
@@ -20,13 +14,6 @@ JNIEnv *gEnv = nullptr;
 std::string envOr(const char *name, const char *fallback) {
     const char *value = std::getenv(name);
     return value != nullptr && *value != '\0' ? value : fallback;
-}
-
-// Java's own UTF-8 codec converts the harness's strings: UTF-8 text in the
-// tests, Java strings in the JVM.
-jmethodID stringMethod(JNIEnv *env, jclass *cls, const char *name, const char *sig) {
-    *cls = env->FindClass("java/lang/String");
-    return env->GetMethodID(*cls, name, sig);
 }
 
 } // namespace
@@ -56,11 +43,11 @@ std::string hex(const std::string &bytes) {
     return out;
 }
 
+// Java's own UTF-8 codec converts between the tests' UTF-8 text and Java strings.
 std::string utf8(JNIEnv *env, jstring js) {
     if (js == nullptr) return "<null>";
     env->PushLocalFrame(4);
-    jclass cls;
-    jmethodID getBytes = stringMethod(env, &cls, "getBytes", "(Ljava/lang/String;)[B");
+    jmethodID getBytes = env->GetMethodID(env->FindClass("java/lang/String"), "getBytes", "(Ljava/lang/String;)[B");
     auto bytes = static_cast<jbyteArray>(env->CallObjectMethod(js, getBytes, env->NewStringUTF("UTF-8")));
     env->ExceptionClear();
     std::string out(static_cast<size_t>(env->GetArrayLength(bytes)), '\0');
@@ -71,11 +58,11 @@ std::string utf8(JNIEnv *env, jstring js) {
 
 jstring newJavaString(JNIEnv *env, const std::string &text) {
     env->PushLocalFrame(4);
-    jclass cls;
-    jmethodID ctor = stringMethod(env, &cls, "<init>", "([BLjava/lang/String;)V");
+    jclass cls = env->FindClass("java/lang/String");
     jbyteArray bytes = env->NewByteArray(static_cast<jsize>(text.size()));
     env->SetByteArrayRegion(bytes, 0, static_cast<jsize>(text.size()), reinterpret_cast<const jbyte *>(text.data()));
-    jobject js = env->NewObject(cls, ctor, bytes, env->NewStringUTF("UTF-8"));
+    jobject js = env->NewObject(cls, env->GetMethodID(cls, "<init>", "([BLjava/lang/String;)V"), bytes,
+                                env->NewStringUTF("UTF-8"));
     env->ExceptionClear();
     return static_cast<jstring>(env->PopLocalFrame(js));
 }
@@ -84,20 +71,16 @@ Pending takePending(JNIEnv *env) {
     jthrowable exc = env->ExceptionOccurred();
     if (exc == nullptr) return {};
     env->ExceptionClear();
-    jclass cls = env->GetObjectClass(exc);
-    jclass classClass = env->FindClass("java/lang/Class");
-    jmethodID getName = env->GetMethodID(classClass, "getName", "()Ljava/lang/String;");
-    auto name = static_cast<jstring>(env->CallObjectMethod(cls, getName));
+    env->PushLocalFrame(8);
+    jmethodID getName = env->GetMethodID(env->FindClass("java/lang/Class"), "getName", "()Ljava/lang/String;");
+    auto name = static_cast<jstring>(env->CallObjectMethod(env->GetObjectClass(exc), getName));
     env->ExceptionClear();
-    jclass throwable = env->FindClass("java/lang/Throwable");
-    jmethodID getMessage = env->GetMethodID(throwable, "getMessage", "()Ljava/lang/String;");
+    jmethodID getMessage = env->GetMethodID(env->FindClass("java/lang/Throwable"), "getMessage", "()Ljava/lang/String;");
     auto message = static_cast<jstring>(env->CallObjectMethod(exc, getMessage));
     env->ExceptionClear();
     Pending p{utf8(env, name), utf8(env, message)};
-    for (jobject ref : {static_cast<jobject>(exc), static_cast<jobject>(cls), static_cast<jobject>(classClass),
-                        static_cast<jobject>(name), static_cast<jobject>(throwable), static_cast<jobject>(message)}) {
-        if (ref != nullptr) env->DeleteLocalRef(ref);
-    }
+    env->PopLocalFrame(nullptr);
+    env->DeleteLocalRef(exc);
     return p;
 }
 

@@ -2,11 +2,22 @@
 #ifndef FSSTAT_TESTS_JVMTEST_H
 #define FSSTAT_TESTS_JVMTEST_H
 
-#include <jni.h>
+#include "JniUtil.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <jni.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <set>
 #include <string>
+#include <vector>
 
 namespace fsstat::test {
 
@@ -21,6 +32,21 @@ protected:
     void TearDown() override;
     JNIEnv *env = nullptr;
 };
+
+// The charset mode, put back at the end of the scope.
+struct SavedMode {
+    ~SavedMode() { IS_UTF8_DEFAULT_CHARSET = saved; }
+    const int saved = IS_UTF8_DEFAULT_CHARSET;
+};
+struct ScopedMode : SavedMode {
+    explicit ScopedMode(bool utf8) { Java_com_durvo_ufe_fsutil_FolderIteratorNix_init(jniEnv(), nullptr, utf8); }
+};
+
+// The run's default charset (FSSTAT_FILE_ENCODING), "" when unset.
+inline std::string runEncoding() {
+    const char *encoding = std::getenv("FSSTAT_FILE_ENCODING");
+    return encoding != nullptr ? encoding : "";
+}
 
 // Bytes as "61 C2 B6"; compare with this so a mismatch shows the bytes.
 std::string hex(const std::string &bytes);

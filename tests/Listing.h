@@ -3,16 +3,9 @@
 #ifndef FSSTAT_TESTS_LISTING_H
 #define FSSTAT_TESTS_LISTING_H
 
-#include "JniUtil.h"
 #include "JvmTest.h"
 
-#include <sys/stat.h>
-
-#include <cstdlib>
-#include <cstring>
 #include <optional>
-#include <string>
-#include <vector>
 
 namespace fsstat::test {
 
@@ -124,23 +117,17 @@ private:
 };
 
 // The charset mode the Java side chooses for this run's default charset.
-inline bool utf8ModeForThisRun() {
-    const char *encoding = std::getenv("FSSTAT_FILE_ENCODING");
-    return encoding == nullptr || std::strcmp(encoding, "UTF-8") == 0;
-}
+inline bool utf8ModeForThisRun() { return runEncoding() == "" || runEncoding() == "UTF-8"; }
 
 // A test in this run's charset mode (restored afterwards) with a ready Lister.
 class ListingTest : public JniTest {
 protected:
     void SetUp() override {
         JniTest::SetUp();
-        savedMode = IS_UTF8_DEFAULT_CHARSET;
-        Java_com_durvo_ufe_fsutil_FolderIteratorNix_init(env, nullptr, utf8ModeForThisRun());
         lister.emplace(env);
         ASSERT_TRUE(lister->ok());
     }
     void TearDown() override {
-        IS_UTF8_DEFAULT_CHARSET = savedMode;
         lister.reset();
         JniTest::TearDown();
     }
@@ -163,7 +150,7 @@ protected:
         return handle;
     }
 
-    int savedMode = 0;
+    ScopedMode mode{utf8ModeForThisRun()};
     std::optional<Lister> lister;
 };
 

@@ -1,29 +1,12 @@
 // Path bridging: which Java string a name on disk becomes, and which existing
 // file a Java path leads back to.
-#include "JniUtil.h"
 #include "JvmTest.h"
-
-#include <unistd.h>
-
-#include <cstdlib>
-#include <cstring>
-#include <string>
 
 namespace fsstat::test {
 namespace {
 
 class PathBridging : public JniTest {
 protected:
-    void SetUp() override {
-        JniTest::SetUp();
-        savedMode = IS_UTF8_DEFAULT_CHARSET;
-        const char *enc = std::getenv("FSSTAT_FILE_ENCODING");
-        encoding = enc != nullptr ? enc : "";
-    }
-    void TearDown() override {
-        IS_UTF8_DEFAULT_CHARSET = savedMode;
-        JniTest::TearDown();
-    }
     void setMode(bool utf8) { Java_com_durvo_ufe_fsutil_FolderIteratorNix_init(env, nullptr, utf8); }
 
     std::string toJava(const std::string &name) {
@@ -44,8 +27,8 @@ protected:
         return bytes;
     }
 
-    int savedMode = 0;
-    std::string encoding;
+    SavedMode savedMode;
+    const std::string encoding = runEncoding();
 };
 
 // Rows that this platform can produce, each under the default charset it needs.

@@ -2,17 +2,8 @@
 // back to its own bytes, but for the two misses that path bridging allows.
 #include "Listing.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <map>
 #include <random>
-#include <set>
-#include <string>
 
 namespace fsstat::test {
 namespace {

@@ -1,18 +1,10 @@
 // One long loop of folder iteration, statistics and path conversions: the
 // process's open descriptors, resident memory and JNI local references must
 // not grow. Not part of the default run (CTest label "soak").
-#include "JniUtil.h"
-#include "JvmTest.h"
 #include "Listing.h"
 
-#include <unistd.h>
-
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
 #include <fstream>
-#include <string>
-#include <vector>
 
 namespace fsstat::test {
 namespace {

@@ -1,18 +1,13 @@
 // Several attached threads make the process's first deliveries and first
 // conversion at the same moment, then list different directories in parallel
 // while another thread keeps switching the charset mode.
-#include "JniUtil.h"
-#include "JvmTest.h"
 #include "Listing.h"
 
 #include <langinfo.h>
 
 #include <atomic>
 #include <barrier>
-#include <set>
-#include <string>
 #include <thread>
-#include <vector>
 
 namespace fsstat::test {
 namespace {
@@ -51,7 +46,7 @@ TEST_F(IsolatedThreads, RacingFirstDeliveriesThenParallelListingsEachSeeTheirOwn
     ASSERT_EQ(codepage[0], '\0') << "needs a process whose first conversion is still to come";
     JavaVM *vm = nullptr;
     ASSERT_EQ(env->GetJavaVM(&vm), JNI_OK);
-    const int savedMode = IS_UTF8_DEFAULT_CHARSET;
+    SavedMode savedMode;
 
     std::vector<TempDir> dirs(kWorkers);
     for (int w = 0; w < kWorkers; w++) {
@@ -104,7 +99,6 @@ TEST_F(IsolatedThreads, RacingFirstDeliveriesThenParallelListingsEachSeeTheirOwn
         }
     }));
     for (std::thread &t : threads) t.join();
-    IS_UTF8_DEFAULT_CHARSET = savedMode;
 
     jclass childClass = env->FindClass("com/durvo/ufe/fsutil/ChildFile");
     ASSERT_NE(childClass, nullptr);
@@ -116,7 +110,7 @@ TEST_F(IsolatedThreads, RacingFirstDeliveriesThenParallelListingsEachSeeTheirOwn
 
 // A name converts whatever mode each step of its conversion sees.
 TEST_F(IsolatedThreads, NamesStillConvertWhileTheModeSwitches) {
-    const int savedMode = IS_UTF8_DEFAULT_CHARSET;
+    SavedMode savedMode;
     std::atomic<bool> stop{false};
     std::thread switcher([&stop] {
         for (jboolean mode = JNI_TRUE; !stop; mode = !mode) {
@@ -135,7 +129,6 @@ TEST_F(IsolatedThreads, NamesStillConvertWhileTheModeSwitches) {
     }
     stop = true;
     switcher.join();
-    IS_UTF8_DEFAULT_CHARSET = savedMode;
     EXPECT_EQ(failed, 0) << "of 100000 conversions";
 }
 

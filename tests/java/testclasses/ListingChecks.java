@@ -15,8 +15,7 @@ public final class ListingChecks {
     private ListingChecks() {
     }
 
-    // Descriptors open on dir: the JVM opens files of its own at any time, so
-    // a plain count of the process's descriptors would not be exact.
+    // Descriptors open on dir: the JVM opens files of its own at any time.
     private static long descriptors(String dir) {
         try (var fds = Files.list(Path.of("/proc/self/fd"))) {
             return fds.filter(fd -> {
@@ -35,43 +34,28 @@ public final class ListingChecks {
     public static String iteration(String dir) {
         List<String> problems = new ArrayList<>();
         long before = descriptors(dir);
-
         TreeSet<String> names = new TreeSet<>();
         try (FolderListing listing = FolderListing.open(dir)) {
             for (ChildFile f : listing) {
                 names.add(f.name());
                 String expected = f.name().equals("d") ? "drwxr-x---" : "-rw-r-----";
-                if (!f.modeString().equals(expected)) {
-                    problems.add(f.name() + " mode " + f.modeString());
-                }
+                if (!f.modeString().equals(expected)) problems.add(f.name() + " mode " + f.modeString());
             }
         }
-        if (!names.toString().equals("[a, b, c, d]")) {
-            problems.add("for-each gave " + names);
-        }
-        if (descriptors(dir) != before) {
-            problems.add("for-each left a descriptor open");
-        }
+        if (!names.toString().equals("[a, b, c, d]")) problems.add("for-each gave " + names);
+        if (descriptors(dir) != before) problems.add("for-each left a descriptor open");
 
         try (var stream = FolderListing.open(dir).stream()) {
-            if (stream.limit(1).count() != 1) {
-                problems.add("stream gave no first entry");
-            }
+            if (stream.limit(1).count() != 1) problems.add("stream gave no first entry");
         }
-        if (descriptors(dir) != before) {
-            problems.add("closing a stream stopped early left a descriptor open");
-        }
+        if (descriptors(dir) != before) problems.add("closing a stream stopped early left a descriptor open");
 
         try (FolderListing listing = FolderListing.open(dir)) {
-            for (ChildFile f : listing) {
-                throw new IllegalStateException(f.name());
-            }
+            for (ChildFile f : listing) throw new IllegalStateException(f.name());
         } catch (IllegalStateException expected) {
             // escaped from the loop
         }
-        if (descriptors(dir) != before) {
-            problems.add("an exception out of the loop left a descriptor open");
-        }
+        if (descriptors(dir) != before) problems.add("an exception out of the loop left a descriptor open");
 
         FolderListing once = FolderListing.open(dir);
         once.iterator();
@@ -83,13 +67,9 @@ public final class ListingChecks {
         }
         once.close();
         once.close();
-        if (descriptors(dir) != before) {
-            problems.add("closing twice did not leave the listing closed");
-        }
+        if (descriptors(dir) != before) problems.add("closing twice did not leave the listing closed");
 
-        if (FolderListing.open(dir + "/no-such").stream().count() != 0) {
-            problems.add("a missing folder listed entries");
-        }
+        if (FolderListing.open(dir + "/no-such").stream().count() != 0) problems.add("a missing folder listed entries");
         return String.join("; ", problems);
     }
 
