@@ -30,8 +30,7 @@ TEST_F(CharsetMode, JavaSideSelectsModeFromDefaultCharset) {
     EXPECT_EQ(IS_UTF8_DEFAULT_CHARSET, encoding == "UTF-8" ? 1 : 0);
 }
 
-// Every charset-dependent expectation of a run assumes this: from JDK 18 on, a
-// JVM that ignored the run's request would test UTF-8 under every name.
+// Since JDK 18 a JVM ignoring the run's request would test UTF-8 under every name.
 TEST_F(CharsetMode, RunGetsTheDefaultCharsetItIsNamedFor) {
     if (encoding.empty()) GTEST_SKIP() << "run without FSSTAT_FILE_ENCODING";
     jclass cls = env->FindClass("java/nio/charset/Charset");

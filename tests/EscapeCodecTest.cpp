@@ -1,5 +1,4 @@
-// The file-name escape codec: its escaped form byte for byte, the bytes it
-// restores, and the edges where an off-by-one would show.
+// The file-name escape codec: escaped forms byte for byte, restored bytes, off-by-one edges.
 #include "JvmTest.h"
 
 #include <memory>
@@ -113,8 +112,7 @@ TEST_F(EscapeCodec, NullNameGivesNull) {
     EXPECT_EQ(getUTF8StringLength(nullptr, 3), 0);
 }
 
-// Thousands of names in one local frame: a leaked reference per escape would
-// also trip -Xcheck:jni.
+// Thousands of names in one frame: a leaked reference per escape trips -Xcheck:jni.
 TEST_F(EscapeCodec, EveryNameComesBackInBothModes) {
     const unsigned seed = 20240604;
     std::mt19937 rng(seed);

@@ -1,5 +1,4 @@
-// The library exports exactly its public interface: a stray export is a name
-// clash waiting to happen in someone else's process.
+// Exactly the public interface is exported: a stray export is a name clash in someone's process.
 #include "JvmTest.h"
 
 namespace {

@@ -1,5 +1,4 @@
-// Stat wrappers, link targets and raw file access, on a scratch folder with a
-// regular file, a dangling link and a link loop.
+// Stat wrappers, link targets and raw file access, beside a file, a dangling link and a loop.
 #include "JvmTest.h"
 
 #include <sys/syscall.h>
@@ -112,8 +111,7 @@ TEST_F(FileAccess, RawAccessPassesTheSystemsResultsOn) {
     EXPECT_EQ(errno, ENOENT);
 }
 
-// A failed call counts as -1 on its side of the distance: on a descriptor
-// that cannot seek at all the two cancel out.
+// A failed call counts -1 on its side of the distance; on an unseekable descriptor both cancel.
 TEST_F(FileAccess, SkipReturnsTheDistanceAndReportsFailedMoves) {
     const int fd = openFile((dir + "/regular").c_str());
     int pipeFds[2];

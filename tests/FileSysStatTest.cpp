@@ -1,5 +1,4 @@
-// File-system statistics: the eleven figures against the system's own
-// statvfs, each failure message, and the two routes of the path conversion.
+// File-system statistics against statvfs, each failure message, and the path conversion.
 #include "JvmTest.h"
 
 #include <langinfo.h>
@@ -15,11 +14,6 @@ using GetFileSysStatFn = jobject (*)(JNIEnv *, jobject, jstring);
 const char *const kFields[] = {"bsize", "files", "blocks", "bfree", "bavail", "frsize",
                                "ffree", "favail", "fsid", "flag", "namemax"};
 
-std::vector<uint64_t> expectedFigures(const struct statvfs &st) {
-    return {st.f_bsize, st.f_files, st.f_blocks, st.f_bfree, st.f_bavail, st.f_frsize,
-            st.f_ffree, st.f_favail, st.f_fsid, st.f_flag, st.f_namemax};
-}
-
 std::vector<uint64_t> javaFigures(JNIEnv *env, jobject stat) {
     std::vector<uint64_t> figures;
     jclass cls = env->GetObjectClass(stat);
@@ -31,13 +25,11 @@ std::vector<uint64_t> javaFigures(JNIEnv *env, jobject stat) {
     return figures;
 }
 
-// Sets codepage for one test and puts the locale's name back afterwards.
+// Sets codepage to name (null: leaves it) for one scope, after its first fill from the locale.
 class CodepageOverride {
 public:
     CodepageOverride(JNIEnv *env, const char *name) {
-        jstring js = env->NewStringUTF("/");
-        std::free(convert(env, js));  // make sure the first fill has happened
-        env->DeleteLocalRef(js);
+        std::free(convert(env, env->NewStringUTF("/")));
         std::strcpy(saved_, codepage);
         if (name != nullptr) std::strcpy(codepage, name);
     }
@@ -49,8 +41,15 @@ private:
 
 using FileSysStat = JniTest;
 
-// The values arrive in the constructor's order, whatever the order of the
-// fields in struct statvfs, and wide fields keep all their bits.
+// getFileSysStat on js, which must fail printing only printed: the exception it raised.
+Pending failedStat(JNIEnv *env, jstring js, const std::string &printed = "") {
+    StdoutCapture out;
+    EXPECT_EQ(getFileSysStat(env, nullptr, js), nullptr);
+    EXPECT_EQ(out.finish(), printed);
+    return takePending(env);
+}
+
+// Constructor order whatever struct statvfs's order, and wide fields keep all their bits.
 TEST_F(FileSysStat, FiguresMatchStatvfsThroughEveryDeclaringClass) {
     const GetFileSysStatFn natives[] = {
         Java_com_durvo_ufe_fsutil_FileSystemStatFbd_getFileSysStat,
@@ -66,7 +65,8 @@ TEST_F(FileSysStat, FiguresMatchStatvfsThroughEveryDeclaringClass) {
             struct statvfs st;
             ASSERT_EQ(statvfs(path, &st), 0);
             std::vector<uint64_t> got = javaFigures(env, stat);
-            std::vector<uint64_t> want = expectedFigures(st);
+            std::vector<uint64_t> want = {st.f_bsize, st.f_files, st.f_blocks, st.f_bfree, st.f_bavail, st.f_frsize,
+                                          st.f_ffree, st.f_favail, st.f_fsid, st.f_flag, st.f_namemax};
             // Free counts move while other processes write; within 1% of the
             // total they still tell every field from its neighbours.
             for (size_t i : {3u, 4u, 6u, 7u}) {
@@ -107,8 +107,7 @@ TEST_F(FileSysStat, JavaApiReturnsFigures) {
     ASSERT_FALSE(env->ExceptionCheck());
 }
 
-// Each failing step names itself, the path as the caller gave it, and the
-// system's reason; a message longer than the buffer is cut, never overrun.
+// Each failing step names itself, the caller's path and the reason; long messages are cut.
 TEST_F(FileSysStat, FailuresRaiseIOExceptionNamingTheStep) {
     const std::string prefix = "[UNIXFileSysUtil.getFileSysStat] ";
     const std::string longPath = "/" + std::string(3000, 'x');
@@ -127,16 +126,13 @@ TEST_F(FileSysStat, FailuresRaiseIOExceptionNamingTheStep) {
     };
     for (const auto &c : cases) {
         CodepageOverride cp(env, c.codeset);
-        jstring js = c.path == "<null>" ? nullptr : newJavaString(env, c.path);
-        EXPECT_EQ(getFileSysStat(env, nullptr, js), nullptr) << c.message;
-        Pending p = takePending(env);
+        Pending p = failedStat(env, c.path == "<null>" ? nullptr : newJavaString(env, c.path));
         EXPECT_EQ(p.className, "java.io.IOException");
         EXPECT_EQ(p.message, c.message);
     }
 }
 
-// The path reaches statvfs as the locale's codeset spells it: modified UTF-8
-// only for the exact name "UTF-8", Java's own encoder for every other name.
+// Modified UTF-8 only for the exact codeset name "UTF-8", Java's encoder for any other.
 TEST_F(FileSysStat, ConvertFollowsTheCodesetName) {
     struct Case {
         const char *codeset;
@@ -165,8 +161,7 @@ TEST_F(FileSysStat, ConvertFollowsTheCodesetName) {
 }
 
 TEST_F(FileSysStat, CodepageHoldsTheLocaleCodeset) {
-    jstring js = env->NewStringUTF("/");
-    std::free(convert(env, js));
+    std::free(convert(env, env->NewStringUTF("/")));
     EXPECT_STREQ(codepage, nl_langinfo(CODESET));
 }
 
@@ -175,11 +170,7 @@ using IsolatedMissingStatClass = JniTest;
 TEST_F(IsolatedMissingStatClass, PrintsAndRaisesFindClassMessage) {
     const std::string message =
         "[UNIXFileSysUtil.getFileSysStat] FindClass returns NULL for 'com/durvo/ufe/fsutil/FileSysStatUnix'";
-    jstring js = env->NewStringUTF("/");
-    StdoutCapture out;
-    EXPECT_EQ(getFileSysStat(env, nullptr, js), nullptr);
-    EXPECT_EQ(out.finish(), message);  // no line end
-    Pending p = takePending(env);
+    Pending p = failedStat(env, env->NewStringUTF("/"), message);  // no line end
     EXPECT_EQ(p.className, "java.io.IOException");
     EXPECT_EQ(p.message, message);
 }
@@ -187,11 +178,7 @@ TEST_F(IsolatedMissingStatClass, PrintsAndRaisesFindClassMessage) {
 // In a process whose FileSysStatUnix lacks the eleven-long constructor.
 using IsolatedStatClassWithoutCtor = JniTest;
 TEST_F(IsolatedStatClassWithoutCtor, RaisesGetMethodIdMessageSilently) {
-    jstring js = env->NewStringUTF("/tmp");
-    StdoutCapture out;
-    EXPECT_EQ(getFileSysStat(env, nullptr, js), nullptr);
-    EXPECT_EQ(out.finish(), "");
-    Pending p = takePending(env);
+    Pending p = failedStat(env, env->NewStringUTF("/tmp"));
     EXPECT_EQ(p.className, "java.io.IOException");
     EXPECT_EQ(p.message, "[UNIXFileSysUtil.getFileSysStat] GetMethodID returns NULL for "
                          "'/tmp com/durvo/ufe/fsutil/FileSysStatUnix <init> (JJJJJJJJJJJ)V'");

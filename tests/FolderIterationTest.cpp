@@ -1,5 +1,4 @@
-// Folder iteration: which entries are delivered, with which attributes, and
-// that the directory stream is released on every path.
+// Folder iteration: the entries and attributes delivered, and the stream released on every path.
 #include "Listing.h"
 
 #include <sys/socket.h>

@@ -1,5 +1,4 @@
-// Hostile names, paths and directories: each has one clear outcome, and
-// nothing may overrun (the sanitizer build runs these too).
+// Hostile names, paths and directories: one clear outcome each, and no overrun (ASan runs these).
 #include "Listing.h"
 
 #include <dirent.h>
@@ -78,10 +77,7 @@ TEST_F(HostileInput, EveryByteAndMarkOnlyNamesComeBack) {
     }
 }
 
-// Full paths of 1022..1025 bytes straddle the 1024-byte path buffer, deeper
-// ones exceed it, and paths beyond PATH_MAX (4096) cannot be used by the
-// system at all: every entry is still delivered with its own attributes. The
-// names are prefixes of each other, so a path cut short would examine a neighbour.
+// Paths around the 1024-byte buffer and PATH_MAX; prefix names show a path cut short.
 TEST_F(HostileInput, EntriesAroundThePathBufferAndPathMaxKeepTheirAttributes) {
     const std::pair<size_t, std::vector<std::string>> rows[] = {
         {1000, {std::string(21, 'n'), std::string(22, 'n'), std::string(23, 'n'), std::string(24, 'n')}},
@@ -109,8 +105,7 @@ TEST_F(HostileInput, EntriesAroundThePathBufferAndPathMaxKeepTheirAttributes) {
     }
 }
 
-// A directory the system cannot reach by its path (beyond PATH_MAX, or with a
-// component beyond NAME_MAX) is one that cannot be opened.
+// Beyond PATH_MAX or with a component beyond NAME_MAX a directory cannot be opened.
 TEST_F(HostileInput, PathsBeyondTheSystemLimitsGiveMinusOne) {
     TempDir dir;
     const std::string deep = makeDirOfLength(dir.path(), 4095);
@@ -131,8 +126,7 @@ size_t characters(const std::string &utf8Text) {
     return n;
 }
 
-// Messages built from over-long paths are cut to their buffers, whole
-// characters or not, and still become an IOException.
+// Messages of over-long paths are cut to their buffers and still become an IOException.
 TEST_F(HostileInput, ErrorMessagesOfOverlongPathsAreCutToTheirBuffers) {
     const std::string accented = repeat("\xC3\xA9", 1500);
     struct Row {
@@ -189,8 +183,7 @@ TEST_F(HostileInput, DirectoryRemovedWhileIteratedEndsTheIteration) {
     EXPECT_EQ(openDescriptors(), before);
 }
 
-// Entries removed after the iteration began are never delivered; entries left
-// alone are delivered exactly once; new ones at most once.
+// Removed entries never come, untouched ones exactly once, new ones at most once.
 TEST_F(HostileInput, EntriesAddedAndRemovedDuringIteration) {
     TempDir dir;
     for (int i = 0; i < 200; i++) dir.file("e" + std::to_string(i));
@@ -221,8 +214,7 @@ TEST_F(HostileInput, EntriesAddedAndRemovedDuringIteration) {
     for (int i = 0; i < 100; i++) EXPECT_LE(got.count("n" + std::to_string(i)), 1u);
 }
 
-// dir holds "noread" (no read permission), "nosearch" (read but no search
-// permission) with "nosearch/sub" inside; the caller may not bypass permissions.
+// dir holds noread (0311), nosearch (0644) and nosearch/sub; the caller cannot bypass permissions.
 void checkPermissionOutcomes(JNIEnv *env, const std::string &dir, const std::function<jlong(const std::string &)> &first) {
     DIR *probe = opendir((dir + "/noread").c_str());
     if (probe != nullptr) {

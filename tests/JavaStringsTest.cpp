@@ -1,5 +1,4 @@
-// Java strings and exceptions: each conversion route under the harness's
-// default charset, and the class and message that an exception arrives with.
+// Java strings and exceptions: each conversion route in the run's charset, and exception classes.
 #include "JvmTest.h"
 
 namespace fsstat::test {
@@ -26,8 +25,7 @@ struct Route {
 const Route kRoutes[] = {{JNU_NewStringNative, JNU_GetStringNativeChars},
                          {JNU_NewStringISO8859_1, JNU_GetStringISO8859_1Chars}};
 
-// Java decodes a byte that the charset lacks as U+FFFD and encodes that back
-// as the charset's replacement; ISO-8859-1 carries every byte.
+// A byte the charset lacks decodes as U+FFFD and comes back as its replacement.
 TEST_F(JavaStrings, EachRouteCarriesWhatItsCharsetCan) {
     const std::string all = bytesFrom(1, 255), ascii = bytesFrom(1, 127), charset = runEncoding();
     if (charset.empty()) GTEST_SKIP() << "run without FSSTAT_FILE_ENCODING";
@@ -56,8 +54,7 @@ TEST_F(JavaStrings, EmptyNullAndZeroCharacterOnBothRoutes) {
     }
 }
 
-// -Xcheck:jni complains on standard output once a frame holds more local
-// references than it planned for: one forgotten reference per call shows.
+// -Xcheck:jni prints once a frame outgrows its plan: one forgotten reference per call shows.
 TEST_F(JavaStrings, ThousandsOfConversionsInOneFrameLeaveNoReference) {
     jstring js = env->NewStringUTF("abc");
     StdoutCapture out;
@@ -70,8 +67,7 @@ TEST_F(JavaStrings, ThousandsOfConversionsInOneFrameLeaveNoReference) {
     EXPECT_EQ(out.finish().substr(0, 200), "");
 }
 
-// HotSpot never refuses so small a request, so this thread's function table
-// is swapped for one whose EnsureLocalCapacity does.
+// HotSpot never refuses so small a request: swap in a table whose EnsureLocalCapacity does.
 TEST_F(JavaStrings, RefusedLocalCapacityPrintsTheRoutinesName) {
     jstring js = env->NewStringUTF("abc");
     const JNINativeInterface_ *saved = env->functions;

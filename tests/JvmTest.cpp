@@ -145,8 +145,7 @@ int openDescriptors() {
 
 } // namespace fsstat::test
 
-// One JVM for the whole process, made the way a Java launcher would: the
-// locale from the environment, then the JVM with -Xcheck:jni.
+// One JVM per process, made as a Java launcher would: locale first, then -Xcheck:jni.
 int main(int argc, char **argv) {
     using namespace fsstat::test;
     std::setlocale(LC_ALL, "");

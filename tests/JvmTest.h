@@ -24,8 +24,7 @@ namespace fsstat::test {
 // The JNIEnv of the main thread of the process's one JVM.
 JNIEnv *jniEnv();
 
-// A test that runs in its own local frame, so references it forgets to delete
-// cannot pile up; it fails if a Java exception is left pending.
+// A test in its own local frame; it fails if a Java exception is left pending.
 class JniTest : public ::testing::Test {
 protected:
     void SetUp() override;
@@ -57,8 +56,7 @@ std::string utf8(JNIEnv *env, jstring js);
 // A Java string made from UTF-8 (U+0000 and supplementary characters allowed).
 jstring newJavaString(JNIEnv *env, const std::string &utf8);
 
-// The pending exception's class name and message ("<null>" for a null
-// message), cleared. Empty strings when nothing is pending.
+// The pending exception's class and message ("<null>" for null), cleared; empty when none is.
 struct Pending {
     std::string className;
     std::string message;

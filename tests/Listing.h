@@ -1,5 +1,4 @@
-// Walks a directory through the iteration natives as FolderIteratorNix does and
-// reads each delivered entry back. Usable from any attached thread.
+// Walks a directory through the iteration natives as FolderIteratorNix does, from any thread.
 #ifndef FSSTAT_TESTS_LISTING_H
 #define FSSTAT_TESTS_LISTING_H
 

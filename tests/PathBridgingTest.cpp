@@ -1,5 +1,4 @@
-// Path bridging: which Java string a name on disk becomes, and which existing
-// file a Java path leads back to.
+// Path bridging: the Java string a name on disk becomes, and the file a Java path leads to.
 #include "JvmTest.h"
 
 namespace fsstat::test {
@@ -68,8 +67,7 @@ TEST_F(PathBridging, SingleByteModeDoublesEveryMark) {
     EXPECT_EQ(hex(java), hex("x\xC2\xB6\xC2\xB6"));
 }
 
-// The unescaped default-charset bytes win whenever they name a file, also a
-// dangling link; only when they name nothing do the ISO-8859-1 bytes count.
+// The default-charset bytes win whenever they name something, even a dangling link.
 TEST_F(PathBridging, FirstCandidateWinsWhenItExists) {
     std::string first;
     if (encoding == "UTF-8") {

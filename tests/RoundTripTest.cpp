@@ -1,5 +1,4 @@
-// A few thousand random byte names in one directory: each delivered name leads
-// back to its own bytes, but for the two misses that path bridging allows.
+// Random byte names come back to their bytes, but for the two misses path bridging allows.
 #include "Listing.h"
 
 #include <cstdint>
@@ -8,9 +7,7 @@
 namespace fsstat::test {
 namespace {
 
-// Names built from pieces that hit each route: arbitrary bytes, ASCII, literal
-// marks in both modes, valid UTF-8 of two to four bytes, and now and then an
-// encoded surrogate, which the codec accepts and the JVM's decoder does not.
+// Pieces for each route, now and then an encoded surrogate (the codec takes it, the JVM does not).
 std::string randomName(std::mt19937 &rng) {
     auto pick = [&rng](unsigned lo, unsigned hi) {
         return static_cast<char>(std::uniform_int_distribution<unsigned>(lo, hi)(rng));

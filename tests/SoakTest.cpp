@@ -1,5 +1,4 @@
-// A long loop of iteration, statistics and conversions must not grow descriptors,
-// memory or local references. Not in the default run (CTest label "soak").
+// A long loop must not grow descriptors, memory or local references (label "soak").
 #include "Listing.h"
 
 #include <chrono>
@@ -15,8 +14,7 @@ long residentKiB() {
     return resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
 
-// The loop deletes its own references, so one left behind by the library makes
-// -Xcheck:jni report "JNI local refs: N, exceeds capacity" after a few calls.
+// A reference the library leaves behind makes -Xcheck:jni report "exceeds capacity".
 constexpr jint kFrameCapacity = 16;
 constexpr long kResidentGrowthBoundKiB = 4096;  // less than 16 bytes kept per conversion
 

@@ -1,5 +1,4 @@
-// Attached threads race the process's first deliveries and conversion, then list
-// their own directories in parallel while another thread keeps switching the mode.
+// Threads race the first deliveries, then list in parallel while the mode keeps switching.
 #include "Listing.h"
 
 #include <langinfo.h>
