@@ -6,14 +6,30 @@
 #include <pwd.h>
 #include <sys/wait.h>
 
-#include <functional>
 
 extern char **environ;
 
 namespace fsstat::test {
 namespace {
 
-using HostileInput = ListingTest;
+class HostileInput : public ListingTest {
+protected:
+    // dir holds noread (0311), nosearch (0644) and nosearch/sub; the caller cannot bypass permissions.
+    void checkPermissionOutcomes(const std::string &dir) {
+        DIR *probe = opendir((dir + "/noread").c_str());
+        if (probe != nullptr) {
+            closedir(probe);
+            GTEST_SKIP() << "this process reads directories without read permission (a capability?)";
+        }
+        for (const char *path : {"noread", "nosearch", "nosearch/sub"}) {
+            EXPECT_EQ(firstOfUndeliverable(dir + "/" + path), -1) << path;
+        }
+        EXPECT_EQ(getFileSysStat(env, nullptr, env->NewStringUTF((dir + "/nosearch/sub").c_str())), nullptr);
+        Pending p = takePending(env);
+        EXPECT_EQ(p.className, "java.io.IOException");
+        EXPECT_NE(p.message.find("Permission denied"), std::string::npos) << p.message;
+    }
+};
 
 // Directories under base until the path is exactly len bytes long.
 std::string makeDirOfLength(const std::string &base, size_t len) {
@@ -40,13 +56,6 @@ std::string repeat(const std::string &s, int n) {
     return out;
 }
 
-std::vector<std::string> withMarksOnly() {
-    return {"\xC2\xB6", "\xC2\xB6\xC2\xB6", repeat("\xC2\xB6", 127), "\xB6", "\xB6\xB6", "\xB6\xB6\xB6",
-            std::string(255, '\xB6'), "\xC2\xB6\xB6", "\xB6\xC2\xB6", "\xC2\xB6\xC2",
-            // The escaped form of one literal mark, as a name of its own.
-            "\xC2\xB6\xC3\x82\xC2\xB6\xC2\xB6"};
-}
-
 // Every name comes back to its bytes, in each default charset.
 TEST_F(HostileInput, EveryByteAndMarkOnlyNamesComeBack) {
     std::vector<std::string> singleBytes;
@@ -61,7 +70,9 @@ TEST_F(HostileInput, EveryByteAndMarkOnlyNamesComeBack) {
     const std::map<std::string, std::vector<std::string>> sets = {
         {"each byte 01..FF alone", singleBytes},
         {"all of them in one name", {allBytes}},
-        {"escape marks only", withMarksOnly()},
+        {"escape marks only (the last: one literal mark's escaped form)",
+         {"\xC2\xB6", "\xC2\xB6\xC2\xB6", repeat("\xC2\xB6", 127), "\xB6", "\xB6\xB6", "\xB6\xB6\xB6",
+          std::string(255, '\xB6'), "\xC2\xB6\xB6", "\xB6\xC2\xB6", "\xC2\xB6\xC2", "\xC2\xB6\xC3\x82\xC2\xB6\xC2\xB6"}},
         {"255-byte names", {std::string(255, 'a'), std::string(255, '\xFF'), repeat("\xE2\x80\x93", 85),
                             repeat("\xC2\xB6", 127) + "x"}},
         {"valid in one charset or none", {"plain", "caf\xE9", "a\xC2\xB6" "b", "a\xC2\xB6", "\xB6\xB6\xB6",
@@ -120,46 +131,25 @@ TEST_F(HostileInput, PathsBeyondTheSystemLimitsGiveMinusOne) {
     close(fd);
 }
 
-size_t characters(const std::string &utf8Text) {
-    size_t n = 0;
-    for (unsigned char c : utf8Text) n += (c & 0xC0) != 0x80 ? 1 : 0;
-    return n;
-}
-
 // Messages of over-long paths are cut to their buffers and still become an IOException.
 TEST_F(HostileInput, ErrorMessagesOfOverlongPathsAreCutToTheirBuffers) {
-    const std::string accented = repeat("\xC3\xA9", 1500);
-    struct Row {
-        const char *what;
-        std::function<void(const std::string &)> call;
-        std::string prefix;
-        size_t maxBytes;
+    auto expectCut = [this](const std::string &prefix, size_t maxBytes) {
+        Pending p = takePending(env);
+        EXPECT_EQ(p.className, "java.io.IOException") << prefix;
+        EXPECT_EQ(p.message.compare(0, prefix.size(), prefix), 0) << p.message;
+        EXPECT_GT(p.message.size(), prefix.size() + 100) << prefix;
+        // Each byte of the message makes at most one character, whatever the charset.
+        size_t characters = 0;
+        for (unsigned char c : p.message) characters += (c & 0xC0) != 0x80 ? 1 : 0;
+        EXPECT_LE(characters, maxBytes) << prefix;
     };
-    const Row rows[] = {
-        {"getFileSysStat",
-         [this](const std::string &path) {
-             jstring js = newJavaString(env, path);
-             EXPECT_EQ(getFileSysStat(env, nullptr, js), nullptr);
-             env->DeleteLocalRef(js);
-         },
-         "[UNIXFileSysUtil.getFileSysStat] statvfs failed for '/nope/", 1023},
-        {"getStat",
-         [this](const std::string &path) {
-             struct stat st;
-             EXPECT_NE(getStat(env, path.c_str(), &st, 1), 0);
-         },
-         "[JniUtil.getStat]  stat() failed on  '/nope/", 511},
-    };
-    for (const Row &row : rows) {
-        for (const std::string &tail : {std::string(5000, 'x'), accented}) {
-            row.call("/nope/" + tail);
-            Pending p = takePending(env);
-            EXPECT_EQ(p.className, "java.io.IOException") << row.what;
-            EXPECT_EQ(p.message.compare(0, row.prefix.size(), row.prefix), 0) << row.what << ": " << p.message;
-            EXPECT_GT(p.message.size(), row.prefix.size() + 100) << row.what;
-            // Each byte of the message makes at most one character, whatever the charset.
-            EXPECT_LE(characters(p.message), row.maxBytes) << row.what;
-        }
+    for (const std::string &tail : {std::string(5000, 'x'), repeat("\xC3\xA9", 1500)}) {
+        const std::string path = "/nope/" + tail;
+        EXPECT_EQ(getFileSysStat(env, nullptr, newJavaString(env, path)), nullptr);
+        expectCut("[UNIXFileSysUtil.getFileSysStat] statvfs failed for '/nope/", 1023);
+        struct stat st;
+        EXPECT_NE(getStat(env, path.c_str(), &st, 1), 0);
+        expectCut("[JniUtil.getStat]  stat() failed on  '/nope/", 511);
     }
 }
 
@@ -214,24 +204,6 @@ TEST_F(HostileInput, EntriesAddedAndRemovedDuringIteration) {
     for (int i = 0; i < 100; i++) EXPECT_LE(got.count("n" + std::to_string(i)), 1u);
 }
 
-// dir holds noread (0311), nosearch (0644) and nosearch/sub; the caller cannot bypass permissions.
-void checkPermissionOutcomes(JNIEnv *env, const std::string &dir, const std::function<jlong(const std::string &)> &first) {
-    DIR *probe = opendir((dir + "/noread").c_str());
-    if (probe != nullptr) {
-        closedir(probe);
-        GTEST_SKIP() << "this process reads directories without read permission (a capability?)";
-    }
-    for (const char *path : {"noread", "nosearch", "nosearch/sub"}) {
-        EXPECT_EQ(first(dir + "/" + path), -1) << path;
-    }
-    jstring js = env->NewStringUTF((dir + "/nosearch/sub").c_str());
-    EXPECT_EQ(getFileSysStat(env, nullptr, js), nullptr);
-    Pending p = takePending(env);
-    EXPECT_EQ(p.className, "java.io.IOException");
-    EXPECT_NE(p.message.find("Permission denied"), std::string::npos) << p.message;
-    env->DeleteLocalRef(js);
-}
-
 constexpr char kUnprivilegedDir[] = "FSSTAT_UNPRIVILEGED_DIR";
 constexpr int kExitUnreadableBuild = 77;  // the child cannot read the build tree
 
@@ -247,17 +219,14 @@ TEST_F(HostileInput, DirectoriesWithoutReadOrSearchPermissionGiveMinusOne) {
     ASSERT_EQ(chmod(dir.at("nosearch").c_str(), 0644), 0);
 
     if (geteuid() != 0) {
-        checkPermissionOutcomes(env, dir.path(), [this](const std::string &p) { return firstOfUndeliverable(p); });
+        checkPermissionOutcomes(dir.path());
         return;
     }
-    // Root ignores permissions: the checks run in a copy of this program, with
-    // a JVM of its own, as the user nobody.
+    // Root ignores permissions: the checks run as nobody, in a copy of this program with its own JVM.
     const struct passwd *pw = getpwnam("nobody");
     if (pw == nullptr) GTEST_SKIP() << "running as root and there is no user 'nobody' to run as";
-    const uid_t uid = pw->pw_uid;
-    const gid_t gid = pw->pw_gid;
-    std::string filter = "--gtest_filter=IsolatedUnprivileged.*";
-    std::string exe = "/proc/self/exe";
+    const uid_t uid = pw->pw_uid, gid = pw->pw_gid;
+    std::string exe = "/proc/self/exe", filter = "--gtest_filter=IsolatedUnprivileged.*";
     std::vector<char *> argv = {exe.data(), filter.data(), nullptr};
     std::vector<std::string> envStrings;
     for (char **e = environ; *e != nullptr; e++) envStrings.emplace_back(*e);
@@ -295,7 +264,7 @@ TEST_F(IsolatedUnprivileged, PermissionOutcomes) {
         std::fflush(stdout);
         _exit(kExitUnreadableBuild);
     }
-    checkPermissionOutcomes(env, dir, [this](const std::string &p) { return firstOfUndeliverable(p); });
+    checkPermissionOutcomes(dir);
 }
 
 } // namespace

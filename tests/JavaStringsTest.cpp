@@ -86,12 +86,10 @@ TEST_F(JavaStrings, RefusedLocalCapacityPrintsTheRoutinesName) {
 }
 
 TEST_F(JavaStrings, ExceptionOfTheNamedClassOrJavaLangException) {
-    struct Case {
-        std::string className;  // "IO" and "FNF": the two shorthands
-        std::string message;
+    const struct {
+        std::string className, message;  // "IO" and "FNF": the two shorthands
         const char *arrives;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"IO", "disk gone", "java.io.IOException"},
         {"IO", "", "java.io.IOException"},  // empty, not null
         {"FNF", "/no/such/file", "java.io.FileNotFoundException"},
@@ -99,7 +97,7 @@ TEST_F(JavaStrings, ExceptionOfTheNamedClassOrJavaLangException) {
         {"com/example/NoSuchException", "kept", "java.lang.Exception"},
         {"java/lang/Object", "no String constructor", "java.lang.NoSuchMethodError"},
     };
-    for (Case c : cases) {
+    for (auto c : cases) {
         if (c.className == "IO") throwIOException(env, c.message.data());
         else if (c.className == "FNF") throwFileNotFoundException(env, c.message.data());
         else throwException(env, c.className.data(), c.message.data());

@@ -58,8 +58,7 @@ jstring newJavaString(JNIEnv *env, const std::string &utf8);
 
 // The pending exception's class and message ("<null>" for null), cleared; empty when none is.
 struct Pending {
-    std::string className;
-    std::string message;
+    std::string className, message;
 };
 Pending takePending(JNIEnv *env);
 
@@ -83,7 +82,6 @@ public:
     TempDir(const TempDir &) = delete;
     TempDir &operator=(const TempDir &) = delete;
     const std::string &path() const { return path_; }
-    // path() + "/" + name
     std::string at(const std::string &name) const { return path_ + "/" + name; }
     // Creates a regular file (name is raw bytes) holding content.
     void file(const std::string &name, const std::string &content = "") const;
