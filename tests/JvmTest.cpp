@@ -163,16 +163,10 @@ int main(int argc, char **argv) {
     std::vector<JavaVMOption> vmOptions;
     for (std::string &o : options) vmOptions.push_back({o.data(), nullptr});
 
-    JavaVMInitArgs args{};
-    args.version = JNI_VERSION_10;
-    args.nOptions = static_cast<jint>(vmOptions.size());
-    args.options = vmOptions.data();
-    args.ignoreUnrecognized = JNI_FALSE;
-    void *envOut = nullptr;
-    if (JNI_CreateJavaVM(&gVm, &envOut, &args) != JNI_OK) {
+    JavaVMInitArgs args{JNI_VERSION_10, static_cast<jint>(vmOptions.size()), vmOptions.data(), JNI_FALSE};
+    if (JNI_CreateJavaVM(&gVm, reinterpret_cast<void **>(&gEnv), &args) != JNI_OK) {
         std::fprintf(stderr, "JNI_CreateJavaVM failed\n");
         return 1;
     }
-    gEnv = static_cast<JNIEnv *>(envOut);
     return RUN_ALL_TESTS();
 }
