@@ -12,7 +12,9 @@ protected:
     // Every entry of dir keyed by its bytes on disk, each delivered once.
     std::map<std::string, Entry> listAll(const std::string &dir) {
         std::map<std::string, Entry> entries;
-        for (Entry &e : lister->list(dir)) EXPECT_TRUE(entries.emplace(e.native, e).second) << "twice: " << hex(e.native);
+        for (Entry &e : lister->list(dir)) {
+            EXPECT_TRUE(entries.emplace(e.native, e).second) << "delivered twice: " << hex(e.native);
+        }
         return entries;
     }
 };

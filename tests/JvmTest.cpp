@@ -75,7 +75,8 @@ Pending takePending(JNIEnv *env) {
     jmethodID getName = env->GetMethodID(env->FindClass("java/lang/Class"), "getName", "()Ljava/lang/String;");
     auto name = static_cast<jstring>(env->CallObjectMethod(env->GetObjectClass(exc), getName));
     env->ExceptionClear();
-    jmethodID getMessage = env->GetMethodID(env->FindClass("java/lang/Throwable"), "getMessage", "()Ljava/lang/String;");
+    jclass throwable = env->FindClass("java/lang/Throwable");
+    jmethodID getMessage = env->GetMethodID(throwable, "getMessage", "()Ljava/lang/String;");
     auto message = static_cast<jstring>(env->CallObjectMethod(exc, getMessage));
     env->ExceptionClear();
     Pending p{utf8(env, name), utf8(env, message)};

@@ -1,6 +1,7 @@
 // Random byte names come back to their bytes, but for the two misses path bridging allows.
 #include "Listing.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 
@@ -15,24 +16,18 @@ std::string randomName(std::mt19937 &rng) {
     std::string name;
     const int pieces = std::uniform_int_distribution<int>(1, 10)(rng);
     for (int i = 0; i < pieces; i++) {
-        switch (std::uniform_int_distribution<int>(0, 19)(rng)) {
-        case 0: case 1: case 2: case 3: case 4: case 5: {
-            char b = pick(0x01, 0xFF);
-            name += b == '/' ? 'x' : b;
-            break;
-        }
-        case 6: case 7: case 8: name += pick('a', 'z'); break;
-        case 9: case 10: name += "\xC2\xB6"; break;
-        case 11: case 12: name += '\xB6'; break;
-        case 13: case 14: name += {pick(0xC2, 0xDF), pick(0x80, 0xBF)}; break;
-        case 15: case 16: name += {pick(0xE1, 0xEC), pick(0x80, 0xBF), pick(0x80, 0xBF)}; break;
-        case 17: name += {'\xF0', pick(0x90, 0xBF), pick(0x80, 0xBF), pick(0x80, 0xBF)}; break;
-        case 18: name += {'\xE0', pick(0xA0, 0xBF), pick(0x80, 0xBF)}; break;
-        default:
-            if (std::uniform_int_distribution<int>(0, 3)(rng) == 0) name += {'\xED', pick(0xA0, 0xBF), pick(0x80, 0xBF)};
-            break;
-        }
+        const int r = std::uniform_int_distribution<int>(0, 19)(rng);
+        if (r < 6) name += pick(0x01, 0xFF);
+        else if (r < 9) name += pick('a', 'z');
+        else if (r < 11) name += "\xC2\xB6";
+        else if (r < 13) name += '\xB6';
+        else if (r < 15) name += {pick(0xC2, 0xDF), pick(0x80, 0xBF)};
+        else if (r < 17) name += {pick(0xE1, 0xEC), pick(0x80, 0xBF), pick(0x80, 0xBF)};
+        else if (r == 17) name += {'\xF0', pick(0x90, 0xBF), pick(0x80, 0xBF), pick(0x80, 0xBF)};
+        else if (r == 18) name += {'\xE0', pick(0xA0, 0xBF), pick(0x80, 0xBF)};
+        else if (pick(0, 3) == 0) name += {'\xED', pick(0xA0, 0xBF), pick(0x80, 0xBF)};
     }
+    std::replace(name.begin(), name.end(), '/', 'x');  // only an arbitrary byte can be one
     return name;
 }
 
