@@ -136,12 +136,16 @@ void TempDir::file(const std::string &name, const std::string &content) const {
 }
 
 int openDescriptors() {
-    int count = 0;
     DIR *dp = opendir("/proc/self/fd");
     if (dp == nullptr) return -1;
-    while (readdir(dp) != nullptr) count++;
+    int count = 0;
+    struct stat st;
+    for (struct dirent *e = readdir(dp); e != nullptr; e = readdir(dp)) {
+        int fd = std::atoi(e->d_name);
+        if (e->d_name[0] != '.' && fd != dirfd(dp) && fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) count++;
+    }
     closedir(dp);
-    return count - 3;  // ".", ".." and the descriptor of this listing
+    return count;
 }
 
 } // namespace fsstat::test

@@ -90,7 +90,8 @@ private:
     std::string path_;
 };
 
-// The number of descriptors this process has open.
+// Directory descriptors the process holds: what a search handle owns. The
+// JVM opens files of its own at any time, so other descriptors are not counted.
 int openDescriptors();
 
 } // namespace fsstat::test

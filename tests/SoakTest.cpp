@@ -75,7 +75,7 @@ TEST_F(IsolatedSoak, DescriptorsMemoryAndLocalReferencesDoNotGrow) {
     const int descriptorsAfter = openDescriptors();
     const long residentAfter = residentKiB();
     std::printf("soak: %ld calls in %ld rounds, %.1f s\n", calls, rounds, seconds);
-    std::printf("soak: open descriptors %d before, %d after\n", descriptorsBefore, descriptorsAfter);
+    std::printf("soak: open directory descriptors %d before, %d after\n", descriptorsBefore, descriptorsAfter);
     std::printf("soak: resident memory %ld KiB before, %ld KiB after (%+ld KiB, bound %ld)\n", residentBefore,
                 residentAfter, residentAfter - residentBefore, kResidentGrowthBoundKiB);
     std::printf("soak: local references: %s a frame of %d\n",
