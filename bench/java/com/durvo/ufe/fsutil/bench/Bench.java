@@ -73,10 +73,12 @@ public final class Bench {
     }
 
     /** Something timed: one round of it, answering the operations it made and the nanoseconds they took. */
-    private interface Contender {
-        String name();
-
+    /** One timed round: operations done and nanoseconds spent. */
+    private interface Round {
         long[] run() throws IOException;
+    }
+
+    private record Contender(String name, Round round) {
     }
 
     public static void main(String[] args) throws Exception {
@@ -159,46 +161,30 @@ public final class Bench {
 
     /** A Java lister repeated reps times per round; every listing must find all n entries. */
     private static Contender contender(String name, int reps, int n, Lister lister) {
-        return new Contender() {
-            @Override
-            public String name() {
-                return name;
-            }
-
-            @Override
-            public long[] run() throws IOException {
-                long t0 = System.nanoTime();
-                for (int r = 0; r < reps; r++) {
-                    long found = lister.list();
-                    if (found != n) {
-                        throw new IllegalStateException(name + " listed " + found + " entries, not " + n);
-                    }
+        return new Contender(name, () -> {
+            long t0 = System.nanoTime();
+            for (int r = 0; r < reps; r++) {
+                long found = lister.list();
+                if (found != n) {
+                    throw new IllegalStateException(name + " listed " + found + " entries, not " + n);
                 }
-                return new long[] {(long) reps * n, System.nanoTime() - t0};
             }
-        };
+            return new long[] {(long) reps * n, System.nanoTime() - t0};
+        });
     }
 
     private Contender floorContender(String name, String command, int reps, int n) {
-        return new Contender() {
-            @Override
-            public String name() {
-                return name;
-            }
-
-            @Override
-            public long[] run() throws IOException {
-                long ns = 0;
-                for (int r = 0; r < reps; r++) {
-                    long[] answer = floor.timed(command);
-                    if (answer[1] != n) {
-                        throw new IllegalStateException(name + " listed " + answer[1] + " entries, not " + n);
-                    }
-                    ns += answer[0];
+        return new Contender(name, () -> {
+            long ns = 0;
+            for (int r = 0; r < reps; r++) {
+                long[] answer = floor.timed(command);
+                if (answer[1] != n) {
+                    throw new IllegalStateException(name + " listed " + answer[1] + " entries, not " + n);
                 }
-                return new long[] {(long) reps * n, ns};
+                ns += answer[0];
             }
-        };
+            return new long[] {(long) reps * n, ns};
+        });
     }
 
     private static long library(String dir) {
@@ -316,18 +302,10 @@ public final class Bench {
                     FileStore store = Files.getFileStore(base);
                     return store.getTotalSpace() + store.getUsableSpace() + store.getUnallocatedSpace();
                 }),
-                new Contender() {
-                    @Override
-                    public String name() {
-                        return "floor: statvfs";
-                    }
-
-                    @Override
-                    public long[] run() throws IOException {
-                        long[] answer = floor.timed("statvfs " + path + " " + STAT_CALLS_PER_ROUND);
-                        return new long[] {answer[1], answer[0]};
-                    }
-                });
+                new Contender("floor: statvfs", () -> {
+                    long[] answer = floor.timed("statvfs " + path + " " + STAT_CALLS_PER_ROUND);
+                    return new long[] {answer[1], answer[0]};
+                }));
         progress("%s: statistics", fs);
         double[][] perCall = measure(contenders, warmup + 2, rounds);
         for (int c = 0; c < contenders.size(); c++) {
@@ -342,21 +320,13 @@ public final class Bench {
     }
 
     private static Contender javaStat(String name, int calls, StatCall stat) {
-        return new Contender() {
-            @Override
-            public String name() {
-                return name;
+        return new Contender(name, () -> {
+            long t0 = System.nanoTime();
+            for (int i = 0; i < calls; i++) {
+                sink += stat.call();
             }
-
-            @Override
-            public long[] run() throws IOException {
-                long t0 = System.nanoTime();
-                for (int i = 0; i < calls; i++) {
-                    sink += stat.call();
-                }
-                return new long[] {calls, System.nanoTime() - t0};
-            }
-        };
+            return new long[] {calls, System.nanoTime() - t0};
+        });
     }
 
     // ---- measuring and reporting ------------------------------------------------
@@ -368,7 +338,7 @@ public final class Bench {
         for (int round = -warm; round < measured; round++) {
             for (int i = 0; i < k; i++) {
                 int c = Math.floorMod(i + round, k);  // rotate the order
-                long[] opsAndNs = contenders.get(c).run();
+                long[] opsAndNs = contenders.get(c).round().run();
                 if (round >= 0) {
                     result[c][round] = opsAndNs[1] / (double) opsAndNs[0];
                 }
