@@ -72,7 +72,6 @@ public final class Bench {
         }
     }
 
-    /** Something timed: one round of it, answering the operations it made and the nanoseconds they took. */
     /** One timed round: operations done and nanoseconds spent. */
     private interface Round {
         long[] run() throws IOException;
