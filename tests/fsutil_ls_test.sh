@@ -25,6 +25,7 @@ chmod 4755 "$t/old"; chmod 2710 "$t/d/sub"; chmod 1777 "$t/d"
 if [ "$(id -u)" = 0 ]; then
   chown 12345:54321 "$t/size0"   # ids without names show as numbers
   chown daemon:bin "$t/size1023"
+  mknod "$t/cdev" c 4 64 && mknod "$t/bdev" b 254 1000
 fi
 
 export TZ=Europe/Berlin

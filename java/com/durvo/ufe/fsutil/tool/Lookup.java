@@ -7,6 +7,7 @@ import com.durvo.ufe.fsutil.FolderListing;
 import java.io.ByteArrayOutputStream;
 import java.io.File;
 import java.io.IOException;
+import java.io.UncheckedIOException;
 import java.net.URI;
 import java.nio.ByteBuffer;
 import java.nio.charset.CharacterCodingException;
@@ -39,23 +40,12 @@ final class Lookup {
     /** The entries of {@code dir}, in the order the file system gives them. */
     static List<Entry> list(byte[] dir) throws IOException {
         List<Entry> entries = new ArrayList<>();
-        try (FolderListing listing = FolderListing.open(FileNames.fromBytes(dir))) {
+        try (FolderListing listing = FolderListing.open(dir)) {
             for (ChildFile f : listing) {
-                entries.add(Entry.of(f, FileNames.toBytes(f.name())));
+                entries.add(Entry.of(f, f.nameBytes()));
             }
-        }
-        if (entries.isEmpty()) {
-            // An unreadable directory lists as empty; find out why.
-            Path p = nioPath(dir);
-            if (!Files.exists(p, LinkOption.NOFOLLOW_LINKS) && !Files.exists(p)) {
-                throw new NoSuchFileException(FileNames.display(FileNames.fromBytes(dir)));
-            }
-            if (!Files.isDirectory(p)) {
-                throw new NotDirectoryException(FileNames.display(FileNames.fromBytes(dir)));
-            }
-            if (!Files.isReadable(p) || !Files.isExecutable(p)) {
-                throw new AccessDeniedException(FileNames.display(FileNames.fromBytes(dir)));
-            }
+        } catch (UncheckedIOException e) {
+            throw e.getCause();
         }
         return entries;
     }
@@ -86,7 +76,7 @@ final class Lookup {
                 return e.named(path);
             }
         }
-        throw new NoSuchFileException(FileNames.display(FileNames.fromBytes(path)));
+        throw new NoSuchFileException(FileNames.display(path));
     }
 
     private static Entry root() throws IOException {

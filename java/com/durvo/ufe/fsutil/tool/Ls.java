@@ -343,6 +343,6 @@ final class Ls {
     }
 
     static String shown(byte[] bytes) {
-        return FileNames.display(FileNames.fromBytes(bytes));
+        return FileNames.display(bytes);
     }
 }
