@@ -2,7 +2,7 @@
 # directory $dir removed at exit, `fsu ARGS` to run the tool, `same` to
 # compare its output and status with a GNU tool's.
 set -u
-java=$1 jar=$2 lib=$3
+java=$1 jar=$(realpath "$2") lib=$(realpath "$3")
 dir=$(mktemp -d)
 trap 'chmod -R u+rwx "$dir"; rm -rf "$dir"' EXIT
 export LC_ALL=C

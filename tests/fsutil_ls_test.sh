@@ -35,7 +35,7 @@ done
 same "ls with file and directory operands" ls -l "$t/link" "$t/d" "$t/size1024" "$t/empty" -- \
   ls -l "$t/link" "$t/d" "$t/size1024" "$t/empty"
 same "ls follows a named link to a directory without -l" ls "$t/dirlink" -- ls "$t/dirlink"
-(cd "$t/d" && same "ls with no operand lists ." ls -la -- ls -la)
+cd "$t/d" && same "ls with no operand lists ." ls -la -- ls -la && cd - >/dev/null
 same "ls . and .. inside the path" ls -la "$t/d/." "$t/d/sub/.." -- ls -la "$t/d/." "$t/d/sub/.."
 same "ls on a missing path" ls "$t/none" "$t/d" -- ls "$t/none" "$t/d"
 if [ "$(id -u)" != 0 ]; then
