@@ -13,6 +13,7 @@ public final class FsUtil {
             "Commands:",
             "  df    space and inodes of mounted file systems",
             "  ls    list directories",
+            "  du    disk usage of trees",
             "",
             "  fsutil COMMAND --help   the options of a command",
             "  fsutil --help           this help",
@@ -41,6 +42,8 @@ public final class FsUtil {
                 return Df.run(rest, out, err);
             case "ls":
                 return Ls.run(rest, out, err);
+            case "du":
+                return Du.run(rest, out, err);
             case "--help":
                 out.ascii(HELP).nl();
                 return 0;
