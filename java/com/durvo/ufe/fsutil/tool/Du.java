@@ -156,15 +156,15 @@ final class Du {
         return seen.add(new FileId(device, inode));
     }
 
+    /** The bytes {@code f} adds, or -1 when it was counted before (and is not shown again). */
     private long size(ChildFile f) {
-        boolean directory = f.isDirectory();
-        return firstTime(f.device(), f.inode(), f.links(), directory) ? f.blocks() * 512 : 0;
+        return firstTime(f.device(), f.inode(), f.links(), f.isDirectory()) ? f.blocks() * 512 : -1;
     }
 
     private long sum(Stream<ChildFile> walk) {
         long total = 0;
         for (ChildFile f : (Iterable<ChildFile>) walk::iterator) {
-            total += size(f);
+            total += Math.max(size(f), 0);
         }
         return total;
     }
@@ -181,7 +181,10 @@ final class Du {
             total += close(open, f.depth());
             long bytes = size(f);
             if (f.isDirectory()) {
-                open.push(new Open(f.pathBytes(), f.depth(), bytes));
+                open.push(new Open(f.pathBytes(), f.depth(), Math.max(bytes, 0)));
+                continue;
+            }
+            if (bytes < 0) {
                 continue;
             }
             if (open.isEmpty()) {
@@ -221,9 +224,12 @@ final class Du {
             long bytes = size(f);
             if (f.isDirectory()) {
                 long[] dir = dirs.computeIfAbsent(ByteBuffer.wrap(path), k -> new long[2]);
-                dir[0] += bytes;
+                dir[0] += Math.max(bytes, 0);
                 dir[1] = f.depth();
                 order.add(path);
+                continue;
+            }
+            if (bytes < 0) {
                 continue;
             }
             if (f.depth() == 1) {
