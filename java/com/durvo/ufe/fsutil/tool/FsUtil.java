@@ -14,6 +14,7 @@ public final class FsUtil {
             "  df    space and inodes of mounted file systems",
             "  ls    list directories",
             "  du    disk usage of trees",
+            "  cat   files' bytes to standard output",
             "",
             "  fsutil COMMAND --help   the options of a command",
             "  fsutil --help           this help",
@@ -44,6 +45,8 @@ public final class FsUtil {
                 return Ls.run(rest, out, err);
             case "du":
                 return Du.run(rest, out, err);
+            case "cat":
+                return Cat.run(rest, out, err);
             case "--help":
                 out.ascii(HELP).nl();
                 return 0;
