@@ -4,6 +4,7 @@ import com.durvo.ufe.fsutil.FileNames;
 
 import java.io.IOException;
 import java.io.PrintStream;
+import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.LinkOption;
 import java.nio.file.NoSuchFileException;
@@ -70,6 +71,9 @@ final class Ls {
     private final ZoneRules zone = ZoneId.systemDefault().getRules();
     private final Owners users = Owners.users();
     private final Owners groups = Owners.groups();
+    private long shownSecond = Long.MIN_VALUE;
+    private boolean shownRecent;
+    private byte[] shownTime;
 
     private Ls(Out out, PrintStream err) {
         this.out = out;
@@ -296,9 +300,9 @@ final class Ls {
      * in the future, "2026-12-06 06:52:00.123456789 +0000" with --full-time.
      */
     private void time(Instant t) {
-        ZoneOffset offset = zone.getOffset(t);
-        LocalDateTime local = LocalDateTime.ofEpochSecond(t.getEpochSecond(), t.getNano(), offset);
         if (fullTime) {
+            ZoneOffset offset = zone.getOffset(t);
+            LocalDateTime local = LocalDateTime.ofEpochSecond(t.getEpochSecond(), t.getNano(), offset);
             out.ascii(Integer.toString(local.getYear())).ch('-');
             two(local.getMonthValue()).ch('-');
             two(local.getDayOfMonth()).ch(' ');
@@ -317,15 +321,17 @@ final class Ls {
             now = Instant.now();  // the file may have changed since we took the time
         }
         boolean recent = t.isAfter(now.minusSeconds(SIX_MONTHS)) && t.isBefore(now);
-        out.ascii(MONTHS[local.getMonthValue() - 1]).ch(' ');
-        int day = local.getDayOfMonth();
-        out.ch(day < 10 ? ' ' : (char) ('0' + day / 10)).ch((char) ('0' + day % 10)).ch(' ');
-        if (recent) {
-            two(local.getHour()).ch(':');
-            two(local.getMinute());
-        } else {
-            out.ch(' ').ascii(Integer.toString(local.getYear()));
+        // Files made together share their second: format each second once.
+        if (t.getEpochSecond() != shownSecond || recent != shownRecent) {
+            LocalDateTime local = LocalDateTime.ofEpochSecond(t.getEpochSecond(), 0, zone.getOffset(t));
+            int day = local.getDayOfMonth();
+            shownTime = (MONTHS[local.getMonthValue() - 1] + (day < 10 ? "  " : " ") + day
+                    + (recent ? String.format(" %02d:%02d", local.getHour(), local.getMinute())
+                            : "  " + local.getYear())).getBytes(StandardCharsets.ISO_8859_1);
+            shownSecond = t.getEpochSecond();
+            shownRecent = recent;
         }
+        out.bytes(shownTime);
     }
 
     private Out two(int value) {

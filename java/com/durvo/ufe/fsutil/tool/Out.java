@@ -5,6 +5,7 @@ import java.io.FileOutputStream;
 import java.io.IOException;
 import java.io.OutputStream;
 import java.nio.charset.Charset;
+import java.nio.charset.StandardCharsets;
 
 /**
  * Standard output as bytes, gathered into large writes. A reader that has gone
@@ -49,13 +50,8 @@ final class Out {
     }
 
     /** Text known to be ASCII (figures, fixed words), copied without an encoder. */
-    Out ascii(CharSequence s) {
-        int n = s.length();
-        room(n);
-        for (int i = 0; i < n; i++) {
-            buf[used++] = (byte) s.charAt(i);
-        }
-        return this;
+    Out ascii(String s) {
+        return bytes(s.getBytes(StandardCharsets.ISO_8859_1));
     }
 
     Out ch(char c) {

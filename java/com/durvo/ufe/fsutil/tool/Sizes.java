@@ -23,6 +23,9 @@ final class Sizes {
      * {@code to} bytes, scaled by {@code base} unless it is {@link #PLAIN}.
      */
     static String format(long n, long from, long to, int base) {
+        if (from == to && base == PLAIN) {
+            return Long.toUnsignedString(n);
+        }
         long amt;
         int tenths;
         // 0: exact; 1: below the next half tenth; 2: exactly half a tenth; 3: above it.
