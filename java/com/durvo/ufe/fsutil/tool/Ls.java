@@ -228,26 +228,28 @@ final class Ls {
         int majorWidth = 0;
         int minorWidth = 0;
         for (Entry e : widthsOf) {
-            linkWidth = Math.max(linkWidth, Integer.toUnsignedString(e.links()).length());
-            userWidth = Math.max(userWidth, owner(users, e.uid()).length());
-            groupWidth = Math.max(groupWidth, owner(groups, e.gid()).length());
+            linkWidth = Math.max(linkWidth, Out.digits(Integer.toUnsignedLong(e.links())));
+            userWidth = Math.max(userWidth, ownerWidth(users, e.uid()));
+            groupWidth = Math.max(groupWidth, ownerWidth(groups, e.gid()));
             if (e.isDevice()) {
-                majorWidth = Math.max(majorWidth, Long.toString(major(e.rdev())).length());
-                minorWidth = Math.max(minorWidth, Long.toString(minor(e.rdev())).length());
+                majorWidth = Math.max(majorWidth, Out.digits(major(e.rdev())));
+                minorWidth = Math.max(minorWidth, Out.digits(minor(e.rdev())));
                 sizeWidth = Math.max(sizeWidth, majorWidth + 2 + minorWidth);
             } else {
-                sizeWidth = Math.max(sizeWidth, size(e).length());
+                sizeWidth = Math.max(sizeWidth, human ? size(e).length() : Out.digits(e.size()));
             }
         }
         for (Entry e : entries) {
-            out.ascii(e.modeString()).ch(' ').right(Integer.toUnsignedString(e.links()), linkWidth).ch(' ');
+            out.ascii(e.modeString()).ch(' ').number(Integer.toUnsignedLong(e.links()), linkWidth).ch(' ');
             owner(users, e.uid(), userWidth);
             owner(groups, e.gid(), groupWidth);
             if (e.isDevice()) {
-                out.right(Long.toString(major(e.rdev())), Math.max(sizeWidth - 2 - minorWidth, majorWidth))
-                        .ascii(", ").right(Long.toString(minor(e.rdev())), minorWidth);
-            } else {
+                out.number(major(e.rdev()), Math.max(sizeWidth - 2 - minorWidth, majorWidth)).ascii(", ")
+                        .number(minor(e.rdev()), minorWidth);
+            } else if (human) {
                 out.right(size(e), sizeWidth);
+            } else {
+                out.number(e.size(), sizeWidth);
             }
             out.ch(' ');
             time(e.modified());
@@ -268,12 +270,12 @@ final class Ls {
     }
 
     private String size(Entry e) {
-        return Sizes.format(e.size(), 1, 1, human ? Sizes.BINARY : Sizes.PLAIN);
+        return Sizes.format(e.size(), 1, 1, Sizes.BINARY);
     }
 
-    private String owner(Owners names, int id) {
+    private int ownerWidth(Owners names, int id) {
         String name = numeric ? null : names.name(id);
-        return name != null ? name : Integer.toUnsignedString(id);
+        return name != null ? name.length() : Out.digits(Integer.toUnsignedLong(id));
     }
 
     // A name is left-aligned, a number right-aligned; one space follows.
@@ -282,7 +284,7 @@ final class Ls {
         if (name != null) {
             out.left(name, width);
         } else {
-            out.right(Integer.toUnsignedString(id), width);
+            out.number(Integer.toUnsignedLong(id), width);
         }
         out.ch(' ');
     }

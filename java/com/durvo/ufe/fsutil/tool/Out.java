@@ -5,7 +5,6 @@ import java.io.FileOutputStream;
 import java.io.IOException;
 import java.io.OutputStream;
 import java.nio.charset.Charset;
-import java.nio.charset.StandardCharsets;
 
 /**
  * Standard output as bytes, gathered into large writes. A reader that has gone
@@ -50,8 +49,36 @@ final class Out {
     }
 
     /** Text known to be ASCII (figures, fixed words), copied without an encoder. */
+    @SuppressWarnings("deprecation")  // the one copy of a string's low bytes that is just an array copy
     Out ascii(String s) {
-        return bytes(s.getBytes(StandardCharsets.ISO_8859_1));
+        int n = s.length();
+        room(n);
+        s.getBytes(0, n, buf, used);
+        used += n;
+        return this;
+    }
+
+    /** {@code value} (unsigned) in decimal, right-aligned in {@code width} columns. */
+    Out number(long value, int width) {
+        int digits = digits(value);
+        spaces(width - digits);
+        room(digits);
+        long v = value;
+        for (int i = used + digits - 1; i >= used; i--) {
+            buf[i] = (byte) ('0' + Long.remainderUnsigned(v, 10));
+            v = Long.divideUnsigned(v, 10);
+        }
+        used += digits;
+        return this;
+    }
+
+    /** How many decimal digits {@code value} (unsigned) has. */
+    static int digits(long value) {
+        int n = 1;
+        for (long v = Long.divideUnsigned(value, 10); v != 0; v /= 10) {
+            n++;
+        }
+        return n;
     }
 
     Out ch(char c) {

@@ -14,6 +14,8 @@ import java.util.Map;
 final class Owners {
     private final String file;
     private Map<Integer, String> names;
+    private int lastId = -1;
+    private String lastName;
 
     private Owners(String file) {
         this.file = file;
@@ -32,7 +34,11 @@ final class Owners {
         if (names == null) {
             names = read(Path.of(file));
         }
-        return names.get(id);
+        if (id != lastId || lastName == null) {  // runs of one owner are the rule
+            lastId = id;
+            lastName = names.get(id);
+        }
+        return lastName;
     }
 
     // Lines of "name:password:id:...".
