@@ -190,7 +190,7 @@ TEST_F(ListingEngine, CloseFromAnotherThreadEndsIterationAndFreesOnce) {
     TempDir dir;
     for (int i = 0; i < 2000; i++) dir.file("entry" + std::to_string(i));
     const int before = openDescriptors();
-    EXPECT_EQ(call("raceClose", "(Ljava/lang/String;I)Ljava/lang/String;", env->NewStringUTF(dir.path().c_str())), "");
+    EXPECT_EQ(call("raceClose", "(Ljava/lang/String;)Ljava/lang/String;", env->NewStringUTF(dir.path().c_str())), "");
     EXPECT_EQ(openDescriptors(), before);
 }
 
