@@ -27,14 +27,14 @@ final class Cat {
         try {
             args = Args.parse(argv, "", Set.of("--help"), Set.of());
         } catch (Args.UsageException e) {
-            return FsUtil.usageError("cat", e.getMessage(), err);
+            return FsUtil.usageError("cat", e.getMessage(), err, 1);
         }
         if (args.has("--help")) {
             out.ascii(HELP).nl();
             return 0;
         }
         if (args.operands.isEmpty()) {
-            return FsUtil.usageError("cat", "missing file operand", err);
+            return FsUtil.usageError("cat", "missing file operand", err, 1);
         }
         int status = 0;
         byte[] buf = new byte[1 << 16];

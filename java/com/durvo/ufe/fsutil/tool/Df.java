@@ -55,7 +55,7 @@ final class Df {
         try {
             args = Args.parse(argv, "hHiTv", LONG_FLAGS, Set.of());
         } catch (Args.UsageException e) {
-            return FsUtil.usageError("df", e.getMessage(), err);
+            return FsUtil.usageError("df", e.getMessage(), err, 1);
         }
         if (args.has("--help")) {
             out.ascii(HELP).nl();

@@ -79,7 +79,7 @@ final class Du {
         try {
             args = Args.parse(argv, "sah", LONG_FLAGS, Set.of("--threads"));
         } catch (Args.UsageException e) {
-            return FsUtil.usageError("du", e.getMessage(), err);
+            return FsUtil.usageError("du", e.getMessage(), err, 1);
         }
         if (args.has("--help")) {
             out.ascii(HELP).nl();
@@ -90,7 +90,7 @@ final class Du {
         du.all = args.has("-a", "--all");
         du.human = args.has("-h", "--human-readable");
         if (du.summarize && du.all) {
-            return FsUtil.usageError("du", "cannot both summarize and show all entries", err);
+            return FsUtil.usageError("du", "cannot both summarize and show all entries", err, 1);
         }
         String threads = args.value("--threads");
         if (threads != null) {
@@ -100,7 +100,7 @@ final class Du {
                 du.threads = 0;
             }
             if (du.threads < 1) {
-                return FsUtil.usageError("du", "invalid number of threads: '" + threads + "'", err);
+                return FsUtil.usageError("du", "invalid number of threads: '" + threads + "'", err, 1);
             }
         }
         List<byte[]> operands = args.operands.isEmpty() ? List.of(new byte[] {'.'}) : args.operands;

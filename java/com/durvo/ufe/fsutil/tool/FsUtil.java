@@ -66,10 +66,10 @@ public final class FsUtil {
         return version != null ? version : "unknown";
     }
 
-    /** Reports a command line a command cannot take; answers 1, the status df and du give it. */
-    static int usageError(String command, String message, PrintStream err) {
+    /** Reports a command line a command cannot take; answers {@code status}. */
+    static int usageError(String command, String message, PrintStream err, int status) {
         err.println("fsutil " + command + ": " + message);
         err.println("Try 'fsutil " + command + " --help' for more information.");
-        return 1;
+        return status;
     }
 }

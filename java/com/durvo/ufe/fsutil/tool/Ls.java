@@ -85,7 +85,7 @@ final class Ls {
         try {
             args = Args.parse(argv, "laARhn", LONG_FLAGS, Set.of());
         } catch (Args.UsageException e) {
-            return FsUtil.usageError("ls", e.getMessage(), err) + 1;
+            return FsUtil.usageError("ls", e.getMessage(), err, 2);  // GNU ls: 2 for serious trouble
         }
         if (args.has("--help")) {
             out.ascii(HELP).nl();
