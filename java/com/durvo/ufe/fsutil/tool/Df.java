@@ -172,7 +172,7 @@ final class Df {
             return;
         }
         List<String> cells = new ArrayList<>();
-        cells.add(Ls.shown(m.device));
+        cells.add(Ls.shown(everyMount && hasUuidSuffix(m.device) ? Lookup.canonical(m.device) : m.device));
         if (withType) {
             cells.add(m.type);
         }
@@ -185,6 +185,19 @@ final class Df {
         cells.add(Ls.shown(m.dir));
         rows.add(cells.toArray(new String[0]));
         figures.add(st);
+    }
+
+    // /dev/disk/by-uuid/... and /dev/mapper/luks-... say more as the device they link to (/dev/sda1, /dev/dm-0).
+    private static boolean hasUuidSuffix(byte[] device) {
+        if (device.length <= 36) {
+            return false;
+        }
+        for (int i = device.length - 36; i < device.length; i++) {
+            if (Character.digit(device[i], 16) < 0 && device[i] != '-') {
+                return false;
+            }
+        }
+        return true;
     }
 
     /** Size, used, available and use%; unknown figures (all bits set) show as "-". */
