@@ -71,8 +71,11 @@ final class Df {
         try {
             mounts = Mounts.read();
         } catch (IOException e) {
-            err.println("fsutil df: cannot read the mount table: " + e.getMessage());
-            return 1;
+            if (args.operands.isEmpty()) {
+                err.println("fsutil df: cannot read the mount table: " + e.getMessage());
+                return 1;
+            }
+            mounts = List.of();  // the named paths' figures can still be had, without device and mount point
         }
         if (args.operands.isEmpty()) {
             for (Mounts.Mount m : distinct(mounts)) {
@@ -81,12 +84,7 @@ final class Df {
         } else {
             for (byte[] path : args.operands) {
                 Mounts.Mount m = containing(mounts, Lookup.canonical(path));
-                if (m != null) {
-                    df.row(m, path, false);
-                } else {
-                    err.println("fsutil df: " + Ls.shown(path) + ": no mount holds this path");
-                    df.status = 1;
-                }
+                df.row(m != null ? m : Mounts.UNKNOWN, path, false);
             }
         }
         df.print(out, args.has("-v", "--verbose"));

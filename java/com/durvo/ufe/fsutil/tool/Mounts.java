@@ -41,6 +41,9 @@ final class Mounts {
     private static final Set<String> DUMMY_TYPES = Set.of("autofs", "proc", "subfs", "debugfs", "devpts",
             "fusectl", "fuse.portal", "mqueue", "rpc_pipefs", "sysfs", "devfs", "kernfs", "ignore", "none");
 
+    /** Stands for the mount of a path when the table cannot be read: "-" for device, type and directory. */
+    static final Mount UNKNOWN = new Mount(new byte[] {'-'}, new byte[] {'-'}, new byte[0], "-", -1);
+
     private Mounts() {
     }
 
