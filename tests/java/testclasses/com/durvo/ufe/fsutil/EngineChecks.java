@@ -56,8 +56,10 @@ public final class EngineChecks {
         }
     }
 
-    /** Rounds of one thread iterating dir while another closes the listing at a random moment. */
-    public static String raceClose(String dir, int rounds) throws Exception {
+    /** Rounds of one thread iterating dir (2,000 entries) while another closes the listing at a random moment. */
+    public static String raceClose(String dir) throws Exception {
+        int closedEarly = 0;
+        int rounds = 300;
         for (int r = 0; r < rounds; r++) {
             FolderListing listing = FolderListing.open(dir);
             Thread closer = new Thread(() -> {
@@ -70,15 +72,41 @@ public final class EngineChecks {
             closer.start();
             long seen = 0;
             for (ChildFile f : listing) {
-                seen += f.name().isEmpty() ? 1 : 0;
+                if (f.name().isEmpty()) {
+                    return "an empty name in round " + r;
+                }
+                seen++;
             }
             closer.join();
             listing.close();
-            if (seen != 0) {
-                return "an empty name in round " + r;
-            }
+            closedEarly += seen < 2000 ? 1 : 0;
         }
-        return "";
+        // The closes must land mid-listing often enough to test anything.
+        return closedEarly < rounds / 10 ? "only " + closedEarly + " of " + rounds + " closes came mid-listing" : "";
+    }
+
+    /**
+     * Every file of dir removed after the first entry was read: the entries
+     * the directory stream had already buffered are skipped, no error.
+     */
+    public static String vanishing(String dir) throws IOException {
+        try (FolderListing listing = FolderListing.open(dir)) {
+            java.util.Iterator<ChildFile> it = listing.iterator();
+            it.next();
+            try (Stream<Path> files = Files.list(Path.of(dir))) {
+                for (Path p : (Iterable<Path>) files::iterator) {
+                    Files.delete(p);
+                }
+            }
+            int more = 0;
+            while (it.hasNext()) {
+                it.next();
+                more++;
+            }
+            return more < 200 ? "" : more + " removed entries delivered";
+        } catch (UncheckedIOException e) {
+            return e.getCause().toString();
+        }
     }
 
     /** Opens count listings and walks of dir, reads a little of each and drops them unclosed. */
