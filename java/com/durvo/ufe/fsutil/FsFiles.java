@@ -93,7 +93,7 @@ public final class FsFiles {
      * @return its attributes, with nanosecond times
      * @throws java.nio.file.InvalidPathException for a NUL or an unpaired surrogate
      * @throws IOException                         when stat fails, with the library's message, e.g.
-     *                                             {@code [JniUtil.getStat] stat() failed on  '/x'. A
+     *                                             {@code [JniUtil.getStat]  stat() failed on  '/x'. A
      *                                             component of the path does not exist, or the path is
      *                                             an empty string.}
      */
@@ -122,7 +122,7 @@ public final class FsFiles {
      * @return its attributes, with nanosecond times
      * @throws java.nio.file.InvalidPathException for a NUL or an unpaired surrogate
      * @throws IOException                         when lstat fails, with the library's message
-     *                                             ({@code [JniUtil.getLstat] stat() failed on  '...})
+     *                                             ({@code [JniUtil.getLstat]  stat() failed on  '...})
      */
     public static ChildFile lstat(String path) throws IOException {
         FileNames.checkPath(path);
