@@ -20,6 +20,7 @@ public:
     template <typename... Args>
     std::string call(const char *name, const char *sig, Args... args) {
         jmethodID method = env->GetStaticMethodID(checks, name, sig);
+        if (method == nullptr) return std::string("no method ") + name + sig + ": " + takePending(env).className;
         auto js = static_cast<jstring>(env->CallStaticObjectMethod(checks, method, args...));
         Pending p = takePending(env);
         return p.className.empty() ? utf8(env, js) : p.className + ": " + p.message;
@@ -80,6 +81,7 @@ TEST_F(FsFiles, EveryListedNameReadsBackWhatWasWrittenByStringEntryAndBytes) {
     }
 
     jmethodID readEach = env->GetStaticMethodID(checks, "readEach", "(Ljava/lang/String;)[Ljava/lang/Object;");
+    ASSERT_NE(readEach, nullptr) << takePending(env).className;
     auto rows = static_cast<jobjectArray>(env->CallStaticObjectMethod(checks, readEach, str(dir.path())));
     ASSERT_EQ(takePending(env).message, "");
     // A string has two readings and the first wins when it names a file: in
@@ -198,8 +200,9 @@ TEST_F(FsFiles, CloseRacingReadNeverReachesAReusedDescriptorAndDroppedStreamsClo
     EXPECT_EQ(call("raceClose", sig, str(dir.at("a")), str(dir.at("b")), 200), "");
     EXPECT_EQ(descriptorsOn(dir.at("a")) + descriptorsOn(dir.at("b")), 0);
 
-    env->CallStaticVoidMethod(checks, env->GetStaticMethodID(checks, "dropUnclosed", "(Ljava/lang/String;I)V"),
-                              str(dir.at("a")), 20);
+    jmethodID drop = env->GetStaticMethodID(checks, "dropUnclosed", "(Ljava/lang/String;I)V");
+    ASSERT_NE(drop, nullptr) << takePending(env).className;
+    env->CallStaticVoidMethod(checks, drop, str(dir.at("a")), 20);
     ASSERT_EQ(takePending(env).message, "");
     EXPECT_EQ(descriptorsOn(dir.at("a")), 20);
     jclass system = env->FindClass("java/lang/System");

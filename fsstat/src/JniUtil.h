@@ -228,7 +228,7 @@ JNIEXPORT void JNICALL Java_com_durvo_ufe_fsutil_NativeFs_closeDir(JNIEnv *env, 
 /* Opens the file at jPath for reading with openFile and writes its sixteen
  * fstat values (readDir's order) into jStat; the descriptor, closed with
  * closeRead exactly once. A directory is refused (EISDIR). Pending on
- * failure (-1): NativeErrno. */
+ * failure (-1): NativeErrno, or OutOfMemoryError for the path. */
 JNIEXPORT jint JNICALL Java_com_durvo_ufe_fsutil_NativeFs_openRead(JNIEnv *env, jclass jcls, jbyteArray jPath,
                                                                   jlongArray jStat);
 
@@ -252,12 +252,12 @@ JNIEXPORT void JNICALL Java_com_durvo_ufe_fsutil_NativeFs_closeRead(JNIEnv *env,
 
 /* getStat (jFollow) or getLstat of jPath, with their exception, into jOut's
  * sixteen values. Pending on failure: the wrapper's java.io.IOException, or
- * NativeErrno when there is no memory for the path. */
+ * OutOfMemoryError for the path. */
 JNIEXPORT void JNICALL Java_com_durvo_ufe_fsutil_NativeFs_stat(JNIEnv *env, jclass jcls, jbyteArray jPath,
                                                               jboolean jFollow, jlongArray jOut);
 
 /* The target of the link at jPath, by readLinkTarget, as its exact bytes.
- * Pending on null: NativeErrno (EINVAL: not a link), or the JVM's error. */
+ * Pending on null: NativeErrno (EINVAL: not a link), or OutOfMemoryError. */
 JNIEXPORT jbyteArray JNICALL Java_com_durvo_ufe_fsutil_NativeFs_readLink(JNIEnv *env, jclass jcls,
                                                                         jbyteArray jPath);
 

@@ -185,11 +185,7 @@ public final class FsFiles {
 
     private static ChildFile stat(byte[] path, boolean follow) throws IOException {
         long[] values = new long[NativeFs.STAT_LONGS];
-        try {
-            NativeFs.stat(path, follow, values);
-        } catch (NativeErrno e) {
-            throw e.forFile(path);
-        }
+        NativeFs.stat(path, follow, values);
         return new ChildFile(path, values);
     }
 
