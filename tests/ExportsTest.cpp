@@ -41,6 +41,11 @@ TEST(Exports, LibraryExportsExactlyThePublicInterface) {
         "Java_com_durvo_ufe_fsutil_FolderIteratorNix_getFirstFileN",
         "Java_com_durvo_ufe_fsutil_FolderIteratorNix_getNextFileN",
         "Java_com_durvo_ufe_fsutil_FolderIteratorNix_closeSearchHandleN",
+        // The Java API's natives
+        "Java_com_durvo_ufe_fsutil_NativeFs_initIDs", "Java_com_durvo_ufe_fsutil_NativeFs_pathBytes",
+        "Java_com_durvo_ufe_fsutil_NativeFs_nameString", "Java_com_durvo_ufe_fsutil_NativeFs_statvfs",
+        "Java_com_durvo_ufe_fsutil_NativeFs_openDir", "Java_com_durvo_ufe_fsutil_NativeFs_openDirAt",
+        "Java_com_durvo_ufe_fsutil_NativeFs_readDir", "Java_com_durvo_ufe_fsutil_NativeFs_closeDir",
     };
     EXPECT_EQ(dynamicExports(FSSTAT_LIBRARY_PATH), expected);
 }

@@ -85,34 +85,6 @@ TEST_F(FolderIteration, TwoEntriesGiveHandleTrueFalseFalse) {
     EXPECT_EQ(openDescriptors(), before);
 }
 
-std::string callCheck(JNIEnv *env, const char *method, const std::string &dir) {
-    jclass checks = env->FindClass("ListingChecks");
-    if (checks == nullptr) return "ListingChecks not found: " + takePending(env).className;
-    jmethodID id = env->GetStaticMethodID(checks, method, "(Ljava/lang/String;)Ljava/lang/String;");
-    auto result = static_cast<jstring>(env->CallStaticObjectMethod(checks, id, env->NewStringUTF(dir.c_str())));
-    Pending p = takePending(env);
-    return p.className.empty() ? utf8(env, result) : p.className + ": " + p.message;
-}
-
-TEST_F(FolderIteration, JavaListingClosesItsHandleOnEveryPath) {
-    TempDir dir;
-    for (const char *name : {"a", "b", "c"}) {
-        dir.file(name);
-        ASSERT_EQ(chmod(dir.at(name).c_str(), 0640), 0);
-    }
-    ASSERT_EQ(mkdir(dir.at("d").c_str(), 0750), 0);
-    ASSERT_EQ(chmod(dir.at("d").c_str(), 0750), 0);
-    EXPECT_EQ(callCheck(env, "iteration", dir.path()), "");
-}
-
-TEST_F(FolderIteration, JavaNamesMatchTheLibrarysForm) {
-    TempDir dir;
-    for (const char *name : {"plain", "caf\xE9", "a\xC2\xB6z", "\xB6\xB6", "\xE2\x80\x93\xFF", "\xF0\x9F\x98\x80"}) {
-        dir.file(name);
-    }
-    EXPECT_EQ(callCheck(env, "names", dir.path()), "");
-}
-
 // In a process whose first child object has no setBasic.
 using IsolatedChildWithoutSetBasic = JniTest;
 TEST_F(IsolatedChildWithoutSetBasic, FirstDeliveryFailsWithNoSuchMethodErrorAndClosesStream) {

@@ -177,6 +177,51 @@ Java_com_durvo_ufe_fsutil_FolderIteratorNix_getNextFileN(JNIEnv *env, jobject jo
 JNIEXPORT void JNICALL
 Java_com_durvo_ufe_fsutil_FolderIteratorNix_closeSearchHandleN(JNIEnv *env, jobject jobj, jlong jlHandle);
 
+
+/* ---- Natives of the Java API (class NativeFs) ------------------------------
+ * Failures leave a com.durvo.ufe.fsutil.NativeErrno pending (errno, its kind
+ * and the system's text), which the Java side turns into the java.nio.file
+ * exception that fits. Paths and names cross as byte[] holding their exact
+ * bytes. */
+
+/* Looks up what the other NativeFs natives raise; called once, from NativeFs's
+ * static initializer. Pending: the lookup's error. */
+JNIEXPORT void JNICALL Java_com_durvo_ufe_fsutil_NativeFs_initIDs(JNIEnv *env, jclass jcls);
+
+/* jsPath's bytes as getNativeFilePath gives them (a string of ASCII
+ * characters alone is its own bytes). Pending on null: the JVM's error. */
+JNIEXPORT jbyteArray JNICALL Java_com_durvo_ufe_fsutil_NativeFs_pathBytes(JNIEnv *env, jclass jcls, jstring jsPath);
+
+/* getJavaFilePath of jName's bytes. Pending on null: the JVM's error. */
+JNIEXPORT jstring JNICALL Java_com_durvo_ufe_fsutil_NativeFs_nameString(JNIEnv *env, jclass jcls, jbyteArray jName);
+
+/* The eleven statvfs figures of jsPath (converted as pathBytes does) into
+ * jOut, in FileSysStatUnix's order. Pending on failure: NativeErrno. */
+JNIEXPORT void JNICALL Java_com_durvo_ufe_fsutil_NativeFs_statvfs(JNIEnv *env, jclass jcls, jstring jsPath,
+                                                                 jlongArray jOut);
+
+/* Opens the directory at jPath (following a final link) for readDir; the
+ * handle, closed with closeDir exactly once. Pending on failure: NativeErrno. */
+JNIEXPORT jlong JNICALL Java_com_durvo_ufe_fsutil_NativeFs_openDir(JNIEnv *env, jclass jcls, jbyteArray jPath);
+
+/* Opens the subdirectory jName of an open handle's directory, never through
+ * a symbolic link. As openDir otherwise. */
+JNIEXPORT jlong JNICALL Java_com_durvo_ufe_fsutil_NativeFs_openDirAt(JNIEnv *env, jclass jcls, jlong jlParent,
+                                                                    jbyteArray jName);
+
+/* The next entries of the handle's directory ("." and ".." never), each
+ * examined with fstatat relative to it: per entry 17 longs in jLongs (the
+ * sixteen stat values: dev, ino, mode, nlink, uid, gid, rdev, size, blksize,
+ * blocks, atime s, ns, mtime s, ns, ctime s, ns; then the name's length) and
+ * the name's bytes appended to jNames. Returns the count, 0 at the end. An
+ * entry removed before it is examined is skipped. Pending on failure:
+ * NativeErrno (reported after the entries read before it). */
+JNIEXPORT jint JNICALL Java_com_durvo_ufe_fsutil_NativeFs_readDir(JNIEnv *env, jclass jcls, jlong jlHandle,
+                                                                 jlongArray jLongs, jbyteArray jNames);
+
+/* Closes the handle's directory. Pending: nothing. */
+JNIEXPORT void JNICALL Java_com_durvo_ufe_fsutil_NativeFs_closeDir(JNIEnv *env, jclass jcls, jlong jlHandle);
+
 #ifdef __cplusplus
 }
 #endif

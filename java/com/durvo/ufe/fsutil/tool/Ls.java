@@ -51,6 +51,10 @@ final class Ls {
             List<ChildFile> entries = new ArrayList<>();
             try (FolderListing listing = FolderListing.open(dir)) {
                 listing.forEach(entries::add);
+            } catch (IOException e) {
+                err.println("fsutil ls: cannot list '" + dir + "': " + e.getMessage());
+                status = 1;
+                continue;
             }
             entries.sort(Comparator.comparing((ChildFile f) -> FileNames.toBytes(f.name()), Arrays::compareUnsigned));
             if (longFormat) {

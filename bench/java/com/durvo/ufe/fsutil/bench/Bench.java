@@ -186,7 +186,7 @@ public final class Bench {
         });
     }
 
-    private static long library(String dir) {
+    private static long library(String dir) throws IOException {
         long count = 0;
         try (FolderListing listing = FolderListing.open(dir)) {
             for (ChildFile f : listing) {
@@ -229,7 +229,7 @@ public final class Bench {
      * 1,000 entries, and collecting to read the live heap after the first
      * 1,000 entries, every 100,000 and at the end.
      */
-    private void memory(String dir, String fs, int n) {
+    private void memory(String dir, String fs, int n) throws IOException {
         progress("%s %,d: memory while listing with the library", fs, n);
         MemoryMXBean mx = ManagementFactory.getMemoryMXBean();
         long rssFirst = 0;
