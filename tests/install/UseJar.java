@@ -1,6 +1,7 @@
 import com.durvo.ufe.fsutil.ChildFile;
 import com.durvo.ufe.fsutil.FolderListing;
 
+import java.lang.reflect.InvocationTargetException;
 import java.net.URL;
 import java.net.URLClassLoader;
 import java.nio.file.Path;
@@ -28,8 +29,9 @@ public final class UseJar {
                     ((Iterable<?>) listing).iterator().hasNext();
                 }
                 System.out.println("loader " + i + ": listed");
-            } catch (LinkageError e) {
-                System.out.println("loader " + i + ": " + e.getMessage());
+            } catch (InvocationTargetException | LinkageError e) {
+                Throwable failure = e instanceof InvocationTargetException ? e.getCause() : e;
+                System.out.println("loader " + i + ": " + failure.getMessage());
             }
         }
     }
