@@ -33,8 +33,11 @@ void fillStat(jlong *out, const struct stat &st);
 // java.nio.file exception that fits, naming the path).
 void throwErrno(JNIEnv *env, int iErr);
 
+// Leaves an OutOfMemoryError pending: what a native raises when malloc fails.
+void throwOutOfMemory(JNIEnv *env);
+
 // A Java byte[] path as a NUL-terminated malloc buffer; null with an
-// exception pending when the JVM has no memory for it.
+// OutOfMemoryError pending when there is no memory for it.
 MallocPtr pathFromBytes(JNIEnv *env, jbyteArray jPath);
 
 } // namespace fsstat

@@ -17,7 +17,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
-#include <vector>
 
 using fsstat::LocalRef;
 using fsstat::MallocPtr;
@@ -45,15 +44,34 @@ jint kindOf(int iErr) {
 // Entries of a batch: the stat values, then the length of the name.
 constexpr int kEntryLongs = fsstat::kStatLongs + 1;
 
-// What a listing handle owns: the open stream, where the batch is built
-// before it is copied out, and an error to report after the entries read
-// before it.
+// What a listing handle owns: the open stream, and an error to report after
+// the entries read before it.
 struct DirStream {
     DIR *dir = nullptr;
     int iPendingErr = 0;
     bool bEnded = false;
-    std::vector<jlong> longs;
-    std::vector<char> names;
+};
+
+// A batch is built on the stack a chunk at a time and copied into the Java
+// arrays whenever the chunk is full, so a listing allocates nothing per batch.
+struct Chunk {
+    static constexpr size_t kEntries = 32;
+    jlong longs[kEntries * kEntryLongs];
+    char names[kEntries * (NAME_MAX + 1)];
+    size_t iEntries = 0;  // in the chunk
+    size_t iNameBytes = 0;
+    jsize iLongsOut = 0;  // already copied out
+    jsize iNamesOut = 0;
+
+    void flush(JNIEnv *env, jlongArray jLongs, jbyteArray jNames) {
+        const auto iLongs = static_cast<jsize>(iEntries * kEntryLongs);
+        env->SetLongArrayRegion(jLongs, iLongsOut, iLongs, longs);
+        env->SetByteArrayRegion(jNames, iNamesOut, static_cast<jsize>(iNameBytes), reinterpret_cast<jbyte *>(names));
+        iLongsOut += iLongs;
+        iNamesOut += static_cast<jsize>(iNameBytes);
+        iEntries = 0;
+        iNameBytes = 0;
+    }
 };
 
 jlong handleOf(DirStream *ds) { return static_cast<jlong>(reinterpret_cast<std::intptr_t>(ds)); }
@@ -76,7 +94,7 @@ jlong adoptDirectory(JNIEnv *env, int fd) {
     auto *ds = new (std::nothrow) DirStream;
     if (ds == nullptr) {
         closedir(dir);
-        fsstat::throwErrno(env, ENOMEM);
+        fsstat::throwOutOfMemory(env);
         return 0;
     }
     ds->dir = dir;
@@ -98,7 +116,7 @@ MallocPtr nativePath(JNIEnv *env, jstring jsPath) {
         if (bAscii) {
             MallocPtr szPath(static_cast<char *>(std::malloc(static_cast<size_t>(n) + 1)));
             if (!szPath) {
-                fsstat::throwErrno(env, ENOMEM);
+                fsstat::throwOutOfMemory(env);
                 return nullptr;
             }
             for (jsize i = 0; i < n; i++) szPath.get()[i] = static_cast<char>(chars[i]);
@@ -107,7 +125,8 @@ MallocPtr nativePath(JNIEnv *env, jstring jsPath) {
         }
     }
     MallocPtr szPath(getNativeFilePath(env, jsPath));
-    if (!szPath && !env->ExceptionCheck()) fsstat::throwErrno(env, EINVAL);
+    // Null with nothing pending: the codec found no memory.
+    if (!szPath && !env->ExceptionCheck()) fsstat::throwOutOfMemory(env);
     return szPath;
 }
 
@@ -144,11 +163,17 @@ void throwErrno(JNIEnv *env, int iErr) {
     env->Throw(jExc.get());
 }
 
+void throwOutOfMemory(JNIEnv *env) {
+    char szClass[] = "java/lang/OutOfMemoryError";
+    char szMsg[] = "no memory for a path";
+    throwException(env, szClass, szMsg);
+}
+
 MallocPtr pathFromBytes(JNIEnv *env, jbyteArray jPath) {
     const jsize n = env->GetArrayLength(jPath);
     MallocPtr szPath(static_cast<char *>(std::malloc(static_cast<size_t>(n) + 1)));
     if (!szPath) {
-        throwErrno(env, ENOMEM);
+        throwOutOfMemory(env);
         return nullptr;
     }
     env->GetByteArrayRegion(jPath, 0, n, reinterpret_cast<jbyte *>(szPath.get()));
@@ -182,7 +207,7 @@ JNIEXPORT jstring JNICALL Java_com_durvo_ufe_fsutil_NativeFs_nameString(JNIEnv *
     MallocPtr szName(fsstat::pathFromBytes(env, jName));
     if (!szName) return nullptr;
     jstring js = getJavaFilePath(env, szName.get());
-    if (js == nullptr && !env->ExceptionCheck()) fsstat::throwErrno(env, EINVAL);
+    if (js == nullptr && !env->ExceptionCheck()) fsstat::throwOutOfMemory(env);
     return js;
 }
 
@@ -232,13 +257,11 @@ JNIEXPORT jint JNICALL Java_com_durvo_ufe_fsutil_NativeFs_readDir(JNIEnv *env, j
         return 0;
     }
     if (ds->bEnded) return 0;
-    const size_t iLongs = static_cast<size_t>(env->GetArrayLength(jLongs));
+    const size_t iMaxEntries = static_cast<size_t>(env->GetArrayLength(jLongs)) / kEntryLongs;
     const size_t iNames = static_cast<size_t>(env->GetArrayLength(jNames));
-    if (ds->longs.size() < iLongs) ds->longs.resize(iLongs);
-    if (ds->names.size() < iNames) ds->names.resize(iNames);
 
     const int fd = dirfd(ds->dir);
-    const size_t iMaxEntries = iLongs / kEntryLongs;
+    Chunk chunk;
     size_t iCount = 0;
     size_t iUsed = 0;
     int iErr = 0;
@@ -264,16 +287,18 @@ JNIEXPORT jint JNICALL Java_com_durvo_ufe_fsutil_NativeFs_readDir(JNIEnv *env, j
             break;
         }
         const size_t iLen = std::strlen(szName);
-        if (iLen > iNames - iUsed) {  // only where NAME_MAX understates a name
+        if (iLen > NAME_MAX) {  // only where NAME_MAX understates a name
             iErr = ENAMETOOLONG;
             break;
         }
-        jlong *pOut = ds->longs.data() + iCount * kEntryLongs;
+        jlong *pOut = chunk.longs + chunk.iEntries * kEntryLongs;
         fsstat::fillStat(pOut, st);
         pOut[fsstat::kStatLongs] = static_cast<jlong>(iLen);
-        std::memcpy(ds->names.data() + iUsed, szName, iLen);
+        std::memcpy(chunk.names + chunk.iNameBytes, szName, iLen);
+        chunk.iNameBytes += iLen;
         iUsed += iLen;
         iCount++;
+        if (++chunk.iEntries == Chunk::kEntries) chunk.flush(env, jLongs, jNames);
     }
     if (iErr != 0 && iCount == 0) {
         ds->bEnded = true;
@@ -281,8 +306,7 @@ JNIEXPORT jint JNICALL Java_com_durvo_ufe_fsutil_NativeFs_readDir(JNIEnv *env, j
         return 0;
     }
     ds->iPendingErr = iErr;
-    env->SetLongArrayRegion(jLongs, 0, static_cast<jsize>(iCount * kEntryLongs), ds->longs.data());
-    env->SetByteArrayRegion(jNames, 0, static_cast<jsize>(iUsed), reinterpret_cast<const jbyte *>(ds->names.data()));
+    chunk.flush(env, jLongs, jNames);
     return static_cast<jint>(iCount);
 }
 

@@ -81,12 +81,22 @@ final class DirStream implements AutoCloseable {
         cleanable.clean();
     }
 
-    /** Scratch arrays that one thread reads batches into. */
+    /**
+     * Scratch arrays that one thread reads batches into. A batch is turned
+     * into entries right after it is read, so the listings and walks of one
+     * thread can share one.
+     */
     static final class Batch {
+        private static final ThreadLocal<Batch> OF_THREAD = ThreadLocal.withInitial(Batch::new);
         private static final int ENTRIES = 128;
         // Room for a name of 255 bytes is kept free, so an entry read always fits.
         final long[] longs = new long[ENTRIES * NativeFs.ENTRY_LONGS];
         final byte[] names = new byte[ENTRIES * 256];
+
+        /** This thread's batch. */
+        static Batch ofThread() {
+            return OF_THREAD.get();
+        }
 
         /** The {@code count} entries just read from {@code dir}. */
         ChildFile[] entries(DirStream dir, int count) {

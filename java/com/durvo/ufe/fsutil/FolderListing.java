@@ -91,13 +91,13 @@ public final class FolderListing implements AutoCloseable, Iterable<ChildFile> {
         }
         started = true;
         return new Iterator<>() {
-            private final DirStream.Batch batch = new DirStream.Batch();
             private ChildFile[] entries = new ChildFile[0];
             private int next;
 
             @Override
             public boolean hasNext() {
                 while (next == entries.length) {
+                    DirStream.Batch batch = DirStream.Batch.ofThread();
                     int count;
                     try {
                         count = dir.read(batch);

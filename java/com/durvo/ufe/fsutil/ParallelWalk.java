@@ -30,7 +30,7 @@ final class ParallelWalk implements FolderListing.Walk {
         volatile boolean closed;
 
         void work() {
-            DirStream.Batch batch = new DirStream.Batch();
+            DirStream.Batch batch = DirStream.Batch.ofThread();
             try {
                 while (!closed) {
                     Object task = dirs.pollFirst(20, TimeUnit.MILLISECONDS);

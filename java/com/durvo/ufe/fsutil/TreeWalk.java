@@ -21,7 +21,6 @@ final class TreeWalk implements FolderListing.Walk {
     }
 
     private final ArrayDeque<Frame> stack = new ArrayDeque<>();
-    private final DirStream.Batch batch = new DirStream.Batch();
     private final FolderListing.Errors errors;
     private ChildFile next;
     private ChildFile descend;
@@ -60,6 +59,7 @@ final class TreeWalk implements FolderListing.Walk {
                 }
                 continue;
             }
+            DirStream.Batch batch = DirStream.Batch.ofThread();
             int count = 0;
             try {
                 count = top.dir.read(batch);
