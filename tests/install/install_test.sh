@@ -34,7 +34,8 @@ LD_LIBRARY_PATH=$p/lib "$work/pc-consumer" "$work/file" "$work/link" || fail "co
 # Java users: the jar alone, no property; the library comes out of the jar.
 "$javac" -d "$work/classes" -cp "$jar" "$here/UseJar.java" || fail "UseJar does not compile against the jar"
 mkdir "$work/dir" "$work/dir/sub" && touch "$work/dir/a" "$work/dir/b"
-use() { "$java" -cp "$jar:$work/classes" ${option:+"$option"} UseJar "$@"; }
+# As the README tells applications on JDK 24 and later to run it.
+use() { "$java" --enable-native-access=ALL-UNNAMED -cp "$jar:$work/classes" ${option:+"$option"} UseJar "$@"; }
 sha=$(sha256sum "$p/lib/$soname" | cut -d' ' -f1)
 out=$(XDG_CACHE_HOME=$work/cache use list "$work/dir") || fail "listing with the jar alone: $out"
 [ "$(sort <<<"$out" | tr '\n' ' ')" = "a b sub " ] || fail "listing gave: $out"
@@ -42,9 +43,9 @@ out=$(XDG_CACHE_HOME=$work/cache use list "$work/dir") || fail "listing with the
 [ "$(sha256sum "$work"/cache/fsstat/* | cut -d' ' -f1)" = "$sha" ] || fail "extracted file differs from the library"
 
 # Four JVMs extracting into one empty directory at once.
-for i in 1 2 3 4; do option=-Dfsstat.cache.dir=$work/race use list "$work/dir" >"$work/race.$i" 2>&1 & done
+for i in 1 2 3 4; do option=-Dfsstat.cache.dir=$work/race use list "$work/dir" >"$work/race.$i" 2>"$work/err.$i" & done
 wait
-for i in 1 2 3 4; do [ "$(wc -l <"$work/race.$i")" = 3 ] || fail "racing JVM $i: $(cat "$work/race.$i")"; done
+for i in 1 2 3 4; do [ "$(wc -l <"$work/race.$i")" = 3 ] || fail "racing JVM $i: $(cat "$work/race.$i" "$work/err.$i")"; done
 files=$(ls "$work/race")
 [ "$files" = "libfsstat-$sha.so" ] || fail "racing JVMs left: $files"
 [ "$(sha256sum "$work/race/$files" | cut -d' ' -f1)" = "$sha" ] || fail "racing JVMs left a damaged file"
