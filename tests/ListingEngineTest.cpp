@@ -196,6 +196,12 @@ TEST_F(ListingEngine, CloseFromAnotherThreadEndsIterationAndFreesOnce) {
     EXPECT_EQ(openDescriptors(), before);
 }
 
+TEST_F(ListingEngine, EntriesRemovedMidListingAreSkipped) {
+    TempDir dir;
+    for (int i = 0; i < 1000; i++) dir.file("entry" + std::to_string(i));
+    EXPECT_EQ(call("vanishing", "(Ljava/lang/String;)Ljava/lang/String;", env->NewStringUTF(dir.path().c_str())), "");
+}
+
 TEST_F(ListingEngine, UnclosedListingsAndWalksAreClosedWhenUnreachable) {
     TempDir dir;
     ASSERT_EQ(mkdir(dir.at("sub").c_str(), 0700), 0);

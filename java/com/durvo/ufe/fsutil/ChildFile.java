@@ -200,72 +200,72 @@ public final class ChildFile {
         return depth;
     }
 
-    /** @return the id of the device holding the entry ({@code st_dev}) */
+    /** {@return the id of the device holding the entry ({@code st_dev})} */
     public long device() {
         return device;
     }
 
-    /** @return the inode number ({@code st_ino}) */
+    /** {@return the inode number ({@code st_ino})} */
     public long inode() {
         return inode;
     }
 
-    /** @return the type and permission bits ({@code st_mode}) */
+    /** {@return the type and permission bits ({@code st_mode})} */
     public int mode() {
         return mode;
     }
 
-    /** @return the number of hard links; a count above 2^31-1 reads as {@link Integer#MAX_VALUE} */
+    /** {@return the number of hard links; a count above 2^31-1 reads as {@link Integer#MAX_VALUE}} */
     public int links() {
         return links;
     }
 
-    /** @return the owner's user id; ids of 2^31 and above read negative (see {@link Integer#toUnsignedString}) */
+    /** {@return the owner's user id; ids of 2^31 and above read negative (see {@link Integer#toUnsignedString})} */
     public int uid() {
         return uid;
     }
 
-    /** @return the group id, read as {@link #uid()} is */
+    /** {@return the group id, read as {@link #uid()} is} */
     public int gid() {
         return gid;
     }
 
-    /** @return the device id of a device file ({@code st_rdev}) */
+    /** {@return the device id of a device file ({@code st_rdev})} */
     public long rdev() {
         return rdev;
     }
 
-    /** @return the size in bytes (of a link: the length of its target) */
+    /** {@return the size in bytes (of a link: the length of its target)} */
     public long size() {
         return size;
     }
 
-    /** @return the preferred block size for I/O */
+    /** {@return the preferred block size for I/O} */
     public long blockSize() {
         return blockSize;
     }
 
-    /** @return the allocated blocks of 512 bytes */
+    /** {@return the allocated blocks of 512 bytes} */
     public long blocks() {
         return blocks;
     }
 
-    /** @return the time of last access, to the nanosecond where the file system keeps it */
+    /** {@return the time of last access, to the nanosecond where the file system keeps it} */
     public Instant accessTime() {
         return Instant.ofEpochSecond(accessTime, accessNanos);
     }
 
-    /** @return the time of last modification, to the nanosecond where the file system keeps it */
+    /** {@return the time of last modification, to the nanosecond where the file system keeps it} */
     public Instant modifiedTime() {
         return Instant.ofEpochSecond(modifiedTime, modifiedNanos);
     }
 
-    /** @return the time of the last status change, to the nanosecond where the file system keeps it */
+    /** {@return the time of the last status change, to the nanosecond where the file system keeps it} */
     public Instant changeTime() {
         return Instant.ofEpochSecond(changeTime, changeNanos);
     }
 
-    /** @return the file type, from the type bits of {@link #mode()} */
+    /** {@return the file type, from the type bits of {@link #mode()}} */
     public Type type() {
         switch (mode & 0xF000) {
             case 0x8000: return Type.REGULAR;
@@ -279,12 +279,12 @@ public final class ChildFile {
         }
     }
 
-    /** @return whether the entry is a directory (a link to one is not) */
+    /** {@return whether the entry is a directory (a link to one is not)} */
     public boolean isDirectory() {
         return (mode & 0xF000) == 0x4000;
     }
 
-    /** @return type and permissions as {@code ls -l} shows them, e.g. {@code drwxr-xr-x} or {@code -rwsr-xr-t} */
+    /** {@return type and permissions as {@code ls -l} shows them, e.g. {@code drwxr-xr-x} or {@code -rwsr-xr-t}} */
     public String modeString() {
         char[] s = new char[10];
         s[0] = type().letter();
@@ -304,7 +304,7 @@ public final class ChildFile {
         }
     }
 
-    /** @return mode string, size and the name in display form */
+    /** {@return mode string, size and the name in display form} */
     @Override
     public String toString() {
         return modeString() + " " + size + " " + FileNames.display(nameBytes());

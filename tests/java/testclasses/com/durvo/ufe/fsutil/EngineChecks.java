@@ -85,6 +85,30 @@ public final class EngineChecks {
         return closedEarly < rounds / 10 ? "only " + closedEarly + " of " + rounds + " closes came mid-listing" : "";
     }
 
+    /**
+     * Every file of dir removed after the first entry was read: the entries
+     * the directory stream had already buffered are skipped, no error.
+     */
+    public static String vanishing(String dir) throws IOException {
+        try (FolderListing listing = FolderListing.open(dir)) {
+            java.util.Iterator<ChildFile> it = listing.iterator();
+            it.next();
+            try (Stream<Path> files = Files.list(Path.of(dir))) {
+                for (Path p : (Iterable<Path>) files::iterator) {
+                    Files.delete(p);
+                }
+            }
+            int more = 0;
+            while (it.hasNext()) {
+                it.next();
+                more++;
+            }
+            return more < 200 ? "" : more + " removed entries delivered";
+        } catch (UncheckedIOException e) {
+            return e.getCause().toString();
+        }
+    }
+
     /** Opens count listings and walks of dir, reads a little of each and drops them unclosed. */
     public static void dropUnclosed(String dir, int count) throws IOException {
         for (int i = 0; i < count; i++) {
