@@ -46,6 +46,10 @@ TEST(Exports, LibraryExportsExactlyThePublicInterface) {
         "Java_com_durvo_ufe_fsutil_NativeFs_nameString", "Java_com_durvo_ufe_fsutil_NativeFs_statvfs",
         "Java_com_durvo_ufe_fsutil_NativeFs_openDir", "Java_com_durvo_ufe_fsutil_NativeFs_openDirAt",
         "Java_com_durvo_ufe_fsutil_NativeFs_readDir", "Java_com_durvo_ufe_fsutil_NativeFs_closeDir",
+        "Java_com_durvo_ufe_fsutil_NativeFs_openRead", "Java_com_durvo_ufe_fsutil_NativeFs_read",
+        "Java_com_durvo_ufe_fsutil_NativeFs_skip", "Java_com_durvo_ufe_fsutil_NativeFs_remaining",
+        "Java_com_durvo_ufe_fsutil_NativeFs_closeRead", "Java_com_durvo_ufe_fsutil_NativeFs_stat",
+        "Java_com_durvo_ufe_fsutil_NativeFs_readLink",
     };
     EXPECT_EQ(dynamicExports(FSSTAT_LIBRARY_PATH), expected);
 }

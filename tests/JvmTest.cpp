@@ -67,6 +67,19 @@ jstring newJavaString(JNIEnv *env, const std::string &text) {
     return static_cast<jstring>(env->PopLocalFrame(js));
 }
 
+jbyteArray javaBytes(JNIEnv *env, const std::string &bytes) {
+    jbyteArray a = env->NewByteArray(static_cast<jsize>(bytes.size()));
+    env->SetByteArrayRegion(a, 0, static_cast<jsize>(bytes.size()), reinterpret_cast<const jbyte *>(bytes.data()));
+    return a;
+}
+
+std::string bytesOf(JNIEnv *env, jobject array) {
+    auto a = static_cast<jbyteArray>(array);
+    std::string out(static_cast<size_t>(env->GetArrayLength(a)), '\0');
+    env->GetByteArrayRegion(a, 0, static_cast<jsize>(out.size()), reinterpret_cast<jbyte *>(out.data()));
+    return out;
+}
+
 Pending takePending(JNIEnv *env) {
     jthrowable exc = env->ExceptionOccurred();
     if (exc == nullptr) return {};

@@ -56,6 +56,10 @@ std::string utf8(JNIEnv *env, jstring js);
 // A Java string made from UTF-8 (U+0000 and supplementary characters allowed).
 jstring newJavaString(JNIEnv *env, const std::string &utf8);
 
+// A Java byte[] (a local reference) holding bytes, and the bytes a byte[] holds.
+jbyteArray javaBytes(JNIEnv *env, const std::string &bytes);
+std::string bytesOf(JNIEnv *env, jobject array);
+
 // The pending exception's class and message ("<null>" for null), cleared; empty when none is.
 struct Pending {
     std::string className, message;

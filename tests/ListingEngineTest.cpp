@@ -25,13 +25,6 @@ public:
 
     jmethodID method(const char *name, const char *sig) { return env->GetStaticMethodID(checks, name, sig); }
 
-    std::string bytesOf(jobject array) {
-        auto a = static_cast<jbyteArray>(array);
-        std::string out(static_cast<size_t>(env->GetArrayLength(a)), '\0');
-        env->GetByteArrayRegion(a, 0, static_cast<jsize>(out.size()), reinterpret_cast<jbyte *>(out.data()));
-        return out;
-    }
-
     std::vector<BatchEntry> batchList(const std::string &dir) {
         std::vector<BatchEntry> out;
         auto all = static_cast<jobjectArray>(env->CallStaticObjectMethod(
@@ -44,13 +37,13 @@ public:
             auto row = static_cast<jobjectArray>(env->GetObjectArrayElement(all, i));
             BatchEntry e;
             e.name = utf8(env, static_cast<jstring>(env->GetObjectArrayElement(row, 0)));
-            e.bytes = bytesOf(env->GetObjectArrayElement(row, 1));
+            e.bytes = bytesOf(env, env->GetObjectArrayElement(row, 1));
             auto values = static_cast<jlongArray>(env->GetObjectArrayElement(row, 2));
             e.values.resize(static_cast<size_t>(env->GetArrayLength(values)));
             env->GetLongArrayRegion(values, 0, static_cast<jsize>(e.values.size()),
                                     reinterpret_cast<jlong *>(e.values.data()));
-            e.path = bytesOf(env->GetObjectArrayElement(row, 3));
-            e.pathBack = bytesOf(env->GetObjectArrayElement(row, 4));
+            e.path = bytesOf(env, env->GetObjectArrayElement(row, 3));
+            e.pathBack = bytesOf(env, env->GetObjectArrayElement(row, 4));
             env->PopLocalFrame(nullptr);
             out.push_back(e);
         }
@@ -65,11 +58,6 @@ public:
         return p.className.empty() ? utf8(env, js) : p.className + ": " + p.message;
     }
     std::string openError(jobject path) { return call("openError", "(Ljava/lang/Object;)Ljava/lang/String;", path); }
-    jbyteArray javaBytes(const std::string &bytes) {
-        jbyteArray a = env->NewByteArray(static_cast<jsize>(bytes.size()));
-        env->SetByteArrayRegion(a, 0, static_cast<jsize>(bytes.size()), reinterpret_cast<const jbyte *>(bytes.data()));
-        return a;
-    }
 
     jclass checks = nullptr;
 };
@@ -164,10 +152,10 @@ TEST_F(ListingEngine, OpenFailuresAreNioExceptionsNamingThePath) {
         jobject path;
         std::string expected;  // the start of "Class: message"
     } rows[] = {
-        {javaBytes(dir.at("none\xE9")), "java.nio.file.NoSuchFileException: " + dir.at(utf8Run ? "none\\xE9" : "none")},
+        {javaBytes(env, dir.at("none\xE9")), "java.nio.file.NoSuchFileException: " + dir.at(utf8Run ? "none\\xE9" : "none")},
         {env->NewStringUTF(dir.at("file").c_str()), "java.nio.file.NotDirectoryException: " + dir.at("file")},
         {newJavaString(env, dir.at("a") + std::string(1, '\0') + "b"), "java.nio.file.InvalidPathException: Nul"},
-        {javaBytes(dir.path() + std::string(1, '\0')), "java.nio.file.InvalidPathException: Nul"},
+        {javaBytes(env, dir.path() + std::string(1, '\0')), "java.nio.file.InvalidPathException: Nul"},
         {env->NewString(reinterpret_cast<const jchar *>(u"/tmp/\xD800"), 6), "java.nio.file.InvalidPathException: Unpaired"},
         {nullptr, "java.lang.NullPointerException"},
     };

@@ -222,6 +222,45 @@ JNIEXPORT jint JNICALL Java_com_durvo_ufe_fsutil_NativeFs_readDir(JNIEnv *env, j
 /* Closes the handle's directory. Pending: nothing. */
 JNIEXPORT void JNICALL Java_com_durvo_ufe_fsutil_NativeFs_closeDir(JNIEnv *env, jclass jcls, jlong jlHandle);
 
+/* ---- Natives of the Java API for single files (class NativeFs) ----------
+ * As above: paths cross as their exact bytes, failures as NativeErrno. */
+
+/* Opens the file at jPath for reading with openFile and writes its sixteen
+ * fstat values (readDir's order) into jStat; the descriptor, closed with
+ * closeRead exactly once. A directory is refused (EISDIR). Pending on
+ * failure (-1): NativeErrno, or OutOfMemoryError for the path. */
+JNIEXPORT jint JNICALL Java_com_durvo_ufe_fsutil_NativeFs_openRead(JNIEnv *env, jclass jcls, jbyteArray jPath,
+                                                                  jlongArray jStat);
+
+/* Reads at most len bytes (and at most 1 MiB) with readFile into
+ * jBuf[off..]: how many, -1 at the end of the file. Pending on failure:
+ * NativeErrno. */
+JNIEXPORT jint JNICALL Java_com_durvo_ufe_fsutil_NativeFs_read(JNIEnv *env, jclass jcls, jint fd, jbyteArray jBuf,
+                                                              jint off, jint len);
+
+/* skipFile(fd, n): the distance moved. Only for descriptors that can seek:
+ * skipFile prints a line on standard output when the move fails.
+ * Pending: nothing. */
+JNIEXPORT jlong JNICALL Java_com_durvo_ufe_fsutil_NativeFs_skip(JNIEnv *env, jclass jcls, jint fd, jlong n);
+
+/* The bytes between fd's position and its file's size, 0 at or past the end.
+ * Pending on failure: NativeErrno. */
+JNIEXPORT jlong JNICALL Java_com_durvo_ufe_fsutil_NativeFs_remaining(JNIEnv *env, jclass jcls, jint fd);
+
+/* closeFile(fd). Pending: nothing. */
+JNIEXPORT void JNICALL Java_com_durvo_ufe_fsutil_NativeFs_closeRead(JNIEnv *env, jclass jcls, jint fd);
+
+/* getStat (jFollow) or getLstat of jPath, with their exception, into jOut's
+ * sixteen values. Pending on failure: the wrapper's java.io.IOException, or
+ * OutOfMemoryError for the path. */
+JNIEXPORT void JNICALL Java_com_durvo_ufe_fsutil_NativeFs_stat(JNIEnv *env, jclass jcls, jbyteArray jPath,
+                                                              jboolean jFollow, jlongArray jOut);
+
+/* The target of the link at jPath, by readLinkTarget, as its exact bytes.
+ * Pending on null: NativeErrno (EINVAL: not a link), or OutOfMemoryError. */
+JNIEXPORT jbyteArray JNICALL Java_com_durvo_ufe_fsutil_NativeFs_readLink(JNIEnv *env, jclass jcls,
+                                                                        jbyteArray jPath);
+
 #ifdef __cplusplus
 }
 #endif

@@ -129,22 +129,75 @@ public final class FileNames {
     }
 
     /**
+     * A {@link Path} for a name or path, only when it names the same file.
+     * {@code java.io} and {@code java.nio} turn a string into a file name's
+     * bytes with the charset of {@code sun.jnu.encoding}, which cannot carry
+     * every name: the Latin-1 name {@code caf\xE9} arrives from the library as
+     * {@code "caf\u00B6\u00E9"} when the default charset is UTF-8, and
+     * {@code Path.of} of that string is the UTF-8 name {@code caf\xC2\xB6\xC3\xA9},
+     * another file or none. This method takes the name's bytes as the library
+     * reads them and gives a {@code Path} only when those bytes decode in that
+     * charset and encode back to themselves.
+     *
+     * @param name a name or path as the library delivers it
+     * @return the path, naming the same file
+     * @throws InvalidPathException when no {@code Path} has the name's bytes,
+     *                              saying so and what to use instead; for a NUL
+     *                              or an unpaired surrogate
+     */
+    public static Path toPath(String name) {
+        checkPath(name);
+        return pathOf(NativeFs.pathBytes(name));
+    }
+
+    /**
+     * {@link #toPath(String)} for a name or path given by its bytes.
+     *
+     * @param bytes the bytes on disk
+     * @return the path, naming the same file
+     * @throws InvalidPathException when no {@code Path} has these bytes; for a NUL byte
+     */
+    public static Path toPath(byte[] bytes) {
+        checkPath(bytes);
+        return pathOf(bytes);
+    }
+
+    /**
      * The path of a delivered name in a directory, for use with {@code java.nio}.
      *
      * @param dir  the directory
      * @param name a name as the library delivers it
-     * @return {@code dir} resolved against the name
-     * @throws InvalidPathException when the name's bytes cannot be carried by
-     *                              the charset Java uses for file names
+     * @return {@code dir} resolved against {@link #toPath(String) toPath(name)}
+     * @throws InvalidPathException as {@link #toPath(String)}
      */
     public static Path resolve(Path dir, String name) {
-        byte[] bytes = toBytes(name);
-        Charset jnu = Charset.forName(System.getProperty("sun.jnu.encoding", Charset.defaultCharset().name()));
+        return dir.resolve(toPath(name));
+    }
+
+    private static Path pathOf(byte[] bytes) {
+        Charset jnu = jnuCharset();
         try {
             String inJnu = jnu.newDecoder().decode(ByteBuffer.wrap(bytes)).toString();
-            return dir.resolve(inJnu);
+            ByteBuffer back = jnu.newEncoder().encode(CharBuffer.wrap(inJnu));
+            if (back.equals(ByteBuffer.wrap(bytes))) {
+                return Path.of(inJnu);
+            }
         } catch (CharacterCodingException e) {
-            throw new InvalidPathException(display(name), "bytes not valid in " + jnu.name());
+            // refused below
+        }
+        throw new InvalidPathException(display(bytes), "its bytes are not a name in " + jnu.name()
+                + ", the charset java.io and java.nio use for file names (sun.jnu.encoding), so a Path would name"
+                + " another file or none; use the library's name or bytes with FsFiles, FolderListing or"
+                + " FileSystemStat instead");
+    }
+
+    /** The charset the JDK turns file names into bytes with, as the JDK picks it. */
+    private static Charset jnuCharset() {
+        String name = System.getProperty("sun.jnu.encoding");
+        try {
+            return name != null ? Charset.forName(name) : Charset.defaultCharset();
+        } catch (IllegalArgumentException e) {
+            return Charset.defaultCharset();
         }
     }
 

@@ -1,0 +1,157 @@
+package com.durvo.ufe.fsutil;
+
+import java.io.IOException;
+import java.io.InputStream;
+import java.io.OutputStream;
+import java.lang.ref.Cleaner;
+import java.util.Objects;
+import java.util.concurrent.locks.ReentrantReadWriteLock;
+
+/**
+ * A file open for reading through the library's descriptor routines. As in
+ * {@link DirStream}, each call takes a read lock and closing the write lock:
+ * a close from another thread waits for a read in progress and the descriptor
+ * is closed exactly once, so a read never reaches a descriptor number that
+ * the process has since given to another file. A stream dropped unclosed is
+ * closed by the cleaner.
+ */
+final class FileInput extends InputStream {
+    /** What the cleaner may hold: the descriptor and its lock, never the stream. */
+    private static final class Descriptor implements Runnable {
+        private final int fd;
+        private final ReentrantReadWriteLock lock = new ReentrantReadWriteLock();
+        private boolean closed;
+
+        Descriptor(int fd) {
+            this.fd = fd;
+        }
+
+        @Override
+        public void run() {
+            lock.writeLock().lock();
+            try {
+                if (!closed) {
+                    closed = true;
+                    NativeFs.closeRead(fd);
+                }
+            } finally {
+                lock.writeLock().unlock();
+            }
+        }
+    }
+
+    private static final int TRANSFER_BUFFER = 64 * 1024;
+
+    /** The path's bytes, for messages. */
+    private final byte[] path;
+    /** A regular file can seek and knows its size; anything else is read in order. */
+    private final boolean regular;
+    private final Descriptor descriptor;
+    private final Cleaner.Cleanable cleanable;
+
+    private FileInput(int fd, byte[] path, boolean regular) {
+        this.path = path;
+        this.regular = regular;
+        this.descriptor = new Descriptor(fd);
+        this.cleanable = NativeFs.CLEANER.register(this, descriptor);
+    }
+
+    /** Opens the file at {@code path}, which the caller has checked and no one else changes. */
+    static FileInput open(byte[] path) throws IOException {
+        long[] stat = new long[NativeFs.STAT_LONGS];
+        int fd;
+        try {
+            fd = NativeFs.openRead(path, stat);
+        } catch (NativeErrno e) {
+            throw e.forFile(path);
+        }
+        return new FileInput(fd, path, (stat[2] & 0xF000) == 0x8000);
+    }
+
+    @Override
+    public int read() throws IOException {
+        byte[] one = new byte[1];
+        return read(one, 0, 1) < 0 ? -1 : one[0] & 0xFF;
+    }
+
+    @Override
+    public int read(byte[] b, int off, int len) throws IOException {
+        Objects.checkFromIndexSize(off, len, b.length);
+        if (len == 0) {
+            return 0;
+        }
+        descriptor.lock.readLock().lock();
+        try {
+            return NativeFs.read(openDescriptor(), b, off, len);
+        } catch (NativeErrno e) {
+            throw e.forFile(path);
+        } finally {
+            descriptor.lock.readLock().unlock();
+        }
+    }
+
+    /**
+     * Skips up to {@code n} bytes. A regular file moves its position, never
+     * past the end, so the count is what was skipped; a pipe or device is
+     * read and the bytes dropped.
+     */
+    @Override
+    public long skip(long n) throws IOException {
+        if (!regular) {
+            return super.skip(n);
+        }
+        if (n <= 0) {
+            return 0;
+        }
+        descriptor.lock.readLock().lock();
+        try {
+            int fd = openDescriptor();
+            long step = Math.min(n, NativeFs.remaining(fd));
+            return step == 0 ? 0 : NativeFs.skip(fd, step);
+        } catch (NativeErrno e) {
+            throw e.forFile(path);
+        } finally {
+            descriptor.lock.readLock().unlock();
+        }
+    }
+
+    /** For a regular file the bytes left before its end (at most {@link Integer#MAX_VALUE}); 0 for anything else. */
+    @Override
+    public int available() throws IOException {
+        descriptor.lock.readLock().lock();
+        try {
+            int fd = openDescriptor();
+            return regular ? (int) Math.min(NativeFs.remaining(fd), Integer.MAX_VALUE) : 0;
+        } catch (NativeErrno e) {
+            throw e.forFile(path);
+        } finally {
+            descriptor.lock.readLock().unlock();
+        }
+    }
+
+    // A larger buffer than InputStream's: fewer trips into the library.
+    @Override
+    public long transferTo(OutputStream out) throws IOException {
+        Objects.requireNonNull(out, "out");
+        byte[] buffer = new byte[TRANSFER_BUFFER];
+        long total = 0;
+        for (int n; (n = read(buffer, 0, buffer.length)) >= 0; total += n) {
+            out.write(buffer, 0, n);
+        }
+        return total;
+    }
+
+    /** Closes the descriptor; safe from any thread, and later calls do nothing. */
+    @Override
+    public void close() {
+        cleanable.clean();
+    }
+
+    /** The descriptor, with the read lock held; refuses once closed. */
+    private int openDescriptor() throws IOException {
+        if (descriptor.closed) {
+            throw new IOException("Stream closed");
+        }
+        return descriptor.fd;
+    }
+}
