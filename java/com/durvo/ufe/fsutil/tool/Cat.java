@@ -1,9 +1,10 @@
 package com.durvo.ufe.fsutil.tool;
 
+import com.durvo.ufe.fsutil.FsFiles;
+
 import java.io.IOException;
 import java.io.InputStream;
 import java.io.PrintStream;
-import java.nio.file.Files;
 import java.util.List;
 import java.util.Set;
 
@@ -39,8 +40,7 @@ final class Cat {
         int status = 0;
         byte[] buf = new byte[1 << 16];
         for (byte[] file : args.operands) {
-            // java.nio with the exact bytes of the name, so that any name opens the file it names.
-            try (InputStream in = Files.newInputStream(Lookup.nioPath(file))) {
+            try (InputStream in = FsFiles.newInputStream(file)) {
                 for (int n; (n = in.read(buf)) > 0;) {
                     out.bytes(buf, 0, n);
                 }

@@ -3,8 +3,8 @@ package com.durvo.ufe.fsutil.tool;
 import com.durvo.ufe.fsutil.ChildFile;
 import com.durvo.ufe.fsutil.FileNames;
 import com.durvo.ufe.fsutil.FolderListing;
+import com.durvo.ufe.fsutil.FsFiles;
 
-import java.io.ByteArrayOutputStream;
 import java.io.File;
 import java.io.IOException;
 import java.io.UncheckedIOException;
@@ -19,14 +19,9 @@ import java.nio.file.LinkOption;
 import java.nio.file.NoSuchFileException;
 import java.nio.file.NotDirectoryException;
 import java.nio.file.Path;
-import java.nio.file.attribute.FileTime;
-import java.nio.file.attribute.PosixFilePermission;
-import java.nio.file.attribute.PosixFilePermissions;
 import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.List;
-import java.util.Map;
-import java.util.Set;
 
 /** Files by the bytes of their paths: a directory's entries, one path's attributes, a link's target. */
 final class Lookup {
@@ -50,56 +45,22 @@ final class Lookup {
         return entries;
     }
 
-    /**
-     * The attributes of {@code path} itself (a link is not followed), named
-     * {@code path}. The file-system root has no entry in any directory: its
-     * figures come from java.nio, which does not give its blocks (read as 0).
-     */
+    /** The attributes of {@code path} itself (a link is not followed), named {@code path}. */
     static Entry lstat(byte[] path) throws IOException {
-        int end = path.length;
-        while (end > 1 && path[end - 1] == '/') {
-            end--;
-        }
-        byte[] trimmed = Arrays.copyOf(path, end);
-        int slash = lastSlash(trimmed);
-        byte[] base = Arrays.copyOfRange(trimmed, slash + 1, trimmed.length);
-        if (Arrays.equals(trimmed, ROOT)) {
-            return root().named(path);
-        }
-        if (Arrays.equals(base, DOT) || Arrays.equals(base, DOT_DOT)) {
-            byte[] real = canonical(trimmed);
-            return (Arrays.equals(real, ROOT) ? root() : lstat(real)).named(path);
-        }
-        byte[] parent = slash < 0 ? DOT : slash == 0 ? ROOT : Arrays.copyOf(trimmed, slash);
-        for (Entry e : list(parent)) {
-            if (Arrays.equals(e.name(), base)) {
-                return e.named(path);
+        try {
+            return Entry.of(FsFiles.lstat(path), path);
+        } catch (IOException e) {
+            // The library's message names the failing call; a missing file gets the words the GNU tools use.
+            if (!Files.exists(nioPath(path), LinkOption.NOFOLLOW_LINKS)) {
+                throw new NoSuchFileException(FileNames.display(path));
             }
+            throw e;
         }
-        throw new NoSuchFileException(FileNames.display(path));
-    }
-
-    private static Entry root() throws IOException {
-        Path root = Path.of("/");
-        Map<String, Object> a = Files.readAttributes(root, "unix:*", LinkOption.NOFOLLOW_LINKS);
-        @SuppressWarnings("unchecked")
-        Set<PosixFilePermission> perms = (Set<PosixFilePermission>) a.get("permissions");
-        return new Entry(ROOT, (Long) a.get("dev"), (Long) a.get("ino"), (Integer) a.get("mode"),
-                (Integer) a.get("nlink"), (Integer) a.get("uid"), (Integer) a.get("gid"), (Long) a.get("rdev"),
-                (Long) a.get("size"), 0, ((FileTime) a.get("lastModifiedTime")).toInstant(),
-                "d" + PosixFilePermissions.toString(perms));
     }
 
     /** The target of the symbolic link {@code path}, byte for byte. */
     static byte[] readLink(byte[] path) throws IOException {
-        Path target = Files.readSymbolicLink(nioPath(path));
-        // A Path keeps the bytes it was made from, and its URI spells each of them out.
-        Path absolute = target.isAbsolute() ? target : Path.of("/").resolve(target);
-        byte[] bytes = percentDecode(absolute.toUri().getRawPath());
-        if (bytes.length > 1 && bytes[bytes.length - 1] == '/' && !target.toString().endsWith("/")) {
-            bytes = Arrays.copyOf(bytes, bytes.length - 1);  // toUri marks a directory with a slash
-        }
-        return target.isAbsolute() ? bytes : Arrays.copyOfRange(bytes, 1, bytes.length);
+        return FsFiles.readLinkBytes(path);
     }
 
     /** A java.nio path with exactly these bytes, whatever the file-name charset can decode. */
@@ -115,20 +76,6 @@ final class Lookup {
             }
         }
         return Path.of(URI.create(uri.toString()));
-    }
-
-    private static byte[] percentDecode(String raw) {
-        ByteArrayOutputStream out = new ByteArrayOutputStream(raw.length());
-        for (int i = 0; i < raw.length(); i++) {
-            char c = raw.charAt(i);
-            if (c == '%' && i + 2 < raw.length()) {
-                out.write(Integer.parseInt(raw.substring(i + 1, i + 3), 16));
-                i += 2;
-            } else {
-                out.write(c);
-            }
-        }
-        return out.toByteArray();
     }
 
     /**
@@ -179,15 +126,6 @@ final class Lookup {
         }
         System.arraycopy(name, 0, joined, joined.length - name.length, name.length);
         return joined;
-    }
-
-    private static int lastSlash(byte[] path) {
-        for (int i = path.length - 1; i >= 0; i--) {
-            if (path[i] == '/') {
-                return i;
-            }
-        }
-        return -1;
     }
 
     private static byte[] cwd() {
