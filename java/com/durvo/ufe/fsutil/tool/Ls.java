@@ -1,14 +1,11 @@
 package com.durvo.ufe.fsutil.tool;
 
 import com.durvo.ufe.fsutil.FileNames;
+import com.durvo.ufe.fsutil.FsFiles;
 
 import java.io.IOException;
 import java.io.PrintStream;
 import java.nio.charset.StandardCharsets;
-import java.nio.file.Files;
-import java.nio.file.LinkOption;
-import java.nio.file.NoSuchFileException;
-import java.nio.file.Path;
 import java.time.Instant;
 import java.time.LocalDateTime;
 import java.time.ZoneId;
@@ -148,12 +145,15 @@ final class Ls {
 
     /** Whether an operand is listed as a directory: links are followed without -l, as GNU ls does. */
     private boolean isDirectory(byte[] path) throws IOException {
-        Path p = Lookup.nioPath(path);
-        boolean follow = !longFormat || endsInDirectory(path);
-        if (!Files.exists(p, LinkOption.NOFOLLOW_LINKS)) {
-            throw new NoSuchFileException(shown(path));
+        if (longFormat && !endsInDirectory(path)) {
+            return Lookup.lstat(path).isDirectory();
         }
-        return follow ? Files.isDirectory(p) : Files.isDirectory(p, LinkOption.NOFOLLOW_LINKS);
+        try {
+            return FsFiles.stat(path).isDirectory();
+        } catch (IOException e) {
+            Lookup.lstat(path);  // a dangling link is listed as itself; a missing path says so
+            return false;
+        }
     }
 
     // "x/", ".", "..", "x/." and "x/.." name the directory itself, never a link to one.
