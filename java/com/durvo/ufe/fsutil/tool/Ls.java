@@ -213,7 +213,7 @@ final class Ls {
         }
     }
 
-    /** The entries of {@code dir}, or operands when {@code dir} is null, in columns as wide as {@code widthsOf} needs. */
+    /** Entries of {@code dir} (operands when it is null), in columns as wide as {@code widthsOf} needs. */
     private void print(List<Entry> entries, byte[] dir, List<Entry> widthsOf) {
         if (!longFormat) {
             for (Entry e : entries) {
