@@ -58,31 +58,14 @@ static int makeDir(const char *dir, long n) {
 }
 
 /* The least any lister with lstat attributes must do: readdir, and fstatat
- * of each entry relative to the open directory. */
-static long listFstatat(const char *dir) {
-    DIR *dp = opendir(dir);
-    if (dp == NULL) return -1;
-    long count = 0;
-    struct dirent *e;
-    struct stat st;
-    while ((e = readdir(dp)) != NULL) {
-        const char *name = e->d_name;
-        if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
-        if (fstatat(dirfd(dp), name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-        sink += (uint64_t)st.st_size + st.st_ino + strlen(name);
-        count++;
-    }
-    closedir(dp);
-    return count;
-}
-
-/* The same for a whole tree, depth first, each subdirectory opened relative
- * to its parent and never through a link. Answers the entries below fd. */
-static long walkAt(int fd) {
+ * of each entry relative to the open directory; with recurse, the same for
+ * every subdirectory, opened relative to its parent and never through a link.
+ * Answers the entries below fd, which it closes. */
+static long listAt(int fd, int recurse) {
     DIR *dp = fdopendir(fd);
     if (dp == NULL) {
         close(fd);
-        return 0;
+        return -1;
     }
     long count = 0;
     struct dirent *e;
@@ -93,18 +76,19 @@ static long walkAt(int fd) {
         if (fstatat(dirfd(dp), name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
         sink += (uint64_t)st.st_size + st.st_ino + strlen(name);
         count++;
-        if (S_ISDIR(st.st_mode)) {
+        if (recurse && S_ISDIR(st.st_mode)) {
             int sub = openat(dirfd(dp), name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            if (sub >= 0) count += walkAt(sub);
+            long below = sub < 0 ? -1 : listAt(sub, 1);
+            if (below > 0) count += below;
         }
     }
     closedir(dp);
     return count;
 }
 
-static long walkTree(const char *root) {
-    int fd = open(root, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    return fd < 0 ? -1 : walkAt(fd);
+static long list(const char *dir, int recurse) {
+    int fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    return fd < 0 ? -1 : listAt(fd, recurse);
 }
 
 /* A tree of about n entries under root (which must not exist): directories
@@ -193,7 +177,7 @@ int main(void) {
             else printf("ok\n");
         } else if (strcmp(cmd, "fstatat") == 0 || strcmp(cmd, "walk") == 0) {
             int64_t t0 = nowNs();
-            long count = strcmp(cmd, "fstatat") == 0 ? listFstatat(arg) : walkTree(arg);
+            long count = list(arg, strcmp(cmd, "walk") == 0);
             int64_t t1 = nowNs();
             if (count < 0) printf("error %s %s: %s\n", cmd, arg, strerror(errno));
             else printf("%lld %ld\n", (long long)(t1 - t0), count);

@@ -1,51 +1,20 @@
 package com.durvo.ufe.fsutil;
 
-import java.lang.ref.Cleaner;
-import java.util.concurrent.locks.ReentrantReadWriteLock;
-
 /**
- * One open directory of the library. Reads take a read lock and closing the
- * write lock, so a close from another thread waits for a read in progress,
- * the handle is closed exactly once, and a closed stream reads as ended. A
- * stream dropped unclosed is closed by the cleaner.
+ * One open directory of the library, guarded against a close from another
+ * thread (see {@link GuardedHandle}): once closed it reads as ended.
  */
 final class DirStream implements AutoCloseable {
-    /** What the cleaner may hold: the handle and its lock, never the stream. */
-    private static final class Handle implements Runnable {
-        private final long handle;
-        private final ReentrantReadWriteLock lock = new ReentrantReadWriteLock();
-        private boolean closed;
-
-        Handle(long handle) {
-            this.handle = handle;
-        }
-
-        @Override
-        public void run() {
-            lock.writeLock().lock();
-            try {
-                if (!closed) {
-                    closed = true;
-                    NativeFs.closeDir(handle);
-                }
-            } finally {
-                lock.writeLock().unlock();
-            }
-        }
-    }
-
     /** The directory's path, which its entries' paths start with. */
     final byte[] path;
     /** The depth of its entries. */
     final int depth;
-    private final Handle handle;
-    private final Cleaner.Cleanable cleanable;
+    private final GuardedHandle handle;
 
     private DirStream(long handle, byte[] path, int depth) {
         this.path = path;
         this.depth = depth;
-        this.handle = new Handle(handle);
-        this.cleanable = NativeFs.CLEANER.register(this, this.handle);
+        this.handle = new GuardedHandle(this, handle, NativeFs::closeDir);
     }
 
     /** Opens the directory at {@code path} (a final link is followed). */
@@ -55,30 +24,17 @@ final class DirStream implements AutoCloseable {
 
     /** Opens {@code dir}, an entry of this directory, never through a link; null once this is closed. */
     DirStream openChild(ChildFile dir) throws NativeErrno {
-        handle.lock.readLock().lock();
-        try {
-            if (handle.closed) {
-                return null;
-            }
-            return new DirStream(NativeFs.openDirAt(handle.handle, dir.nameBytes), dir.pathBytes(), depth + 1);
-        } finally {
-            handle.lock.readLock().unlock();
-        }
+        return handle.use(h -> new DirStream(NativeFs.openDirAt(h, dir.nameBytes), dir.pathBytes(), depth + 1), null);
     }
 
     /** Reads the next batch into {@code batch}: its size, 0 at the end or once closed. */
     int read(Batch batch) throws NativeErrno {
-        handle.lock.readLock().lock();
-        try {
-            return handle.closed ? 0 : NativeFs.readDir(handle.handle, batch.longs, batch.names);
-        } finally {
-            handle.lock.readLock().unlock();
-        }
+        return handle.use(h -> NativeFs.readDir(h, batch.longs, batch.names), 0);
     }
 
     @Override
     public void close() {
-        cleanable.clean();
+        handle.close();
     }
 
     /**

@@ -3,57 +3,27 @@ package com.durvo.ufe.fsutil;
 import java.io.IOException;
 import java.io.InputStream;
 import java.io.OutputStream;
-import java.lang.ref.Cleaner;
 import java.util.Objects;
-import java.util.concurrent.locks.ReentrantReadWriteLock;
 
 /**
- * A file open for reading through the library's descriptor routines. As in
- * {@link DirStream}, each call takes a read lock and closing the write lock:
- * a close from another thread waits for a read in progress and the descriptor
- * is closed exactly once, so a read never reaches a descriptor number that
- * the process has since given to another file. A stream dropped unclosed is
- * closed by the cleaner.
+ * A file open for reading through the library's descriptor routines, its
+ * descriptor guarded against a close from another thread (see
+ * {@link GuardedHandle}): a read never reaches a descriptor number that the
+ * process has since given to another file.
  */
 final class FileInput extends InputStream {
-    /** What the cleaner may hold: the descriptor and its lock, never the stream. */
-    private static final class Descriptor implements Runnable {
-        private final int fd;
-        private final ReentrantReadWriteLock lock = new ReentrantReadWriteLock();
-        private boolean closed;
-
-        Descriptor(int fd) {
-            this.fd = fd;
-        }
-
-        @Override
-        public void run() {
-            lock.writeLock().lock();
-            try {
-                if (!closed) {
-                    closed = true;
-                    NativeFs.closeRead(fd);
-                }
-            } finally {
-                lock.writeLock().unlock();
-            }
-        }
-    }
-
     private static final int TRANSFER_BUFFER = 64 * 1024;
 
     /** The path's bytes, for messages. */
     private final byte[] path;
     /** A regular file can seek and knows its size; anything else is read in order. */
     private final boolean regular;
-    private final Descriptor descriptor;
-    private final Cleaner.Cleanable cleanable;
+    private final GuardedHandle descriptor;
 
     private FileInput(int fd, byte[] path, boolean regular) {
         this.path = path;
         this.regular = regular;
-        this.descriptor = new Descriptor(fd);
-        this.cleanable = NativeFs.CLEANER.register(this, descriptor);
+        this.descriptor = new GuardedHandle(this, fd, h -> NativeFs.closeRead((int) h));
     }
 
     /** Opens the file at {@code path}, which the caller has checked and no one else changes. */
@@ -80,14 +50,7 @@ final class FileInput extends InputStream {
         if (len == 0) {
             return 0;
         }
-        descriptor.lock.readLock().lock();
-        try {
-            return NativeFs.read(openDescriptor(), b, off, len);
-        } catch (NativeErrno e) {
-            throw e.forFile(path);
-        } finally {
-            descriptor.lock.readLock().unlock();
-        }
+        return whileOpen(fd -> NativeFs.read(fd, b, off, len));
     }
 
     /**
@@ -103,30 +66,16 @@ final class FileInput extends InputStream {
         if (n <= 0) {
             return 0;
         }
-        descriptor.lock.readLock().lock();
-        try {
-            int fd = openDescriptor();
+        return whileOpen(fd -> {
             long step = Math.min(n, NativeFs.remaining(fd));
             return step == 0 ? 0 : NativeFs.skip(fd, step);
-        } catch (NativeErrno e) {
-            throw e.forFile(path);
-        } finally {
-            descriptor.lock.readLock().unlock();
-        }
+        });
     }
 
     /** For a regular file the bytes left before its end (at most {@link Integer#MAX_VALUE}); 0 for anything else. */
     @Override
     public int available() throws IOException {
-        descriptor.lock.readLock().lock();
-        try {
-            int fd = openDescriptor();
-            return regular ? (int) Math.min(NativeFs.remaining(fd), Integer.MAX_VALUE) : 0;
-        } catch (NativeErrno e) {
-            throw e.forFile(path);
-        } finally {
-            descriptor.lock.readLock().unlock();
-        }
+        return whileOpen(fd -> regular ? (int) Math.min(NativeFs.remaining(fd), Integer.MAX_VALUE) : 0);
     }
 
     // A larger buffer than InputStream's: fewer trips into the library.
@@ -144,14 +93,24 @@ final class FileInput extends InputStream {
     /** Closes the descriptor; safe from any thread, and later calls do nothing. */
     @Override
     public void close() {
-        cleanable.clean();
+        descriptor.close();
     }
 
-    /** The descriptor, with the read lock held; refuses once closed. */
-    private int openDescriptor() throws IOException {
-        if (descriptor.closed) {
+    /** What {@code use} makes of the open descriptor; refuses once closed. */
+    private <T> T whileOpen(FdUse<T> use) throws IOException {
+        T result;
+        try {
+            result = descriptor.use(h -> use.apply((int) h), null);
+        } catch (NativeErrno e) {
+            throw e.forFile(path);
+        }
+        if (result == null) {
             throw new IOException("Stream closed");
         }
-        return descriptor.fd;
+        return result;
+    }
+
+    private interface FdUse<T> {
+        T apply(int fd) throws NativeErrno;
     }
 }
