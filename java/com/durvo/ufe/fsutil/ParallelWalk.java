@@ -8,53 +8,73 @@ import java.util.NoSuchElementException;
 import java.util.concurrent.ArrayBlockingQueue;
 import java.util.concurrent.BlockingQueue;
 import java.util.concurrent.LinkedBlockingDeque;
-import java.util.concurrent.TimeUnit;
 import java.util.concurrent.atomic.AtomicInteger;
 
 /**
  * The walk with several threads: each takes a directory, reads it and queues
  * its subdirectories (newest first, so the walk stays deep and the queue
- * short), and hands its entries to the consuming thread in batches. A queued
- * directory is opened by its full path. Closing, or dropping the walk
- * unclosed, stops the threads, which close what they have open.
+ * short), and hands its entries to the consuming thread some hundreds at a
+ * time, since every hand-over may wake a sleeping thread. A queued directory
+ * is opened by its full path. Closing, or dropping the walk unclosed, stops
+ * the threads, which close what they have open.
  */
 final class ParallelWalk implements FolderListing.Walk {
     private static final Object END = new Object();
+    /** Queued once per thread when no directory is left: wakes and ends it. */
+    private static final Object STOP = new Object();
+    /** Entries a thread gathers before it hands them over (or sooner, before it waits). */
+    private static final int HANDOVER = 1024;
 
     /** What the worker threads share; never the walk itself, so that the cleaner can see it dropped. */
     private static final class Shared implements Runnable {
-        final LinkedBlockingDeque<Object> dirs = new LinkedBlockingDeque<>();  // DirStream or ChildFile
-        final AtomicInteger unfinished = new AtomicInteger(1);
-        final BlockingQueue<Object> out = new ArrayBlockingQueue<>(64);     // ChildFile[], IOException, END
+        final LinkedBlockingDeque<Object> dirs = new LinkedBlockingDeque<>();  // DirStream, ChildFile or STOP
+        final AtomicInteger unfinished = new AtomicInteger(1);                // directories queued or being read
+        final AtomicInteger working = new AtomicInteger();                    // threads not yet ended
+        final BlockingQueue<Object> out = new ArrayBlockingQueue<>(16);      // ChildFile[], IOException, END
         final List<Thread> threads = new ArrayList<>();
         volatile boolean closed;
 
         void work() {
             DirStream.Batch batch = DirStream.Batch.ofThread();
+            List<ChildFile> gathered = new ArrayList<>(HANDOVER + 128);
             try {
                 while (!closed) {
-                    Object task = dirs.pollFirst(20, TimeUnit.MILLISECONDS);
+                    Object task = dirs.pollFirst();
                     if (task == null) {
-                        if (unfinished.get() == 0) {
-                            return;
-                        }
-                        continue;
+                        handOver(gathered);  // nothing to do: let the consumer have what there is
+                        task = dirs.takeFirst();
+                    }
+                    if (task == STOP) {
+                        break;
                     }
                     try {
-                        list(task, batch);
+                        list(task, batch, gathered);
                     } finally {
-                        // Once closed nobody waits for the end, and a full queue would never drain.
-                        if (unfinished.decrementAndGet() == 0 && !closed) {
-                            out.put(END);
+                        if (unfinished.decrementAndGet() == 0) {
+                            for (int i = 0; i < threads.size(); i++) {
+                                dirs.addLast(STOP);
+                            }
                         }
                     }
+                }
+                handOver(gathered);
+                // The last thread to end says so, after every thread has handed over its entries.
+                if (working.decrementAndGet() == 0 && !closed) {
+                    out.put(END);
                 }
             } catch (InterruptedException e) {
                 // closed: leave
             }
         }
 
-        private void list(Object task, DirStream.Batch batch) throws InterruptedException {
+        private void handOver(List<ChildFile> gathered) throws InterruptedException {
+            if (!gathered.isEmpty()) {
+                out.put(gathered.toArray(new ChildFile[0]));
+                gathered.clear();
+            }
+        }
+
+        private void list(Object task, DirStream.Batch batch, List<ChildFile> gathered) throws InterruptedException {
             DirStream dir;
             if (task instanceof DirStream) {
                 dir = (DirStream) task;
@@ -70,14 +90,16 @@ final class ParallelWalk implements FolderListing.Walk {
             try {
                 int count;
                 while (!closed && (count = dir.read(batch)) > 0) {
-                    ChildFile[] entries = batch.entries(dir, count);
-                    for (ChildFile f : entries) {
+                    for (ChildFile f : batch.entries(dir, count)) {
+                        gathered.add(f);
                         if (f.isDirectory()) {
                             unfinished.incrementAndGet();
                             dirs.addFirst(f);
                         }
                     }
-                    out.put(entries);
+                    if (gathered.size() >= HANDOVER) {
+                        handOver(gathered);
+                    }
                 }
             } catch (NativeErrno e) {
                 out.put(e.forFile(dir.path));
@@ -112,6 +134,7 @@ final class ParallelWalk implements FolderListing.Walk {
         this.errors = errors;
         shared.dirs.add(root);
         Shared s = shared;
+        s.working.set(threads);
         for (int i = 0; i < threads; i++) {
             Thread t = new Thread(s::work, "fsstat-walk-" + i);
             t.setDaemon(true);

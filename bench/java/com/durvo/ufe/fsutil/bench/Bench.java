@@ -174,8 +174,13 @@ public final class Bench {
             int warm = n <= 10_000 ? warmup + 2 : n >= BIG_SIZE ? 1 : warmup;
             double[][] perEntry = measure(contenders, warm, n >= BIG_SIZE ? Math.min(rounds, 5) : rounds);
             List<Row> added = addRows("iteration", fs, String.format(Locale.ROOT, "%,d", n), contenders, perEntry);
-            targets.add(new Target(added.get(0), added.get(2), 1.15));
-            targets.add(new Target(added.get(0), added.get(1), 0.8));
+            // The targets are set at 100,000 entries; other sizes show how the cost follows the floor's.
+            if (n == 100_000) {
+                targets.add(new Target(added.get(0), added.get(2), 1.15));
+                targets.add(new Target(added.get(0), added.get(1), 0.8));
+            } else {
+                targets.add(new Target(added.get(0), added.get(2), Double.NaN));
+            }
             if (measureMemory) {
                 memory(d, fs, n);
             }
@@ -456,9 +461,10 @@ public final class Bench {
         out.println();
         for (Target t : targets) {
             double ratio = t.a().median() / t.b().median();
-            out.printf(Locale.ROOT, "target %-10s %-6s %9s: %s / %s = %.2f (at most %.2f: %s)%n", t.a().test(),
-                    t.a().fs(), t.a().size(), t.a().contender(), t.b().contender(), ratio, t.limit(),
-                    ratio <= t.limit() ? "met" : "MISSED");
+            String verdict = Double.isNaN(t.limit()) ? "no target at this size"
+                    : String.format(Locale.ROOT, "at most %.2f: %s", t.limit(), ratio <= t.limit() ? "met" : "MISSED");
+            out.printf(Locale.ROOT, "target %-10s %-6s %9s: %s / %s = %.2f (%s)%n", t.a().test(), t.a().fs(),
+                    t.a().size(), t.a().contender(), t.b().contender(), ratio, verdict);
         }
         for (String note : notes) {
             out.println(note);
