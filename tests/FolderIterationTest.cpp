@@ -51,32 +51,6 @@ TEST_F(FolderIteration, OwnersAbove65535ArriveWhole) {
     EXPECT_EQ(entries[0].values, lstatValues(dir.at("owned")));
 }
 
-// Every name comes back to its bytes, in each default charset.
-TEST_F(FolderIteration, EveryByteAndMarkNameComesBack) {
-    std::vector<std::string> singles;
-    std::string all;
-    for (int b = 1; b <= 0xFF; b++) {
-        all += b != '/' ? std::string(1, static_cast<char>(b)) : "";
-        // "?" is what US-ASCII makes of every byte above 7F: that file would be the first candidate and win.
-        if (b != '/' && b != '.' && b != '?') singles.push_back(std::string(1, static_cast<char>(b)));
-    }
-    std::string marks;
-    for (int i = 0; i < 127; i++) marks += "\xC2\xB6";
-    const std::vector<std::string> sets[] = {
-        singles,
-        {all, marks, marks + "x", std::string(255, '\xB6'), std::string(255, '\xFF'), "\xC2\xB6\xB6", "\xB6\xC2\xB6",
-         "\xC2\xB6\xC2", "\xC2\xB6\xC3\x82\xC2\xB6\xC2\xB6", "caf\xE9", "a\xC2\xB6" "b", "a\xC2\xB6", "\xB6\xB6\xB6",
-         "\xE2\x80\x93\xFF", "A\xC2\xB6\xFF", "\xC2\xB6\xC2\xB6", "x\x7F\x80\xBF", "a\xED\xA0\x80", "\xF0\x9F\x98\x80"},
-    };
-    for (const auto &names : sets) {
-        TempDir dir;
-        for (const std::string &name : names) dir.file(name);
-        std::multiset<std::string> back;
-        for (const Entry &e : listDir(env, dir.path)) back.insert(e.name);
-        EXPECT_EQ(back, std::multiset<std::string>(names.begin(), names.end()));
-    }
-}
-
 // Full paths of 1022 to 1025 bytes: the longest that fit the 1024-byte path buffer, and the shortest that do not.
 TEST_F(FolderIteration, EntriesAroundThePathBufferKeepTheirAttributes) {
     TempDir dir;
