@@ -9,7 +9,9 @@ namespace {
 // "61 C2 B6" as bytes.
 std::string bytes(const char *hexText) {
     std::string out;
-    for (char *end = nullptr; *hexText != '\0'; hexText = end) out += static_cast<char>(std::strtoul(hexText, &end, 16));
+    for (char *end = nullptr; *hexText != '\0'; hexText = end) {
+        out += static_cast<char>(std::strtoul(hexText, &end, 16));
+    }
     return out;
 }
 
@@ -73,7 +75,8 @@ TEST_F(EscapeCodec, EdgesWhereAnOffByOneShows) {
         {true, Mark, "C2 B6 61", "C2 B6 C3 82 C2 B6 C2 B6 61"}, {true, Mark, "C2 C2 B6", "C2 C2 B6"},
         {false, Mark, "", "<null>"}, {false, Mark, "C2 B6 61", "<null>"},
         {true, Double, "", ""}, {true, Double, "61 B6 62", "61 B6 B6 62"}, {false, Double, "B6 B6", "B6 B6 B6 B6"},
-        {false, Double, "61 B6", "61 B6 B6"}, {true, Escape, "", ""}, {true, Escape, "C0 C1", "C2 B6 C3 80 C2 B6 C3 81"},
+        {false, Double, "61 B6", "61 B6 B6"}, {true, Escape, "", ""},
+        {true, Escape, "C0 C1", "C2 B6 C3 80 C2 B6 C3 81"},
         {true, Escape, "F0 9F 98 80", "C2 B6 C3 B0 C2 B6 C2 9F C2 B6 C2 98 C2 B6 C2 80"},
         {true, Escape, "41 C3", "41 C2 B6 C3 83"}, {true, Escape, "E0 A4", "C2 B6 C3 A0 C2 B6 C2 A4"},
         // A mark followed by what the encoder never writes stays text.
@@ -90,7 +93,8 @@ TEST_F(EscapeCodec, EdgesWhereAnOffByOneShows) {
     };
     for (const auto &row : rows) {
         ScopedMode mode(row.utf8);
-        EXPECT_EQ(run(env, row.op, bytes(row.in).c_str()), row.want) << "op " << row.op << " utf8 " << row.utf8 << ": " << row.in;
+        EXPECT_EQ(run(env, row.op, bytes(row.in).c_str()), row.want) << "op " << row.op << ", utf8 " << row.utf8 << ", "
+                                                                       << row.in;
     }
     ScopedMode utf8(true);
     for (Op op : {Mark, Double, Escape, Unescape1, Native}) EXPECT_EQ(run(env, op, nullptr), "<null>") << op;

@@ -63,7 +63,8 @@ TEST_F(FileAccess, StatWrappersRaiseTheirSentenceOrLeaveErrno) {
              "/nosearch/sub'. Search permission is denied for one of the directories in the path prefix of path."},
         {fstatatNotOpen, "name", EBADF, "[JniUtil.getFstatat]  stat() failed on  'name'. filedes is bad."},
         {fstatatBadRecord, dir, EFAULT, "[JniUtil.getFstatat]  stat() failed on  '" + dir + "'. Bad address."},
-        {fstatatBadFlag, "name", EINVAL, std::string("[JniUtil.getFstatat]  stat() failed on  'name'. ") + strerror(EINVAL)},
+        {fstatatBadFlag, "name", EINVAL,
+         std::string("[JniUtil.getFstatat]  stat() failed on  'name'. ") + strerror(EINVAL)},
         // Longer than the 511 bytes that the message buffer holds: cut there.
         {getLstat, longPath, ENAMETOOLONG,
          ("[JniUtil.getLstat]  stat() failed on  '" + longPath + "'. File name too long.").substr(0, 511)},

@@ -76,7 +76,8 @@ TEST_F(FileSysStat, JavaApiReturnsFiguresAndChoosesTheMode) {
     jmethodID forOs = env->GetStaticMethodID(iface, "forCurrentOs", "()Lcom/durvo/ufe/fsutil/FileSystemStat;");
     jobject impl = env->CallStaticObjectMethod(iface, forOs);
     ASSERT_EQ(takePending(env), "");
-    jmethodID get = env->GetMethodID(iface, "getFileSysStat", "(Ljava/lang/String;)Lcom/durvo/ufe/fsutil/FileSysStatUnix;");
+    jmethodID get =
+        env->GetMethodID(iface, "getFileSysStat", "(Ljava/lang/String;)Lcom/durvo/ufe/fsutil/FileSysStatUnix;");
     jobject stat = env->CallObjectMethod(impl, get, env->NewStringUTF("/"));
     ASSERT_EQ(takePending(env), "");
     struct statvfs st;

@@ -76,7 +76,9 @@ jlong firstOfUndeliverable(JNIEnv *env, const char *path) {
     jobject child = env->AllocObject(env->FindClass("com/durvo/ufe/fsutil/ChildFile"));
     const int before = openDirectories();
     jlong handle = 0;
-    EXPECT_EQ(printedBy([&] { handle = Java_com_durvo_ufe_fsutil_FolderIteratorNix_getFirstFileN(env, nullptr, js, child); }), "");
+    const std::string printed = printedBy(
+        [&] { handle = Java_com_durvo_ufe_fsutil_FolderIteratorNix_getFirstFileN(env, nullptr, js, child); });
+    EXPECT_EQ(printed, "") << path;
     EXPECT_EQ(takePending(env), "") << path;
     EXPECT_EQ(openDirectories(), before) << path;
     return handle;

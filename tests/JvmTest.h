@@ -56,7 +56,8 @@ inline std::string takePending(JNIEnv *env) {
     if (exc == nullptr) return "";
     env->ExceptionClear();
     jclass cls = env->FindClass("java/lang/Object");
-    auto js = static_cast<jstring>(env->CallObjectMethod(exc, env->GetMethodID(cls, "toString", "()Ljava/lang/String;")));
+    jmethodID toString = env->GetMethodID(cls, "toString", "()Ljava/lang/String;");
+    auto js = static_cast<jstring>(env->CallObjectMethod(exc, toString));
     std::string out = env->ExceptionCheck() ? "toString threw" : text(env, js);
     env->ExceptionClear();
     for (jobject ref : {jobject(exc), jobject(cls), jobject(js)}) env->DeleteLocalRef(ref);
@@ -111,7 +112,8 @@ struct TempDir {
             return type == FTW_D || type == FTW_DNR ? chmod(p, st->st_mode | S_IRWXU) : 0;
         };
         nftw(path.c_str(), unlock, 16, FTW_PHYS);
-        nftw(path.c_str(), [](const char *p, const struct stat *, int, FTW *) { return remove(p); }, 16, FTW_DEPTH | FTW_PHYS);
+        auto removeOne = [](const char *p, const struct stat *, int, FTW *) { return remove(p); };
+        nftw(path.c_str(), removeOne, 16, FTW_DEPTH | FTW_PHYS);
     }
     std::string at(const std::string &name) const { return path + "/" + name; }
     // A regular file (name is raw bytes) holding content.
@@ -169,7 +171,7 @@ inline std::vector<int64_t> statValues(const struct stat &st) {
 }
 
 struct Entry {
-    std::string name;  // the bytes getNativeFilePath finds for dir + "/" + the delivered name, "<elsewhere>" if outside dir
+    std::string name;  // what getNativeFilePath finds for dir + "/" + the delivered name; "<elsewhere>" outside dir
     std::vector<int64_t> values;  // kChildFields
 };
 

@@ -50,7 +50,7 @@ int main() {
                           st.st_nlink == want.st_nlink && st.st_uid == want.st_uid && st.st_size == want.st_size &&
                           st.st_blocks == want.st_blocks && st.st_mtim.tv_sec == want.st_mtim.tv_sec &&
                           st.st_mtim.tv_nsec == want.st_mtim.tv_nsec;
-        if (!same) std::printf("FAIL: record %d differs from lstat's (getLstat, getStat, getFstatat)\n", int(&st - got));
+        if (!same) std::printf("FAIL: record %d (of getLstat, getStat, getFstatat) is not lstat's\n", int(&st - got));
         failures += same ? 0 : 1;
     }
     if (failures == 0) std::printf("m32: stat wrappers and file offsets agree with the system on a 5 GiB file\n");
