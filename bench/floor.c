@@ -1,17 +1,18 @@
 /*
- * The system-call floor for the benchmark: the calls that the library makes
- * to list a directory and to read file-system statistics, with nothing of
- * JNI, string conversion or Java around them. It also makes and removes the
+ * The system-call floor for the benchmark: the calls that listing a
+ * directory, walking a tree and reading file-system statistics cannot do
+ * without, with nothing of JNI, string conversion or Java around them. It also makes and removes the
  * test directories, which is quicker in C than from Java.
  *
  * It serves the Java driver one command per line on stdin and answers one
  * line on stdout, so that its rounds interleave with the Java contenders':
  *
- *   make DIR N     create DIR holding N entries      -> "ok"
- *   rm DIR         remove DIR and its entries         -> "ok"
- *   same DIR       list as the library does           -> "NS COUNT"
- *   lstat1 DIR     readdir plus one lstat per entry   -> "NS COUNT"
- *   statvfs PATH N N statvfs calls                    -> "NS N"
+ *   make DIR N     create DIR holding N entries           -> "ok"
+ *   tree DIR N     create a tree of about N entries       -> "COUNT"
+ *   rm DIR         remove DIR and everything below it     -> "ok"
+ *   fstatat DIR    readdir plus fstatat of each entry     -> "NS COUNT"
+ *   walk DIR       the same over the whole tree below DIR -> "NS COUNT"
+ *   statvfs PATH N N statvfs calls                        -> "NS N"
  *
  * A failure answers "error TEXT"; the driver stops on it.
  */
@@ -56,78 +57,100 @@ static int makeDir(const char *dir, long n) {
     return 0;
 }
 
-/* DIR holds only what makeDir put there: files, links and empty directories. */
-static int removeDir(const char *dir) {
-    DIR *dp = opendir(dir);
-    if (dp == NULL) return errno == ENOENT ? 0 : -1;
+/* The least any lister with lstat attributes must do: readdir, and fstatat
+ * of each entry relative to the open directory; with recurse, the same for
+ * every subdirectory, opened relative to its parent and never through a link.
+ * Answers the entries below fd, which it closes. */
+static long listAt(int fd, int recurse) {
+    DIR *dp = fdopendir(fd);
+    if (dp == NULL) {
+        close(fd);
+        return -1;
+    }
+    long count = 0;
     struct dirent *e;
+    struct stat st;
+    while ((e = readdir(dp)) != NULL) {
+        const char *name = e->d_name;
+        if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
+        if (fstatat(dirfd(dp), name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        sink += (uint64_t)st.st_size + st.st_ino + strlen(name);
+        count++;
+        if (recurse && S_ISDIR(st.st_mode)) {
+            int sub = openat(dirfd(dp), name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            long below = sub < 0 ? -1 : listAt(sub, 1);
+            if (below > 0) count += below;
+        }
+    }
+    closedir(dp);
+    return count;
+}
+
+static long list(const char *dir, int recurse) {
+    int fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    return fd < 0 ? -1 : listAt(fd, recurse);
+}
+
+/* A tree of about n entries under root (which must not exist): directories
+ * of 1 to 200 entries (a fixed pseudo-random sequence), a tenth of the
+ * entries subdirectories, up to 6 levels deep. Answers the entries made. */
+static unsigned long treeSeed = 12345;
+static long nextRandom(long bound) {
+    treeSeed = treeSeed * 6364136223846793005UL + 1442695040888963407UL;
+    return (long)((treeSeed >> 33) % (unsigned long)bound);
+}
+static long makeTree(const char *dir, long budget, int depth) {
+    if (mkdir(dir, 0700) != 0) return -1;
+    long width = 1 + nextRandom(200);
+    if (width > budget) width = budget;
+    long made = 0;
+    char path[4096];
+    for (long i = 0; i < width && made < budget; i++) {
+        snprintf(path, sizeof path, "%s/e%ld", dir, i);
+        made++;
+        if (depth < 6 && nextRandom(10) == 0) {
+            long sub = makeTree(path, (budget - made) / 3 + 1, depth + 1);
+            if (sub < 0) return -1;
+            made += sub;
+        } else {
+            int fd = open(path, O_WRONLY | O_CREAT | O_EXCL, 0600);
+            if (fd < 0 || close(fd) != 0) return -1;
+        }
+    }
+    return made;
+}
+
+static long makeTreeOf(const char *root, long n) {
+    if (mkdir(root, 0700) != 0) return -1;
+    long made = 0;
+    char path[4096];
+    for (long i = 0; made < n; i++) {
+        snprintf(path, sizeof path, "%s/t%ld", root, i);
+        long sub = makeTree(path, n - made, 1);
+        if (sub < 0) return -1;
+        made += sub + 1;
+    }
+    return made;
+}
+
+static int removeTree(const char *path) {
+    struct stat st;
+    if (lstat(path, &st) != 0) return errno == ENOENT ? 0 : -1;
+    if (!S_ISDIR(st.st_mode)) return unlink(path);
+    DIR *dp = opendir(path);
+    if (dp == NULL) return -1;
+    struct dirent *e;
+    char sub[4096];
     while ((e = readdir(dp)) != NULL) {
         if (strcmp(e->d_name, ".") == 0 || strcmp(e->d_name, "..") == 0) continue;
-        if (unlinkat(dirfd(dp), e->d_name, 0) != 0 &&
-            (errno != EISDIR || unlinkat(dirfd(dp), e->d_name, AT_REMOVEDIR) != 0)) {
+        snprintf(sub, sizeof sub, "%s/%s", path, e->d_name);
+        if (removeTree(sub) != 0) {
             closedir(dp);
             return -1;
         }
     }
     closedir(dp);
-    return rmdir(dir);
-}
-
-/* One accepted entry, as the library's scan finds it: skip "." and "..",
- * lstat DIR/NAME, skip what lstat refuses and device files and sockets. */
-static int scanNext(DIR *dp, const char *dir, size_t dirLen, char *full) {
-    struct stat st;
-    struct dirent *e;
-    while ((e = readdir(dp)) != NULL) {
-        const char *name = e->d_name;
-        if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0) continue;
-        size_t nameLen = strlen(name);
-        if (dirLen + 1 + nameLen >= 4096) continue;
-        memcpy(full, dir, dirLen);
-        full[dirLen] = '/';
-        memcpy(full + dirLen + 1, name, nameLen + 1);
-        if (lstat(full, &st) != 0) continue;
-        unsigned type = st.st_mode & 0xF000u;
-        if (type == 0x2000u || type == 0xC000u || type == 0x6000u) continue;
-        sink += (uint64_t)st.st_size + st.st_ino + nameLen;
-        return 1;
-    }
-    return 0;
-}
-
-/* The library's calls: every native call (the first, one per entry, and the
- * last that finds the end) examines the directory path with lstat before it
- * reads on, and each entry costs its own lstat. */
-static long listSame(const char *dir) {
-    struct stat st;
-    char full[4096];
-    size_t dirLen = strlen(dir);
-    if (lstat(dir, &st) != 0) return -1;
-    DIR *dp = opendir(dir);
-    if (dp == NULL) return -1;
-    long count = 0;
-    if (scanNext(dp, dir, dirLen, full)) {
-        count++;
-        for (;;) {
-            if (lstat(dir, &st) != 0) break;
-            if (!scanNext(dp, dir, dirLen, full)) break;
-            count++;
-        }
-    }
-    closedir(dp);
-    return count;
-}
-
-/* The least any lister with lstat attributes must do. */
-static long listOneLstat(const char *dir) {
-    char full[4096];
-    size_t dirLen = strlen(dir);
-    DIR *dp = opendir(dir);
-    if (dp == NULL) return -1;
-    long count = 0;
-    while (scanNext(dp, dir, dirLen, full)) count++;
-    closedir(dp);
-    return count;
+    return rmdir(path);
 }
 
 int main(void) {
@@ -145,13 +168,16 @@ int main(void) {
         if (strcmp(cmd, "make") == 0 && num != NULL) {
             if (makeDir(arg, atol(num)) != 0) printf("error make %s: %s\n", arg, strerror(errno));
             else printf("ok\n");
+        } else if (strcmp(cmd, "tree") == 0 && num != NULL) {
+            long made = makeTreeOf(arg, atol(num));
+            if (made < 0) printf("error tree %s: %s\n", arg, strerror(errno));
+            else printf("%ld\n", made);
         } else if (strcmp(cmd, "rm") == 0) {
-            if (removeDir(arg) != 0) printf("error rm %s: %s\n", arg, strerror(errno));
+            if (removeTree(arg) != 0) printf("error rm %s: %s\n", arg, strerror(errno));
             else printf("ok\n");
-        } else if (strcmp(cmd, "same") == 0 || strcmp(cmd, "lstat1") == 0) {
-            int same = strcmp(cmd, "same") == 0;
+        } else if (strcmp(cmd, "fstatat") == 0 || strcmp(cmd, "walk") == 0) {
             int64_t t0 = nowNs();
-            long count = same ? listSame(arg) : listOneLstat(arg);
+            long count = list(arg, strcmp(cmd, "walk") == 0);
             int64_t t1 = nowNs();
             if (count < 0) printf("error %s %s: %s\n", cmd, arg, strerror(errno));
             else printf("%lld %ld\n", (long long)(t1 - t0), count);

@@ -27,6 +27,15 @@ TEST(Exports, LibraryExportsExactlyThePublicInterface) {
         "Java_com_durvo_ufe_fsutil_FolderIteratorNix_getFirstFileN",
         "Java_com_durvo_ufe_fsutil_FolderIteratorNix_getNextFileN",
         "Java_com_durvo_ufe_fsutil_FolderIteratorNix_closeSearchHandleN",
+        // The Java API's natives
+        "Java_com_durvo_ufe_fsutil_NativeFs_initIDs", "Java_com_durvo_ufe_fsutil_NativeFs_pathBytes",
+        "Java_com_durvo_ufe_fsutil_NativeFs_nameString", "Java_com_durvo_ufe_fsutil_NativeFs_statvfs",
+        "Java_com_durvo_ufe_fsutil_NativeFs_openDir", "Java_com_durvo_ufe_fsutil_NativeFs_openDirAt",
+        "Java_com_durvo_ufe_fsutil_NativeFs_readDir", "Java_com_durvo_ufe_fsutil_NativeFs_closeDir",
+        "Java_com_durvo_ufe_fsutil_NativeFs_openRead", "Java_com_durvo_ufe_fsutil_NativeFs_read",
+        "Java_com_durvo_ufe_fsutil_NativeFs_skip", "Java_com_durvo_ufe_fsutil_NativeFs_remaining",
+        "Java_com_durvo_ufe_fsutil_NativeFs_closeRead", "Java_com_durvo_ufe_fsutil_NativeFs_stat",
+        "Java_com_durvo_ufe_fsutil_NativeFs_readLink",
     };
     EXPECT_EQ(exported, expected);
 }

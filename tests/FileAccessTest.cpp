@@ -21,7 +21,7 @@ protected:
         }
     }
     TempDir tmp;
-    const std::string dir = tmp.path;
+    const std::string dir = tmp.path();
 };
 
 using Wrapper = int (*)(JNIEnv *, const char *, struct stat *, int);
@@ -73,7 +73,7 @@ TEST_F(FileAccess, StatWrappersRaiseTheirSentenceOrLeaveErrno) {
     for (const auto &c : cases) {
         struct stat st;
         EXPECT_EQ(c.wrapper(env, c.path.c_str(), &st, 1), c.error != 0 ? -1 : 0) << c.path;
-        EXPECT_EQ(takePending(env), c.error != 0 ? "java.io.IOException: " + c.message : "");
+        EXPECT_EQ(thrown(env), c.error != 0 ? "java.io.IOException: " + c.message : "");
         errno = 0;
         EXPECT_EQ(c.wrapper(env, c.path.c_str(), &st, 0), c.error != 0 ? -1 : 0);
         EXPECT_EQ(errno, c.error) << c.message;  // TearDown catches a raise here

@@ -37,7 +37,7 @@ using FileSysStat = JniTest;
 // getFileSysStat on js, which must fail printing only printed: the exception it raised.
 std::string failedStat(JNIEnv *env, jstring js, const std::string &printed = "") {
     EXPECT_EQ(printedBy([&] { EXPECT_EQ(getFileSysStat(env, nullptr, js), nullptr); }), printed);
-    return takePending(env);
+    return thrown(env);
 }
 
 // Constructor order whatever struct statvfs's order, wide fields with all their bits, and the Java side's choice.
@@ -50,7 +50,7 @@ TEST_F(FileSysStat, FiguresMatchStatvfsThroughEveryDeclaringClass) {
                               Java_com_durvo_ufe_fsutil_FileSystemStatLin_getFileSysStat}) {
             jstring js = env->NewStringUTF(path);
             jobject stat = native(env, nullptr, js);
-            ASSERT_NE(stat, nullptr) << path << ": " << takePending(env);
+            ASSERT_NE(stat, nullptr) << path << ": " << thrown(env);
             struct statvfs st;
             ASSERT_EQ(statvfs(path, &st), 0);
             std::vector<uint64_t> got = javaFigures(env, stat);
@@ -75,16 +75,16 @@ TEST_F(FileSysStat, JavaApiReturnsFiguresAndChoosesTheMode) {
     jclass iface = env->FindClass("com/durvo/ufe/fsutil/FileSystemStat");
     jmethodID forOs = env->GetStaticMethodID(iface, "forCurrentOs", "()Lcom/durvo/ufe/fsutil/FileSystemStat;");
     jobject impl = env->CallStaticObjectMethod(iface, forOs);
-    ASSERT_EQ(takePending(env), "");
+    ASSERT_EQ(thrown(env), "");
     jmethodID get =
         env->GetMethodID(iface, "getFileSysStat", "(Ljava/lang/String;)Lcom/durvo/ufe/fsutil/FileSysStatUnix;");
     jobject stat = env->CallObjectMethod(impl, get, env->NewStringUTF("/"));
-    ASSERT_EQ(takePending(env), "");
+    ASSERT_EQ(thrown(env), "");
     struct statvfs st;
     ASSERT_EQ(statvfs("/", &st), 0);
     jmethodID totalBytes = env->GetMethodID(env->GetObjectClass(stat), "totalBytes", "()J");
     EXPECT_EQ(static_cast<uint64_t>(env->CallLongMethod(stat, totalBytes)), st.f_blocks * st.f_frsize);
-    EXPECT_EQ(takePending(env), "");
+    EXPECT_EQ(thrown(env), "");
 
     ScopedMode saved(false);
     IS_UTF8_DEFAULT_CHARSET = 7;  // not a value init ever stores

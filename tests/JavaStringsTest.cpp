@@ -84,7 +84,7 @@ TEST_F(JavaStrings, ExceptionOfTheNamedClassOrJavaLangException) {
     };
     for (const auto &[raise, arrives] : cases) {
         raise();
-        EXPECT_EQ(takePending(env), arrives);
+        EXPECT_EQ(thrown(env), arrives);
     }
     EXPECT_EQ(isANSI(nullptr), 0);  // no locale here is named "ANSI"
 }
@@ -109,9 +109,9 @@ TEST_F(JavaStrings, EveryRoutineGivesUpCleanlyWhenTheJvmRefuses) {
     const jmethodID savedSetBasic = jmidSetBasic;
     TempDir dir;
     dir.file("plain");
-    jstring jsDir = env->NewStringUTF(dir.path.c_str()), jsName = env->NewStringUTF("caf\xC3\xA9");
+    jstring jsDir = env->NewStringUTF(dir.path().c_str()), jsName = env->NewStringUTF("caf\xC3\xA9");
     jobject child = env->AllocObject(env->FindClass("com/durvo/ufe/fsutil/ChildFile"));
-    DIR *stream = opendir(dir.path.c_str());
+    DIR *stream = opendir(dir.path().c_str());
     char name[] = "caf\xE9", escaped[] = "\xC2\xB6\xC3\xA9", message[] = "m", cls[] = "java/lang/IllegalStateException";
     const std::pair<const char *, std::function<void()>> calls[] = {
         {"JNU_NewStringISO8859_1", [&] { env->DeleteLocalRef(JNU_NewStringISO8859_1(env, name)); }},
@@ -158,7 +158,7 @@ TEST_F(JavaStrings, EveryRoutineGivesUpCleanlyWhenTheJvmRefuses) {
                 call();
                 env->functions = gRealJni;
             });
-            takePending(env);  // the refusal, or the routine's own exception
+            thrown(env);  // the refusal, or the routine's own exception
             EXPECT_EQ(printed.find("in native method"), std::string::npos) << routine << ", table " << t << printed;
         }
     }

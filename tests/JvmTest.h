@@ -41,6 +41,9 @@ inline std::string hex(const std::string &bytes) {
     return out;
 }
 
+// The charset mode the Java side chooses for this run's default charset.
+inline bool utf8ModeForThisRun() { return runEncoding() == "" || runEncoding() == "UTF-8"; }
+
 // A Java string as modified UTF-8 (plain UTF-8 for every text the tests compare), "<null>" for null.
 inline std::string text(JNIEnv *env, jstring js) {
     if (js == nullptr) return "<null>";
@@ -50,8 +53,42 @@ inline std::string text(JNIEnv *env, jstring js) {
     return out;
 }
 
+// A Java byte[] (a local reference) holding bytes, and the bytes a byte[] holds.
+inline jbyteArray javaBytes(JNIEnv *env, const std::string &bytes) {
+    jbyteArray a = env->NewByteArray(static_cast<jsize>(bytes.size()));
+    env->SetByteArrayRegion(a, 0, static_cast<jsize>(bytes.size()), reinterpret_cast<const jbyte *>(bytes.data()));
+    return a;
+}
+inline std::string bytesOf(JNIEnv *env, jobject array) {
+    auto a = static_cast<jbyteArray>(array);
+    std::string out(static_cast<size_t>(env->GetArrayLength(a)), '\0');
+    env->GetByteArrayRegion(a, 0, static_cast<jsize>(out.size()), reinterpret_cast<jbyte *>(out.data()));
+    return out;
+}
+
+// A Java string as real UTF-8 ("<null>" for null), and a Java string made from real UTF-8 (U+0000 and
+// supplementary characters allowed): Java's own codec both ways.
+inline std::string utf8(JNIEnv *env, jstring js) {
+    if (js == nullptr) return "<null>";
+    env->PushLocalFrame(4);
+    jmethodID getBytes = env->GetMethodID(env->FindClass("java/lang/String"), "getBytes", "(Ljava/lang/String;)[B");
+    jobject bytes = env->CallObjectMethod(js, getBytes, env->NewStringUTF("UTF-8"));
+    env->ExceptionClear();
+    const std::string out = bytesOf(env, bytes);
+    env->PopLocalFrame(nullptr);
+    return out;
+}
+inline jstring newJavaString(JNIEnv *env, const std::string &utf8Text) {
+    env->PushLocalFrame(4);
+    jclass cls = env->FindClass("java/lang/String");
+    jmethodID ctor = env->GetMethodID(cls, "<init>", "([BLjava/lang/String;)V");
+    jobject js = env->NewObject(cls, ctor, javaBytes(env, utf8Text), env->NewStringUTF("UTF-8"));
+    env->ExceptionClear();
+    return static_cast<jstring>(env->PopLocalFrame(js));
+}
+
 // The pending exception as its toString() ("class: message"), cleared; "" when none is pending.
-inline std::string takePending(JNIEnv *env) {
+inline std::string thrown(JNIEnv *env) {
     jthrowable exc = env->ExceptionOccurred();
     if (exc == nullptr) return "";
     env->ExceptionClear();
@@ -64,12 +101,23 @@ inline std::string takePending(JNIEnv *env) {
     return out;
 }
 
+// The pending exception's class and message ("<null>" for null), cleared; both empty when none is pending.
+struct Pending {
+    std::string className, message;
+};
+inline Pending takePending(JNIEnv *env) {
+    const std::string all = thrown(env);
+    const size_t colon = all.find(": ");
+    return colon == std::string::npos ? Pending{all, all.empty() ? "" : "<null>"}
+                                      : Pending{all.substr(0, colon), all.substr(colon + 2)};
+}
+
 // A test in a local frame of its own that fails if it leaves an exception pending.
 class JniTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_EQ(env->PushLocalFrame(64), 0); }
     void TearDown() override {
-        EXPECT_EQ(takePending(env), "") << "left pending";
+        EXPECT_EQ(thrown(env), "") << "left pending";
         env->PopLocalFrame(nullptr);
     }
     JNIEnv *env = gEnv;
@@ -82,40 +130,51 @@ struct ScopedMode {
     const int saved = IS_UTF8_DEFAULT_CHARSET;
 };
 
-// What run() writes to standard output (descriptor 1), the JVM's warnings included.
+// Everything written to standard output (descriptor 1, the JVM's warnings too) between construction and finish().
+class StdoutCapture {
+public:
+    StdoutCapture() : file_(std::tmpfile()), saved_((std::fflush(stdout), dup(1))) { dup2(fileno(file_), 1); }
+    std::string finish() {
+        std::fflush(stdout);
+        dup2(saved_, 1);
+        close(saved_);
+        std::string out;
+        std::rewind(file_);
+        for (int c = std::fgetc(file_); c != EOF; c = std::fgetc(file_)) out += static_cast<char>(c);
+        std::fclose(file_);
+        return out;
+    }
+
+private:
+    FILE *file_;
+    int saved_;
+};
+
+// What run() writes to standard output.
 template <typename Run>
 std::string printedBy(Run run) {
-    std::fflush(stdout);
-    FILE *file = std::tmpfile();
-    const int saved = dup(1);
-    dup2(fileno(file), 1);
+    StdoutCapture capture;
     run();
-    std::fflush(stdout);
-    dup2(saved, 1);
-    close(saved);
-    std::string out;
-    std::rewind(file);
-    for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file)) out += static_cast<char>(c);
-    std::fclose(file);
-    return out;
+    return capture.finish();
 }
 
 // A fresh directory under /tmp, removed with everything in it at scope end.
 struct TempDir {
     TempDir() {
         char name[] = "/tmp/fsstat-test-XXXXXX";
-        path = mkdtemp(name);
+        path_ = mkdtemp(name);
     }
     ~TempDir() {
         // Owner permissions back first, so that locked folders go too.
         auto unlock = [](const char *p, const struct stat *st, int type, FTW *) {
             return type == FTW_D || type == FTW_DNR ? chmod(p, st->st_mode | S_IRWXU) : 0;
         };
-        nftw(path.c_str(), unlock, 16, FTW_PHYS);
+        nftw(path_.c_str(), unlock, 16, FTW_PHYS);
         auto removeOne = [](const char *p, const struct stat *, int, FTW *) { return remove(p); };
-        nftw(path.c_str(), removeOne, 16, FTW_DEPTH | FTW_PHYS);
+        nftw(path_.c_str(), removeOne, 16, FTW_DEPTH | FTW_PHYS);
     }
-    std::string at(const std::string &name) const { return path + "/" + name; }
+    const std::string &path() const { return path_; }
+    std::string at(const std::string &name) const { return path_ + "/" + name; }
     // A regular file (name is raw bytes) holding content.
     void file(const std::string &name, const std::string &content = "") const {
         const int fd = open(at(name).c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
@@ -127,7 +186,9 @@ struct TempDir {
         for (const char *name : {"noread", "nosearch", "nosearch/sub"}) EXPECT_EQ(mkdir(at(name).c_str(), 0700), 0);
         EXPECT_EQ(chmod(at("noread").c_str(), 0311) | chmod(at("nosearch").c_str(), 0644), 0);
     }
-    std::string path;
+
+private:
+    std::string path_;
 };
 
 // The calling thread without its capabilities for one scope: root then meets permissions as anyone does.
@@ -146,7 +207,7 @@ private:
 };
 
 // Directory descriptors the process holds: what a search handle owns (the JVM opens files of its own at any time).
-inline int openDirectories() {
+inline int openDescriptors() {
     DIR *dp = opendir("/proc/self/fd");
     int count = 0;
     struct stat st;
@@ -171,7 +232,8 @@ inline std::vector<int64_t> statValues(const struct stat &st) {
 }
 
 struct Entry {
-    std::string name;  // what getNativeFilePath finds for dir + "/" + the delivered name; "<elsewhere>" outside dir
+    std::string java;    // the delivered name, as UTF-8
+    std::string native;  // what getNativeFilePath finds for dir + "/" + the delivered name; "<elsewhere>" outside dir
     std::vector<int64_t> values;  // kChildFields
 };
 
@@ -193,7 +255,8 @@ inline std::vector<Entry> listDir(JNIEnv *env, const std::string &dir) {
         auto jsFull = static_cast<jstring>(env->CallObjectMethod(jsPrefix, concat, jsName));
         char *full = env->ExceptionCheck() ? nullptr : getNativeFilePath(env, jsFull);
         const bool within = full != nullptr && std::strncmp(full, (dir + "/").c_str(), dir.size() + 1) == 0;
-        e.name = within ? full + dir.size() + 1 : "<elsewhere>";
+        e.native = within ? full + dir.size() + 1 : "<elsewhere>";
+        e.java = utf8(env, static_cast<jstring>(jsName));
         std::free(full);
         for (auto &f : kChildFields) {
             jfieldID id = env->GetFieldID(cls, f[0], f[1]);

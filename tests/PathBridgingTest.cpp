@@ -44,7 +44,7 @@ TEST_F(PathBridging, WorkedExamplesRoundTripThroughExistingFiles) {
         TempDir dir;
         dir.file(row.onDisk);
         EXPECT_EQ(hex(toJava(row.onDisk)), hex(row.java)) << hex(row.onDisk);
-        EXPECT_EQ(hex(toNative(dir.path + "/" + row.java)), hex(dir.at(row.onDisk))) << hex(row.onDisk);
+        EXPECT_EQ(hex(toNative(dir.path() + "/" + row.java)), hex(dir.at(row.onDisk))) << hex(row.onDisk);
     }
 }
 
@@ -54,7 +54,7 @@ TEST_F(PathBridging, FirstCandidateWinsWhenItExists) {
     ScopedMode mode(encoding != "US-ASCII");
     const std::string first = encoding != "US-ASCII" ? "caf\xC3\xA9" : "caf?", second = "caf\xE9";
     TempDir dir;
-    const std::string java = dir.path + "/caf\xC3\xA9";  // c, a, f, U+00E9
+    const std::string java = dir.path() + "/caf\xC3\xA9";  // c, a, f, U+00E9
     EXPECT_EQ(hex(toNative(java)), hex(dir.at(first))) << "neither exists: the first candidate";
     dir.file(second);
     EXPECT_EQ(hex(toNative(java)), hex(dir.at(second)));

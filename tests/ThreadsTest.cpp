@@ -21,7 +21,7 @@ std::thread attached(JavaVM *vm, Body body) {
         ASSERT_EQ(vm->AttachCurrentThread(reinterpret_cast<void **>(&env), nullptr), JNI_OK);
         env->PushLocalFrame(32);
         body(env);
-        EXPECT_EQ(takePending(env), "");
+        EXPECT_EQ(thrown(env), "");
         env->PopLocalFrame(nullptr);
         vm->DetachCurrentThread();
     });
@@ -46,13 +46,13 @@ TEST_F(IsolatedThreads, RacingFirstUsesThenParallelListingsEachSeeTheirOwnEntrie
     std::vector<std::thread> threads;
     for (int w = 0; w < kWorkers; w++) {
         threads.push_back(attached(vm, [&, w](JNIEnv *tenv) {
-            jstring jsDir = tenv->NewStringUTF(dirs[w].path.c_str());
+            jstring jsDir = tenv->NewStringUTF(dirs[w].path().c_str());
             start.arrive_and_wait();
             tenv->DeleteLocalRef(getFileSysStat(tenv, nullptr, jsDir));  // the first fills codepage
-            EXPECT_EQ(takePending(tenv), "") << "worker " << w;
+            EXPECT_EQ(thrown(tenv), "") << "worker " << w;
             for (int round = 0; round < 25; round++) {  // round 0 makes the racing first deliveries
                 std::multiset<std::string> seen;
-                for (const Entry &e : listDir(tenv, dirs[w].path)) seen.insert(e.name);
+                for (const Entry &e : listDir(tenv, dirs[w].path())) seen.insert(e.native);
                 EXPECT_EQ(seen, std::multiset<std::string>(names[w].begin(), names[w].end())) << w << ", " << round;
             }
             working--;
@@ -85,7 +85,7 @@ TEST_F(IsolatedThreads, NamesStillConvertWhileTheModeSwitches) {
     for (int i = 0; i < 100000; i++) {
         jstring js = getJavaFilePath(env, name);
         failed += js == nullptr ? 1 : 0;
-        takePending(env);
+        thrown(env);
         env->DeleteLocalRef(js);
     }
     stop = true;

@@ -1,29 +1,59 @@
 #!/usr/bin/env bash
-# fsutil ls end to end: sorted names, -l columns, undecodable bytes shown as
-# \xNN, and a folder that cannot be listed reported without stopping the rest.
-set -u
-java=$1 jar=$2 lib=$3
-dir=$(mktemp -d) out=$(mktemp) err=$(mktemp)
-trap 'rm -rf "$dir" "$out" "$err"' EXIT
-fail() { echo "FAIL: $*"; echo "--- stdout"; cat "$out"; echo "--- stderr"; cat "$err"; exit 1; }
+# fsutil ls against GNU ls (C locale) on a tree built here: every option set
+# field for field, dates on both sides of six months, names with bytes that are
+# not valid UTF-8, and the errors.
+source "$(dirname "$0")/fsutil_common.sh"
+t=$dir/tree
+mkdir -p "$t"/d/sub/deep "$t"/.hidden "$t"/empty
+now=$(date +%s)
+for size in 0 1023 1024 1025 1536 10239 10240 999999 1048575 1048576 5000000000; do
+  truncate -s "$size" "$t/size$size"
+done
+echo hello >"$t/d/sub/deep/f"
+ln "$t/size1023" "$t/d/hard"
+ln -s size1024 "$t/link"
+ln -s /nonexistent "$t/dangling"
+ln -s d "$t/dirlink"
+mkfifo "$t/fifo"
+touch "$t/.dotfile" "$t/-dash" "$t/sp ace"
+touch -d '2020-01-05 10:00:00.5' "$t/old"
+touch -d '2040-03-04 05:06:07' "$t/future"
+touch -d "@$((now - 15778476 + 3600))" "$t/just-recent"
+touch -d "@$((now - 15778476 - 3600))" "$t/just-old"
+touch -d '2026-01-02 03:04:05.123456789' "$t/nanos"
+chmod 4755 "$t/old"; chmod 2710 "$t/d/sub"; chmod 1777 "$t/d"
+if [ "$(id -u)" = 0 ]; then
+  chown 12345:54321 "$t/size0"   # ids without names show as numbers
+  chown daemon:bin "$t/size1023"
+  mknod "$t/cdev" c 4 64 && mknod "$t/bdev" b 254 1000
+fi
+
+export TZ=Europe/Berlin
+for opts in "" -a -A -R -l -n -la -lA -lR -laR -lh -lhR --full-time "-l --full-time -a"; do
+  same "ls $opts" ls $opts "$t" -- ls $opts "$t"
+done
+same "ls with file and directory operands" ls -l "$t/link" "$t/d" "$t/size1024" "$t/empty" -- \
+  ls -l "$t/link" "$t/d" "$t/size1024" "$t/empty"
+same "ls follows a named link to a directory without -l" ls "$t/dirlink" -- ls "$t/dirlink"
+cd "$t/d" && same "ls with no operand lists ." ls -la -- ls -la && cd - >/dev/null
+same "ls . and .. inside the path" ls -la "$t/d/." "$t/d/sub/.." -- ls -la "$t/d/." "$t/d/sub/.."
+same "ls on a missing path" ls "$t/none" "$t/d" -- ls "$t/none" "$t/d"
+if [ "$(id -u)" != 0 ]; then
+  chmod 000 "$t/d/sub"
+  same "ls -R past an unreadable directory" ls -R "$t/d" -- ls -R "$t/d"
+  chmod 2710 "$t/d/sub"
+fi
+
+# Bytes that are not valid UTF-8, in names, operands and link targets, shown as \xNN.
 export LC_ALL=C.UTF-8
-run() { "$java" -Dfile.encoding=UTF-8 -Dfsstat.library.path="$lib" -jar "$jar" "$@" >"$out" 2>"$err"; }
-
-mkdir "$dir/sub"
-printf 'hello' >"$dir/b"
-touch "$dir/a" "$(printf "$dir/caf\xe9")" "$dir/café"
-ln -s b "$dir/link"
-
-run ls "$dir" || fail "ls failed"
-[ "$(cat "$out")" = "$(printf 'a\nb\ncafé\ncaf\\xE9\nlink\nsub')" ] || fail "names not sorted by bytes, or bytes not shown"
-
-run ls -l "$dir" || fail "ls -l failed"
-grep -Eq "^-[rwx-]{9} +1 +$(id -u) +$(id -g) +5 [A-Z][a-z]{2} [0-9]{2} [0-9]{2}:[0-9]{2} b$" "$out" || fail "-l line of b"
-grep -Eq '^d[rwx-]{9} .* sub$' "$out" || fail "-l line of sub"
-grep -Eq '^l[rwx-]{9} .* link -> b$' "$out" || fail "-l line of link"
-
-run ls "$dir/none" "$dir/sub" "$dir"
-[ $? -eq 1 ] || fail "exit status not 1 with a missing folder"
-[ "$(cat "$err")" = "fsutil ls: cannot list '$dir/none': No such file or directory" ] || fail "error line"
-grep -q '^link$' "$out" || fail "the listable folder was not listed"
-echo "fsutil ls: 1 passed, 0 failed"
+u=$dir/$'caf\xe9'
+mkdir "$u"
+touch "$u/"$'\xff\xfe' "$u/plain" "$u/"$'tab\there'
+ln -s $'target\xe9' "$u/link"
+out=$(fsu ls "$u") || echo "FAIL: ls of a non-UTF-8 operand: status $?"
+check "non-UTF-8 names" [ "$out" = $'link\nplain\ntab\\x09here\n\\xFF\\xFE' ]
+out=$(fsu ls -l "$u" | grep ' link ')
+check "non-UTF-8 link target" [ "${out##* link }" = '-> target\xE9' ]
+out=$(fsu ls -R "$dir" | grep -F 'caf\xE9:')
+check "non-UTF-8 directory header" [ "$out" = "$dir/caf\\xE9:" ]
+finish "fsutil ls"

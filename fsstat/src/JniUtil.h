@@ -177,6 +177,90 @@ Java_com_durvo_ufe_fsutil_FolderIteratorNix_getNextFileN(JNIEnv *env, jobject jo
 JNIEXPORT void JNICALL
 Java_com_durvo_ufe_fsutil_FolderIteratorNix_closeSearchHandleN(JNIEnv *env, jobject jobj, jlong jlHandle);
 
+
+/* ---- Natives of the Java API (class NativeFs) ------------------------------
+ * Failures leave a com.durvo.ufe.fsutil.NativeErrno pending (errno, its kind
+ * and the system's text), which the Java side turns into the java.nio.file
+ * exception that fits. Paths and names cross as byte[] holding their exact
+ * bytes. */
+
+/* Looks up what the other NativeFs natives raise; called once, from NativeFs's
+ * static initializer. Pending: the lookup's error. */
+JNIEXPORT void JNICALL Java_com_durvo_ufe_fsutil_NativeFs_initIDs(JNIEnv *env, jclass jcls);
+
+/* jsPath's bytes as getNativeFilePath gives them (a string of ASCII
+ * characters alone is its own bytes). Pending on null: the JVM's error. */
+JNIEXPORT jbyteArray JNICALL Java_com_durvo_ufe_fsutil_NativeFs_pathBytes(JNIEnv *env, jclass jcls, jstring jsPath);
+
+/* getJavaFilePath of jName's bytes. Pending on null: the JVM's error. */
+JNIEXPORT jstring JNICALL Java_com_durvo_ufe_fsutil_NativeFs_nameString(JNIEnv *env, jclass jcls, jbyteArray jName);
+
+/* The eleven statvfs figures of jsPath (converted as pathBytes does) into
+ * jOut, in FileSysStatUnix's order. Pending on failure: NativeErrno. */
+JNIEXPORT void JNICALL Java_com_durvo_ufe_fsutil_NativeFs_statvfs(JNIEnv *env, jclass jcls, jstring jsPath,
+                                                                 jlongArray jOut);
+
+/* Opens the directory at jPath (following a final link) for readDir; the
+ * handle, closed with closeDir exactly once. Pending on failure: NativeErrno. */
+JNIEXPORT jlong JNICALL Java_com_durvo_ufe_fsutil_NativeFs_openDir(JNIEnv *env, jclass jcls, jbyteArray jPath);
+
+/* Opens the subdirectory jName of an open handle's directory, never through
+ * a symbolic link. As openDir otherwise. */
+JNIEXPORT jlong JNICALL Java_com_durvo_ufe_fsutil_NativeFs_openDirAt(JNIEnv *env, jclass jcls, jlong jlParent,
+                                                                    jbyteArray jName);
+
+/* The next entries of the handle's directory ("." and ".." never), each
+ * examined with fstatat relative to it: per entry 17 longs in jLongs (the
+ * sixteen stat values: dev, ino, mode, nlink, uid, gid, rdev, size, blksize,
+ * blocks, atime s, ns, mtime s, ns, ctime s, ns; then the name's length) and
+ * the name's bytes appended to jNames. Returns the count, 0 at the end. An
+ * entry removed before it is examined is skipped. Pending on failure:
+ * NativeErrno (reported after the entries read before it). */
+JNIEXPORT jint JNICALL Java_com_durvo_ufe_fsutil_NativeFs_readDir(JNIEnv *env, jclass jcls, jlong jlHandle,
+                                                                 jlongArray jLongs, jbyteArray jNames);
+
+/* Closes the handle's directory. Pending: nothing. */
+JNIEXPORT void JNICALL Java_com_durvo_ufe_fsutil_NativeFs_closeDir(JNIEnv *env, jclass jcls, jlong jlHandle);
+
+/* ---- Natives of the Java API for single files (class NativeFs) ----------
+ * As above: paths cross as their exact bytes, failures as NativeErrno. */
+
+/* Opens the file at jPath for reading with openFile and writes its sixteen
+ * fstat values (readDir's order) into jStat; the descriptor, closed with
+ * closeRead exactly once. A directory is refused (EISDIR). Pending on
+ * failure (-1): NativeErrno, or OutOfMemoryError for the path. */
+JNIEXPORT jint JNICALL Java_com_durvo_ufe_fsutil_NativeFs_openRead(JNIEnv *env, jclass jcls, jbyteArray jPath,
+                                                                  jlongArray jStat);
+
+/* Reads at most len bytes (and at most 1 MiB) with readFile into
+ * jBuf[off..]: how many, -1 at the end of the file. Pending on failure:
+ * NativeErrno. */
+JNIEXPORT jint JNICALL Java_com_durvo_ufe_fsutil_NativeFs_read(JNIEnv *env, jclass jcls, jint fd, jbyteArray jBuf,
+                                                              jint off, jint len);
+
+/* skipFile(fd, n): the distance moved. Only for descriptors that can seek:
+ * skipFile prints a line on standard output when the move fails.
+ * Pending: nothing. */
+JNIEXPORT jlong JNICALL Java_com_durvo_ufe_fsutil_NativeFs_skip(JNIEnv *env, jclass jcls, jint fd, jlong n);
+
+/* The bytes between fd's position and its file's size, 0 at or past the end.
+ * Pending on failure: NativeErrno. */
+JNIEXPORT jlong JNICALL Java_com_durvo_ufe_fsutil_NativeFs_remaining(JNIEnv *env, jclass jcls, jint fd);
+
+/* closeFile(fd). Pending: nothing. */
+JNIEXPORT void JNICALL Java_com_durvo_ufe_fsutil_NativeFs_closeRead(JNIEnv *env, jclass jcls, jint fd);
+
+/* getStat (jFollow) or getLstat of jPath, with their exception, into jOut's
+ * sixteen values. Pending on failure: the wrapper's java.io.IOException, or
+ * OutOfMemoryError for the path. */
+JNIEXPORT void JNICALL Java_com_durvo_ufe_fsutil_NativeFs_stat(JNIEnv *env, jclass jcls, jbyteArray jPath,
+                                                              jboolean jFollow, jlongArray jOut);
+
+/* The target of the link at jPath, by readLinkTarget, as its exact bytes.
+ * Pending on null: NativeErrno (EINVAL: not a link), or OutOfMemoryError. */
+JNIEXPORT jbyteArray JNICALL Java_com_durvo_ufe_fsutil_NativeFs_readLink(JNIEnv *env, jclass jcls,
+                                                                        jbyteArray jPath);
+
 #ifdef __cplusplus
 }
 #endif

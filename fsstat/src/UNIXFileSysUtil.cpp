@@ -2,7 +2,7 @@
 // mode switch, and the process-wide variables they share with the utility
 // layer.
 #include "JniUtil.h"
-#include "Guards.h"
+#include "Internal.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -16,10 +16,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <type_traits>
 
 using fsstat::LocalRef;
 using fsstat::MallocPtr;
+using fsstat::widen;
 
 extern "C" {
 int IS_UTF8_DEFAULT_CHARSET = 0;
@@ -54,18 +54,6 @@ const char *currentCodeset() {
     }
     // Another thread is filling codepage right now; use our own lookup.
     return szName;
-}
-
-// An unsigned field is zero-extended to 64 bits and a signed one sign-extended;
-// a 64-bit field passes bit for bit (unsigned 2^63 and above arrive negative).
-template <typename T>
-jlong widen(T value) {
-    static_assert(std::is_integral_v<T>, "stat fields are integers");
-    if constexpr (std::is_unsigned_v<T>) {
-        return static_cast<jlong>(static_cast<std::uint64_t>(value));
-    } else {
-        return static_cast<jlong>(value);
-    }
 }
 
 // int columns of setBasic: mode, uid and gid keep their low 32 bits (a uid of

@@ -1,6 +1,5 @@
 package com.durvo.ufe.fsutil;
 
-import java.io.ByteArrayOutputStream;
 import java.nio.ByteBuffer;
 import java.nio.CharBuffer;
 import java.nio.charset.CharacterCodingException;
@@ -11,11 +10,11 @@ import java.nio.charset.CodingErrorAction;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.InvalidPathException;
 import java.nio.file.Path;
-import java.util.Arrays;
 
 /**
- * File names between their bytes on disk and the strings that the library
- * delivers, for display and for use with the rest of Java.
+ * File names between their bytes on disk and the strings the library
+ * delivers, for display and for use with the rest of Java. Both directions
+ * are the library's own conversion.
  *
  * <p>A name whose bytes are valid in the default charset is delivered as those
  * characters. When the default charset is UTF-8, every byte of a name that is
@@ -26,18 +25,14 @@ import java.util.Arrays;
  * {@code "caf\u00B6\u00E9"}:
  *
  * <pre>{@code
- * byte[] onDisk = FileNames.toBytes("caf\u00B6\u00E9");  // {0x63, 0x61, 0x66, (byte) 0xE9}
- * String shown = FileNames.display("caf\u00B6\u00E9");   // "caf\xE9"
- * String name = FileNames.fromBytes(onDisk);              // "caf\u00B6\u00E9" again
+ * String name = FileNames.fromBytes(new byte[] {0x63, 0x61, 0x66, (byte) 0xE9});  // "caf\u00B6\u00E9"
+ * String shown = FileNames.display(name);                                          // "caf\xE9"
  * }</pre>
  *
  * With another default charset, a literal U+00B6 is doubled and a name that the
  * charset cannot carry arrives as ISO-8859-1 characters.
  */
 public final class FileNames {
-    private static final byte MARK = (byte) 0xB6;
-    private static final byte MARK_LEAD = (byte) 0xC2;
-
     private FileNames() {
     }
 
@@ -47,44 +42,72 @@ public final class FileNames {
     }
 
     /**
-     * The bytes on disk of a name delivered by the library (or passed back to
-     * it). A name that the default charset cannot encode is taken as the
-     * ISO-8859-1 form, as the library does when it looks for the file.
+     * The bytes the library reads a name or path as. Where a string has two
+     * readings (its default-charset bytes unescaped, and its ISO-8859-1 bytes),
+     * the first wins when it names an existing file (a relative path counts
+     * from the working directory), else the second when that does, else the
+     * first. A {@link ChildFile} knows its exact bytes: prefer
+     * {@link ChildFile#nameBytes()}.
+     *
+     * @param name a name or path as the library delivers it
+     * @return the bytes on disk
+     * @throws InvalidPathException for a NUL character or an unpaired surrogate
      */
     public static byte[] toBytes(String name) {
-        Charset charset = Charset.defaultCharset();
-        boolean utf8 = utf8Mode();
-        if (charset.newEncoder().canEncode(name)) {
-            return unescape(name.getBytes(charset), utf8, utf8);
-        }
-        return unescape(name.getBytes(StandardCharsets.ISO_8859_1), false, utf8);
+        checkPath(name);
+        return NativeFs.pathBytes(name);
     }
 
-    /** The string the library delivers for a name with these bytes on disk. */
+    /**
+     * The string the library delivers for a name or path with these bytes.
+     *
+     * @param onDisk the bytes, without a NUL
+     * @return the library's string for them
+     * @throws IllegalArgumentException for a NUL byte
+     */
     public static String fromBytes(byte[] onDisk) {
-        Charset charset = Charset.defaultCharset();
-        boolean utf8 = utf8Mode();
-        byte[] marked = utf8 ? escapeMarks(onDisk) : doubleMarks(onDisk);
-        String plain = new String(marked, charset);
-        if (Arrays.equals(plain.getBytes(charset), marked)) {
-            return plain;
-        }
-        if (utf8) {
-            byte[] escaped = escapeBytes(marked);
-            if (escaped.length > marked.length) {
-                return new String(escaped, charset);
+        for (byte b : onDisk) {
+            if (b == 0) {
+                throw new IllegalArgumentException("a file name holds no NUL byte");
             }
         }
-        return new String(marked, StandardCharsets.ISO_8859_1);
+        return fromBytes(onDisk, 0, onDisk.length);
+    }
+
+    /** {@link #fromBytes(byte[])} of {@code bytes[from..from+length)}, which hold no NUL. */
+    static String fromBytes(byte[] bytes, int from, int length) {
+        for (int i = from; i < from + length; i++) {
+            if (bytes[i] < 0) {
+                byte[] name = new byte[length];
+                System.arraycopy(bytes, from, name, 0, length);
+                return NativeFs.nameString(name);
+            }
+        }
+        // Every ASCII-compatible charset reads ASCII bytes as themselves, and
+        // they hold no mark: the library's string is the bytes as characters.
+        return new String(bytes, from, length, StandardCharsets.ISO_8859_1);
     }
 
     /**
      * A delivered name for people to read: the characters of its bytes in the
      * default charset, with every byte that is not valid there, and every
      * control character, shown as {@code \xNN}.
+     *
+     * @param name a name or path as the library delivers it
+     * @return the readable form
      */
     public static String display(String name) {
-        ByteBuffer in = ByteBuffer.wrap(toBytes(name));
+        return display(toBytes(name));
+    }
+
+    /**
+     * Bytes of a name or path for people to read, as {@link #display(String)}.
+     *
+     * @param bytes the bytes on disk
+     * @return the readable form
+     */
+    public static String display(byte[] bytes) {
+        ByteBuffer in = ByteBuffer.wrap(bytes);
         CharsetDecoder decoder = Charset.defaultCharset().newDecoder()
                 .onMalformedInput(CodingErrorAction.REPORT).onUnmappableCharacter(CodingErrorAction.REPORT);
         CharBuffer out = CharBuffer.allocate(in.remaining() * 4 + 16);
@@ -106,19 +129,109 @@ public final class FileNames {
     }
 
     /**
+     * A {@link Path} for a name or path, only when it names the same file.
+     * {@code java.io} and {@code java.nio} turn a string into a file name's
+     * bytes with the charset of {@code sun.jnu.encoding}, which cannot carry
+     * every name: the Latin-1 name {@code caf\xE9} arrives from the library as
+     * {@code "caf\u00B6\u00E9"} when the default charset is UTF-8, and
+     * {@code Path.of} of that string is the UTF-8 name {@code caf\xC2\xB6\xC3\xA9},
+     * another file or none. This method takes the name's bytes as the library
+     * reads them and gives a {@code Path} only when those bytes decode in that
+     * charset and encode back to themselves.
+     *
+     * @param name a name or path as the library delivers it
+     * @return the path, naming the same file
+     * @throws InvalidPathException when no {@code Path} has the name's bytes,
+     *                              saying so and what to use instead; for a NUL
+     *                              or an unpaired surrogate
+     */
+    public static Path toPath(String name) {
+        checkPath(name);
+        return pathOf(NativeFs.pathBytes(name));
+    }
+
+    /**
+     * {@link #toPath(String)} for a name or path given by its bytes.
+     *
+     * @param bytes the bytes on disk
+     * @return the path, naming the same file
+     * @throws InvalidPathException when no {@code Path} has these bytes; for a NUL byte
+     */
+    public static Path toPath(byte[] bytes) {
+        checkPath(bytes);
+        return pathOf(bytes);
+    }
+
+    /**
      * The path of a delivered name in a directory, for use with {@code java.nio}.
      *
-     * @throws InvalidPathException when the name's bytes cannot be carried by
-     *                              the charset Java uses for file names
+     * @param dir  the directory
+     * @param name a name as the library delivers it
+     * @return {@code dir} resolved against {@link #toPath(String) toPath(name)}
+     * @throws InvalidPathException as {@link #toPath(String)}
      */
     public static Path resolve(Path dir, String name) {
-        byte[] bytes = toBytes(name);
-        Charset jnu = Charset.forName(System.getProperty("sun.jnu.encoding", Charset.defaultCharset().name()));
+        return dir.resolve(toPath(name));
+    }
+
+    private static Path pathOf(byte[] bytes) {
+        Charset jnu = jnuCharset();
         try {
             String inJnu = jnu.newDecoder().decode(ByteBuffer.wrap(bytes)).toString();
-            return dir.resolve(inJnu);
+            ByteBuffer back = jnu.newEncoder().encode(CharBuffer.wrap(inJnu));
+            if (back.equals(ByteBuffer.wrap(bytes))) {
+                return Path.of(inJnu);
+            }
         } catch (CharacterCodingException e) {
-            throw new InvalidPathException(display(name), "bytes not valid in " + jnu.name());
+            // refused below
+        }
+        throw new InvalidPathException(display(bytes), "its bytes are not a name in " + jnu.name()
+                + ", the charset java.io and java.nio use for file names (sun.jnu.encoding), so a Path would name"
+                + " another file or none; use the library's name or bytes with FsFiles, FolderListing or"
+                + " FileSystemStat instead");
+    }
+
+    /** The charset the JDK turns file names into bytes with, as the JDK picks it. */
+    private static Charset jnuCharset() {
+        String name = System.getProperty("sun.jnu.encoding");
+        try {
+            return name != null ? Charset.forName(name) : Charset.defaultCharset();
+        } catch (IllegalArgumentException e) {
+            return Charset.defaultCharset();
+        }
+    }
+
+    /**
+     * Refuses, as NIO does, a path that no file can have: null, one with a NUL
+     * character, or one with an unpaired surrogate (which no charset encodes).
+     */
+    static void checkPath(String path) {
+        if (path == null) {
+            throw new NullPointerException("path");
+        }
+        for (int i = 0; i < path.length(); i++) {
+            char c = path.charAt(i);
+            if (c == 0) {
+                throw new InvalidPathException(path, "Nul character not allowed", i);
+            }
+            if (Character.isHighSurrogate(c) && i + 1 < path.length() && Character.isLowSurrogate(path.charAt(i + 1))) {
+                i++;
+            } else if (Character.isSurrogate(c)) {
+                throw new InvalidPathException(path, "Unpaired surrogate", i);
+            }
+        }
+    }
+
+    /** Refuses a path given as bytes that holds a NUL. */
+    static void checkPath(byte[] path) {
+        if (path == null) {
+            throw new NullPointerException("path");
+        }
+        for (int i = 0; i < path.length; i++) {
+            if (path[i] == 0) {
+                throw new InvalidPathException(display(java.util.Arrays.copyOf(path, i)) + "\\x00",
+                        "Nul character not allowed", i);
+            }
         }
     }
 
@@ -131,91 +244,5 @@ public final class FileNames {
                 shown.append(c);
             }
         }
-    }
-
-    // The mark C2 B6 with at least one byte after it becomes mark+U+00C2, mark+U+00B6.
-    private static byte[] escapeMarks(byte[] name) {
-        ByteArrayOutputStream out = new ByteArrayOutputStream(name.length + 8);
-        for (int i = 0; i < name.length; i++) {
-            if (i < name.length - 2 && name[i] == MARK_LEAD && name[i + 1] == MARK) {
-                out.writeBytes(new byte[] {MARK_LEAD, MARK, (byte) 0xC3, (byte) 0x82, MARK_LEAD, MARK, MARK_LEAD, MARK});
-                i++;
-            } else {
-                out.write(name[i]);
-            }
-        }
-        return out.toByteArray();
-    }
-
-    private static byte[] doubleMarks(byte[] name) {
-        ByteArrayOutputStream out = new ByteArrayOutputStream(name.length + 8);
-        for (byte b : name) {
-            out.write(b);
-            if (b == MARK) {
-                out.write(b);
-            }
-        }
-        return out.toByteArray();
-    }
-
-    // Every byte that begins no accepted sequence becomes the mark and the byte's character.
-    private static byte[] escapeBytes(byte[] name) {
-        ByteArrayOutputStream out = new ByteArrayOutputStream(name.length * 4);
-        for (int i = 0; i < name.length;) {
-            int n = sequenceLength(name, i);
-            if (n > 0) {
-                out.write(name, i, n);
-                i += n;
-            } else {
-                int b = name[i] & 0xFF;
-                out.writeBytes(new byte[] {MARK_LEAD, MARK, (byte) (0xC0 | (b >> 6)), (byte) (0x80 | (b & 0x3F))});
-                i++;
-            }
-        }
-        return out.toByteArray();
-    }
-
-    // The library's sequence rule: 1..3 bytes, second byte of a 3-byte sequence in A0..BF, no 4-byte sequences.
-    private static int sequenceLength(byte[] s, int i) {
-        int lead = s[i] & 0xFF;
-        int left = s.length - i;
-        if (lead < 0x80) {
-            return 1;
-        }
-        if (lead < 0xC2 || lead > 0xEF) {
-            return 0;
-        }
-        if (lead < 0xE0) {
-            return left >= 2 && (s[i + 1] & 0xC0) == 0x80 ? 2 : 0;
-        }
-        return left >= 3 && (s[i + 1] & 0xE0) == 0xA0 && (s[i + 2] & 0xC0) == 0x80 ? 3 : 0;
-    }
-
-    private static byte[] unescape(byte[] s, boolean isUtfPath, boolean utf8) {
-        int bound = utf8 ? 2 : 1;
-        ByteArrayOutputStream out = new ByteArrayOutputStream(s.length);
-        for (int i = 0; i < s.length;) {
-            if (i < s.length - bound && isUtfPath && s[i] == MARK_LEAD && s[i + 1] == MARK) {
-                i += 2;
-                int n = i < s.length ? sequenceLength(s, i) : 0;
-                if (n <= 1) {
-                    out.writeBytes(new byte[] {MARK_LEAD, MARK});
-                    if (i < s.length) {
-                        out.write(s[i++]);
-                    }
-                } else {
-                    int code = n == 2 ? ((s[i] & 0x1F) << 6) | (s[i + 1] & 0x3F)
-                            : ((s[i] & 0x0F) << 12) | ((s[i + 1] & 0x3F) << 6) | (s[i + 2] & 0x3F);
-                    out.write(code);
-                    i += n;
-                }
-            } else if (i < s.length - bound && !isUtfPath && s[i] == MARK && s[i + 1] == MARK) {
-                out.write(MARK);
-                i += 2;
-            } else {
-                out.write(s[i++]);
-            }
-        }
-        return out.toByteArray();
     }
 }

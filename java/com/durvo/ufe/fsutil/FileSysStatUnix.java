@@ -20,22 +20,38 @@ package com.durvo.ufe.fsutil;
 public record FileSysStatUnix(long bsize, long frsize, long blocks, long bfree, long bavail, long files,
         long ffree, long favail, long fsid, long flag, long namemax) {
 
-    /** Size of the file system in bytes. */
+    /**
+     * Size of the file system in bytes.
+     *
+     * @return {@code blocks * frsize}
+     */
     public long totalBytes() {
         return blocks * frsize;
     }
 
-    /** Free bytes, including those reserved for the superuser. */
+    /**
+     * Free bytes, including those reserved for the superuser.
+     *
+     * @return {@code bfree * frsize}
+     */
     public long freeBytes() {
         return bfree * frsize;
     }
 
-    /** Bytes available to unprivileged users. */
+    /**
+     * Bytes available to unprivileged users.
+     *
+     * @return {@code bavail * frsize}
+     */
     public long availableBytes() {
         return bavail * frsize;
     }
 
-    /** Bytes in use. */
+    /**
+     * Bytes in use.
+     *
+     * @return {@code (blocks - bfree) * frsize}
+     */
     public long usedBytes() {
         return (blocks - bfree) * frsize;
     }
@@ -43,17 +59,27 @@ public record FileSysStatUnix(long bsize, long frsize, long blocks, long bfree, 
     /**
      * Percentage of the space usable by unprivileged users that is in use,
      * rounded up as {@code df} does; 0 for a file system without blocks.
+     *
+     * @return 0 to 100
      */
     public int usedPercent() {
         return percentUp(blocks - bfree, blocks - bfree + bavail);
     }
 
-    /** File nodes in use. */
+    /**
+     * File nodes in use.
+     *
+     * @return {@code files - ffree}
+     */
     public long usedFiles() {
         return files - ffree;
     }
 
-    /** Percentage of file nodes in use, rounded up; 0 where the file system has no fixed count. */
+    /**
+     * Percentage of file nodes in use, rounded up; 0 where the file system has no fixed count.
+     *
+     * @return 0 to 100
+     */
     public int usedFilesPercent() {
         return percentUp(files - ffree, files);
     }

@@ -1,12 +1,9 @@
 package com.durvo.ufe.fsutil;
 
 import java.io.IOException;
-import java.util.Locale;
 
 /**
- * Statistics of the file system that holds a path. Every operating-system
- * family has its own declaring class; {@link #forCurrentOs()} picks the one for
- * the running system.
+ * Statistics of the file system that holds a path.
  *
  * <pre>{@code
  * FileSysStatUnix st = FileSystemStat.forCurrentOs().getFileSysStat("/var");
@@ -18,29 +15,21 @@ public interface FileSystemStat {
     /**
      * The {@code statvfs} figures of the file system holding {@code path}.
      *
-     * @throws IOException whose message names the failing step and the path
+     * @param path a path, as the library delivers names
+     * @return the eleven figures
+     * @throws IOException for a path that cannot be examined, as
+     *                     {@link java.nio.file.NoSuchFileException} and the other
+     *                     {@code java.nio.file} exceptions, naming the path
      */
     FileSysStatUnix getFileSysStat(String path) throws IOException;
 
     /**
-     * The implementation for the running operating system.
+     * The statistics of this library. Every path the library delivers is
+     * accepted, whatever its bytes; failures name the path in display form.
      *
-     * @throws UnsupportedOperationException on a system the library was not built for
+     * @return the implementation, the same object every time
      */
     static FileSystemStat forCurrentOs() {
-        String os = System.getProperty("os.name", "").toLowerCase(Locale.ROOT);
-        if (os.contains("linux")) {
-            return new FileSystemStatLin();
-        }
-        if (os.contains("freebsd")) {
-            return new FileSystemStatFbd();
-        }
-        if (os.contains("mac") || os.contains("darwin")) {
-            return new FileSystemStatMac();
-        }
-        if (os.contains("sunos") || os.contains("solaris")) {
-            return new FileSystemStatSos();
-        }
-        throw new UnsupportedOperationException("fsstat does not support " + System.getProperty("os.name"));
+        return StatvfsStat.INSTANCE;
     }
 }

@@ -3,7 +3,7 @@ package com.durvo.ufe.fsutil;
 import java.io.IOException;
 
 /** File-system statistics on FreeBSD. */
-public final class FileSystemStatFbd implements FileSystemStat {
+final class FileSystemStatFbd implements FileSystemStat {
     static {
         NativeLibrary.load();
     }

@@ -3,7 +3,7 @@ package com.durvo.ufe.fsutil;
 import java.io.IOException;
 
 /** File-system statistics on Linux. */
-public final class FileSystemStatLin implements FileSystemStat {
+final class FileSystemStatLin implements FileSystemStat {
     static {
         NativeLibrary.load();
     }

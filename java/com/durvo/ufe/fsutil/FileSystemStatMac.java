@@ -3,7 +3,7 @@ package com.durvo.ufe.fsutil;
 import java.io.IOException;
 
 /** File-system statistics on macOS. */
-public final class FileSystemStatMac implements FileSystemStat {
+final class FileSystemStatMac implements FileSystemStat {
     static {
         NativeLibrary.load();
     }

@@ -3,7 +3,7 @@ package com.durvo.ufe.fsutil;
 import java.io.IOException;
 
 /** File-system statistics on Solaris. */
-public final class FileSystemStatSos implements FileSystemStat {
+final class FileSystemStatSos implements FileSystemStat {
     static {
         NativeLibrary.load();
     }

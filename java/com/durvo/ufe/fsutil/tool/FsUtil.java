@@ -1,123 +1,75 @@
 package com.durvo.ufe.fsutil.tool;
 
-import com.durvo.ufe.fsutil.FileSysStatUnix;
-import com.durvo.ufe.fsutil.FileSystemStat;
-
-import java.io.IOException;
 import java.io.PrintStream;
-import java.util.Arrays;
+import java.nio.charset.StandardCharsets;
 import java.util.List;
 
-/** The fsutil command line: file-system statistics from the native library. */
+/** The fsutil command line: file-system tools on the native library, in the manner of the GNU tools. */
 public final class FsUtil {
-    private static final String USAGE = "usage: fsutil df [-v] PATH...\n       fsutil ls [-l] DIR...";
+    private static final String HELP = String.join("\n",
+            "Usage: fsutil COMMAND [OPTION]... [PATH]...",
+            "File-system tools on the fsstat library; every PATH may hold any bytes.",
+            "",
+            "Commands:",
+            "  df    space and inodes of mounted file systems",
+            "  ls    list directories",
+            "  du    disk usage of trees",
+            "  cat   files' bytes to standard output",
+            "",
+            "  fsutil COMMAND --help   the options of a command",
+            "  fsutil --help           this help",
+            "  fsutil --version        the version of fsutil");
 
     private FsUtil() {
     }
 
     public static void main(String[] args) {
-        System.exit(run(Arrays.asList(args), System.out, System.err));
+        Out out = Out.stdout();
+        int status = run(Args.rawArguments(args), out, System.err);
+        out.flush();
+        System.exit(status);
     }
 
     /** Runs one command line and answers the exit status. */
-    static int run(List<String> args, PrintStream out, PrintStream err) {
+    static int run(List<byte[]> args, Out out, PrintStream err) {
         if (args.isEmpty()) {
-            err.println(USAGE);
+            err.println(HELP);
             return 2;
         }
-        String command = args.get(0);
-        List<String> rest = args.subList(1, args.size());
+        String command = new String(args.get(0), StandardCharsets.ISO_8859_1);
+        List<byte[]> rest = args.subList(1, args.size());
         switch (command) {
             case "df":
-                return df(rest, out, err);
+                return Df.run(rest, out, err);
             case "ls":
                 return Ls.run(rest, out, err);
-            case "-h":
+            case "du":
+                return Du.run(rest, out, err);
+            case "cat":
+                return Cat.run(rest, out, err);
             case "--help":
-                out.println(USAGE);
+                out.ascii(HELP).nl();
+                return 0;
+            case "--version":
+                out.ascii("fsutil " + version()).nl();
                 return 0;
             default:
                 err.println("fsutil: unknown command '" + command + "'");
-                err.println(USAGE);
+                err.println("Try 'fsutil --help' for more information.");
                 return 2;
         }
     }
 
-    /**
-     * The index of the first operand after the leading options, all of which
-     * must be {@code flag}; -1 (after printing usage) for another option or no operand.
-     */
-    static int operands(String command, String flag, List<String> args, PrintStream err) {
-        int first = 0;
-        while (first < args.size() && args.get(first).startsWith("-") && args.get(first).length() > 1) {
-            if (!args.get(first).equals(flag)) {
-                err.println("fsutil " + command + ": unknown option '" + args.get(first) + "'");
-                err.println(USAGE);
-                return -1;
-            }
-            first++;
-        }
-        if (first == args.size()) {
-            err.println(USAGE);
-            return -1;
-        }
-        return first;
+    /** The jar's Implementation-Version, or "unknown" when run from classes without one. */
+    static String version() {
+        String version = FsUtil.class.getPackage().getImplementationVersion();
+        return version != null ? version : "unknown";
     }
 
-    private static int df(List<String> args, PrintStream out, PrintStream err) {
-        int first = operands("df", "-v", args, err);
-        if (first < 0) {
-            return 2;
-        }
-        boolean verbose = first > 0;
-        List<String> paths = args.subList(first, args.size());
-        FileSystemStat stat = FileSystemStat.forCurrentOs();
-        int status = 0;
-        out.printf("%6s %6s %6s %5s %10s %10s %5s  %s%n", "Size", "Used", "Avail", "Use%", "Inodes", "IFree",
-                "IUse%", "Path");
-        for (String path : paths) {
-            FileSysStatUnix st;
-            try {
-                st = stat.getFileSysStat(path);
-            } catch (IOException e) {
-                err.println(e.getMessage());
-                status = 1;
-                continue;
-            }
-            out.printf("%6s %6s %6s %4d%% %10s %10s %4s  %s%n", human(st.totalBytes()), human(st.usedBytes()),
-                    human(st.availableBytes()), st.usedPercent(), Long.toUnsignedString(st.files()),
-                    Long.toUnsignedString(st.ffree()), st.files() == 0 ? "-" : st.usedFilesPercent() + "%", path);
-            if (verbose) {
-                out.printf("       bsize=%d frsize=%d blocks=%s bfree=%s bavail=%s files=%s ffree=%s favail=%s"
-                        + " fsid=0x%x flag=0x%x namemax=%d%n", st.bsize(), st.frsize(),
-                        Long.toUnsignedString(st.blocks()), Long.toUnsignedString(st.bfree()),
-                        Long.toUnsignedString(st.bavail()), Long.toUnsignedString(st.files()),
-                        Long.toUnsignedString(st.ffree()), Long.toUnsignedString(st.favail()), st.fsid(), st.flag(),
-                        st.namemax());
-            }
-        }
+    /** Reports a command line a command cannot take; answers {@code status}. */
+    static int usageError(String command, String message, PrintStream err, int status) {
+        err.println("fsutil " + command + ": " + message);
+        err.println("Try 'fsutil " + command + " --help' for more information.");
         return status;
-    }
-
-    /** Bytes in powers of 1024, rounded up to one decimal below 10 as {@code df -h} shows them. */
-    static String human(long bytes) {
-        if (bytes < 1024) {
-            return Long.toString(bytes);
-        }
-        String units = "KMGTPE";
-        double value = bytes;
-        int unit = -1;
-        do {
-            value /= 1024;
-            unit++;
-        } while (value >= 1024 && unit < units.length() - 1);
-        if (value < 10) {
-            double up = Math.ceil(value * 10) / 10;
-            if (up < 10) {
-                return String.format("%.1f%c", up, units.charAt(unit));
-            }
-            value = up;
-        }
-        return String.format("%d%c", (long) Math.ceil(value), units.charAt(unit));
     }
 }

@@ -6,7 +6,6 @@ import com.durvo.ufe.fsutil.FileSystemStat;
 import com.durvo.ufe.fsutil.FolderListing;
 
 import java.io.BufferedReader;
-import java.io.File;
 import java.io.IOException;
 import java.io.InputStreamReader;
 import java.io.OutputStreamWriter;
@@ -16,29 +15,34 @@ import java.lang.management.ManagementFactory;
 import java.lang.management.MemoryMXBean;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.DirectoryStream;
+import java.nio.file.FileVisitResult;
 import java.nio.file.FileStore;
 import java.nio.file.Files;
 import java.nio.file.LinkOption;
 import java.nio.file.Path;
 import java.nio.file.Paths;
+import java.nio.file.SimpleFileVisitor;
+import java.nio.file.attribute.BasicFileAttributes;
 import java.nio.file.attribute.PosixFileAttributes;
 import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.List;
 import java.util.Locale;
+import java.util.stream.Stream;
 
 /**
- * Times folder iteration with lstat attributes and file-system statistics:
- * the library through its Java API against NIO, java.io and the bare system
- * calls (the floor program). Every contender runs on the same directory in
- * the same rounds, in an order that rotates from round to round so that a
- * slow spell of the machine does not fall on one contender only.
+ * Times folder iteration with lstat attributes, tree walks and file-system
+ * statistics: the library through its Java API against NIO, Python and the
+ * bare system calls (the floor program). Every contender runs on the same
+ * directory in the same rounds, in an order that rotates from round to round
+ * so that a slow spell of the machine does not fall on one contender only.
  *
  * <p>Arguments: {@code --floor PROGRAM --dir BASE [--dir BASE] [--big]
- * [--sizes N,N,..] [--rounds N]}. Each BASE is an empty directory that the
- * caller owns; the first one is expected on tmpfs, and only there is the
- * 1,000,000-entry size made (with {@code --big}). Progress goes to stderr,
- * the table to stdout.
+ * [--sizes N,N,..] [--rounds N] [--walk ROOT]...}. Each BASE is an empty
+ * directory that the caller owns; the first one is expected on tmpfs, and
+ * only there is the 1,000,000-entry size made (with {@code --big}) and the
+ * generated tree walked. Each ROOT is walked as it is (e.g. /usr). Progress
+ * goes to stderr, the table to stdout.
  */
 public final class Bench {
     private static final int[] DEFAULT_SIZES = {1_000, 10_000, 100_000};
@@ -48,6 +52,17 @@ public final class Bench {
     private static final int STAT_CALLS_PER_ROUND = 20_000;
     private static final int FILESTORE_CALLS_PER_ROUND = 500;
     private static final int MEMORY_MIN_SIZE = 100_000;
+    private static final int TREE_SIZE = 150_000;
+    /** os.walk with an lstat of every entry, timed inside Python: prints "NS COUNT". */
+    private static final String PYTHON_WALK = String.join("\n",
+            "import os, sys, time",
+            "t0 = time.perf_counter_ns()",
+            "n = 0",
+            "for d, dirs, files in os.walk(sys.argv[1]):",
+            "    for name in dirs + files:",
+            "        os.lstat(os.path.join(d, name))",
+            "        n += 1",
+            "print(time.perf_counter_ns() - t0, n)");
     private static final long MIB = 1024 * 1024;
 
     /** Keeps the JIT from dropping work whose result is otherwise unused. */
@@ -58,6 +73,7 @@ public final class Bench {
     private final int warmup;
     private final List<Row> rows = new ArrayList<>();
     private final List<String> notes = new ArrayList<>();
+    private final List<Target> targets = new ArrayList<>();
 
     private Bench(Floor floor, int rounds, int warmup) {
         this.floor = floor;
@@ -80,10 +96,15 @@ public final class Bench {
     private record Contender(String name, Round round) {
     }
 
+    /** A target: the median of row a at most limit times the median of row b. */
+    private record Target(Row a, Row b, double limit) {
+    }
+
     public static void main(String[] args) throws Exception {
         String floorProgram = null;
         List<String> bases = new ArrayList<>();
         boolean big = false;
+        List<String> walkRoots = new ArrayList<>();
         int[] sizes = DEFAULT_SIZES;
         int rounds = 7;
         for (int i = 0; i < args.length; i++) {
@@ -93,6 +114,7 @@ public final class Bench {
                 case "--big" -> big = true;
                 case "--sizes" -> sizes = Arrays.stream(args[++i].split(",")).mapToInt(Integer::parseInt).toArray();
                 case "--rounds" -> rounds = Integer.parseInt(args[++i]);
+                case "--walk" -> walkRoots.add(args[++i]);
                 default -> throw new IllegalArgumentException("unknown argument " + args[i]);
             }
         }
@@ -116,6 +138,19 @@ public final class Bench {
                     bench.iteration(base, fs, n, b == 0 && n == largest && n >= MEMORY_MIN_SIZE);
                 }
                 bench.statistics(base, fs);
+                if (b == 0) {
+                    Path tree = base.resolve("tree");
+                    progress("%s: making a tree of %,d entries in %s", fs, TREE_SIZE, tree);
+                    floor.call("tree " + tree + " " + TREE_SIZE);
+                    try {
+                        bench.walk(tree.toString(), fs + " tree");
+                    } finally {
+                        floor.call("rm " + tree);
+                    }
+                }
+            }
+            for (String root : walkRoots) {
+                bench.walk(root, root);
             }
             bench.print(System.out);
         }
@@ -133,19 +168,14 @@ public final class Bench {
             List<Contender> contenders = List.of(
                     contender("fsstat FolderListing", reps, n, () -> library(d)),
                     contender("NIO DirectoryStream + readAttributes", reps, n, () -> nio(dir)),
-                    contender("java.io listFiles + readAttributes", reps, n, () -> listFiles(dir)),
-                    floorContender("floor: readdir + 2 lstat (same calls)", "same " + d, reps, n),
-                    floorContender("floor: readdir + 1 lstat", "lstat1 " + d, reps, n));
+                    floorContender("floor: readdir + fstatat", "fstatat " + d, reps, n));
             // Smaller sizes warm up more rounds, since each of theirs is short
             // anyway; the largest gets fewer rounds, since each takes seconds.
             int warm = n <= 10_000 ? warmup + 2 : n >= BIG_SIZE ? 1 : warmup;
             double[][] perEntry = measure(contenders, warm, n >= BIG_SIZE ? Math.min(rounds, 5) : rounds);
-            for (int c = 0; c < contenders.size(); c++) {
-                Row row = new Row("iteration", fs, String.format(Locale.ROOT, "%,d", n), contenders.get(c).name(),
-                        perEntry[c]);
-                rows.add(row);
-                progress("%s %,d: %-40s %8.0f ns/entry", fs, n, row.contender(), row.median());
-            }
+            List<Row> added = addRows("iteration", fs, String.format(Locale.ROOT, "%,d", n), contenders, perEntry);
+            targets.add(new Target(added.get(0), added.get(2), 1.15));
+            targets.add(new Target(added.get(0), added.get(1), 0.8));
             if (measureMemory) {
                 memory(d, fs, n);
             }
@@ -159,7 +189,7 @@ public final class Bench {
     }
 
     /** A Java lister repeated reps times per round; every listing must find all n entries. */
-    private static Contender contender(String name, int reps, int n, Lister lister) {
+    private static Contender contender(String name, int reps, long n, Lister lister) {
         return new Contender(name, () -> {
             long t0 = System.nanoTime();
             for (int r = 0; r < reps; r++) {
@@ -172,7 +202,7 @@ public final class Bench {
         });
     }
 
-    private Contender floorContender(String name, String command, int reps, int n) {
+    private Contender floorContender(String name, String command, int reps, long n) {
         return new Contender(name, () -> {
             long ns = 0;
             for (int r = 0; r < reps; r++) {
@@ -186,7 +216,7 @@ public final class Bench {
         });
     }
 
-    private static long library(String dir) {
+    private static long library(String dir) throws IOException {
         long count = 0;
         try (FolderListing listing = FolderListing.open(dir)) {
             for (ChildFile f : listing) {
@@ -209,19 +239,6 @@ public final class Bench {
         return count;
     }
 
-    private static long listFiles(Path dir) throws IOException {
-        File[] files = dir.toFile().listFiles();
-        if (files == null) {
-            throw new IOException("cannot list " + dir);
-        }
-        for (File f : files) {
-            PosixFileAttributes a = Files.readAttributes(f.toPath(), PosixFileAttributes.class,
-                    LinkOption.NOFOLLOW_LINKS);
-            sink += f.getName().length() + a.size() + a.permissions().size() + a.fileKey().hashCode();
-        }
-        return files.length;
-    }
-
     // ---- memory ----------------------------------------------------------------
 
     /**
@@ -229,7 +246,7 @@ public final class Bench {
      * 1,000 entries, and collecting to read the live heap after the first
      * 1,000 entries, every 100,000 and at the end.
      */
-    private void memory(String dir, String fs, int n) {
+    private void memory(String dir, String fs, int n) throws IOException {
         progress("%s %,d: memory while listing with the library", fs, n);
         MemoryMXBean mx = ManagementFactory.getMemoryMXBean();
         long rssFirst = 0;
@@ -287,13 +304,75 @@ public final class Bench {
         throw new IllegalStateException("no VmRSS in /proc/self/status");
     }
 
+    // ---- tree walks ------------------------------------------------------------
+
+    private void walk(String root, String label) throws IOException {
+        long n = floor.timed("walk " + root)[1];
+        progress("%s: walking %,d entries", label, n);
+        List<Contender> contenders = List.of(
+                contender("fsstat walk", 1, n, () -> libraryWalk(root, 1)),
+                contender("fsstat walk, 2 threads", 1, n, () -> libraryWalk(root, 2)),
+                contender("NIO walkFileTree + readAttributes", 1, n, () -> nioWalk(Path.of(root))),
+                floorContender("floor: openat/readdir + fstatat", "walk " + root, 1, n),
+                new Contender("Python os.walk + os.lstat", () -> {
+                    Process p = new ProcessBuilder("python3", "-c", PYTHON_WALK, root)
+                            .redirectError(ProcessBuilder.Redirect.INHERIT).start();
+                    String[] answer = new String(p.getInputStream().readAllBytes(), StandardCharsets.UTF_8).trim()
+                            .split(" ");
+                    if (answer.length != 2 || Long.parseLong(answer[1]) != n) {
+                        throw new IOException("python walked " + String.join(" ", answer) + ", not " + n);
+                    }
+                    return new long[] {n, Long.parseLong(answer[0])};
+                }));
+        double[][] perEntry = measure(contenders, 1, Math.min(rounds, 5));
+        List<Row> added = addRows("walk", label.startsWith("/") ? "-" : label.split(" ")[0],
+                String.format(Locale.ROOT, "%,d", n), contenders, perEntry);
+        targets.add(new Target(added.get(0), added.get(3), 1.2));
+        targets.add(new Target(added.get(0), added.get(2), 0.8));
+        targets.add(new Target(added.get(0), added.get(4), 1.0));
+        targets.add(new Target(added.get(1), added.get(2), 0.5));
+    }
+
+    private static long libraryWalk(String root, int threads) throws IOException {
+        long[] count = new long[1];
+        try (Stream<ChildFile> s = FolderListing.walk(root, threads)) {
+            s.forEach(f -> {
+                sink += f.size() + f.mode() + f.inode();
+                count[0]++;
+            });
+        }
+        return count[0];
+    }
+
+    private static long nioWalk(Path root) throws IOException {
+        long[] count = new long[1];
+        Files.walkFileTree(root, new SimpleFileVisitor<>() {
+            @Override
+            public FileVisitResult preVisitDirectory(Path dir, BasicFileAttributes attrs) throws IOException {
+                if (!dir.equals(root)) {
+                    visitFile(dir, attrs);
+                }
+                return FileVisitResult.CONTINUE;
+            }
+
+            @Override
+            public FileVisitResult visitFile(Path file, BasicFileAttributes attrs) throws IOException {
+                PosixFileAttributes a = Files.readAttributes(file, PosixFileAttributes.class, LinkOption.NOFOLLOW_LINKS);
+                sink += a.size() + a.permissions().size() + a.fileKey().hashCode();
+                count[0]++;
+                return FileVisitResult.CONTINUE;
+            }
+        });
+        return count[0];
+    }
+
     // ---- statistics --------------------------------------------------------------
 
     private void statistics(Path base, String fs) throws IOException {
         String path = base.toString();
         FileSystemStat api = FileSystemStat.forCurrentOs();
         List<Contender> contenders = List.of(
-                javaStat("fsstat getFileSysStat", STAT_CALLS_PER_ROUND, () -> {
+                javaStat("fsstat FileSystemStat", STAT_CALLS_PER_ROUND, () -> {
                     FileSysStatUnix st = api.getFileSysStat(path);
                     return st.totalBytes() + st.availableBytes() + st.freeBytes();
                 }),
@@ -307,11 +386,8 @@ public final class Bench {
                 }));
         progress("%s: statistics", fs);
         double[][] perCall = measure(contenders, warmup + 2, rounds);
-        for (int c = 0; c < contenders.size(); c++) {
-            Row row = new Row("statistics", fs, "-", contenders.get(c).name(), perCall[c]);
-            rows.add(row);
-            progress("%s: %-40s %8.0f ns/call", fs, row.contender(), row.median());
-        }
+        List<Row> added = addRows("statistics", fs, "-", contenders, perCall);
+        targets.add(new Target(added.get(0), added.get(2), 1.4));
     }
 
     private interface StatCall {
@@ -330,6 +406,17 @@ public final class Bench {
 
     // ---- measuring and reporting ------------------------------------------------
 
+    private List<Row> addRows(String test, String fs, String size, List<Contender> contenders, double[][] perOp) {
+        List<Row> added = new ArrayList<>();
+        for (int c = 0; c < contenders.size(); c++) {
+            Row row = new Row(test, fs, size, contenders.get(c).name(), perOp[c]);
+            rows.add(row);
+            added.add(row);
+            progress("%s %s %s: %-40s %8.0f ns", test, fs, size, row.contender(), row.median());
+        }
+        return added;
+    }
+
     /** Nanoseconds per operation of each contender in each measured round, after warm-up rounds. */
     private double[][] measure(List<Contender> contenders, int warm, int measured) throws IOException {
         int k = contenders.size();
@@ -347,16 +434,16 @@ public final class Bench {
     }
 
     private void print(PrintStream out) {
-        out.printf(Locale.ROOT, "ns per entry (iteration) or per call (statistics): median and min-max of %d rounds"
-                + " (%d for 1,000,000 entries) after warm-up; x fsstat = median / median of fsstat above it%n",
-                rounds, Math.min(rounds, 5));
-        String format = "%-10s | %-6s | %9s | %-40s | %8s | %-15s | %8s%n";
+        out.printf(Locale.ROOT, "ns per entry (iteration, walk) or per call (statistics): median and min-max of %d"
+                + " rounds (%d for 1,000,000 entries and walks) after warm-up; x fsstat = median / median of the"
+                + " first fsstat row above it%n", rounds, Math.min(rounds, 5));
+        String format = "%-10s | %-6s | %9s | %-40s | %8s | %-17s | %8s%n";
         out.printf(Locale.ROOT, format, "test", "fs", "entries", "contender", "median", "min-max", "x fsstat");
         out.printf(Locale.ROOT, format, "-".repeat(10), "-".repeat(6), "-".repeat(9), "-".repeat(40), "-".repeat(8),
-                "-".repeat(15), "-".repeat(8));
+                "-".repeat(17), "-".repeat(8));
         double library = 0;
         for (Row row : rows) {
-            if (row.contender().startsWith("fsstat")) {
+            if (row.contender().startsWith("fsstat") && !row.contender().contains("threads")) {
                 library = row.median();
             }
             double[] sorted = row.perOp().clone();
@@ -367,16 +454,11 @@ public final class Bench {
                     String.format(Locale.ROOT, "%.2f", row.median() / library));
         }
         out.println();
-        for (int i = 0; i < rows.size(); i++) {
-            Row row = rows.get(i);
-            if (row.contender().startsWith("fsstat")) {
-                Row floorRow = rows.stream().skip(i).filter(r -> r.contender().startsWith("floor")).findFirst()
-                        .orElseThrow();
-                double limit = row.test().equals("iteration") ? 1.15 : 1.2;
-                double ratio = row.median() / floorRow.median();
-                out.printf(Locale.ROOT, "target %-10s %-6s %9s: fsstat / %s = %.2f (at most %.2f: %s)%n", row.test(),
-                        row.fs(), row.size(), floorRow.contender(), ratio, limit, ratio <= limit ? "met" : "MISSED");
-            }
+        for (Target t : targets) {
+            double ratio = t.a().median() / t.b().median();
+            out.printf(Locale.ROOT, "target %-10s %-6s %9s: %s / %s = %.2f (at most %.2f: %s)%n", t.a().test(),
+                    t.a().fs(), t.a().size(), t.a().contender(), t.b().contender(), ratio, t.limit(),
+                    ratio <= t.limit() ? "met" : "MISSED");
         }
         for (String note : notes) {
             out.println(note);

@@ -1,0 +1,45 @@
+// Private to the library: pieces that more than one source file needs.
+#ifndef FSSTAT_INTERNAL_H
+#define FSSTAT_INTERNAL_H
+
+#include "Guards.h"
+
+#include <jni.h>
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <type_traits>
+
+namespace fsstat {
+
+// An unsigned field is zero-extended to 64 bits and a signed one sign-extended;
+// a 64-bit field passes bit for bit (unsigned 2^63 and above arrive negative).
+template <typename T>
+jlong widen(T value) {
+    static_assert(std::is_integral_v<T>, "stat fields are integers");
+    if constexpr (std::is_unsigned_v<T>) {
+        return static_cast<jlong>(static_cast<std::uint64_t>(value));
+    } else {
+        return static_cast<jlong>(value);
+    }
+}
+
+// How many longs fillStat writes: the thirteen lstat values in setBasic's
+// order, with the nanoseconds of atime, mtime and ctime after their seconds.
+constexpr int kStatLongs = 16;
+void fillStat(jlong *out, const struct stat &st);
+
+// Leaves a NativeErrno pending for iErr (what the Java side turns into the
+// java.nio.file exception that fits, naming the path).
+void throwErrno(JNIEnv *env, int iErr);
+
+// Leaves an OutOfMemoryError pending: what a native raises when malloc fails.
+void throwOutOfMemory(JNIEnv *env);
+
+// A Java byte[] path as a NUL-terminated malloc buffer; null with an
+// OutOfMemoryError pending when there is no memory for it.
+MallocPtr pathFromBytes(JNIEnv *env, jbyteArray jPath);
+
+} // namespace fsstat
+
+#endif // FSSTAT_INTERNAL_H

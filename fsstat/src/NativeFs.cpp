@@ -1,0 +1,319 @@
+// The natives of the Java API (class NativeFs): directory listing in batches,
+// names and paths through the library's codec, and file-system statistics.
+// Unlike the natives of FolderIteratorNix these read many entries per call,
+// examine each entry relative to the open directory, cache what they look up
+// and report failures as errno values for the Java side to translate.
+#include "JniUtil.h"
+#include "Internal.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+using fsstat::LocalRef;
+using fsstat::MallocPtr;
+using fsstat::widen;
+
+namespace {
+
+// NativeErrno(int errno, int kind, String text), looked up once by initIDs.
+jclass gErrnoClass = nullptr;
+jmethodID gErrnoCtor = nullptr;
+
+// What the Java side makes of an errno value: the kinds NativeErrno names.
+enum ErrnoKind : jint { kOther = 0, kNoSuchFile = 1, kNotDirectory = 2, kAccessDenied = 3 };
+
+jint kindOf(int iErr) {
+    switch (iErr) {
+    case ENOENT: return kNoSuchFile;
+    case ENOTDIR: return kNotDirectory;
+    case EACCES:
+    case EPERM: return kAccessDenied;
+    default: return kOther;
+    }
+}
+
+// Entries of a batch: the stat values, then the length of the name.
+constexpr int kEntryLongs = fsstat::kStatLongs + 1;
+
+// What a listing handle owns: the open stream, and an error to report after
+// the entries read before it.
+struct DirStream {
+    DIR *dir = nullptr;
+    int iPendingErr = 0;
+    bool bEnded = false;
+};
+
+// A batch is built on the stack a chunk at a time and copied into the Java
+// arrays whenever the chunk is full, so a listing allocates nothing per batch.
+struct Chunk {
+    static constexpr size_t kEntries = 32;
+    jlong longs[kEntries * kEntryLongs];
+    char names[kEntries * (NAME_MAX + 1)];
+    size_t iEntries = 0;  // in the chunk
+    size_t iNameBytes = 0;
+    jsize iLongsOut = 0;  // already copied out
+    jsize iNamesOut = 0;
+
+    void flush(JNIEnv *env, jlongArray jLongs, jbyteArray jNames) {
+        const auto iLongs = static_cast<jsize>(iEntries * kEntryLongs);
+        env->SetLongArrayRegion(jLongs, iLongsOut, iLongs, longs);
+        env->SetByteArrayRegion(jNames, iNamesOut, static_cast<jsize>(iNameBytes), reinterpret_cast<jbyte *>(names));
+        iLongsOut += iLongs;
+        iNamesOut += static_cast<jsize>(iNameBytes);
+        iEntries = 0;
+        iNameBytes = 0;
+    }
+};
+
+jlong handleOf(DirStream *ds) { return static_cast<jlong>(reinterpret_cast<std::intptr_t>(ds)); }
+DirStream *streamOf(jlong jlHandle) { return reinterpret_cast<DirStream *>(static_cast<std::intptr_t>(jlHandle)); }
+
+// A stream for an open directory descriptor, which it then owns; 0 with a
+// NativeErrno pending on failure (the descriptor is closed).
+jlong adoptDirectory(JNIEnv *env, int fd) {
+    if (fd < 0) {
+        fsstat::throwErrno(env, errno);
+        return 0;
+    }
+    DIR *dir = fdopendir(fd);
+    if (dir == nullptr) {
+        const int iErr = errno;
+        close(fd);
+        fsstat::throwErrno(env, iErr);
+        return 0;
+    }
+    auto *ds = new (std::nothrow) DirStream;
+    if (ds == nullptr) {
+        closedir(dir);
+        fsstat::throwOutOfMemory(env);
+        return 0;
+    }
+    ds->dir = dir;
+    return handleOf(ds);
+}
+
+// A Java string as the bytes of a path, as getNativeFilePath gives them. A
+// string of ASCII characters alone has no other reading (both candidates are
+// its own bytes), so it is copied without asking the file system or the JVM's
+// encoder. Null with the JVM's error pending when conversion fails.
+MallocPtr nativePath(JNIEnv *env, jstring jsPath) {
+    const jsize n = env->GetStringLength(jsPath);
+    constexpr jsize kQuick = 1024;
+    if (n < kQuick) {
+        jchar chars[kQuick];
+        env->GetStringRegion(jsPath, 0, n, chars);
+        bool bAscii = true;
+        for (jsize i = 0; i < n && bAscii; i++) bAscii = chars[i] != 0 && chars[i] < 0x80;
+        if (bAscii) {
+            MallocPtr szPath(static_cast<char *>(std::malloc(static_cast<size_t>(n) + 1)));
+            if (!szPath) {
+                fsstat::throwOutOfMemory(env);
+                return nullptr;
+            }
+            for (jsize i = 0; i < n; i++) szPath.get()[i] = static_cast<char>(chars[i]);
+            szPath.get()[n] = '\0';
+            return szPath;
+        }
+    }
+    MallocPtr szPath(getNativeFilePath(env, jsPath));
+    // Null with nothing pending: the codec found no memory.
+    if (!szPath && !env->ExceptionCheck()) fsstat::throwOutOfMemory(env);
+    return szPath;
+}
+
+} // namespace
+
+namespace fsstat {
+
+void fillStat(jlong *out, const struct stat &st) {
+    out[0] = widen(st.st_dev);
+    out[1] = widen(st.st_ino);
+    out[2] = widen(st.st_mode);
+    out[3] = widen(st.st_nlink);
+    out[4] = widen(st.st_uid);
+    out[5] = widen(st.st_gid);
+    out[6] = widen(st.st_rdev);
+    out[7] = widen(st.st_size);
+    out[8] = widen(st.st_blksize);
+    out[9] = widen(st.st_blocks);
+    out[10] = widen(st.st_atim.tv_sec);
+    out[11] = widen(st.st_atim.tv_nsec);
+    out[12] = widen(st.st_mtim.tv_sec);
+    out[13] = widen(st.st_mtim.tv_nsec);
+    out[14] = widen(st.st_ctim.tv_sec);
+    out[15] = widen(st.st_ctim.tv_nsec);
+}
+
+void throwErrno(JNIEnv *env, int iErr) {
+    LocalRef<jstring> jsText(env, env->NewStringUTF(std::strerror(iErr)));
+    if (!jsText) return;  // out of memory is pending
+    LocalRef<jthrowable> jExc(
+        env, static_cast<jthrowable>(env->NewObject(gErrnoClass, gErrnoCtor, static_cast<jint>(iErr), kindOf(iErr),
+                                                    jsText.get())));
+    if (!jExc) return;
+    env->Throw(jExc.get());
+}
+
+void throwOutOfMemory(JNIEnv *env) {
+    char szClass[] = "java/lang/OutOfMemoryError";
+    char szMsg[] = "no memory for a path";
+    throwException(env, szClass, szMsg);
+}
+
+MallocPtr pathFromBytes(JNIEnv *env, jbyteArray jPath) {
+    const jsize n = env->GetArrayLength(jPath);
+    MallocPtr szPath(static_cast<char *>(std::malloc(static_cast<size_t>(n) + 1)));
+    if (!szPath) {
+        throwOutOfMemory(env);
+        return nullptr;
+    }
+    env->GetByteArrayRegion(jPath, 0, n, reinterpret_cast<jbyte *>(szPath.get()));
+    szPath.get()[n] = '\0';
+    return szPath;
+}
+
+} // namespace fsstat
+
+extern "C" {
+
+JNIEXPORT void JNICALL Java_com_durvo_ufe_fsutil_NativeFs_initIDs(JNIEnv *env, jclass) {
+    LocalRef<jclass> jcls(env, env->FindClass("com/durvo/ufe/fsutil/NativeErrno"));
+    if (!jcls) return;
+    gErrnoCtor = env->GetMethodID(jcls.get(), "<init>", "(IILjava/lang/String;)V");
+    if (gErrnoCtor == nullptr) return;
+    gErrnoClass = static_cast<jclass>(env->NewGlobalRef(jcls.get()));
+}
+
+JNIEXPORT jbyteArray JNICALL Java_com_durvo_ufe_fsutil_NativeFs_pathBytes(JNIEnv *env, jclass, jstring jsPath) {
+    MallocPtr szPath(nativePath(env, jsPath));
+    if (!szPath) return nullptr;
+    const jsize n = static_cast<jsize>(std::strlen(szPath.get()));
+    jbyteArray jBytes = env->NewByteArray(n);
+    if (jBytes == nullptr) return nullptr;
+    env->SetByteArrayRegion(jBytes, 0, n, reinterpret_cast<const jbyte *>(szPath.get()));
+    return jBytes;
+}
+
+JNIEXPORT jstring JNICALL Java_com_durvo_ufe_fsutil_NativeFs_nameString(JNIEnv *env, jclass, jbyteArray jName) {
+    MallocPtr szName(fsstat::pathFromBytes(env, jName));
+    if (!szName) return nullptr;
+    jstring js = getJavaFilePath(env, szName.get());
+    if (js == nullptr && !env->ExceptionCheck()) fsstat::throwOutOfMemory(env);
+    return js;
+}
+
+JNIEXPORT void JNICALL Java_com_durvo_ufe_fsutil_NativeFs_statvfs(JNIEnv *env, jclass, jstring jsPath,
+                                                                 jlongArray jOut) {
+    MallocPtr szPath(nativePath(env, jsPath));
+    if (!szPath) return;
+    struct statvfs st;
+    if (statvfs(szPath.get(), &st) != 0) {
+        fsstat::throwErrno(env, errno);
+        return;
+    }
+    const jlong values[] = {widen(st.f_bsize), widen(st.f_frsize), widen(st.f_blocks), widen(st.f_bfree),
+                            widen(st.f_bavail), widen(st.f_files), widen(st.f_ffree), widen(st.f_favail),
+                            widen(st.f_fsid), widen(st.f_flag), widen(st.f_namemax)};
+    env->SetLongArrayRegion(jOut, 0, static_cast<jsize>(sizeof values / sizeof values[0]), values);
+}
+
+JNIEXPORT jlong JNICALL Java_com_durvo_ufe_fsutil_NativeFs_openDir(JNIEnv *env, jclass, jbyteArray jPath) {
+    MallocPtr szPath(fsstat::pathFromBytes(env, jPath));
+    if (!szPath) return 0;
+    return adoptDirectory(env, open(szPath.get(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
+
+JNIEXPORT jlong JNICALL Java_com_durvo_ufe_fsutil_NativeFs_openDirAt(JNIEnv *env, jclass, jlong jlParent,
+                                                                    jbyteArray jName) {
+    MallocPtr szName(fsstat::pathFromBytes(env, jName));
+    if (!szName) return 0;
+    // Never through a link: the entry was a directory when it was listed.
+    const int fd = openat(dirfd(streamOf(jlParent)->dir), szName.get(),
+                          O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    return adoptDirectory(env, fd);
+}
+
+// Reads on until longs or names are full or the stream ends; answers how many
+// entries it put there (0 at the end). Each entry is kEntryLongs longs, its
+// name's bytes follow the previous name's in names. An error after some
+// entries were read is reported at the next call, so none of them is lost.
+JNIEXPORT jint JNICALL Java_com_durvo_ufe_fsutil_NativeFs_readDir(JNIEnv *env, jclass, jlong jlHandle,
+                                                                 jlongArray jLongs, jbyteArray jNames) {
+    DirStream *ds = streamOf(jlHandle);
+    if (ds->iPendingErr != 0) {
+        const int iErr = ds->iPendingErr;
+        ds->iPendingErr = 0;
+        ds->bEnded = true;
+        fsstat::throwErrno(env, iErr);
+        return 0;
+    }
+    if (ds->bEnded) return 0;
+    const size_t iMaxEntries = static_cast<size_t>(env->GetArrayLength(jLongs)) / kEntryLongs;
+    const size_t iNames = static_cast<size_t>(env->GetArrayLength(jNames));
+
+    const int fd = dirfd(ds->dir);
+    Chunk chunk;
+    size_t iCount = 0;
+    size_t iUsed = 0;
+    int iErr = 0;
+    // Room for one more name of the longest length is kept, so an entry read
+    // is always stored.
+    while (iCount < iMaxEntries && iNames - iUsed > NAME_MAX) {
+        errno = 0;
+        const struct dirent *pEntry = readdir(ds->dir);
+        if (pEntry == nullptr) {
+            iErr = errno;
+            if (iErr == 0) ds->bEnded = true;
+            break;
+        }
+        const char *szName = pEntry->d_name;
+        if (szName[0] == '.' && (szName[1] == '\0' || (szName[1] == '.' && szName[2] == '\0'))) continue;
+        struct stat st;
+        if (fstatat(fd, szName, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            iErr = errno;
+            if (iErr == ENOENT) {  // removed since readdir saw it
+                iErr = 0;
+                continue;
+            }
+            break;
+        }
+        const size_t iLen = std::strlen(szName);
+        if (iLen > NAME_MAX) {  // only where NAME_MAX understates a name
+            iErr = ENAMETOOLONG;
+            break;
+        }
+        jlong *pOut = chunk.longs + chunk.iEntries * kEntryLongs;
+        fsstat::fillStat(pOut, st);
+        pOut[fsstat::kStatLongs] = static_cast<jlong>(iLen);
+        std::memcpy(chunk.names + chunk.iNameBytes, szName, iLen);
+        chunk.iNameBytes += iLen;
+        iUsed += iLen;
+        iCount++;
+        if (++chunk.iEntries == Chunk::kEntries) chunk.flush(env, jLongs, jNames);
+    }
+    if (iErr != 0 && iCount == 0) {
+        ds->bEnded = true;
+        fsstat::throwErrno(env, iErr);
+        return 0;
+    }
+    ds->iPendingErr = iErr;
+    chunk.flush(env, jLongs, jNames);
+    return static_cast<jint>(iCount);
+}
+
+JNIEXPORT void JNICALL Java_com_durvo_ufe_fsutil_NativeFs_closeDir(JNIEnv *, jclass, jlong jlHandle) {
+    DirStream *ds = streamOf(jlHandle);
+    closedir(ds->dir);
+    delete ds;
+}
+
+} // extern "C"

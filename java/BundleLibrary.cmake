@@ -1,0 +1,7 @@
+# cmake -DLIBRARY=.. -DDEST=.. -P BundleLibrary.cmake
+# Copies the library to DEST/libfsstat.so and writes its SHA-256 beside it, the
+# hash the loader checks an extracted copy against.
+file(MAKE_DIRECTORY ${DEST})
+file(COPY_FILE ${LIBRARY} ${DEST}/libfsstat.so ONLY_IF_DIFFERENT)
+file(SHA256 ${DEST}/libfsstat.so hash)
+file(WRITE ${DEST}/libfsstat.so.sha256 "${hash}\n")

@@ -1,0 +1,202 @@
+package com.durvo.ufe.fsutil;
+
+import java.io.IOException;
+import java.io.InputStream;
+import java.nio.file.NotLinkException;
+import java.util.Objects;
+
+/**
+ * Single files by the names the library delivers: read them, examine them and
+ * read their links, whatever the bytes of their names. Where
+ * {@code java.nio.file.Files} needs a {@link java.nio.file.Path}, which cannot
+ * name every file (see {@link FileNames#toPath(String)}), these methods take
+ * the library's string for a path, its exact bytes, or a {@link ChildFile}
+ * of a listing.
+ *
+ * <pre>{@code
+ * try (FolderListing listing = FolderListing.open(dir)) {
+ *     for (ChildFile f : listing) {
+ *         if (f.type() == ChildFile.Type.REGULAR) {
+ *             try (InputStream in = FsFiles.newInputStream(f)) {
+ *                 in.transferTo(out);
+ *             }
+ *         }
+ *     }
+ * }
+ * }</pre>
+ *
+ * <p>A path given as a string is read as {@link FileNames#toBytes(String)}
+ * reads it; one given as bytes is used as it is. Every method refuses null,
+ * and a path with a NUL character or an unpaired surrogate
+ * ({@link java.nio.file.InvalidPathException}), before the file system is
+ * asked. Failures name the path in the form of {@link FileNames#display(byte[])}.
+ */
+public final class FsFiles {
+    private static final int EINVAL = 22;  // readlink's answer for a file that is no link, on every Unix
+
+    private FsFiles() {
+    }
+
+    /**
+     * Opens a file for reading. The stream reads, skips and transfers the
+     * file's bytes; {@link InputStream#close()} may be called from any thread
+     * and more than once (it waits for a read in progress, also one waiting
+     * on an empty pipe); after it every read throws. A stream left unclosed
+     * is closed once unreachable.
+     *
+     * @param path the file, as the library delivers names and paths
+     * @return the open stream
+     * @throws java.nio.file.NoSuchFileException   when there is no such file (not
+     *                                              {@link java.io.FileNotFoundException}: as
+     *                                              {@code Files.newInputStream})
+     * @throws java.nio.file.AccessDeniedException when it may not be read
+     * @throws java.nio.file.FileSystemException   for any other failure, with the system's text
+     *                                              ("Is a directory" for a directory)
+     * @throws java.nio.file.InvalidPathException  for a NUL or an unpaired surrogate
+     * @throws IOException                          if the file cannot be opened
+     */
+    public static InputStream newInputStream(String path) throws IOException {
+        FileNames.checkPath(path);
+        return FileInput.open(NativeFs.pathBytes(path));
+    }
+
+    /**
+     * Opens the file whose path has these bytes, as {@link #newInputStream(String)}.
+     *
+     * @param path the path's bytes
+     * @return the open stream
+     * @throws java.nio.file.InvalidPathException for a NUL byte
+     * @throws IOException                         as {@link #newInputStream(String)}
+     */
+    public static InputStream newInputStream(byte[] path) throws IOException {
+        FileNames.checkPath(path);
+        return FileInput.open(path.clone());
+    }
+
+    /**
+     * Opens a listed entry by its exact bytes, as {@link #newInputStream(String)}.
+     *
+     * @param file an entry of a listing or walk, or a result of {@link #stat(String)}
+     * @return the open stream
+     * @throws IOException as {@link #newInputStream(String)}
+     */
+    public static InputStream newInputStream(ChildFile file) throws IOException {
+        Objects.requireNonNull(file, "file");
+        return FileInput.open(file.pathBytes());
+    }
+
+    /**
+     * The attributes of a file, following symbolic links. The result's
+     * {@link ChildFile#name()} and {@link ChildFile#path()} are the path.
+     *
+     * @param path the file, as the library delivers names and paths
+     * @return its attributes, with nanosecond times
+     * @throws java.nio.file.InvalidPathException for a NUL or an unpaired surrogate
+     * @throws IOException                         when stat fails, with the library's message, e.g.
+     *                                             {@code [JniUtil.getStat]  stat() failed on  '/x'. A
+     *                                             component of the path does not exist, or the path is
+     *                                             an empty string.}
+     */
+    public static ChildFile stat(String path) throws IOException {
+        FileNames.checkPath(path);
+        return stat(NativeFs.pathBytes(path), true);
+    }
+
+    /**
+     * {@link #stat(String)} of the path with these bytes.
+     *
+     * @param path the path's bytes
+     * @return its attributes
+     * @throws java.nio.file.InvalidPathException for a NUL byte
+     * @throws IOException                         as {@link #stat(String)}
+     */
+    public static ChildFile stat(byte[] path) throws IOException {
+        FileNames.checkPath(path);
+        return stat(path.clone(), true);
+    }
+
+    /**
+     * The attributes of a file; of a symbolic link, the link's own.
+     *
+     * @param path the file, as the library delivers names and paths
+     * @return its attributes, with nanosecond times
+     * @throws java.nio.file.InvalidPathException for a NUL or an unpaired surrogate
+     * @throws IOException                         when lstat fails, with the library's message
+     *                                             ({@code [JniUtil.getLstat]  stat() failed on  '...})
+     */
+    public static ChildFile lstat(String path) throws IOException {
+        FileNames.checkPath(path);
+        return stat(NativeFs.pathBytes(path), false);
+    }
+
+    /**
+     * {@link #lstat(String)} of the path with these bytes.
+     *
+     * @param path the path's bytes
+     * @return its attributes
+     * @throws java.nio.file.InvalidPathException for a NUL byte
+     * @throws IOException                         as {@link #lstat(String)}
+     */
+    public static ChildFile lstat(byte[] path) throws IOException {
+        FileNames.checkPath(path);
+        return stat(path.clone(), false);
+    }
+
+    /**
+     * The target of a symbolic link as the library's string: a target with
+     * any bytes comes back as a name the library finds again (for a relative
+     * target, relative to the link's directory).
+     *
+     * @param link the link, as the library delivers names and paths
+     * @return the target
+     * @throws NotLinkException                    when the file is not a symbolic link
+     * @throws java.nio.file.NoSuchFileException   when there is no such file
+     * @throws java.nio.file.InvalidPathException  for a NUL or an unpaired surrogate
+     * @throws IOException                          for any other failure, with the system's text
+     */
+    public static String readLink(String link) throws IOException {
+        return FileNames.fromBytes(readLinkBytes(link));
+    }
+
+    /**
+     * The target of a symbolic link, byte for byte.
+     *
+     * @param link the link, as the library delivers names and paths
+     * @return the target's bytes
+     * @throws IOException as {@link #readLink(String)}
+     */
+    public static byte[] readLinkBytes(String link) throws IOException {
+        FileNames.checkPath(link);
+        return readLink(NativeFs.pathBytes(link));
+    }
+
+    /**
+     * The target of the symbolic link whose path has these bytes, byte for byte.
+     *
+     * @param link the path's bytes
+     * @return the target's bytes
+     * @throws java.nio.file.InvalidPathException for a NUL byte
+     * @throws IOException                         as {@link #readLink(String)}
+     */
+    public static byte[] readLinkBytes(byte[] link) throws IOException {
+        FileNames.checkPath(link);
+        return readLink(link.clone());
+    }
+
+    private static ChildFile stat(byte[] path, boolean follow) throws IOException {
+        long[] values = new long[NativeFs.STAT_LONGS];
+        NativeFs.stat(path, follow, values);
+        return new ChildFile(path, values);
+    }
+
+    private static byte[] readLink(byte[] path) throws IOException {
+        try {
+            return NativeFs.readLink(path);
+        } catch (NativeErrno e) {
+            if (e.errno == EINVAL) {
+                throw new NotLinkException(FileNames.display(path));
+            }
+            throw e.forFile(path);
+        }
+    }
+}

@@ -1,0 +1,70 @@
+package com.durvo.ufe.fsutil;
+
+import java.io.IOException;
+import java.lang.ref.Cleaner;
+
+/**
+ * The natives of the Java API. Paths and names cross as their exact bytes;
+ * failures come back as {@link NativeErrno}.
+ */
+final class NativeFs {
+    /** Longs per entry in a {@link #readDir} batch: sixteen stat values and the name's length. */
+    static final int ENTRY_LONGS = 17;
+
+    /** Longs of a single path's stat values, in a batch entry's order. */
+    static final int STAT_LONGS = 16;
+
+    /** Closes native resources that their owners dropped unclosed. */
+    static final Cleaner CLEANER = Cleaner.create();
+
+    static {
+        NativeLibrary.load();
+        FolderIteratorNix.init(FileNames.utf8Mode());
+        initIDs();
+    }
+
+    private NativeFs() {
+    }
+
+    private static native void initIDs();
+
+    /** The bytes the library reads {@code path} as (see {@link FileNames#toBytes}). */
+    static native byte[] pathBytes(String path);
+
+    /** The library's string for a name or path with these bytes. */
+    static native String nameString(byte[] name);
+
+    /** The eleven statvfs figures of {@code path} into {@code out}. */
+    static native void statvfs(String path, long[] out) throws NativeErrno;
+
+    /** Opens a directory, following a final link; the handle. */
+    static native long openDir(byte[] path) throws NativeErrno;
+
+    /** Opens the subdirectory {@code name} of an open directory, never through a link. */
+    static native long openDirAt(long parent, byte[] name) throws NativeErrno;
+
+    /** Fills a batch of entries; how many, 0 at the end. */
+    static native int readDir(long handle, long[] longs, byte[] names) throws NativeErrno;
+
+    static native void closeDir(long handle);
+
+    /** Opens a file for reading (a directory is refused); its stat values into {@code stat}; the descriptor. */
+    static native int openRead(byte[] path, long[] stat) throws NativeErrno;
+
+    /** Reads into {@code buf[off..off+len)}: how many bytes, -1 at the end. */
+    static native int read(int fd, byte[] buf, int off, int len) throws NativeErrno;
+
+    /** Moves a descriptor that can seek {@code n} bytes on; the distance moved. */
+    static native long skip(int fd, long n);
+
+    /** The bytes between the position and the end of the file. */
+    static native long remaining(int fd) throws NativeErrno;
+
+    static native void closeRead(int fd);
+
+    /** The stat values of {@code path} (of a final link itself unless {@code follow}) into {@code out}. */
+    static native void stat(byte[] path, boolean follow, long[] out) throws IOException;
+
+    /** The target of the link at {@code path}. */
+    static native byte[] readLink(byte[] path) throws NativeErrno;
+}

@@ -1,0 +1,23 @@
+package com.durvo.ufe.fsutil;
+
+import java.io.IOException;
+
+/** Statistics through the library's own reading of paths (see {@link FileNames#toBytes}). */
+final class StatvfsStat implements FileSystemStat {
+    static final StatvfsStat INSTANCE = new StatvfsStat();
+
+    private StatvfsStat() {
+    }
+
+    @Override
+    public FileSysStatUnix getFileSysStat(String path) throws IOException {
+        FileNames.checkPath(path);
+        long[] v = new long[11];
+        try {
+            NativeFs.statvfs(path, v);
+        } catch (NativeErrno e) {
+            throw e.forFile(FileNames.display(path));
+        }
+        return new FileSysStatUnix(v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8], v[9], v[10]);
+    }
+}

@@ -1,0 +1,62 @@
+/**
+ * File-system statistics, directory listings and walks with every entry's
+ * {@code lstat} attributes, and file names that survive any bytes, for Java on
+ * Linux through the native library libfsstat.
+ *
+ * <h2>Statistics</h2>
+ * All {@code statvfs} figures of the file system holding a path, in one call:
+ * <pre>{@code
+ * FileSysStatUnix st = FileSystemStat.forCurrentOs().getFileSysStat("/var");
+ * System.out.printf("%d of %d bytes available (%d%% used)%n",
+ *         st.availableBytes(), st.totalBytes(), st.usedPercent());
+ * }</pre>
+ *
+ * <h2>Listing and walking</h2>
+ * A {@link com.durvo.ufe.fsutil.FolderListing} delivers a directory's entries,
+ * each a {@link com.durvo.ufe.fsutil.ChildFile} with its attributes already
+ * read; {@link com.durvo.ufe.fsutil.FolderListing#walk(String)} goes through a
+ * whole tree, depth first, never following symbolic links:
+ * <pre>{@code
+ * try (FolderListing listing = FolderListing.open("/var/log")) {
+ *     for (ChildFile f : listing) {
+ *         System.out.println(f.modeString() + " " + f.size() + " " + FileNames.display(f.name()));
+ *     }
+ * }
+ *
+ * try (Stream<ChildFile> files = FolderListing.walk("/usr/share", 4)) {
+ *     long bytes = files.filter(f -> f.type() == ChildFile.Type.REGULAR).mapToLong(ChildFile::size).sum();
+ * }
+ * }</pre>
+ *
+ * <h2>Names</h2>
+ * Every name reaches Java as a {@code String}, also one whose bytes are not
+ * valid in the default charset, and that string leads back to the same file.
+ * {@link com.durvo.ufe.fsutil.FileNames} turns such a name into the bytes on
+ * disk and back, and into a readable form for messages:
+ * <pre>{@code
+ * String name = child.name();                 // "caf\u00B6\u00E9" for the Latin-1 bytes "caf\xE9" under UTF-8
+ * byte[] onDisk = FileNames.toBytes(name);     // 63 61 66 E9
+ * String shown = FileNames.display(name);      // "caf\xE9"
+ * }</pre>
+ *
+ * <h2>Loading the native library</h2>
+ * The jar carries libfsstat for the platforms it was built for and loads it
+ * by itself: the first use extracts it into a directory of the user's own
+ * ({@code $XDG_CACHE_HOME/fsstat}, else {@code ~/.cache/fsstat}, else
+ * {@code fsstat-USER} in the temporary directory), under a name made from its
+ * SHA-256, and loads it only from there, after checking its content against
+ * the hash the jar carries. Two system properties change this:
+ * <ul>
+ * <li>{@code fsstat.library.path}: the full path of a {@code libfsstat.so} to
+ * load instead, for example an installed one;</li>
+ * <li>{@code fsstat.cache.dir}: the directory to extract into, for example
+ * when the default one is on a file system mounted {@code noexec}. It must
+ * belong to the user and be closed to everyone else.</li>
+ * </ul>
+ * Without a library for the running platform in the jar, the library is
+ * looked for on {@code java.library.path}. A library belongs to one class
+ * loader: load these classes once per JVM, from a class loader that every user
+ * of them shares. On JDK 24 and later, an application that puts the jar on its
+ * class path passes {@code --enable-native-access=ALL-UNNAMED}.
+ */
+package com.durvo.ufe.fsutil;

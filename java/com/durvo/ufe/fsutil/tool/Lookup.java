@@ -1,0 +1,159 @@
+package com.durvo.ufe.fsutil.tool;
+
+import com.durvo.ufe.fsutil.ChildFile;
+import com.durvo.ufe.fsutil.FileNames;
+import com.durvo.ufe.fsutil.FolderListing;
+import com.durvo.ufe.fsutil.FsFiles;
+
+import java.io.File;
+import java.io.IOException;
+import java.io.UncheckedIOException;
+import java.net.URI;
+import java.nio.ByteBuffer;
+import java.nio.charset.CharacterCodingException;
+import java.nio.charset.Charset;
+import java.nio.file.AccessDeniedException;
+import java.nio.file.FileSystemException;
+import java.nio.file.Files;
+import java.nio.file.LinkOption;
+import java.nio.file.NoSuchFileException;
+import java.nio.file.NotDirectoryException;
+import java.nio.file.Path;
+import java.util.ArrayList;
+import java.util.Arrays;
+import java.util.List;
+
+/** Files by the bytes of their paths: a directory's entries, one path's attributes, a link's target. */
+final class Lookup {
+    private static final byte[] DOT = {'.'};
+    private static final byte[] DOT_DOT = {'.', '.'};
+    private static final byte[] ROOT = {'/'};
+
+    private Lookup() {
+    }
+
+    /** The entries of {@code dir}, in the order the file system gives them. */
+    static List<Entry> list(byte[] dir) throws IOException {
+        List<Entry> entries = new ArrayList<>();
+        try (FolderListing listing = FolderListing.open(dir)) {
+            for (ChildFile f : listing) {
+                entries.add(Entry.of(f, f.nameBytes()));
+            }
+        } catch (UncheckedIOException e) {
+            throw e.getCause();
+        }
+        return entries;
+    }
+
+    /** The attributes of {@code path} itself (a link is not followed), named {@code path}. */
+    static Entry lstat(byte[] path) throws IOException {
+        try {
+            return Entry.of(FsFiles.lstat(path), path);
+        } catch (IOException e) {
+            // The library's message names the failing call; a missing file gets the words the GNU tools use.
+            if (!Files.exists(nioPath(path), LinkOption.NOFOLLOW_LINKS)) {
+                throw new NoSuchFileException(FileNames.display(path));
+            }
+            throw e;
+        }
+    }
+
+    /** The target of the symbolic link {@code path}, byte for byte. */
+    static byte[] readLink(byte[] path) throws IOException {
+        return FsFiles.readLinkBytes(path);
+    }
+
+    /** A java.nio path with exactly these bytes, whatever the file-name charset can decode. */
+    static Path nioPath(byte[] path) {
+        byte[] absolute = path.length > 0 && path[0] == '/' ? path : join(cwd(), path);
+        StringBuilder uri = new StringBuilder("file://");
+        for (byte b : absolute) {
+            int c = b & 0xFF;
+            if (c >= 'a' && c <= 'z' || c >= 'A' && c <= 'Z' || c >= '0' && c <= '9' || "/-_.~".indexOf(c) >= 0) {
+                uri.append((char) c);
+            } else {
+                uri.append('%').append(Character.forDigit(c >> 4, 16)).append(Character.forDigit(c & 15, 16));
+            }
+        }
+        return Path.of(URI.create(uri.toString()));
+    }
+
+    /**
+     * The absolute path with links resolved, where the name can be handed to
+     * java.io as it is; otherwise made absolute with "." and ".." taken out.
+     */
+    static byte[] canonical(byte[] path) {
+        Charset jnu = fileNameCharset();
+        try {
+            String name = jnu.newDecoder().decode(ByteBuffer.wrap(path)).toString();
+            return new File(name).getCanonicalPath().getBytes(jnu);
+        } catch (CharacterCodingException e) {
+            return normalize(path.length > 0 && path[0] == '/' ? path : join(cwd(), path));
+        } catch (IOException e) {
+            return path;
+        }
+    }
+
+    private static byte[] normalize(byte[] absolute) {
+        List<byte[]> parts = new ArrayList<>();
+        int start = 0;
+        for (int i = 0; i <= absolute.length; i++) {
+            if (i == absolute.length || absolute[i] == '/') {
+                byte[] part = Arrays.copyOfRange(absolute, start, i);
+                start = i + 1;
+                if (Arrays.equals(part, DOT_DOT)) {
+                    if (!parts.isEmpty()) {
+                        parts.remove(parts.size() - 1);
+                    }
+                } else if (part.length > 0 && !Arrays.equals(part, DOT)) {
+                    parts.add(part);
+                }
+            }
+        }
+        byte[] result = ROOT;
+        for (byte[] part : parts) {
+            result = join(result, part);
+        }
+        return result;
+    }
+
+    /** {@code dir/name}, without doubling a slash that ends {@code dir}. */
+    static byte[] join(byte[] dir, byte[] name) {
+        boolean slash = dir.length > 0 && dir[dir.length - 1] == '/';
+        byte[] joined = Arrays.copyOf(dir, dir.length + (slash ? 0 : 1) + name.length);
+        if (!slash) {
+            joined[dir.length] = '/';
+        }
+        System.arraycopy(name, 0, joined, joined.length - name.length, name.length);
+        return joined;
+    }
+
+    private static byte[] cwd() {
+        return System.getProperty("user.dir").getBytes(fileNameCharset());
+    }
+
+    static Charset fileNameCharset() {
+        try {
+            return Charset.forName(System.getProperty("sun.jnu.encoding"));
+        } catch (RuntimeException e) {
+            return Charset.defaultCharset();
+        }
+    }
+
+    /** What went wrong, in the words the GNU tools use. */
+    static String reason(IOException e) {
+        if (e instanceof NoSuchFileException) {
+            return "No such file or directory";
+        }
+        if (e instanceof NotDirectoryException) {
+            return "Not a directory";
+        }
+        if (e instanceof AccessDeniedException) {
+            return "Permission denied";
+        }
+        if (e instanceof FileSystemException && ((FileSystemException) e).getReason() != null) {
+            return ((FileSystemException) e).getReason();
+        }
+        return String.valueOf(e.getMessage());
+    }
+}

@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# The install as its users meet it: the layout, a CMake project and a
+# pkg-config build calling the library, the jar alone on a class path (its own
+# library extracted, once, by racing JVMs), the tool, the Maven repository,
+# and the loader's messages for libraries it must refuse.
+set -u
+build=$1 here=$2 java=$3 javac=$4
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+p=$work/prefix
+fail() { echo "FAIL: $*"; exit 1; }
+
+cmake --install "$build" --prefix "$p" >"$work/install.log" || { cat "$work/install.log"; fail "install"; }
+for f in lib/libfsstat.so include/fsstat/JniUtil.h lib/cmake/fsstat/fsstatConfig.cmake lib/pkgconfig/fsstat.pc \
+         share/java/fsstat.jar bin/fsutil; do
+  [ -e "$p/$f" ] || fail "$f not installed"
+done
+soname=$(readelf -d "$p/lib/libfsstat.so" | sed -n 's/.*Library soname: \[\(.*\)\]/\1/p')
+[ -n "$soname" ] && [ -e "$p/lib/$soname" ] || fail "SONAME '$soname' is not an installed file"
+jar=$p/share/java/$(readlink "$p/share/java/fsstat.jar")
+[[ $jar == */fsstat-[0-9]*.jar && -f $jar ]] || fail "fsstat.jar does not link to a versioned jar"
+
+# Native users: CMake's find_package and pkg-config.
+printf 'hello world' >"$work/file"
+ln -s target "$work/link"
+cmake -S "$here/consumer" -B "$work/consumer" -DCMAKE_PREFIX_PATH="$p" >"$work/consumer.log" 2>&1 &&
+  cmake --build "$work/consumer" >>"$work/consumer.log" 2>&1 || { cat "$work/consumer.log"; fail "consumer project"; }
+"$work/consumer/consumer" "$work/file" "$work/link" || fail "consumer program (CMake package)"
+flags=$(PKG_CONFIG_PATH=$p/lib/pkgconfig pkg-config --cflags --libs fsstat) || fail "pkg-config"
+# shellcheck disable=SC2086
+cc "$here/consumer/consumer.c" $flags -o "$work/pc-consumer" || fail "build with: $flags"
+LD_LIBRARY_PATH=$p/lib "$work/pc-consumer" "$work/file" "$work/link" || fail "consumer program (pkg-config)"
+
+# Java users: the jar alone, no property; the library comes out of the jar.
+"$javac" -d "$work/classes" -cp "$jar" "$here/UseJar.java" || fail "UseJar does not compile against the jar"
+mkdir "$work/dir" "$work/dir/sub" && touch "$work/dir/a" "$work/dir/b"
+# As the README tells applications on JDK 24 and later to run it.
+use() { "$java" --enable-native-access=ALL-UNNAMED -cp "$jar:$work/classes" ${option:+"$option"} UseJar "$@"; }
+sha=$(sha256sum "$p/lib/$soname" | cut -d' ' -f1)
+out=$(XDG_CACHE_HOME=$work/cache use list "$work/dir") || fail "listing with the jar alone: $out"
+[ "$(sort <<<"$out" | tr '\n' ' ')" = "a b sub " ] || fail "listing gave: $out"
+[ "$(stat -c %a "$work/cache/fsstat")" = 700 ] || fail "cache directory is not owner-only"
+[ "$(sha256sum "$work"/cache/fsstat/* | cut -d' ' -f1)" = "$sha" ] || fail "extracted file differs from the library"
+
+# Four JVMs extracting into one empty directory at once.
+for i in 1 2 3 4; do option=-Dfsstat.cache.dir=$work/race use list "$work/dir" >"$work/race.$i" 2>"$work/err.$i" & done
+wait
+for i in 1 2 3 4; do [ "$(wc -l <"$work/race.$i")" = 3 ] || fail "racing JVM $i: $(cat "$work/race.$i" "$work/err.$i")"; done
+files=$(ls "$work/race")
+[ "$files" = "libfsstat-$sha.so" ] || fail "racing JVMs left: $files"
+[ "$(sha256sum "$work/race/$files" | cut -d' ' -f1)" = "$sha" ] || fail "racing JVMs left a damaged file"
+
+# Libraries the loader refuses, each message naming the file and the way out.
+cp "$p/lib/$soname" "$work/wide.so" && printf '\001' | dd of="$work/wide.so" bs=1 seek=4 conv=notrunc status=none
+mkdir -m 775 "$work/shared"
+while IFS='|' read -r option expected; do
+  out=$(use list "$work/dir" 2>&1) && fail "$option: loaded"
+  grep -qF -- "$expected" <<<"$out" || fail "$option: message lacks '$expected': $out"
+done <<EOF
+-Dfsstat.library.path=$work/consumer/consumer|$work/consumer/consumer (-Dfsstat.library.path=$work/consumer/consumer): it is some other library
+-Dfsstat.library.path=$work/wide.so|$work/wide.so (-Dfsstat.library.path=$work/wide.so): it is a 32-bit x86_64 library, this JVM is 64-bit
+-Dfsstat.library.path=$work/none.so|$work/none.so (-Dfsstat.library.path=$work/none.so): cannot read it
+-Dfsstat.cache.dir=$work/shared|refusing to load libfsstat from $work/shared: it belongs to $(id -un) with permissions rwxrwxr-x
+EOF
+out=$(option=-Dfsstat.cache.dir=$work/race use twice "$jar" "$work/dir")
+[ "$(head -1 <<<"$out")" = "loader 1: listed" ] || fail "first class loader: $out"
+grep -q "^loader 2: libfsstat ($work/race/libfsstat-$sha.so) is already loaded by another class loader" <<<"$out" ||
+  fail "second class loader: $out"
+
+# The installed tool runs on the installed jar and library.
+"$p/bin/fsutil" ls "$work/dir" >"$work/tool.out" 2>&1 && [ "$(tr '\n' ' ' <"$work/tool.out")" = "a b sub " ] ||
+  fail "bin/fsutil ls: $(cat "$work/tool.out")"
+
+# Maven resolves the artifact offline from the repository (as a core
+# extension, which needs no plugins).
+if command -v mvn >/dev/null; then
+  mkdir -p "$work/mvn/.mvn" && cp -r "$p/share/maven-repo" "$work/m2"
+  version=${jar##*/fsstat-} version=${version%.jar}
+  printf '<extensions><extension><groupId>com.durvo.ufe</groupId><artifactId>fsstat</artifactId><version>%s</version></extension></extensions>' \
+    "$version" >"$work/mvn/.mvn/extensions.xml"
+  printf '<project><modelVersion>4.0.0</modelVersion><groupId>t</groupId><artifactId>t</artifactId><version>1</version><packaging>pom</packaging></project>' \
+    >"$work/mvn/pom.xml"
+  (cd "$work/mvn" && mvn -B -X -o -Dmaven.repo.local="$work/m2" validate) >"$work/mvn.log" 2>&1 &&
+    grep -q "Included $work/m2/com/durvo/ufe/fsstat/$version/fsstat-$version.jar" "$work/mvn.log" ||
+    { tail -20 "$work/mvn.log"; fail "Maven cannot resolve com.durvo.ufe:fsstat:$version offline"; }
+  maven="Maven resolved it offline"
+else
+  maven="mvn not installed, Maven check skipped"
+fi
+echo "install: layout, SONAME $soname, CMake package, pkg-config, jar alone, 4 racing JVMs, 4 refused libraries, a second class loader, the tool; $maven"
