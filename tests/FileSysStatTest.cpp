@@ -115,7 +115,7 @@ TEST_F(FileSysStat, FailuresRaiseIOExceptionNamingTheStep) {
         {nullptr, tmp.at("nosearch/sub"), statvfsFailed(tmp.at("nosearch/sub"), EACCES)},
         {nullptr, longPath, (prefix + "statvfs failed for '" + longPath).substr(0, 1023)},
         {nullptr, "<null>", prefix + "convert failed for '(null)'"},
-        {"NO-SUCH-CHARSET", odd, prefix + "convert failed for '" + odd + "'"},
+        {"NO-SUCH-CHARSET", odd, prefix + "convert failed for '/tmp/caf\xC3\xA9/\xF0\x9F\x98\x80'"},
     };
     Unprivileged unprivileged;
     for (const auto &c : cases) {

@@ -44,15 +44,6 @@ inline std::string hex(const std::string &bytes) {
 // The charset mode the Java side chooses for this run's default charset.
 inline bool utf8ModeForThisRun() { return runEncoding() == "" || runEncoding() == "UTF-8"; }
 
-// A Java string as modified UTF-8 (plain UTF-8 for every text the tests compare), "<null>" for null.
-inline std::string text(JNIEnv *env, jstring js) {
-    if (js == nullptr) return "<null>";
-    const char *chars = env->GetStringUTFChars(js, nullptr);
-    std::string out = chars;
-    env->ReleaseStringUTFChars(js, chars);
-    return out;
-}
-
 // A Java byte[] (a local reference) holding bytes, and the bytes a byte[] holds.
 inline jbyteArray javaBytes(JNIEnv *env, const std::string &bytes) {
     jbyteArray a = env->NewByteArray(static_cast<jsize>(bytes.size()));
@@ -95,7 +86,7 @@ inline std::string thrown(JNIEnv *env) {
     jclass cls = env->FindClass("java/lang/Object");
     jmethodID toString = env->GetMethodID(cls, "toString", "()Ljava/lang/String;");
     auto js = static_cast<jstring>(env->CallObjectMethod(exc, toString));
-    std::string out = env->ExceptionCheck() ? "toString threw" : text(env, js);
+    std::string out = env->ExceptionCheck() ? "toString threw" : utf8(env, js);
     env->ExceptionClear();
     for (jobject ref : {jobject(exc), jobject(cls), jobject(js)}) env->DeleteLocalRef(ref);
     return out;

@@ -10,7 +10,7 @@ protected:
         std::string copy = name;
         jstring js = getJavaFilePath(env, copy.data());
         EXPECT_EQ(copy, name) << "input changed";
-        std::string out = text(env, js);
+        std::string out = utf8(env, js);
         env->DeleteLocalRef(js);
         return out;
     }
