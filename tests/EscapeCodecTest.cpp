@@ -38,6 +38,7 @@ TEST_F(EscapeCodec, SequenceRuleAcceptsOnlyItsTable) {
         {"41", 1}, {"7F", 1}, {"80", 0}, {"BF", 0}, {"C0 80", 0}, {"C1 BF", 0}, {"C2 80", 2}, {"DF BF", 2},
         {"C3 41", 0}, {"C3 C0", 0}, {"E0 A0 80", 3}, {"EF BF BF", 3}, {"ED A0 80", 3}, {"E2 80 93", 0},
         {"E0 9F BF", 0}, {"E2 A0 41", 0}, {"F0 9F 98 80", 0}, {"FF", 0}, {"C2", 0}, {"E0 A0", 0}, {"F0 90 80", 0},
+        {"F0 A0 80", 0}, {"FF BF BF", 0},  // a four-byte lead is refused whatever follows it
     };
     for (const auto &row : rows) {
         // Exactly the bytes given, on the heap: a read past them is an ASan error.
