@@ -162,18 +162,6 @@ public final class FileNames {
         return pathOf(bytes);
     }
 
-    /**
-     * The path of a delivered name in a directory, for use with {@code java.nio}.
-     *
-     * @param dir  the directory
-     * @param name a name as the library delivers it
-     * @return {@code dir} resolved against {@link #toPath(String) toPath(name)}
-     * @throws InvalidPathException as {@link #toPath(String)}
-     */
-    public static Path resolve(Path dir, String name) {
-        return dir.resolve(toPath(name));
-    }
-
     private static Path pathOf(byte[] bytes) {
         Charset jnu = jnuCharset();
         try {

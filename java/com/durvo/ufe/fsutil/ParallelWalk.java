@@ -43,7 +43,8 @@ final class ParallelWalk implements FolderListing.Walk {
                     try {
                         list(task, batch);
                     } finally {
-                        if (unfinished.decrementAndGet() == 0) {
+                        // Once closed nobody waits for the end, and a full queue would never drain.
+                        if (unfinished.decrementAndGet() == 0 && !closed) {
                             out.put(END);
                         }
                     }
