@@ -1,22 +1,17 @@
-// Folder iteration: the entries and attributes delivered, and the stream released on every path.
-#include "Listing.h"
+// Folder iteration: the entries, names and attributes delivered, and the stream released on every path.
+#include "JvmTest.h"
 
 #include <sys/socket.h>
 #include <sys/un.h>
 
+#include <map>
+
 namespace fsstat::test {
 namespace {
 
-class FolderIteration : public ListingTest {
+class FolderIteration : public JniTest {
 protected:
-    // Every entry of dir keyed by its bytes on disk, each delivered once.
-    std::map<std::string, Entry> listAll(const std::string &dir) {
-        std::map<std::string, Entry> entries;
-        for (Entry &e : lister->list(dir)) {
-            EXPECT_TRUE(entries.emplace(e.native, e).second) << "delivered twice: " << hex(e.native);
-        }
-        return entries;
-    }
+    ScopedMode mode{utf8ModeForThisRun()};
 };
 
 std::vector<int64_t> lstatValues(const std::string &path) {
@@ -28,79 +23,115 @@ std::vector<int64_t> lstatValues(const std::string &path) {
 TEST_F(FolderIteration, DeliversEntriesWithTheirLstatAttributesAndSkipsSockets) {
     TempDir dir;
     dir.file("file", "twelve bytes");
-    ASSERT_EQ(mkdir(dir.at("sub").c_str(), 0750), 0);
-    ASSERT_EQ(mkfifo(dir.at("fifo").c_str(), 0600), 0);
-    ASSERT_EQ(symlink("file", dir.at("link").c_str()), 0);
-    ASSERT_EQ(symlink("no-such-target", dir.at("dangling").c_str()), 0);
-    int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_EQ(mkdir(dir.at("sub").c_str(), 0750) | mkfifo(dir.at("fifo").c_str(), 0600), 0);
+    ASSERT_EQ(symlink("file", dir.at("link").c_str()) | symlink("none", dir.at("dangling").c_str()), 0);
+    const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
     struct sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
     std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", dir.at("socket").c_str());
     ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
-
-    auto entries = listAll(dir.path());
+    std::map<std::string, std::vector<int64_t>> got, want;
+    for (const Entry &e : listDir(env, dir.path())) got[e.native] = e.values;
+    for (const char *name : {"dangling", "fifo", "file", "link", "sub"}) want[name] = lstatValues(dir.at(name));
+    EXPECT_EQ(got, want);
+    std::map<std::string, std::vector<int64_t>> slashed;
+    for (const Entry &e : listDir(env, dir.path() + "/")) slashed[e.native] = e.values;
+    EXPECT_EQ(slashed, want) << "with a trailing slash";
+    EXPECT_NE(jmidSetBasic, nullptr) << "setBasic is looked up once per process";
     close(sock);
-    std::vector<std::string> names;
-    for (auto &[name, e] : entries) names.push_back(name);
-    EXPECT_EQ(names, (std::vector<std::string>{"dangling", "fifo", "file", "link", "sub"}));
-    for (auto &[name, e] : entries) EXPECT_EQ(e.values, lstatValues(dir.at(name))) << name;
-    EXPECT_TRUE(S_ISLNK(static_cast<mode_t>(entries["dangling"].values[2])));
 }
 
-TEST_F(FolderIteration, TrailingSlashFindsTheSameEntries) {
+TEST_F(FolderIteration, OwnersAbove65535ArriveWhole) {
+    if (geteuid() != 0) GTEST_SKIP() << "only root can give a file to user 70000";
     TempDir dir;
-    dir.file("a");
-    dir.file("b");
-    auto plain = listAll(dir.path()), slashed = listAll(dir.path() + "/");
-    ASSERT_EQ(plain.size(), 2u);
-    ASSERT_EQ(slashed.size(), 2u);
-    for (auto &[name, e] : plain) EXPECT_EQ(slashed[name].values, e.values) << name;
+    dir.file("owned");
+    ASSERT_EQ(chown(dir.at("owned").c_str(), 70000, 70001), 0);
+    const std::vector<Entry> entries = listDir(env, dir.path());
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].values, lstatValues(dir.at("owned")));
+}
+
+// Full paths of 1022 to 1025 bytes: the longest that fit the 1024-byte path buffer, and the shortest that do not.
+TEST_F(FolderIteration, EntriesAroundThePathBufferKeepTheirAttributes) {
+    TempDir dir;
+    std::string deep = dir.path();
+    while (deep.size() < 1000) {
+        deep += "/" + std::string(std::min<size_t>(200, 999 - deep.size()), 'd');
+        ASSERT_EQ(mkdir(deep.c_str(), 0700), 0) << deep.size();
+    }
+    std::map<std::string, std::vector<int64_t>> got, want;
+    for (size_t length = 21; length <= 24; length++) {
+        const std::string name(length, 'n');
+        close(open((deep + "/" + name).c_str(), O_CREAT | O_WRONLY, 0600));
+        want[name] = lstatValues(deep + "/" + name);
+    }
+    for (const Entry &e : listDir(env, deep)) got[e.native] = e.values;
+    EXPECT_EQ(got, want);
+}
+
+// getFirstFileN on path, which must deliver nothing: its answer, with nothing pending or printed and no
+// descriptor left open.
+jlong firstOfUndeliverable(JNIEnv *env, const char *path) {
+    jstring js = path != nullptr ? env->NewStringUTF(path) : nullptr;
+    jobject child = env->AllocObject(env->FindClass("com/durvo/ufe/fsutil/ChildFile"));
+    const int before = openDescriptors();
+    jlong handle = 0;
+    const std::string printed = printedBy(
+        [&] { handle = Java_com_durvo_ufe_fsutil_FolderIteratorNix_getFirstFileN(env, nullptr, js, child); });
+    EXPECT_EQ(printed, "") << path;
+    EXPECT_EQ(thrown(env), "") << path;
+    EXPECT_EQ(openDescriptors(), before) << path;
+    return handle;
 }
 
 TEST_F(FolderIteration, NothingToDeliverGivesMinusOneAndLeavesNoDescriptor) {
     TempDir dir;
     ASSERT_EQ(mkdir(dir.at("empty").c_str(), 0700), 0);
     dir.file("regular");
-    for (const std::string &path : {dir.at("empty"), dir.at("missing"), dir.at("regular"), std::string("")}) {
-        EXPECT_EQ(firstOfUndeliverable(path), -1) << path;
+    dir.lockedFolders();
+    Unprivileged unprivileged;
+    for (const char *name : {"empty", "missing", "regular", "noread", "nosearch", "nosearch/sub"}) {
+        EXPECT_EQ(firstOfUndeliverable(env, dir.at(name).c_str()), -1) << name;
     }
+    EXPECT_EQ(firstOfUndeliverable(env, ""), -1);
+    EXPECT_EQ(firstOfUndeliverable(env, nullptr), -1) << "a path that cannot be converted";
 }
 
+// A handle stays open, exhausted or not, until it is closed; without a folder path the stream alone finds entries.
 TEST_F(FolderIteration, TwoEntriesGiveHandleTrueFalseFalse) {
     TempDir dir;
     dir.file("one");
     dir.file("two");
-    listAll(dir.path());  // the JVM opens what it needs for a first listing once
-    const int before = openDescriptors();
     jstring js = env->NewStringUTF(dir.path().c_str());
-    jobject child = lister->child();
-    jlong handle = Java_com_durvo_ufe_fsutil_FolderIteratorNix_getFirstFileN(env, nullptr, js, child);
+    jobject child = env->AllocObject(env->FindClass("com/durvo/ufe/fsutil/ChildFile"));
+    const int before = openDescriptors();
+    const jlong handle = Java_com_durvo_ufe_fsutil_FolderIteratorNix_getFirstFileN(env, nullptr, js, child);
     ASSERT_NE(handle, -1);
-    EXPECT_EQ(openDescriptors(), before + 1);
-    for (jboolean more : {JNI_TRUE, JNI_FALSE, JNI_FALSE}) {
-        EXPECT_EQ(Java_com_durvo_ufe_fsutil_FolderIteratorNix_getNextFileN(env, nullptr, handle, js, child), more);
+    EXPECT_EQ(Java_com_durvo_ufe_fsutil_FolderIteratorNix_getNextFileN(env, nullptr, handle, nullptr, child), JNI_TRUE);
+    for (int i = 0; i < 2; i++) {
+        EXPECT_EQ(Java_com_durvo_ufe_fsutil_FolderIteratorNix_getNextFileN(env, nullptr, handle, js, child), JNI_FALSE);
     }
-    EXPECT_EQ(openDescriptors(), before + 1);  // exhausted, still open until closed
+    EXPECT_EQ(openDescriptors(), before + 1);
     Java_com_durvo_ufe_fsutil_FolderIteratorNix_closeSearchHandleN(env, nullptr, handle);
     EXPECT_EQ(openDescriptors(), before);
 }
 
-// In a process whose first child object has no setBasic.
+// In a process whose first child object has no setBasic: nothing is delivered, and the lookup error is pending.
 using IsolatedChildWithoutSetBasic = JniTest;
-TEST_F(IsolatedChildWithoutSetBasic, FirstDeliveryFailsWithNoSuchMethodErrorAndClosesStream) {
+TEST_F(IsolatedChildWithoutSetBasic, DeliveriesFailWithNoSuchMethodError) {
     TempDir dir;
     dir.file("entry");
-    jclass cls = env->FindClass("NoSetBasic");
-    ASSERT_NE(cls, nullptr);
-    jobject child = env->AllocObject(cls);
-    ASSERT_NE(child, nullptr);
+    jobject child = env->AllocObject(env->FindClass("NoSetBasic"));
     jstring js = env->NewStringUTF(dir.path().c_str());
     const int before = openDescriptors();
     EXPECT_EQ(Java_com_durvo_ufe_fsutil_FolderIteratorNix_getFirstFileN(env, nullptr, js, child), -1);
-    EXPECT_EQ(takePending(env).className, "java.lang.NoSuchMethodError");
+    EXPECT_EQ(thrown(env).substr(0, 28), "java.lang.NoSuchMethodError:");
     EXPECT_EQ(openDescriptors(), before);
-    EXPECT_NE(jclsChildFile, nullptr);  // the class stays cached
-    EXPECT_EQ(jmidSetBasic, nullptr);
+    DIR *stream = opendir(dir.path().c_str());  // a search handle is the stream's address
+    const jlong handle = static_cast<jlong>(reinterpret_cast<intptr_t>(stream));
+    EXPECT_EQ(Java_com_durvo_ufe_fsutil_FolderIteratorNix_getNextFileN(env, nullptr, handle, js, child), 255);
+    EXPECT_EQ(thrown(env).substr(0, 28), "java.lang.NoSuchMethodError:");
+    closedir(stream);
 }
 
 } // namespace

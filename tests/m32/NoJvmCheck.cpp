@@ -1,6 +1,5 @@
-// The routines that work without a JVM, run as 32-bit code: stat records and
-// file offsets are where i386 types are narrower than on 64-bit. Each result is
-// checked against the system's own call made here, on a sparse file of 5 GiB.
+// The routines that work without a JVM, run as 32-bit code: stat records and file offsets are where i386 types
+// are narrower than on 64-bit. Each result is checked against the system's own call, on a sparse file of 5 GiB.
 #include "JniUtil.h"
 
 #include <fcntl.h>
@@ -9,25 +8,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-
-namespace {
-
-int failures = 0;
-
-void check(bool ok, const char *what) {
-    if (ok) return;
-    std::printf("FAIL: %s\n", what);
-    failures++;
-}
-
-bool sameStat(const struct stat &a, const struct stat &b) {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_mode == b.st_mode && a.st_nlink == b.st_nlink &&
-           a.st_uid == b.st_uid && a.st_size == b.st_size && a.st_blocks == b.st_blocks &&
-           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
-}
-
-} // namespace
 
 // Callers see the library's off_t, not the narrow i386 default.
 static_assert(sizeof(off_t) == 8 && sizeof(ino_t) == 8, "built without _FILE_OFFSET_BITS=64");
@@ -35,42 +15,44 @@ static_assert(sizeof(off_t) == 8 && sizeof(ino_t) == 8, "built without _FILE_OFF
 int main() {
     char path[] = "/tmp/fsstat-m32-XXXXXX";
     const int fd = mkstemp(path);
-    if (fd < 0) {
-        std::perror("mkstemp");
-        return 1;
-    }
-    const off_t size = off_t{5} << 30;
-    if (ftruncate(fd, size) != 0) {
-        std::perror("ftruncate");
-        unlink(path);
+    const off_t size = off_t{5} << 30, beyond4GiB = (off_t{1} << 32) + 1;
+    if (fd < 0 || ftruncate(fd, size) != 0) {
+        std::perror("a sparse 5 GiB file");
         return 1;
     }
     close(fd);
-    struct stat expected;
-    lstat(path, &expected);
-    check(expected.st_size == size, "lstat here sees the 5 GiB size");
-
-    struct stat got;
-    std::memset(&got, 0, sizeof got);
-    check(getLstat(nullptr, path, &got, 0) == 0 && sameStat(got, expected), "getLstat on a 5 GiB file");
-    std::memset(&got, 0, sizeof got);
-    check(getStat(nullptr, path, &got, 0) == 0 && sameStat(got, expected), "getStat on a 5 GiB file");
-    // The kernel fills its own stat64 record: it must be the library's struct stat.
-    std::memset(&got, 0, sizeof got);
-    check(getFstatat(nullptr, AT_FDCWD, path, &got, AT_SYMLINK_NOFOLLOW, 0, SYS_fstatat64) == 0 &&
-              sameStat(got, expected),
-          "getFstatat through fstatat64");
-
+    struct stat want {}, got[3] {};
+    lstat(path, &want);
     const int rfd = openFile(path);
-    check(rfd >= 0, "openFile");
-    const off_t beyond4GiB = (off_t{1} << 32) + 1;
-    check(skipFile(rfd, beyond4GiB) == beyond4GiB, "skipFile past 4 GiB returns the distance");
-    check(lseek(rfd, 0, SEEK_CUR) == beyond4GiB, "skipFile past 4 GiB moves there");
     char buf[4] = {1, 1, 1, 1};
-    check(readFile(rfd, buf, sizeof buf) == 4 && buf[0] == 0 && buf[3] == 0, "readFile past 4 GiB");
-    check(closeFile(rfd) == 0, "closeFile");
+    const struct {
+        bool ok;
+        const char *what;
+    } checks[] = {
+        {want.st_size == size, "lstat here sees the 5 GiB size"},
+        {getLstat(nullptr, path, &got[0], 0) == 0, "getLstat"},
+        {getStat(nullptr, path, &got[1], 0) == 0, "getStat"},
+        // The kernel fills its own stat64 record: it must be the library's struct stat.
+        {getFstatat(nullptr, AT_FDCWD, path, &got[2], AT_SYMLINK_NOFOLLOW, 0, SYS_fstatat64) == 0, "getFstatat"},
+        {skipFile(rfd, beyond4GiB) == beyond4GiB, "skipFile past 4 GiB returns the distance"},
+        {lseek(rfd, 0, SEEK_CUR) == beyond4GiB, "skipFile past 4 GiB moves there"},
+        {readFile(rfd, buf, sizeof buf) == 4 && buf[0] == 0 && buf[3] == 0, "readFile past 4 GiB"},
+        {closeFile(rfd) == 0, "closeFile"},
+    };
     unlink(path);
-
+    int failures = 0;
+    for (const auto &c : checks) {
+        if (!c.ok) std::printf("FAIL: %s\n", c.what);
+        failures += c.ok ? 0 : 1;
+    }
+    for (const struct stat &st : got) {
+        const bool same = st.st_dev == want.st_dev && st.st_ino == want.st_ino && st.st_mode == want.st_mode &&
+                          st.st_nlink == want.st_nlink && st.st_uid == want.st_uid && st.st_size == want.st_size &&
+                          st.st_blocks == want.st_blocks && st.st_mtim.tv_sec == want.st_mtim.tv_sec &&
+                          st.st_mtim.tv_nsec == want.st_mtim.tv_nsec;
+        if (!same) std::printf("FAIL: record %d (of getLstat, getStat, getFstatat) is not lstat's\n", int(&st - got));
+        failures += same ? 0 : 1;
+    }
     if (failures == 0) std::printf("m32: stat wrappers and file offsets agree with the system on a 5 GiB file\n");
     return failures == 0 ? 0 : 1;
 }
