@@ -489,8 +489,8 @@ extern "C" jstring getJavaFilePath(JNIEnv *env, char *szNativeFilePath) {
         if (szEscaped && std::strlen(szEscaped.get()) > std::strlen(szMarked.get())) {
             jstring jsEscaped = JNU_NewStringNative(env, szEscaped.get());
             if (jsEscaped != nullptr) return jsEscaped;
-            clearFailedAttempt(env);
         }
+        clearFailedAttempt(env);  // a failed escape too: the last route must not run with its error pending
     }
     return JNU_NewStringISO8859_1(env, szMarked.get());
 }

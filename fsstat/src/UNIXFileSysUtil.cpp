@@ -305,6 +305,9 @@ JNIEXPORT jboolean JNICALL Java_com_durvo_ufe_fsutil_FolderIteratorNix_getNextFi
                                                                                    jlong jlHandle, jstring jsListDir,
                                                                                    jobject jChildFile) {
     MallocPtr szListDir(getNativeFilePath(env, jsListDir));
+    // Without the folder's path the entries are examined relative to the open
+    // stream; the failed conversion's error must not stay pending meanwhile.
+    if (!szListDir && env->ExceptionCheck()) env->ExceptionClear();
     return getNextFile(env, jlHandle, szListDir.get(), jChildFile);
 }
 
