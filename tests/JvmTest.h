@@ -265,6 +265,16 @@ inline std::vector<Entry> listDir(JNIEnv *env, const std::string &dir) {
     return entries;
 }
 
+// A static method's String answer, or "Class: message" of what it threw.
+template <typename... Args>
+std::string callStatic(JNIEnv *env, jclass cls, const char *name, const char *sig, Args... args) {
+    jmethodID method = env->GetStaticMethodID(cls, name, sig);
+    if (method == nullptr) return std::string("no method ") + name + sig + ": " + takePending(env).className;
+    auto js = static_cast<jstring>(env->CallStaticObjectMethod(cls, method, args...));
+    Pending p = takePending(env);
+    return p.className.empty() ? utf8(env, js) : p.className + ": " + p.message;
+}
+
 } // namespace fsstat::test
 
 #endif

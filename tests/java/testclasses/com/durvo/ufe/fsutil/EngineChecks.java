@@ -109,14 +109,6 @@ public final class EngineChecks {
         }
     }
 
-    /** Opens count listings and walks of dir, reads a little of each and drops them unclosed. */
-    public static void dropUnclosed(String dir, int count) throws IOException {
-        for (int i = 0; i < count; i++) {
-            FolderListing.open(dir).iterator().hasNext();
-            FolderListing.walk(dir).iterator().hasNext();
-        }
-    }
-
     /**
      * walk(root) against Files.walk, which lists in the same readdir order:
      * the same paths in the same order; walk(root, 2) the same set; closing a
