@@ -76,6 +76,7 @@ void ListingEngine::expectRoutesAgree(const std::string &dir, const std::set<std
         EXPECT_EQ(b.values[14], st.st_mtim.tv_nsec) << hex(b.bytes);
         EXPECT_EQ(b.values[15], st.st_ctim.tv_nsec) << hex(b.bytes);
         EXPECT_EQ(hex(b.path), hex(dir + "/" + b.bytes));
+        EXPECT_EQ(std::vector<int64_t>(b.values.begin(), b.values.begin() + 13), statValues(st)) << hex(b.bytes);
         if (S_ISDIR(st.st_mode)) {
             struct statvfs fs;
             ASSERT_EQ(statvfs(dir.c_str(), &fs), 0);
@@ -119,8 +120,10 @@ TEST_F(ListingEngine, DeliversWhatTheOneAtATimeRouteDeliversForHostileNames) {
     }
     add(std::string(255, 'n'));
     add(std::string(255, '\xE9'));
-    ASSERT_EQ(mkfifo(dir.at("fifo").c_str(), 0600), 0);
-    made.insert("fifo");
+    ASSERT_EQ(mkfifo(dir.at("fifo").c_str(), 0600) | symlink("fifo", dir.at("link").c_str()) |
+                  symlink("none", dir.at("dangling").c_str()),
+              0);
+    made.insert({"fifo", "link", "dangling"});
     for (const char *sub : {"sub", "d\xE9", "\xF0\x9F\x98\x80" "d"}) {  // statistics take their delivered names too
         ASSERT_EQ(mkdir(dir.at(sub).c_str(), 0700), 0);
         made.insert(sub);
