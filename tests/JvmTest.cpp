@@ -11,7 +11,7 @@ int main(int argc, char **argv) {
     const char *classpath = std::getenv("FSSTAT_TEST_CLASSPATH");
     std::vector<std::string> options = {
         std::string("-Djava.class.path=") + (classpath != nullptr ? classpath : FSSTAT_TEST_CLASSPATH),
-        "-Dfsstat.library.path=" FSSTAT_LIBRARY_PATH, "-Xcheck:jni"};
+        "-Dfsstat.library.path=" FSSTAT_LIBRARY_PATH, "-Xcheck:jni", "-XX:-UsePerfData"};
     // FSSTAT_JVM_ENCODING asks for the run's charset another way (COMPAT: by the locale).
     const char *encoding = std::getenv("FSSTAT_JVM_ENCODING");
     if (encoding == nullptr) encoding = std::getenv("FSSTAT_FILE_ENCODING");

@@ -45,6 +45,6 @@ fsu df "$dir/none" / >"$dir/out" 2>"$dir/err"
 check "df with a missing path: status 1" [ $? -eq 1 ]
 check "df with a missing path: the others still print" grep -q ' /$' "$dir/out"
 check "df with a missing path: message" grep -q "$dir/none: No such file or directory" "$dir/err"
-"$java" -Dfsstat.library.path=/nonexistent/libfsstat.so -jar "$jar" df / >/dev/null 2>"$dir/err"
+"$java" -XX:-UsePerfData -Dfsstat.library.path=/nonexistent/libfsstat.so -jar "$jar" df / >/dev/null 2>"$dir/err"
 check "a missing library says what to set" grep -q 'fsstat.library.path' "$dir/err"
 finish "fsutil df"

@@ -35,7 +35,7 @@ LD_LIBRARY_PATH=$p/lib "$work/pc-consumer" "$work/file" "$work/link" || fail "co
 "$javac" -d "$work/classes" -cp "$jar" "$here/UseJar.java" || fail "UseJar does not compile against the jar"
 mkdir "$work/dir" "$work/dir/sub" && touch "$work/dir/a" "$work/dir/b"
 # As the README tells applications on JDK 24 and later to run it.
-use() { "$java" --enable-native-access=ALL-UNNAMED -cp "$jar:$work/classes" ${option:+"$option"} UseJar "$@"; }
+use() { "$java" -XX:-UsePerfData --enable-native-access=ALL-UNNAMED -cp "$jar:$work/classes" ${option:+"$option"} UseJar "$@"; }
 sha=$(sha256sum "$p/lib/$soname" | cut -d' ' -f1)
 out=$(XDG_CACHE_HOME=$work/cache use list "$work/dir") || fail "listing with the jar alone: $out"
 [ "$(sort <<<"$out" | tr '\n' ' ')" = "a b sub " ] || fail "listing gave: $out"
