@@ -63,13 +63,13 @@ TEST_F(FolderIteration, EntriesAroundThePathBufferKeepTheirAttributes) {
 jlong firstOfUndeliverable(JNIEnv *env, const char *path) {
     jstring js = path != nullptr ? env->NewStringUTF(path) : nullptr;
     jobject child = env->AllocObject(env->FindClass("com/durvo/ufe/fsutil/ChildFile"));
-    const int before = openDescriptors();
+    const int before = descriptorsOn();
     jlong handle = 0;
     const std::string printed = printedBy(
         [&] { handle = Java_com_durvo_ufe_fsutil_FolderIteratorNix_getFirstFileN(env, nullptr, js, child); });
     EXPECT_EQ(printed, "") << path;
     EXPECT_EQ(thrown(env), "") << path;
-    EXPECT_EQ(openDescriptors(), before) << path;
+    EXPECT_EQ(descriptorsOn(), before) << path;
     return handle;
 }
 
@@ -93,16 +93,16 @@ TEST_F(FolderIteration, TwoEntriesGiveHandleTrueFalseFalse) {
     dir.file("two");
     jstring js = env->NewStringUTF(dir.path().c_str());
     jobject child = env->AllocObject(env->FindClass("com/durvo/ufe/fsutil/ChildFile"));
-    const int before = openDescriptors();
+    const int before = descriptorsOn();
     const jlong handle = Java_com_durvo_ufe_fsutil_FolderIteratorNix_getFirstFileN(env, nullptr, js, child);
     ASSERT_NE(handle, -1);
     EXPECT_EQ(Java_com_durvo_ufe_fsutil_FolderIteratorNix_getNextFileN(env, nullptr, handle, nullptr, child), JNI_TRUE);
     for (int i = 0; i < 2; i++) {
         EXPECT_EQ(Java_com_durvo_ufe_fsutil_FolderIteratorNix_getNextFileN(env, nullptr, handle, js, child), JNI_FALSE);
     }
-    EXPECT_EQ(openDescriptors(), before + 1);
+    EXPECT_EQ(descriptorsOn(), before + 1);
     Java_com_durvo_ufe_fsutil_FolderIteratorNix_closeSearchHandleN(env, nullptr, handle);
-    EXPECT_EQ(openDescriptors(), before);
+    EXPECT_EQ(descriptorsOn(), before);
 }
 
 // In a process whose first child object has no setBasic: nothing is delivered, and the lookup error is pending.
@@ -112,10 +112,10 @@ TEST_F(IsolatedChildWithoutSetBasic, DeliveriesFailWithNoSuchMethodError) {
     dir.file("entry");
     jobject child = env->AllocObject(env->FindClass("NoSetBasic"));
     jstring js = env->NewStringUTF(dir.path().c_str());
-    const int before = openDescriptors();
+    const int before = descriptorsOn();
     EXPECT_EQ(Java_com_durvo_ufe_fsutil_FolderIteratorNix_getFirstFileN(env, nullptr, js, child), -1);
     EXPECT_EQ(thrown(env).substr(0, 28), "java.lang.NoSuchMethodError:");
-    EXPECT_EQ(openDescriptors(), before);
+    EXPECT_EQ(descriptorsOn(), before);
     DIR *stream = opendir(dir.path().c_str());  // a search handle is the stream's address
     const jlong handle = static_cast<jlong>(reinterpret_cast<intptr_t>(stream));
     EXPECT_EQ(Java_com_durvo_ufe_fsutil_FolderIteratorNix_getNextFileN(env, nullptr, handle, js, child), 255);

@@ -17,6 +17,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -51,6 +53,7 @@ inline jbyteArray javaBytes(JNIEnv *env, const std::string &bytes) {
     return a;
 }
 inline std::string bytesOf(JNIEnv *env, jobject array) {
+    if (array == nullptr) return "<null>";
     auto a = static_cast<jbyteArray>(array);
     std::string out(static_cast<size_t>(env->GetArrayLength(a)), '\0');
     env->GetByteArrayRegion(a, 0, static_cast<jsize>(out.size()), reinterpret_cast<jbyte *>(out.data()));
@@ -92,17 +95,6 @@ inline std::string thrown(JNIEnv *env) {
     return out;
 }
 
-// The pending exception's class and message ("<null>" for null), cleared; both empty when none is pending.
-struct Pending {
-    std::string className, message;
-};
-inline Pending takePending(JNIEnv *env) {
-    const std::string all = thrown(env);
-    const size_t colon = all.find(": ");
-    return colon == std::string::npos ? Pending{all, all.empty() ? "" : "<null>"}
-                                      : Pending{all.substr(0, colon), all.substr(colon + 2)};
-}
-
 // A test in a local frame of its own that fails if it leaves an exception pending.
 class JniTest : public ::testing::Test {
 protected:
@@ -121,32 +113,22 @@ struct ScopedMode {
     const int saved = IS_UTF8_DEFAULT_CHARSET;
 };
 
-// Everything written to standard output (descriptor 1, the JVM's warnings too) between construction and finish().
-class StdoutCapture {
-public:
-    StdoutCapture() : file_(std::tmpfile()), saved_((std::fflush(stdout), dup(1))) { dup2(fileno(file_), 1); }
-    std::string finish() {
-        std::fflush(stdout);
-        dup2(saved_, 1);
-        close(saved_);
-        std::string out;
-        std::rewind(file_);
-        for (int c = std::fgetc(file_); c != EOF; c = std::fgetc(file_)) out += static_cast<char>(c);
-        std::fclose(file_);
-        return out;
-    }
-
-private:
-    FILE *file_;
-    int saved_;
-};
-
-// What run() writes to standard output.
+// What run() writes to standard output (descriptor 1, the JVM's warnings too).
 template <typename Run>
 std::string printedBy(Run run) {
-    StdoutCapture capture;
+    FILE *file = std::tmpfile();
+    std::fflush(stdout);
+    const int saved = dup(1);
+    dup2(fileno(file), 1);
     run();
-    return capture.finish();
+    std::fflush(stdout);
+    dup2(saved, 1);
+    close(saved);
+    std::string out;
+    std::rewind(file);
+    for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file)) out += static_cast<char>(c);
+    std::fclose(file);
+    return out;
 }
 
 // A fresh directory under /tmp, removed with everything in it at scope end.
@@ -197,14 +179,14 @@ private:
     __user_cap_data_struct saved_[2] = {};
 };
 
-// Directory descriptors the process holds: what a search handle owns (the JVM opens files of its own at any time).
-inline int openDescriptors() {
+// Descriptors the process holds on prefix or below it (the JVM opens files of its own at any time).
+inline int descriptorsOn(const std::string &prefix = "/tmp/fsstat-test-") {
     DIR *dp = opendir("/proc/self/fd");
     int count = 0;
-    struct stat st;
+    char target[4096];
     for (struct dirent *e = readdir(dp); e != nullptr; e = readdir(dp)) {
-        const int fd = std::atoi(e->d_name);
-        count += e->d_name[0] != '.' && fd != dirfd(dp) && fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) ? 1 : 0;
+        const ssize_t n = readlinkat(dirfd(dp), e->d_name, target, sizeof target);
+        count += n > 0 && std::string(target, static_cast<size_t>(n)).rfind(prefix, 0) == 0;
     }
     closedir(dp);
     return count;
@@ -269,10 +251,10 @@ inline std::vector<Entry> listDir(JNIEnv *env, const std::string &dir) {
 template <typename... Args>
 std::string callStatic(JNIEnv *env, jclass cls, const char *name, const char *sig, Args... args) {
     jmethodID method = env->GetStaticMethodID(cls, name, sig);
-    if (method == nullptr) return std::string("no method ") + name + sig + ": " + takePending(env).className;
+    if (method == nullptr) return std::string("no method ") + name + sig + ": " + thrown(env);
     auto js = static_cast<jstring>(env->CallStaticObjectMethod(cls, method, args...));
-    Pending p = takePending(env);
-    return p.className.empty() ? utf8(env, js) : p.className + ": " + p.message;
+    const std::string failed = thrown(env);
+    return failed.empty() ? utf8(env, js) : failed;
 }
 
 } // namespace fsstat::test

@@ -42,7 +42,7 @@ TEST_F(IsolatedSoak, DescriptorsMemoryAndLocalReferencesDoNotGrow) {
     };
     // Let the JVM load, compile and size what the loop needs before measuring.
     for (long i = 0; i < rounds / 10; i++) ASSERT_TRUE(round());
-    const int descriptorsBefore = openDescriptors();
+    const int descriptorsBefore = descriptorsOn();
     const long residentBefore = residentKiB();
     const auto start = std::chrono::steady_clock::now();
     // A reference the library leaves behind makes -Xcheck:jni report that the frame exceeds its capacity.
@@ -57,7 +57,7 @@ TEST_F(IsolatedSoak, DescriptorsMemoryAndLocalReferencesDoNotGrow) {
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), grown);
     EXPECT_TRUE(ok) << "a call failed";
     EXPECT_EQ(printed, "");
-    EXPECT_EQ(openDescriptors(), descriptorsBefore);
+    EXPECT_EQ(descriptorsOn(), descriptorsBefore);
     EXPECT_LE(grown, 4096) << "KiB: less than 16 bytes kept per conversion";
 }
 

@@ -1,0 +1,291 @@
+package com.durvo.ufe.fsutil;
+
+import java.io.ByteArrayOutputStream;
+import java.io.IOException;
+import java.io.InputStream;
+import java.io.UncheckedIOException;
+import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
+import java.nio.file.InvalidPathException;
+import java.nio.file.Path;
+import java.util.ArrayList;
+import java.util.HashSet;
+import java.util.Iterator;
+import java.util.List;
+import java.util.Set;
+import java.util.concurrent.ThreadLocalRandom;
+import java.util.concurrent.atomic.AtomicReference;
+import java.util.stream.Collectors;
+import java.util.stream.Stream;
+
+/** The Java API as a user calls it; the native tests hold its answers against the system's. */
+public final class ApiChecks {
+    private ApiChecks() {
+    }
+
+    /**
+     * Per entry of dir: the name, its bytes, its values, the path's bytes and toBytes(path). Of a file or link
+     * besides: its content by dir + "/" + name (the exception if that fails), by the entry and by the path's
+     * bytes; lstat by the string (null if that failed) and stat by the bytes; of a link, its target's bytes and
+     * toBytes(dir + "/" + its string).
+     */
+    public static Object[] list(String dir) throws IOException {
+        List<Object> rows = new ArrayList<>();
+        try (FolderListing listing = FolderListing.open(dir)) {
+            for (ChildFile f : listing) {
+                Object[] row = {f.name(), f.nameBytes(), values(f), f.pathBytes(), FileNames.toBytes(f.path()),
+                    null, null, null, null, null, null, null};
+                String path = dir + "/" + f.name();
+                if (f.type() == ChildFile.Type.REGULAR || f.type() == ChildFile.Type.SYMLINK) {
+                    try (InputStream in = FsFiles.newInputStream(path)) {
+                        row[5] = in.readAllBytes();
+                        row[8] = values(FsFiles.lstat(path));
+                    } catch (IOException e) {
+                        row[5] = e.toString().getBytes(StandardCharsets.UTF_8);
+                    }
+                    ByteArrayOutputStream transferred = new ByteArrayOutputStream();
+                    try (InputStream in = FsFiles.newInputStream(f); InputStream b = FsFiles.newInputStream(f.pathBytes())) {
+                        in.transferTo(transferred);
+                        row[7] = b.readAllBytes();
+                    }
+                    row[6] = transferred.toByteArray();
+                    row[9] = values(FsFiles.stat(f.pathBytes()));
+                }
+                if (f.type() == ChildFile.Type.SYMLINK) {
+                    row[10] = FsFiles.readLinkBytes(f.pathBytes());
+                    row[11] = FileNames.toBytes(dir + "/" + FsFiles.readLink(path));
+                }
+                rows.add(row);
+            }
+        }
+        return rows.toArray();
+    }
+
+    /** The 13 values the one-at-a-time route delivers, then the three nanoseconds and the type's ordinal. */
+    private static long[] values(ChildFile f) {
+        return new long[] {f.device(), f.inode(), f.mode(), f.links(), f.uid(), f.gid(), f.rdev(), f.size(),
+            f.blockSize(), f.blocks(), f.accessTime().getEpochSecond(), f.modifiedTime().getEpochSecond(),
+            f.changeTime().getEpochSecond(), f.accessTime().getNano(), f.modifiedTime().getNano(),
+            f.changeTime().getNano(), f.type().ordinal()};
+    }
+
+    /**
+     * What op (list, open, stat, lstat, readLink, statistics) on path (String, byte[] or null) throws:
+     * "Class: message", or "". Statistics that succeed answer "bsize blocks files".
+     */
+    public static String error(String op, Object path) {
+        byte[] b = path instanceof byte[] ? (byte[]) path : null;
+        String s = b == null ? (String) path : null;
+        try {
+            if (op.equals("statistics")) {
+                FileSysStatUnix st = FileSystemStat.forCurrentOs().getFileSysStat(s);
+                return st.bsize() + " " + st.blocks() + " " + st.files();
+            }
+            Object unused = switch (op) {
+                case "list" -> {
+                    (b != null ? FolderListing.open(b) : FolderListing.open(s)).close();
+                    yield null;
+                }
+                case "open" -> {
+                    (b != null ? FsFiles.newInputStream(b) : FsFiles.newInputStream(s)).close();
+                    yield null;
+                }
+                case "stat" -> b != null ? FsFiles.stat(b) : FsFiles.stat(s);
+                case "lstat" -> b != null ? FsFiles.lstat(b) : FsFiles.lstat(s);
+                default -> b != null ? FsFiles.readLinkBytes(b) : FsFiles.readLink(s);
+            };
+            return "";
+        } catch (IOException | RuntimeException e) {
+            return e.getClass().getName() + ": " + e.getMessage();
+        }
+    }
+
+    /** What NIO reads through toPath(bytes), or toPath of the library's string for them; "refused: why". */
+    public static String throughPath(byte[] bytes, boolean asName) throws IOException {
+        try {
+            return new String(Files.readAllBytes(asName ? FileNames.toPath(FileNames.fromBytes(bytes))
+                    : FileNames.toPath(bytes)), StandardCharsets.ISO_8859_1);
+        } catch (InvalidPathException e) {
+            return "refused: " + e.getMessage();
+        }
+    }
+
+    /** What read, skip(9), read, available, a skip past the end, read, skip(5), and a read after close answer. */
+    public static String streamSteps(String file) throws IOException {
+        InputStream in = FsFiles.newInputStream(file);
+        String steps = in.read() + " " + in.skip(9) + " " + in.read() + " " + in.available() + " " + in.skip(1L << 40)
+                + " " + in.read() + " " + in.skip(5);
+        in.close();
+        try {
+            in.read();
+        } catch (IOException e) {
+            steps += " " + e.getMessage();
+        }
+        in.close();
+        return steps;
+    }
+
+    /**
+     * Rounds of a thread reading a (all 'a') while this one closes the stream at a random moment and opens b,
+     * which may get the same descriptor number: anything but 'a' read through the stream is a reused descriptor.
+     */
+    public static String closeStreamMidway(String a, String b, int rounds) throws Exception {
+        for (int r = 0; r < rounds; r++) {
+            InputStream in = FsFiles.newInputStream(a);
+            AtomicReference<String> problem = new AtomicReference<>("");
+            Thread reader = new Thread(() -> {
+                byte[] buf = new byte[512];
+                try {
+                    for (int n; (n = in.read(buf)) >= 0;) {
+                        if (!new String(buf, 0, n, StandardCharsets.ISO_8859_1).matches("a*")) {
+                            problem.compareAndSet("", "read another file through a closed stream");
+                        }
+                    }
+                } catch (IOException e) {
+                    if (!e.getMessage().equals("Stream closed")) {
+                        problem.compareAndSet("", e.toString());
+                    }
+                }
+            });
+            reader.start();
+            spinUpTo(500_000);
+            in.close();
+            try (InputStream other = FsFiles.newInputStream(b)) {
+                reader.join();
+            }
+            if (!problem.get().isEmpty()) {
+                return "round " + r + ": " + problem.get();
+            }
+        }
+        return "";
+    }
+
+    /** Opens count streams of file, reads a byte of each and drops them unclosed. */
+    public static void dropUnclosed(String file, int count) throws IOException {
+        for (int i = 0; i < count; i++) {
+            FsFiles.newInputStream(file).read();
+        }
+    }
+
+    /** Rounds of one thread iterating dir (2,000 entries) while another closes the listing at a random moment. */
+    public static String closeListingMidway(String dir) throws Exception {
+        int closedEarly = 0;
+        int rounds = 300;
+        for (int r = 0; r < rounds; r++) {
+            FolderListing listing = FolderListing.open(dir);
+            Thread closer = new Thread(() -> {
+                spinUpTo(2_000_000);
+                listing.close();
+            });
+            closer.start();
+            long seen = 0;
+            for (ChildFile f : listing) {
+                if (f.name().isEmpty()) {
+                    return "an empty name in round " + r;
+                }
+                seen++;
+            }
+            closer.join();
+            listing.close();
+            closedEarly += seen < 2000 ? 1 : 0;
+        }
+        // The closes must land mid-listing often enough to test anything.
+        return closedEarly < rounds / 10 ? "only " + closedEarly + " of " + rounds + " closes came mid-listing" : "";
+    }
+
+    private static void spinUpTo(int nanos) {
+        long until = System.nanoTime() + ThreadLocalRandom.current().nextInt(nanos);
+        while (System.nanoTime() < until) {
+            Thread.onSpinWait();
+        }
+    }
+
+    /**
+     * Every file of dir removed after the first entry was read: the entries
+     * the directory stream had already buffered are skipped, no error.
+     */
+    public static String vanishing(String dir) throws IOException {
+        try (FolderListing listing = FolderListing.open(dir)) {
+            Iterator<ChildFile> it = listing.iterator();
+            it.next();
+            try (Stream<Path> files = Files.list(Path.of(dir))) {
+                for (Path p : (Iterable<Path>) files::iterator) {
+                    Files.delete(p);
+                }
+            }
+            int more = 0;
+            while (it.hasNext()) {
+                it.next();
+                more++;
+            }
+            return more < 200 ? "" : more + " removed entries delivered";
+        } catch (UncheckedIOException e) {
+            return e.getCause().toString();
+        }
+    }
+
+    /**
+     * walk(root) against Files.walk, which lists in the same readdir order:
+     * the same paths in the same order; walk(root, 2) the same set; closing a
+     * walk stopped early leaves nothing open (checked by the caller).
+     */
+    public static String walk(String root) throws IOException {
+        List<String> expected;
+        try (Stream<Path> s = Files.walk(Path.of(root))) {
+            expected = s.skip(1).map(Path::toString).collect(Collectors.toList());
+        }
+        List<String> problems = new ArrayList<>();
+        List<String> got;
+        try (Stream<ChildFile> s = FolderListing.walk(root)) {
+            got = s.map(f -> {
+                String p = f.path();
+                int depth = (int) p.substring(root.length()).chars().filter(c -> c == '/').count();
+                return depth == f.depth() ? p : p + " at depth " + f.depth();
+            }).collect(Collectors.toList());
+        }
+        if (!got.equals(expected)) {
+            problems.add("walk gave " + got + "\nFiles.walk " + expected);
+        }
+        for (int threads : new int[] {2, 3}) {
+            Set<String> parallel;
+            try (Stream<ChildFile> s = FolderListing.walk(root, threads)) {
+                parallel = s.map(ChildFile::path).collect(Collectors.toSet());
+            }
+            if (!parallel.equals(new HashSet<>(expected)) || parallel.size() != expected.size()) {
+                problems.add(threads + " threads gave " + parallel.size() + " entries, " + expected.size() + " expected");
+            }
+        }
+        for (int threads : new int[] {1, 2}) {
+            try (Stream<ChildFile> s = FolderListing.walk(root, threads)) {
+                s.limit(3).count();
+            }
+        }
+        return String.join("\n", problems);
+    }
+
+    /**
+     * A subdirectory (victim, relative to root) removed after it was delivered but before the walk goes
+     * into it: every entry is still delivered, and the error comes at the end. The count delivered, or what
+     * went wrong.
+     */
+    public static String walkPastVanishedDirectory(String root, String victim) throws IOException {
+        long[] seen = {0};
+        try (Stream<ChildFile> s = FolderListing.walk(root)) {
+            s.forEach(f -> {
+                seen[0]++;
+                if (f.path().equals(root + "/" + victim)) {
+                    try {
+                        Files.delete(Path.of(f.path()));
+                    } catch (IOException e) {
+                        throw new UncheckedIOException(e);
+                    }
+                }
+            });
+            return "no error at the end";
+        } catch (UncheckedIOException e) {
+            boolean named = e.getCause() instanceof java.nio.file.NoSuchFileException
+                    && e.getMessage().contains(root + "/" + victim);
+            return named ? Long.toString(seen[0]) : e.getCause().toString();
+        }
+    }
+}
