@@ -17,7 +17,7 @@ import java.util.Set;
  * Operands are kept as the bytes the user typed.
  */
 final class Args {
-    /** A command line the command does not accept; the message names the offending option. */
+    /** A command line the command does not accept; the message says what it cannot take. */
     static final class UsageException extends Exception {
         private static final long serialVersionUID = 1L;
 

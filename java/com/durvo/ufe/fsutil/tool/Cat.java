@@ -23,19 +23,14 @@ final class Cat {
     private Cat() {
     }
 
-    static int run(List<byte[]> argv, Out out, PrintStream err) {
-        Args args;
-        try {
-            args = Args.parse(argv, "", Set.of("--help"), Set.of());
-        } catch (Args.UsageException e) {
-            return FsUtil.usageError("cat", e.getMessage(), err, 1);
-        }
+    static int run(List<byte[]> argv, Out out, PrintStream err) throws Args.UsageException {
+        Args args = Args.parse(argv, "", Set.of("--help"), Set.of());
         if (args.has("--help")) {
             out.ascii(HELP).nl();
             return 0;
         }
         if (args.operands.isEmpty()) {
-            return FsUtil.usageError("cat", "missing file operand", err, 1);
+            throw new Args.UsageException("missing file operand");
         }
         int status = 0;
         byte[] buf = new byte[1 << 16];

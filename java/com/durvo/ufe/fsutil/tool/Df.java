@@ -50,13 +50,8 @@ final class Df {
         this.err = err;
     }
 
-    static int run(List<byte[]> argv, Out out, PrintStream err) {
-        Args args;
-        try {
-            args = Args.parse(argv, "hHiTv", LONG_FLAGS, Set.of());
-        } catch (Args.UsageException e) {
-            return FsUtil.usageError("df", e.getMessage(), err, 1);
-        }
+    static int run(List<byte[]> argv, Out out, PrintStream err) throws Args.UsageException {
+        Args args = Args.parse(argv, "hHiTv", LONG_FLAGS, Set.of());
         if (args.has("--help")) {
             out.ascii(HELP).nl();
             return 0;

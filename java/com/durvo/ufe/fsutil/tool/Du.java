@@ -74,13 +74,8 @@ final class Du {
         this.err = err;
     }
 
-    static int run(List<byte[]> argv, Out out, PrintStream err) {
-        Args args;
-        try {
-            args = Args.parse(argv, "sah", LONG_FLAGS, Set.of("--threads"));
-        } catch (Args.UsageException e) {
-            return FsUtil.usageError("du", e.getMessage(), err, 1);
-        }
+    static int run(List<byte[]> argv, Out out, PrintStream err) throws Args.UsageException {
+        Args args = Args.parse(argv, "sah", LONG_FLAGS, Set.of("--threads"));
         if (args.has("--help")) {
             out.ascii(HELP).nl();
             return 0;
@@ -90,7 +85,7 @@ final class Du {
         du.all = args.has("-a", "--all");
         du.human = args.has("-h", "--human-readable");
         if (du.summarize && du.all) {
-            return FsUtil.usageError("du", "cannot both summarize and show all entries", err, 1);
+            throw new Args.UsageException("cannot both summarize and show all entries");
         }
         String threads = args.value("--threads");
         if (threads != null) {
@@ -100,7 +95,7 @@ final class Du {
                 du.threads = 0;
             }
             if (du.threads < 1) {
-                return FsUtil.usageError("du", "invalid number of threads: '" + threads + "'", err, 1);
+                throw new Args.UsageException("invalid number of threads: '" + threads + "'");
             }
         }
         List<byte[]> operands = args.operands.isEmpty() ? List.of(new byte[] {'.'}) : args.operands;

@@ -38,25 +38,31 @@ public final class FsUtil {
         }
         String command = new String(args.get(0), StandardCharsets.ISO_8859_1);
         List<byte[]> rest = args.subList(1, args.size());
-        switch (command) {
-            case "df":
-                return Df.run(rest, out, err);
-            case "ls":
-                return Ls.run(rest, out, err);
-            case "du":
-                return Du.run(rest, out, err);
-            case "cat":
-                return Cat.run(rest, out, err);
-            case "--help":
-                out.ascii(HELP).nl();
-                return 0;
-            case "--version":
-                out.ascii("fsutil " + version()).nl();
-                return 0;
-            default:
-                err.println("fsutil: unknown command '" + command + "'");
-                err.println("Try 'fsutil --help' for more information.");
-                return 2;
+        try {
+            switch (command) {
+                case "df":
+                    return Df.run(rest, out, err);
+                case "ls":
+                    return Ls.run(rest, out, err);
+                case "du":
+                    return Du.run(rest, out, err);
+                case "cat":
+                    return Cat.run(rest, out, err);
+                case "--help":
+                    out.ascii(HELP).nl();
+                    return 0;
+                case "--version":
+                    out.ascii("fsutil " + version()).nl();
+                    return 0;
+                default:
+                    err.println("fsutil: unknown command '" + command + "'");
+                    err.println("Try 'fsutil --help' for more information.");
+                    return 2;
+            }
+        } catch (Args.UsageException e) {
+            err.println("fsutil " + command + ": " + e.getMessage());
+            err.println("Try 'fsutil " + command + " --help' for more information.");
+            return command.equals("ls") ? 2 : 1;  // GNU ls answers 2 for serious trouble, the others 1
         }
     }
 
@@ -64,12 +70,5 @@ public final class FsUtil {
     static String version() {
         String version = FsUtil.class.getPackage().getImplementationVersion();
         return version != null ? version : "unknown";
-    }
-
-    /** Reports a command line a command cannot take; answers {@code status}. */
-    static int usageError(String command, String message, PrintStream err, int status) {
-        err.println("fsutil " + command + ": " + message);
-        err.println("Try 'fsutil " + command + " --help' for more information.");
-        return status;
     }
 }

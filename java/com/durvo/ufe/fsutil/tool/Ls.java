@@ -77,13 +77,8 @@ final class Ls {
         this.err = err;
     }
 
-    static int run(List<byte[]> argv, Out out, PrintStream err) {
-        Args args;
-        try {
-            args = Args.parse(argv, "laARhn", LONG_FLAGS, Set.of());
-        } catch (Args.UsageException e) {
-            return FsUtil.usageError("ls", e.getMessage(), err, 2);  // GNU ls: 2 for serious trouble
-        }
+    static int run(List<byte[]> argv, Out out, PrintStream err) throws Args.UsageException {
+        Args args = Args.parse(argv, "laARhn", LONG_FLAGS, Set.of());
         if (args.has("--help")) {
             out.ascii(HELP).nl();
             return 0;
