@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 
 using fsstat::MallocPtr;
 
@@ -118,11 +117,7 @@ JNIEXPORT jbyteArray JNICALL Java_com_durvo_ufe_fsutil_NativeFs_readLink(JNIEnv 
         return nullptr;
     }
     MallocPtr target(szTarget);
-    const jsize n = static_cast<jsize>(std::strlen(target.get()));
-    jbyteArray jBytes = env->NewByteArray(n);
-    if (jBytes == nullptr) return nullptr;
-    env->SetByteArrayRegion(jBytes, 0, n, reinterpret_cast<const jbyte *>(target.get()));
-    return jBytes;
+    return fsstat::bytesFromPath(env, target.get());
 }
 
 } // extern "C"

@@ -40,6 +40,10 @@ void throwOutOfMemory(JNIEnv *env);
 // OutOfMemoryError pending when there is no memory for it.
 MallocPtr pathFromBytes(JNIEnv *env, jbyteArray jPath);
 
+// The reverse: a NUL-terminated string's bytes as a new Java byte[]; null with
+// the JVM's error pending when it has no room.
+jbyteArray bytesFromPath(JNIEnv *env, const char *szPath);
+
 } // namespace fsstat
 
 #endif // FSSTAT_INTERNAL_H

@@ -181,6 +181,14 @@ MallocPtr pathFromBytes(JNIEnv *env, jbyteArray jPath) {
     return szPath;
 }
 
+jbyteArray bytesFromPath(JNIEnv *env, const char *szPath) {
+    const jsize n = static_cast<jsize>(std::strlen(szPath));
+    jbyteArray jBytes = env->NewByteArray(n);
+    if (jBytes == nullptr) return nullptr;
+    env->SetByteArrayRegion(jBytes, 0, n, reinterpret_cast<const jbyte *>(szPath));
+    return jBytes;
+}
+
 } // namespace fsstat
 
 extern "C" {
@@ -195,12 +203,7 @@ JNIEXPORT void JNICALL Java_com_durvo_ufe_fsutil_NativeFs_initIDs(JNIEnv *env, j
 
 JNIEXPORT jbyteArray JNICALL Java_com_durvo_ufe_fsutil_NativeFs_pathBytes(JNIEnv *env, jclass, jstring jsPath) {
     MallocPtr szPath(nativePath(env, jsPath));
-    if (!szPath) return nullptr;
-    const jsize n = static_cast<jsize>(std::strlen(szPath.get()));
-    jbyteArray jBytes = env->NewByteArray(n);
-    if (jBytes == nullptr) return nullptr;
-    env->SetByteArrayRegion(jBytes, 0, n, reinterpret_cast<const jbyte *>(szPath.get()));
-    return jBytes;
+    return szPath ? fsstat::bytesFromPath(env, szPath.get()) : nullptr;
 }
 
 JNIEXPORT jstring JNICALL Java_com_durvo_ufe_fsutil_NativeFs_nameString(JNIEnv *env, jclass, jbyteArray jName) {
