@@ -30,40 +30,51 @@ final class ParallelWalk implements FolderListing.Walk {
         final LinkedBlockingDeque<Object> dirs = new LinkedBlockingDeque<>();  // DirStream, ChildFile or STOP
         final AtomicInteger unfinished = new AtomicInteger(1);                // directories queued or being read
         final AtomicInteger working = new AtomicInteger();                    // threads not yet ended
-        final BlockingQueue<Object> out = new ArrayBlockingQueue<>(16);      // ChildFile[], IOException, END
+        final BlockingQueue<Object> out = new ArrayBlockingQueue<>(16);      // ChildFile[], IOException, END, or
+                                                                              // a thread's own failure
         final List<Thread> threads = new ArrayList<>();
         volatile boolean closed;
 
         void work() {
-            DirStream.Batch batch = DirStream.Batch.ofThread();
-            List<ChildFile> gathered = new ArrayList<>(HANDOVER + 128);
             try {
-                while (!closed) {
-                    Object task = dirs.pollFirst();
-                    if (task == null) {
-                        handOver(gathered);  // nothing to do: let the consumer have what there is
-                        task = dirs.takeFirst();
-                    }
-                    if (task == STOP) {
-                        break;
-                    }
-                    try {
-                        list(task, batch, gathered);
-                    } finally {
-                        if (unfinished.decrementAndGet() == 0) {
-                            for (int i = 0; i < threads.size(); i++) {
-                                dirs.addLast(STOP);
-                            }
-                        }
-                    }
-                }
-                handOver(gathered);
-                // The last thread to end says so, after every thread has handed over its entries.
-                if (working.decrementAndGet() == 0 && !closed) {
-                    out.put(END);
+                try {
+                    walk();
+                } catch (RuntimeException | Error e) {
+                    // Not the file system's failure but the walk's: the consuming thread throws it rather
+                    // than wait forever for this thread's end.
+                    out.put(e);
                 }
             } catch (InterruptedException e) {
                 // closed: leave
+            }
+        }
+
+        private void walk() throws InterruptedException {
+            DirStream.Batch batch = DirStream.Batch.ofThread();
+            List<ChildFile> gathered = new ArrayList<>(HANDOVER + 128);
+            while (!closed) {
+                Object task = dirs.pollFirst();
+                if (task == null) {
+                    handOver(gathered);  // nothing to do: let the consumer have what there is
+                    task = dirs.takeFirst();
+                }
+                if (task == STOP) {
+                    break;
+                }
+                try {
+                    list(task, batch, gathered);
+                } finally {
+                    if (unfinished.decrementAndGet() == 0) {
+                        for (int i = 0; i < threads.size(); i++) {
+                            dirs.addLast(STOP);
+                        }
+                    }
+                }
+            }
+            handOver(gathered);
+            // The last thread to end says so, after every thread has handed over its entries.
+            if (working.decrementAndGet() == 0 && !closed) {
+                out.put(END);
             }
         }
 
@@ -168,9 +179,15 @@ final class ParallelWalk implements FolderListing.Walk {
             }
             if (item instanceof IOException) {
                 errors.report((IOException) item);
-            } else {
+            } else if (item instanceof ChildFile[]) {
                 entries = (ChildFile[]) item;
                 next = 0;
+            } else {
+                close();
+                if (item instanceof Error) {
+                    throw (Error) item;
+                }
+                throw (RuntimeException) item;
             }
         }
         return true;
