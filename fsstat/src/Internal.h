@@ -44,6 +44,11 @@ MallocPtr pathFromBytes(JNIEnv *env, jbyteArray jPath);
 // the JVM's error pending when it has no room.
 jbyteArray bytesFromPath(JNIEnv *env, const char *szPath);
 
+// Register the natives of class SysCalls by area (PathNatives.cpp,
+// AttrNatives.cpp); false with the JVM's error pending when that fails.
+bool registerPathNatives(JNIEnv *env);
+bool registerAttrNatives(JNIEnv *env);
+
 } // namespace fsstat
 
 #endif // FSSTAT_INTERNAL_H

@@ -29,7 +29,10 @@ jclass gErrnoClass = nullptr;
 jmethodID gErrnoCtor = nullptr;
 
 // What the Java side makes of an errno value: the kinds NativeErrno names.
-enum ErrnoKind : jint { kOther = 0, kNoSuchFile = 1, kNotDirectory = 2, kAccessDenied = 3 };
+enum ErrnoKind : jint {
+    kOther = 0, kNoSuchFile = 1, kNotDirectory = 2, kAccessDenied = 3, kExists = 4, kNotEmpty = 5, kLoop = 6,
+    kCrossDevice = 7
+};
 
 jint kindOf(int iErr) {
     switch (iErr) {
@@ -37,6 +40,10 @@ jint kindOf(int iErr) {
     case ENOTDIR: return kNotDirectory;
     case EACCES:
     case EPERM: return kAccessDenied;
+    case EEXIST: return kExists;
+    case ENOTEMPTY: return kNotEmpty;
+    case ELOOP: return kLoop;
+    case EXDEV: return kCrossDevice;
     default: return kOther;
     }
 }
@@ -199,6 +206,8 @@ JNIEXPORT void JNICALL Java_com_durvo_ufe_fsutil_NativeFs_initIDs(JNIEnv *env, j
     gErrnoCtor = env->GetMethodID(jcls.get(), "<init>", "(IILjava/lang/String;)V");
     if (gErrnoCtor == nullptr) return;
     gErrnoClass = static_cast<jclass>(env->NewGlobalRef(jcls.get()));
+    if (gErrnoClass == nullptr || !fsstat::registerPathNatives(env)) return;
+    fsstat::registerAttrNatives(env);
 }
 
 JNIEXPORT jbyteArray JNICALL Java_com_durvo_ufe_fsutil_NativeFs_pathBytes(JNIEnv *env, jclass, jstring jsPath) {

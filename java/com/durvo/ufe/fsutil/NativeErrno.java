@@ -2,14 +2,17 @@ package com.durvo.ufe.fsutil;
 
 import java.io.IOException;
 import java.nio.file.AccessDeniedException;
+import java.nio.file.DirectoryNotEmptyException;
+import java.nio.file.FileAlreadyExistsException;
 import java.nio.file.FileSystemException;
 import java.nio.file.NoSuchFileException;
 import java.nio.file.NotDirectoryException;
 
 /**
- * A failed system call in a native of {@link NativeFs}: the errno value, what
- * kind of failure it is, and the system's text for it. Callers turn it into
- * the {@code java.nio.file} exception that fits, naming the path.
+ * A failed system call in a native of {@link NativeFs} or {@link SysCalls}:
+ * the errno value, what kind of failure it is, and the system's text for it.
+ * Callers turn it into the {@code java.nio.file} exception that fits, naming
+ * the path.
  */
 final class NativeErrno extends Exception {
     private static final long serialVersionUID = 1L;
@@ -18,6 +21,10 @@ final class NativeErrno extends Exception {
     private static final int NO_SUCH_FILE = 1;
     private static final int NOT_DIRECTORY = 2;
     private static final int ACCESS_DENIED = 3;
+    private static final int EXISTS = 4;
+    private static final int NOT_EMPTY = 5;
+    private static final int LOOP = 6;
+    private static final int CROSS_DEVICE = 7;
 
     final int errno;
     private final int kind;
@@ -28,14 +35,43 @@ final class NativeErrno extends Exception {
         this.kind = kind;
     }
 
+    /** {@return whether the file already exists (EEXIST)} */
+    boolean exists() {
+        return kind == EXISTS;
+    }
+
+    /** {@return whether there is no such file (ENOENT)} */
+    boolean noSuchFile() {
+        return kind == NO_SUCH_FILE;
+    }
+
+    /** {@return whether the two paths lie on different file systems (EXDEV)} */
+    boolean crossDevice() {
+        return kind == CROSS_DEVICE;
+    }
+
+    /** {@return whether a link was met where none may be, or too many (ELOOP)} */
+    boolean loop() {
+        return kind == LOOP;
+    }
+
     /** The exception for this failure on {@code file} (a path in display form). */
     FileSystemException forFile(String file) {
+        return forFiles(file, null);
+    }
+
+    /** The exception for this failure of an operation on {@code file} and {@code other} (both in display form). */
+    FileSystemException forFiles(String file, String other) {
         String text = getMessage();
         switch (kind) {
-            case NO_SUCH_FILE: return new NoSuchFileException(file, null, text);
+            case NO_SUCH_FILE: return new NoSuchFileException(file, other, text);
             case NOT_DIRECTORY: return new NotDirectoryException(file);
-            case ACCESS_DENIED: return new AccessDeniedException(file, null, text);
-            default: return new FileSystemException(file, null, text);
+            case ACCESS_DENIED: return new AccessDeniedException(file, other, text);
+            case EXISTS: return new FileAlreadyExistsException(file, other, null);
+            case NOT_EMPTY: return new DirectoryNotEmptyException(file);
+            // The JDK's words: with NOFOLLOW_LINKS a final link is what fails.
+            case LOOP: return new FileSystemException(file, other, text + " or unable to access attributes of symbolic link");
+            default: return new FileSystemException(file, other, text);
         }
     }
 

@@ -26,6 +26,11 @@ final class NativeFs {
     private NativeFs() {
     }
 
+    /** Loads the library and registers its natives, once: what running this class's initializer does. */
+    static void ensureLoaded() {
+        // the static initializer has run by now
+    }
+
     private static native void initIDs();
 
     /** The bytes the library reads {@code path} as (see {@link FileNames#toBytes}). */

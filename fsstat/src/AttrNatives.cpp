@@ -1,0 +1,174 @@
+// The natives of class SysCalls that read and change attributes: statx with
+// the birth time where the file system keeps one, times, permissions and
+// owners, file-system figures, and the user and group databases.
+#include "JniUtil.h"
+#include "Internal.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <vector>
+
+using fsstat::MallocPtr;
+using fsstat::widen;
+
+namespace {
+
+constexpr jint kCwd = -1;  // SysCalls.CWD
+int dirOf(jint dfd) { return dfd == kCwd ? AT_FDCWD : dfd; }
+
+// SysCalls.STATX_LONGS: fillStat's sixteen values, then the birth time's
+// seconds and nanoseconds and 1 when the file system gave one.
+constexpr int kStatxLongs = fsstat::kStatLongs + 3;
+
+// An empty path with a descriptor examines the open file itself.
+void JNICALL stat0(JNIEnv *env, jclass, jint dfd, jbyteArray jPath, jboolean jFollow, jlongArray jOut) {
+    MallocPtr szPath(fsstat::pathFromBytes(env, jPath));
+    if (!szPath) return;
+    int flags = jFollow ? 0 : AT_SYMLINK_NOFOLLOW;
+    if (szPath.get()[0] == '\0' && dfd != kCwd) flags |= AT_EMPTY_PATH;
+    struct statx stx;
+    if (statx(dirOf(dfd), szPath.get(), flags, STATX_BASIC_STATS | STATX_BTIME, &stx) != 0) {
+        fsstat::throwErrno(env, errno);
+        return;
+    }
+    const jlong values[kStatxLongs] = {
+        widen(makedev(stx.stx_dev_major, stx.stx_dev_minor)), widen(stx.stx_ino), widen(stx.stx_mode),
+        widen(stx.stx_nlink), widen(stx.stx_uid), widen(stx.stx_gid),
+        widen(makedev(stx.stx_rdev_major, stx.stx_rdev_minor)), widen(stx.stx_size), widen(stx.stx_blksize),
+        widen(stx.stx_blocks), widen(stx.stx_atime.tv_sec), widen(stx.stx_atime.tv_nsec), widen(stx.stx_mtime.tv_sec),
+        widen(stx.stx_mtime.tv_nsec), widen(stx.stx_ctime.tv_sec), widen(stx.stx_ctime.tv_nsec),
+        widen(stx.stx_btime.tv_sec), widen(stx.stx_btime.tv_nsec), (stx.stx_mask & STATX_BTIME) != 0 ? 1 : 0};
+    env->SetLongArrayRegion(jOut, 0, kStatxLongs, values);
+}
+
+// times: access seconds, nanoseconds, modification seconds, nanoseconds; a
+// nanosecond value of -1 leaves that time as it is.
+void JNICALL utimens0(JNIEnv *env, jclass, jint dfd, jbyteArray jPath, jlongArray jTimes, jboolean jFollow) {
+    MallocPtr szPath(fsstat::pathFromBytes(env, jPath));
+    if (!szPath) return;
+    jlong t[4];
+    env->GetLongArrayRegion(jTimes, 0, 4, t);
+    struct timespec ts[2];
+    for (int i = 0; i < 2; i++) {
+        ts[i].tv_sec = static_cast<time_t>(t[2 * i]);
+        ts[i].tv_nsec = t[2 * i + 1] < 0 ? UTIME_OMIT : static_cast<long>(t[2 * i + 1]);
+    }
+    if (utimensat(dirOf(dfd), szPath.get(), ts, jFollow ? 0 : AT_SYMLINK_NOFOLLOW) != 0) fsstat::throwErrno(env, errno);
+}
+
+void JNICALL chmod0(JNIEnv *env, jclass, jint dfd, jbyteArray jPath, jint mode) {
+    MallocPtr szPath(fsstat::pathFromBytes(env, jPath));
+    if (szPath && fchmodat(dirOf(dfd), szPath.get(), static_cast<mode_t>(mode), 0) != 0) {
+        fsstat::throwErrno(env, errno);
+    }
+}
+
+void JNICALL fchmod0(JNIEnv *env, jclass, jint fd, jint mode) {
+    if (fchmod(fd, static_cast<mode_t>(mode)) != 0) fsstat::throwErrno(env, errno);
+}
+
+// An id of -1 leaves that owner as it is.
+void JNICALL chown0(JNIEnv *env, jclass, jint dfd, jbyteArray jPath, jint uid, jint gid, jboolean jFollow) {
+    MallocPtr szPath(fsstat::pathFromBytes(env, jPath));
+    if (szPath && fchownat(dirOf(dfd), szPath.get(), static_cast<uid_t>(uid), static_cast<gid_t>(gid),
+                           jFollow ? 0 : AT_SYMLINK_NOFOLLOW) != 0) {
+        fsstat::throwErrno(env, errno);
+    }
+}
+
+// The eleven figures in FileSysStatUnix's order.
+void JNICALL statvfs0(JNIEnv *env, jclass, jbyteArray jPath, jlongArray jOut) {
+    MallocPtr szPath(fsstat::pathFromBytes(env, jPath));
+    if (!szPath) return;
+    struct statvfs st;
+    if (statvfs(szPath.get(), &st) != 0) {
+        fsstat::throwErrno(env, errno);
+        return;
+    }
+    const jlong values[] = {widen(st.f_bsize), widen(st.f_frsize), widen(st.f_blocks), widen(st.f_bfree),
+                            widen(st.f_bavail), widen(st.f_files), widen(st.f_ffree), widen(st.f_favail),
+                            widen(st.f_fsid), widen(st.f_flag), widen(st.f_namemax)};
+    env->SetLongArrayRegion(jOut, 0, static_cast<jsize>(sizeof values / sizeof values[0]), values);
+}
+
+// The database routines' buffers grow until the entry fits.
+template <typename Lookup>
+int lookupWithBuffer(Lookup lookup) {
+    for (size_t iSize = 1024; iSize <= (1u << 20); iSize *= 4) {
+        std::vector<char> buf(iSize);
+        const int iErr = lookup(buf.data(), buf.size());
+        if (iErr != ERANGE) return iErr;
+    }
+    return ERANGE;
+}
+
+// A user's or group's id by name; -1 when there is none.
+jint JNICALL userId0(JNIEnv *env, jclass, jbyteArray jName, jboolean jGroup) {
+    MallocPtr szName(fsstat::pathFromBytes(env, jName));
+    if (!szName) return -1;
+    jint id = -1;
+    const int iErr = lookupWithBuffer([&](char *buf, size_t n) {
+        if (jGroup) {
+            struct group gr, *found = nullptr;
+            const int e = getgrnam_r(szName.get(), &gr, buf, n, &found);
+            if (e == 0 && found != nullptr) id = static_cast<jint>(found->gr_gid);
+            return e;
+        }
+        struct passwd pw, *found = nullptr;
+        const int e = getpwnam_r(szName.get(), &pw, buf, n, &found);
+        if (e == 0 && found != nullptr) id = static_cast<jint>(found->pw_uid);
+        return e;
+    });
+    if (iErr != 0 && iErr != ENOENT && iErr != ESRCH) fsstat::throwErrno(env, iErr);
+    return id;
+}
+
+// A user's or group's name by id; null when there is none.
+jbyteArray JNICALL userName0(JNIEnv *env, jclass, jint id, jboolean jGroup) {
+    jbyteArray jName = nullptr;
+    const int iErr = lookupWithBuffer([&](char *buf, size_t n) {
+        if (jGroup) {
+            struct group gr, *found = nullptr;
+            const int e = getgrgid_r(static_cast<gid_t>(id), &gr, buf, n, &found);
+            if (e == 0 && found != nullptr) jName = fsstat::bytesFromPath(env, found->gr_name);
+            return e;
+        }
+        struct passwd pw, *found = nullptr;
+        const int e = getpwuid_r(static_cast<uid_t>(id), &pw, buf, n, &found);
+        if (e == 0 && found != nullptr) jName = fsstat::bytesFromPath(env, found->pw_name);
+        return e;
+    });
+    if (iErr != 0 && iErr != ENOENT && iErr != ESRCH && !env->ExceptionCheck()) fsstat::throwErrno(env, iErr);
+    return jName;
+}
+
+const JNINativeMethod kMethods[] = {
+    {const_cast<char *>("stat"), const_cast<char *>("(I[BZ[J)V"), reinterpret_cast<void *>(stat0)},
+    {const_cast<char *>("utimens"), const_cast<char *>("(I[B[JZ)V"), reinterpret_cast<void *>(utimens0)},
+    {const_cast<char *>("chmod"), const_cast<char *>("(I[BI)V"), reinterpret_cast<void *>(chmod0)},
+    {const_cast<char *>("fchmod"), const_cast<char *>("(II)V"), reinterpret_cast<void *>(fchmod0)},
+    {const_cast<char *>("chown"), const_cast<char *>("(I[BIIZ)V"), reinterpret_cast<void *>(chown0)},
+    {const_cast<char *>("statvfs"), const_cast<char *>("([B[J)V"), reinterpret_cast<void *>(statvfs0)},
+    {const_cast<char *>("userId"), const_cast<char *>("([BZ)I"), reinterpret_cast<void *>(userId0)},
+    {const_cast<char *>("userName"), const_cast<char *>("(IZ)[B"), reinterpret_cast<void *>(userName0)},
+};
+
+} // namespace
+
+namespace fsstat {
+
+bool registerAttrNatives(JNIEnv *env) {
+    fsstat::LocalRef<jclass> jcls(env, env->FindClass("com/durvo/ufe/fsutil/SysCalls"));
+    if (!jcls) return false;
+    return env->RegisterNatives(jcls.get(), kMethods, static_cast<jint>(sizeof kMethods / sizeof kMethods[0])) == 0;
+}
+
+} // namespace fsstat

@@ -1,0 +1,212 @@
+// The natives of class SysCalls that create, open, remove, rename and link
+// files: one system call each, paths as their exact bytes, failures as a
+// pending NativeErrno. A directory descriptor argument of kCwd means the
+// working directory, so the same natives serve paths and open directories.
+#include "JniUtil.h"
+#include "Internal.h"
+
+#include <fcntl.h>
+#include <limits.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+using fsstat::MallocPtr;
+
+namespace {
+
+// The open options as SysCalls numbers them (its @Native constants).
+constexpr jint kRead = 1, kWrite = 2, kAppend = 4, kCreate = 8, kCreateNew = 16, kTruncate = 32, kSync = 64,
+               kDsync = 128, kNoFollow = 256, kDirectory = 512;
+// SysCalls.CWD: the working directory in place of a directory descriptor.
+constexpr jint kCwd = -1;
+
+int dirOf(jint dfd) { return dfd == kCwd ? AT_FDCWD : dfd; }
+
+int openFlags(jint options) {
+    int flags = O_CLOEXEC;
+    const bool bRead = (options & kRead) != 0, bWrite = (options & (kWrite | kAppend)) != 0;
+    flags |= bRead && bWrite ? O_RDWR : bWrite ? O_WRONLY : O_RDONLY;
+    if (options & kAppend) flags |= O_APPEND;
+    if (options & kTruncate) flags |= O_TRUNC;
+    if (options & kSync) flags |= O_SYNC;
+    if (options & kDsync) flags |= O_DSYNC;
+    if (options & kNoFollow) flags |= O_NOFOLLOW;
+    if (options & kDirectory) flags |= O_DIRECTORY;
+    return flags;
+}
+
+int openRetrying(int dfd, const char *szPath, int flags, mode_t mode) {
+    int fd;
+    do {
+        fd = openat(dfd, szPath, flags, mode);
+    } while (fd < 0 && errno == EINTR);  // a FIFO waits for its other end, and a signal can end the wait
+    return fd;
+}
+
+// Opens with SysCalls' options; the descriptor, with bit 32 set when this call
+// created the file. CREATE tries an exclusive create first so that the caller
+// knows whether the mode it gave was applied.
+jlong JNICALL open0(JNIEnv *env, jclass, jint dfd, jbyteArray jPath, jint options, jint mode) {
+    MallocPtr szPath(fsstat::pathFromBytes(env, jPath));
+    if (!szPath) return -1;
+    const int flags = openFlags(options);
+    const auto perms = static_cast<mode_t>(mode);
+    int fd = -1;
+    bool bCreated = false;
+    if (options & kCreateNew) {
+        fd = openRetrying(dirOf(dfd), szPath.get(), flags | O_CREAT | O_EXCL, perms);
+        bCreated = fd >= 0;
+    } else if (options & kCreate) {
+        // Another process may create or remove it in between: a few rounds settle that.
+        for (int i = 0; i < 8 && fd < 0; i++) {
+            fd = openRetrying(dirOf(dfd), szPath.get(), flags | O_CREAT | O_EXCL, perms);
+            bCreated = fd >= 0;
+            if (fd < 0 && errno == EEXIST) fd = openRetrying(dirOf(dfd), szPath.get(), flags, perms);
+            if (fd < 0 && errno != ENOENT && errno != EEXIST) break;
+        }
+    } else {
+        fd = openRetrying(dirOf(dfd), szPath.get(), flags, perms);
+    }
+    if (fd < 0) {
+        fsstat::throwErrno(env, errno);
+        return -1;
+    }
+    return static_cast<jlong>(fd) | (bCreated ? jlong{1} << 32 : 0);
+}
+
+void JNICALL close0(JNIEnv *, jclass, jint fd) { close(fd); }
+
+void JNICALL mkdir0(JNIEnv *env, jclass, jint dfd, jbyteArray jPath, jint mode) {
+    MallocPtr szPath(fsstat::pathFromBytes(env, jPath));
+    if (szPath && mkdirat(dirOf(dfd), szPath.get(), static_cast<mode_t>(mode)) != 0) fsstat::throwErrno(env, errno);
+}
+
+void JNICALL unlink0(JNIEnv *env, jclass, jint dfd, jbyteArray jPath, jboolean jDir) {
+    MallocPtr szPath(fsstat::pathFromBytes(env, jPath));
+    if (szPath && unlinkat(dirOf(dfd), szPath.get(), jDir ? AT_REMOVEDIR : 0) != 0) fsstat::throwErrno(env, errno);
+}
+
+void JNICALL symlink0(JNIEnv *env, jclass, jbyteArray jTarget, jint dfd, jbyteArray jLink) {
+    MallocPtr szTarget(fsstat::pathFromBytes(env, jTarget));
+    if (!szTarget) return;
+    MallocPtr szLink(fsstat::pathFromBytes(env, jLink));
+    if (szLink && symlinkat(szTarget.get(), dirOf(dfd), szLink.get()) != 0) fsstat::throwErrno(env, errno);
+}
+
+// A hard link to the file itself, never to what a link names (as ln does).
+void JNICALL link0(JNIEnv *env, jclass, jbyteArray jExisting, jbyteArray jLink) {
+    MallocPtr szExisting(fsstat::pathFromBytes(env, jExisting));
+    if (!szExisting) return;
+    MallocPtr szLink(fsstat::pathFromBytes(env, jLink));
+    if (szLink && linkat(AT_FDCWD, szExisting.get(), AT_FDCWD, szLink.get(), 0) != 0) fsstat::throwErrno(env, errno);
+}
+
+jbyteArray JNICALL readlink0(JNIEnv *env, jclass, jint dfd, jbyteArray jPath) {
+    MallocPtr szPath(fsstat::pathFromBytes(env, jPath));
+    if (!szPath) return nullptr;
+    // A target longer than the buffer fills it exactly: grow and read again.
+    for (size_t iSize = 256;; iSize *= 2) {
+        MallocPtr buf(static_cast<char *>(std::malloc(iSize)));
+        if (!buf) {
+            fsstat::throwOutOfMemory(env);
+            return nullptr;
+        }
+        const ssize_t n = readlinkat(dirOf(dfd), szPath.get(), buf.get(), iSize);
+        if (n < 0) {
+            fsstat::throwErrno(env, errno);
+            return nullptr;
+        }
+        if (static_cast<size_t>(n) < iSize) {
+            buf.get()[n] = '\0';
+            return fsstat::bytesFromPath(env, buf.get());
+        }
+    }
+}
+
+void JNICALL rename0(JNIEnv *env, jclass, jint fromDfd, jbyteArray jFrom, jint toDfd, jbyteArray jTo) {
+    MallocPtr szFrom(fsstat::pathFromBytes(env, jFrom));
+    if (!szFrom) return;
+    MallocPtr szTo(fsstat::pathFromBytes(env, jTo));
+    if (szTo && renameat(dirOf(fromDfd), szFrom.get(), dirOf(toDfd), szTo.get()) != 0) fsstat::throwErrno(env, errno);
+}
+
+// access(2) with the real ids, as the JDK's checkAccess asks.
+void JNICALL access0(JNIEnv *env, jclass, jbyteArray jPath, jint mode) {
+    MallocPtr szPath(fsstat::pathFromBytes(env, jPath));
+    if (szPath && access(szPath.get(), mode) != 0) fsstat::throwErrno(env, errno);
+}
+
+jbyteArray JNICALL realpath0(JNIEnv *env, jclass, jbyteArray jPath) {
+    MallocPtr szPath(fsstat::pathFromBytes(env, jPath));
+    if (!szPath) return nullptr;
+    MallocPtr szReal(realpath(szPath.get(), nullptr));
+    if (!szReal) {
+        fsstat::throwErrno(env, errno);
+        return nullptr;
+    }
+    return fsstat::bytesFromPath(env, szReal.get());
+}
+
+jbyteArray JNICALL getcwd0(JNIEnv *env, jclass) {
+    MallocPtr szCwd(getcwd(nullptr, 0));
+    if (!szCwd) {
+        fsstat::throwErrno(env, errno);
+        return nullptr;
+    }
+    return fsstat::bytesFromPath(env, szCwd.get());
+}
+
+// The two byte readings of a library string, as getNativeFilePath makes them:
+// its default-charset bytes with the escapes undone, and its ISO-8859-1 bytes
+// with doubled marks undone. An element is null where that reading failed;
+// the caller judges which readings are exact.
+jobjectArray JNICALL readings0(JNIEnv *env, jclass, jstring jsPath) {
+    fsstat::LocalRef<jclass> jclsBytes(env, env->FindClass("[B"));
+    if (!jclsBytes) return nullptr;
+    fsstat::LocalRef<jobjectArray> jResult(env, env->NewObjectArray(2, jclsBytes.get(), nullptr));
+    if (!jResult) return nullptr;
+    for (jsize i = 0; i < 2; i++) {
+        MallocPtr szBytes(i == 0 ? JNU_GetStringNativeChars(env, jsPath) : JNU_GetStringISO8859_1Chars(env, jsPath));
+        MallocPtr szReading;
+        if (szBytes) szReading.reset(i == 0 ? unescapeNativeString(env, szBytes.get()) : unescapeString(env, szBytes.get(), 0));
+        if (env->ExceptionCheck()) return nullptr;  // out of memory: no reading can be trusted
+        if (!szReading) continue;
+        fsstat::LocalRef<jbyteArray> jBytes(env, fsstat::bytesFromPath(env, szReading.get()));
+        if (!jBytes) return nullptr;
+        env->SetObjectArrayElement(jResult.get(), i, jBytes.get());
+    }
+    return jResult.release();
+}
+
+// The native declarations follow SysCalls.java's order.
+const JNINativeMethod kMethods[] = {
+    {const_cast<char *>("open"), const_cast<char *>("(I[BII)J"), reinterpret_cast<void *>(open0)},
+    {const_cast<char *>("close"), const_cast<char *>("(I)V"), reinterpret_cast<void *>(close0)},
+    {const_cast<char *>("mkdir"), const_cast<char *>("(I[BI)V"), reinterpret_cast<void *>(mkdir0)},
+    {const_cast<char *>("unlink"), const_cast<char *>("(I[BZ)V"), reinterpret_cast<void *>(unlink0)},
+    {const_cast<char *>("symlink"), const_cast<char *>("([BI[B)V"), reinterpret_cast<void *>(symlink0)},
+    {const_cast<char *>("link"), const_cast<char *>("([B[B)V"), reinterpret_cast<void *>(link0)},
+    {const_cast<char *>("readlink"), const_cast<char *>("(I[B)[B"), reinterpret_cast<void *>(readlink0)},
+    {const_cast<char *>("rename"), const_cast<char *>("(I[BI[B)V"), reinterpret_cast<void *>(rename0)},
+    {const_cast<char *>("access"), const_cast<char *>("([BI)V"), reinterpret_cast<void *>(access0)},
+    {const_cast<char *>("realpath"), const_cast<char *>("([B)[B"), reinterpret_cast<void *>(realpath0)},
+    {const_cast<char *>("readings"), const_cast<char *>("(Ljava/lang/String;)[[B"), reinterpret_cast<void *>(readings0)},
+    {const_cast<char *>("getcwd"), const_cast<char *>("()[B"), reinterpret_cast<void *>(getcwd0)},
+};
+
+} // namespace
+
+namespace fsstat {
+
+bool registerPathNatives(JNIEnv *env) {
+    fsstat::LocalRef<jclass> jcls(env, env->FindClass("com/durvo/ufe/fsutil/SysCalls"));
+    if (!jcls) return false;
+    return env->RegisterNatives(jcls.get(), kMethods, static_cast<jint>(sizeof kMethods / sizeof kMethods[0])) == 0;
+}
+
+} // namespace fsstat

@@ -1,0 +1,100 @@
+package com.durvo.ufe.fsutil;
+
+import java.lang.annotation.Native;
+
+/**
+ * The system calls under the {@code fsstat} file system, one native each
+ * (documented by the call it makes). Paths cross as their exact bytes; a
+ * directory argument of {@link #CWD} means the working directory. Failures
+ * come back as {@link NativeErrno}.
+ */
+final class SysCalls {
+    /** In place of a directory descriptor: the working directory. */
+    @Native static final int CWD = -1;
+
+    // Options of open, as the natives read them.
+    @Native static final int READ = 1;
+    @Native static final int WRITE = 2;
+    @Native static final int APPEND = 4;
+    @Native static final int CREATE = 8;
+    @Native static final int CREATE_NEW = 16;
+    @Native static final int TRUNCATE = 32;
+    @Native static final int SYNC = 64;
+    @Native static final int DSYNC = 128;
+    @Native static final int NOFOLLOW = 256;
+    @Native static final int DIRECTORY = 512;
+
+    /** Longs of {@link #stat}: the sixteen stat values, then the birth time (seconds, nanoseconds, 1 if known). */
+    @Native static final int STATX_LONGS = 19;
+
+    static {
+        NativeFs.ensureLoaded();
+    }
+
+    private SysCalls() {
+    }
+
+    /** {@code openat(dfd, path, flags, mode)}: the descriptor, bit 32 set when this call created the file. */
+    static native long open(int dfd, byte[] path, int options, int mode) throws NativeErrno;
+
+    /** {@code close(fd)}. */
+    static native void close(int fd);
+
+    /** {@code mkdirat(dfd, path, mode)}. */
+    static native void mkdir(int dfd, byte[] path, int mode) throws NativeErrno;
+
+    /** {@code unlinkat(dfd, path, dir ? AT_REMOVEDIR : 0)}. */
+    static native void unlink(int dfd, byte[] path, boolean dir) throws NativeErrno;
+
+    /** {@code symlinkat(target, dfd, link)}. */
+    static native void symlink(byte[] target, int dfd, byte[] link) throws NativeErrno;
+
+    /** {@code linkat(AT_FDCWD, existing, AT_FDCWD, link, 0)}. */
+    static native void link(byte[] existing, byte[] link) throws NativeErrno;
+
+    /** {@code readlinkat(dfd, path)}: the whole target. */
+    static native byte[] readlink(int dfd, byte[] path) throws NativeErrno;
+
+    /** {@code renameat(fromDfd, from, toDfd, to)}. */
+    static native void rename(int fromDfd, byte[] from, int toDfd, byte[] to) throws NativeErrno;
+
+    /** {@code access(path, mode)}. */
+    static native void access(byte[] path, int mode) throws NativeErrno;
+
+    /** {@code realpath(path)}. */
+    static native byte[] realpath(byte[] path) throws NativeErrno;
+
+    /**
+     * The two byte readings of a library string: its default-charset bytes
+     * with the escapes undone, and its ISO-8859-1 bytes; null where a reading
+     * failed. Either may be lossy: the caller judges.
+     */
+    static native byte[][] readings(String path);
+
+    /** {@code getcwd()}. */
+    static native byte[] getcwd() throws NativeErrno;
+
+    /** {@code statx(dfd, path)} into {@code out} ({@link #STATX_LONGS}); an empty path with a descriptor: the open file. */
+    static native void stat(int dfd, byte[] path, boolean follow, long[] out) throws NativeErrno;
+
+    /** {@code utimensat(dfd, path, times)}: access then modification, seconds and nanoseconds; -1 nanoseconds leaves it. */
+    static native void utimens(int dfd, byte[] path, long[] times, boolean follow) throws NativeErrno;
+
+    /** {@code fchmodat(dfd, path, mode, 0)}. */
+    static native void chmod(int dfd, byte[] path, int mode) throws NativeErrno;
+
+    /** {@code fchmod(fd, mode)}. */
+    static native void fchmod(int fd, int mode) throws NativeErrno;
+
+    /** {@code fchownat(dfd, path, uid, gid)}; -1 leaves an id. */
+    static native void chown(int dfd, byte[] path, int uid, int gid, boolean follow) throws NativeErrno;
+
+    /** {@code statvfs(path)}: the eleven figures in {@link FileSysStatUnix}'s order. */
+    static native void statvfs(byte[] path, long[] out) throws NativeErrno;
+
+    /** {@code getpwnam_r} or {@code getgrnam_r}: the id, -1 when there is none. */
+    static native int userId(byte[] name, boolean group) throws NativeErrno;
+
+    /** {@code getpwuid_r} or {@code getgrgid_r}: the name, null when there is none. */
+    static native byte[] userName(int id, boolean group) throws NativeErrno;
+}
