@@ -192,6 +192,17 @@ public final class ChildFile {
     }
 
     /**
+     * The entry's path on the {@code fsstat} file system (see
+     * {@link FsFileSystem}): its exact bytes, for use with
+     * {@code java.nio.file.Files}.
+     *
+     * @return the path
+     */
+    public java.nio.file.Path toPath() {
+        return FsFileSystem.get().getPath(pathBytes());
+    }
+
+    /**
      * How far below the listed directory or walk root the entry is.
      *
      * @return 1 for the entries of the directory itself, 2 for theirs, and so on

@@ -1,0 +1,503 @@
+package com.durvo.ufe.fsutil;
+
+import java.io.IOException;
+import java.nio.charset.StandardCharsets;
+import java.nio.file.FileSystemException;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.nio.file.attribute.BasicFileAttributeView;
+import java.nio.file.attribute.BasicFileAttributes;
+import java.nio.file.attribute.FileAttribute;
+import java.nio.file.attribute.FileAttributeView;
+import java.nio.file.attribute.FileOwnerAttributeView;
+import java.nio.file.attribute.FileTime;
+import java.nio.file.attribute.GroupPrincipal;
+import java.nio.file.attribute.PosixFileAttributeView;
+import java.nio.file.attribute.PosixFileAttributes;
+import java.nio.file.attribute.PosixFilePermission;
+import java.nio.file.attribute.UserPrincipal;
+import java.nio.file.attribute.UserPrincipalLookupService;
+import java.nio.file.attribute.UserPrincipalNotFoundException;
+import java.util.EnumSet;
+import java.util.LinkedHashMap;
+import java.util.List;
+import java.util.Map;
+import java.util.Objects;
+import java.util.Set;
+
+/**
+ * The attribute views of the {@code fsstat} file system: {@code basic},
+ * {@code posix}, {@code owner} and {@code unix}, read with one {@code statx}
+ * and changed with one system call each.
+ *
+ * <p>The {@code unix} view's names: {@code dev}, {@code ino}, {@code mode},
+ * {@code nlink}, {@code uid}, {@code gid}, {@code rdev}, {@code size},
+ * {@code blksize}, {@code blocks}, {@code lastAccessTime},
+ * {@code lastModifiedTime}, {@code ctime}, and {@code birthTime}, present
+ * only where the file system keeps a creation time. {@code mode}, {@code uid}
+ * and {@code gid} can be set.
+ */
+final class FsAttributes implements PosixFileAttributes {
+    private static final List<String> BASIC = List.of("lastModifiedTime", "lastAccessTime", "creationTime", "size",
+            "isRegularFile", "isDirectory", "isSymbolicLink", "isOther", "fileKey");
+    private static final List<String> POSIX = List.of("permissions", "owner", "group");
+    private static final List<String> UNIX = List.of("dev", "ino", "mode", "nlink", "uid", "gid", "rdev", "size",
+            "blksize", "blocks", "lastAccessTime", "lastModifiedTime", "ctime", "birthTime");
+
+    static final UserPrincipalLookupService LOOKUP = new UserPrincipalLookupService() {
+        @Override
+        public UserPrincipal lookupPrincipalByName(String name) throws IOException {
+            return principal(name, false);
+        }
+
+        @Override
+        public GroupPrincipal lookupPrincipalByGroupName(String group) throws IOException {
+            return (GroupPrincipal) principal(group, true);
+        }
+    };
+
+    private final long[] st;
+
+    private FsAttributes(long[] st) {
+        this.st = st;
+    }
+
+    static FsAttributes read(FsPath p, boolean follow) throws IOException {
+        try {
+            return new FsAttributes(FsFileSystemProvider.stat(p.bytes(), follow));
+        } catch (NativeErrno e) {
+            throw e.forFile(p.display());
+        }
+    }
+
+    private static FileTime time(long seconds, long nanos) {
+        return FileTime.from(java.time.Instant.ofEpochSecond(seconds, nanos));
+    }
+
+    private int type() {
+        return (int) st[2] & 0xF000;
+    }
+
+    @Override
+    public FileTime lastModifiedTime() {
+        return time(st[12], st[13]);
+    }
+
+    @Override
+    public FileTime lastAccessTime() {
+        return time(st[10], st[11]);
+    }
+
+    /** The birth time where the file system keeps one; else, as the default provider, the modification time. */
+    @Override
+    public FileTime creationTime() {
+        return st[18] != 0 ? time(st[16], st[17]) : lastModifiedTime();
+    }
+
+    /** {@return the birth time, or null where the file system keeps none} */
+    FileTime birthTime() {
+        return st[18] != 0 ? time(st[16], st[17]) : null;
+    }
+
+    @Override
+    public boolean isRegularFile() {
+        return type() == 0x8000;
+    }
+
+    @Override
+    public boolean isDirectory() {
+        return type() == 0x4000;
+    }
+
+    @Override
+    public boolean isSymbolicLink() {
+        return type() == 0xA000;
+    }
+
+    @Override
+    public boolean isOther() {
+        return !isRegularFile() && !isDirectory() && !isSymbolicLink();
+    }
+
+    @Override
+    public long size() {
+        return st[7];
+    }
+
+    /** The device and inode, equal for two paths of the same file. */
+    @Override
+    public Object fileKey() {
+        return new FileKey(st[0], st[1]);
+    }
+
+    /** What {@link BasicFileAttributes#fileKey()} gives. */
+    record FileKey(long dev, long ino) {
+        @Override
+        public String toString() {
+            return "(dev=" + Long.toHexString(dev) + ",ino=" + ino + ")";
+        }
+    }
+
+    @Override
+    public UserPrincipal owner() {
+        return new Principal((int) st[4], false);
+    }
+
+    @Override
+    public GroupPrincipal group() {
+        return new Principal((int) st[5], true);
+    }
+
+    @Override
+    public Set<PosixFilePermission> permissions() {
+        Set<PosixFilePermission> perms = EnumSet.noneOf(PosixFilePermission.class);
+        for (PosixFilePermission p : PosixFilePermission.values()) {
+            if ((st[2] & (0400 >> p.ordinal())) != 0) {
+                perms.add(p);
+            }
+        }
+        return perms;
+    }
+
+    // ---- Principals
+
+    /** A user or group: its id, and its name from the system's database where it has one. */
+    static final class Principal implements GroupPrincipal {
+        final int id;
+        final boolean group;
+        private final String name;
+
+        Principal(int id, boolean group) {
+            this.id = id;
+            this.group = group;
+            String n;
+            try {
+                byte[] b = SysCalls.userName(id, group);
+                n = b != null ? FileNames.fromBytes(b) : Integer.toUnsignedString(id);
+            } catch (NativeErrno e) {
+                n = Integer.toUnsignedString(id);
+            }
+            this.name = n;
+        }
+
+        @Override
+        public String getName() {
+            return name;
+        }
+
+        @Override
+        public boolean equals(Object o) {
+            return o instanceof Principal && ((Principal) o).id == id && ((Principal) o).group == group;
+        }
+
+        @Override
+        public int hashCode() {
+            return id ^ (group ? 0x5555 : 0);
+        }
+
+        @Override
+        public String toString() {
+            return name;
+        }
+    }
+
+    /** By name, else by number as the default provider takes one. */
+    private static Principal principal(String name, boolean group) throws IOException {
+        Objects.requireNonNull(name, "name");
+        int id;
+        try {
+            id = SysCalls.userId(name.getBytes(StandardCharsets.UTF_8), group);
+        } catch (NativeErrno e) {
+            throw new IOException(e.getMessage());
+        }
+        if (id == -1) {
+            try {
+                id = Integer.parseUnsignedInt(name);
+            } catch (NumberFormatException e) {
+                throw new UserPrincipalNotFoundException(name);
+            }
+        }
+        return new Principal(id, group);
+    }
+
+    private static int idOf(Object principal, boolean group) {
+        if (!(principal instanceof Principal) || ((Principal) principal).group && !group) {
+            throw new java.nio.file.ProviderMismatchException();
+        }
+        return ((Principal) principal).id;
+    }
+
+    // ---- Views
+
+    /** One class for the three standard views; its name is the view asked for. */
+    private static final class View implements PosixFileAttributeView {
+        private final String name;
+        private final FsPath path;
+        private final boolean follow;
+
+        View(String name, FsPath path, boolean follow) {
+            this.name = name;
+            this.path = path;
+            this.follow = follow;
+        }
+
+        @Override
+        public String name() {
+            return name;
+        }
+
+        @Override
+        public PosixFileAttributes readAttributes() throws IOException {
+            return read(path, follow);
+        }
+
+        /** Times to the nanosecond, of a link itself when not following; a creation time cannot be set and is ignored, as the default provider ignores it. */
+        @Override
+        public void setTimes(FileTime lastModifiedTime, FileTime lastAccessTime, FileTime createTime) throws IOException {
+            if (lastModifiedTime == null && lastAccessTime == null) {
+                return;
+            }
+            long[] times = new long[] {0, -1, 0, -1};
+            put(times, 0, lastAccessTime);
+            put(times, 2, lastModifiedTime);
+            try {
+                SysCalls.utimens(SysCalls.CWD, path.bytes(), times, follow);
+            } catch (NativeErrno e) {
+                throw e.forFile(path.display());
+            }
+        }
+
+        private static void put(long[] times, int at, FileTime t) {
+            if (t != null) {
+                java.time.Instant i = t.toInstant();
+                times[at] = i.getEpochSecond();
+                times[at + 1] = i.getNano();
+            }
+        }
+
+        @Override
+        public void setPermissions(Set<PosixFilePermission> perms) throws IOException {
+            setMode(path, FsFileSystemProvider.modeOf(perms), follow, true);
+        }
+
+        @Override
+        public void setOwner(UserPrincipal owner) throws IOException {
+            Objects.requireNonNull(owner, "owner");
+            chown(path, idOf(owner, false), -1, follow);
+        }
+
+        @Override
+        public void setGroup(GroupPrincipal group) throws IOException {
+            Objects.requireNonNull(group, "group");
+            chown(path, -1, idOf(group, true), follow);
+        }
+
+        @Override
+        public UserPrincipal getOwner() throws IOException {
+            return read(path, follow).owner();
+        }
+    }
+
+    /** Permission bits (keepType: the set-id and sticky bits kept) of a file, never of a link. */
+    private static void setMode(FsPath path, int mode, boolean follow, boolean keepSpecial) throws IOException {
+        try {
+            long[] st = FsFileSystemProvider.stat(path.bytes(), follow);
+            if ((st[2] & 0xF000) == 0xA000) {
+                // The JDK's answer when a link is met with NOFOLLOW_LINKS: a link has no mode of its own.
+                throw new FileSystemException(path.display(), null,
+                        "Too many levels of symbolic links or unable to access attributes of symbolic link");
+            }
+            int bits = keepSpecial ? (int) st[2] & 07000 | mode & 0777 : mode & 07777;
+            SysCalls.chmod(SysCalls.CWD, path.bytes(), bits);
+        } catch (NativeErrno e) {
+            throw e.forFile(path.display());
+        }
+    }
+
+    private static void chown(FsPath path, int uid, int gid, boolean follow) throws IOException {
+        try {
+            SysCalls.chown(SysCalls.CWD, path.bytes(), uid, gid, follow);
+        } catch (NativeErrno e) {
+            throw e.forFile(path.display());
+        }
+    }
+
+    static <V extends FileAttributeView> V view(FsPath path, Class<V> type, boolean follow) {
+        Objects.requireNonNull(type, "type");
+        if (type == BasicFileAttributeView.class) {
+            return type.cast(new View("basic", path, follow));
+        }
+        if (type == PosixFileAttributeView.class) {
+            return type.cast(new View("posix", path, follow));
+        }
+        if (type == FileOwnerAttributeView.class) {
+            return type.cast(new View("owner", path, follow));
+        }
+        return null;
+    }
+
+    // ---- By name
+
+    static Map<String, Object> readMap(FsPath path, String attributes, boolean follow) throws IOException {
+        int colon = attributes.indexOf(':');
+        String view = colon < 0 ? "basic" : attributes.substring(0, colon);
+        List<String> all = names(view);
+        Map<String, Object> out = new LinkedHashMap<>();
+        FsAttributes a = read(path, follow);
+        for (String name : attributes.substring(colon + 1).split(",", -1)) {
+            if (name.equals("*")) {
+                for (String n : all) {
+                    a.put(out, view, n);
+                }
+            } else if (all.contains(name)) {
+                a.put(out, view, name);
+            } else {
+                throw new IllegalArgumentException("'" + name + "' not recognized");
+            }
+        }
+        return out;
+    }
+
+    private static List<String> names(String view) {
+        switch (view) {
+            case "basic": return BASIC;
+            case "owner": return List.of("owner");
+            case "posix": return concat(BASIC, POSIX);
+            case "unix": return concat(concat(BASIC, POSIX), UNIX);
+            default: throw new UnsupportedOperationException("View '" + view + "' not available");
+        }
+    }
+
+    private static List<String> concat(List<String> a, List<String> b) {
+        java.util.ArrayList<String> l = new java.util.ArrayList<>(a);
+        for (String s : b) {
+            if (!l.contains(s)) {
+                l.add(s);
+            }
+        }
+        return l;
+    }
+
+    private void put(Map<String, Object> out, String view, String name) {
+        Object v;
+        switch (name) {
+            case "lastModifiedTime": v = lastModifiedTime(); break;
+            case "lastAccessTime": v = lastAccessTime(); break;
+            case "creationTime": v = creationTime(); break;
+            case "size": v = size(); break;
+            case "isRegularFile": v = isRegularFile(); break;
+            case "isDirectory": v = isDirectory(); break;
+            case "isSymbolicLink": v = isSymbolicLink(); break;
+            case "isOther": v = isOther(); break;
+            case "fileKey": v = fileKey(); break;
+            case "permissions": v = permissions(); break;
+            case "owner": v = owner(); break;
+            case "group": v = group(); break;
+            case "dev": v = st[0]; break;
+            case "ino": v = st[1]; break;
+            case "mode": v = (int) st[2]; break;
+            case "nlink": v = (int) Math.min(st[3], Integer.MAX_VALUE); break;
+            case "uid": v = (int) st[4]; break;
+            case "gid": v = (int) st[5]; break;
+            case "rdev": v = st[6]; break;
+            case "blksize": v = st[8]; break;
+            case "blocks": v = st[9]; break;
+            case "ctime": v = time(st[14], st[15]); break;
+            case "birthTime":
+                v = birthTime();
+                if (v == null) {
+                    return;  // absent where the file system keeps none
+                }
+                break;
+            default: throw new IllegalArgumentException("'" + view + ":" + name + "' not recognized");
+        }
+        out.put(name, v);
+    }
+
+    @SuppressWarnings("unchecked")
+    static void set(FsPath path, String attribute, Object value, boolean follow) throws IOException {
+        int colon = attribute.indexOf(':');
+        String view = colon < 0 ? "basic" : attribute.substring(0, colon);
+        String name = attribute.substring(colon + 1);
+        names(view);
+        View v = new View(view, path, follow);
+        switch (name) {
+            case "lastModifiedTime": v.setTimes((FileTime) value, null, null); return;
+            case "lastAccessTime": v.setTimes(null, (FileTime) value, null); return;
+            case "creationTime": v.setTimes(null, null, (FileTime) value); return;
+            default: break;
+        }
+        if (!view.equals("basic")) {
+            switch (name) {
+                case "owner": v.setOwner((UserPrincipal) value); return;
+                case "permissions":
+                    if (!view.equals("owner")) {
+                        v.setPermissions((Set<PosixFilePermission>) value);
+                        return;
+                    }
+                    break;
+                case "group":
+                    if (!view.equals("owner")) {
+                        v.setGroup((GroupPrincipal) value);
+                        return;
+                    }
+                    break;
+                default: break;
+            }
+        }
+        if (view.equals("unix")) {
+            switch (name) {
+                case "mode": setMode(path, (Integer) value, follow, false); return;
+                case "uid": chown(path, (Integer) value, -1, follow); return;
+                case "gid": chown(path, -1, (Integer) value, follow); return;
+                default: break;
+            }
+        }
+        throw new IllegalArgumentException("'" + attribute + "' not recognized or cannot be set");
+    }
+
+    // ---- Attributes at creation
+
+    /** The mode a new file is made with: {@code dflt}, or the {@code posix:permissions} among attrs. */
+    static int initialMode(int dflt, FileAttribute<?>... attrs) {
+        int mode = dflt;
+        for (FileAttribute<?> a : attrs) {
+            String name = a.name();
+            if (name.equals("posix:permissions") || name.equals("unix:permissions")) {
+                @SuppressWarnings("unchecked")
+                Set<PosixFilePermission> perms = (Set<PosixFilePermission>) a.value();
+                mode = FsFileSystemProvider.modeOf(perms);
+            } else {
+                throw new UnsupportedOperationException("'" + name + "' not supported as initial attribute");
+            }
+        }
+        return mode;
+    }
+
+    /** {@code posix:permissions} of a mode's bits. */
+    static FileAttribute<Set<PosixFilePermission>> modeAttribute(int mode) {
+        Set<PosixFilePermission> perms = EnumSet.noneOf(PosixFilePermission.class);
+        for (PosixFilePermission p : PosixFilePermission.values()) {
+            if ((mode & (0400 >> p.ordinal())) != 0) {
+                perms.add(p);
+            }
+        }
+        return java.nio.file.attribute.PosixFilePermissions.asFileAttribute(perms);
+    }
+
+    /** The process's umask, from its status (umask(2) would change it for a moment); read each time, as it may change. */
+    static int umask() {
+        int u = 022;
+        try {
+            for (String line : Files.readAllLines(Path.of("/proc/self/status"))) {
+                if (line.startsWith("Umask:")) {
+                    u = Integer.parseInt(line.substring(6).trim(), 8);
+                }
+            }
+        } catch (IOException | NumberFormatException e) {
+            // the usual value stands
+        }
+        return u;
+    }
+
+}

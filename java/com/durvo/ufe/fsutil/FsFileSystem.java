@@ -1,0 +1,312 @@
+package com.durvo.ufe.fsutil;
+
+import java.io.IOException;
+import java.nio.charset.Charset;
+import java.nio.file.FileStore;
+import java.nio.file.FileSystem;
+import java.nio.file.InvalidPathException;
+import java.nio.file.Path;
+import java.nio.file.PathMatcher;
+import java.nio.file.WatchService;
+import java.nio.file.attribute.UserPrincipalLookupService;
+import java.util.ArrayList;
+import java.util.List;
+import java.util.Objects;
+import java.util.Set;
+import java.util.regex.Pattern;
+
+/**
+ * The {@code fsstat} file system: the same files as the default one, named by
+ * paths that hold their exact bytes, so that a path never names another file
+ * whatever the locale. Get it with
+ * {@code FileSystems.getFileSystem(URI.create("fsstat:///"))} or
+ * {@link #get()}; make paths with {@link #getPath(String, String...)},
+ * {@link #getPath(byte[])}, {@code Path.of(URI.create("fsstat:///tmp/caf%E9"))}
+ * or {@link ChildFile#toPath()}, and use them with {@code java.nio.file.Files}.
+ *
+ * <p>A string from the library (a listed name, a path's {@code toString()})
+ * reads back to the same bytes. A string has up to two readings: its bytes in
+ * the default charset (the library's escapes undone), taken only when the
+ * charset carries every character, and its ISO-8859-1 bytes, taken only when
+ * every character is in ISO-8859-1. When both name existing files that are
+ * not the same file, {@code getPath} refuses the string; when only one names
+ * a file, that one is taken; when neither does, the first, so that a new file
+ * gets the name the string spells.
+ */
+public final class FsFileSystem extends FileSystem {
+    private final FsFileSystemProvider provider;
+    private final FsPath root;
+
+    FsFileSystem(FsFileSystemProvider provider) {
+        this.provider = provider;
+        this.root = new FsPath(this, new byte[] {'/'});
+    }
+
+    /**
+     * The file system of the installed {@code fsstat} provider.
+     *
+     * @return the file system
+     */
+    public static FsFileSystem get() {
+        return FsFileSystemProvider.installed().fileSystem();
+    }
+
+    FsPath root() {
+        return root;
+    }
+
+    @Override
+    public FsFileSystemProvider provider() {
+        return provider;
+    }
+
+    /** As the default file system: it is always open and cannot be closed. */
+    @Override
+    public void close() {
+        throw new UnsupportedOperationException("close: the fsstat file system is always open");
+    }
+
+    @Override
+    public boolean isOpen() {
+        return true;
+    }
+
+    @Override
+    public boolean isReadOnly() {
+        return false;
+    }
+
+    @Override
+    public String getSeparator() {
+        return "/";
+    }
+
+    @Override
+    public Iterable<Path> getRootDirectories() {
+        return List.of(root);
+    }
+
+    @Override
+    public Iterable<FileStore> getFileStores() {
+        List<FileStore> stores = new ArrayList<>();
+        try {
+            for (FsFileStore.Mount m : FsFileStore.mounts()) {
+                stores.add(new FsFileStore(new FsPath(this, m.dir), m));
+            }
+        } catch (IOException e) {
+            // As the default file system: no table, no stores.
+        }
+        return stores;
+    }
+
+    @Override
+    public Set<String> supportedFileAttributeViews() {
+        return Set.of("basic", "posix", "unix", "owner");
+    }
+
+    /**
+     * A path from strings, joined by {@code /} as the default file system
+     * joins them, and read as the class description says.
+     *
+     * @param first the first part
+     * @param more  further parts
+     * @return the path
+     * @throws InvalidPathException for a NUL or an unpaired surrogate; for a
+     *                              string with no exact reading; for one whose
+     *                              two readings name two existing files
+     */
+    @Override
+    public Path getPath(String first, String... more) {
+        Objects.requireNonNull(first, "first");
+        String joined = first;
+        if (more.length > 0) {
+            StringBuilder sb = new StringBuilder(first);
+            for (String part : more) {
+                if (!part.isEmpty()) {
+                    if (sb.length() > 0) {
+                        sb.append('/');
+                    }
+                    sb.append(part);
+                }
+            }
+            joined = sb.toString();
+        }
+        FileNames.checkPath(joined);
+        return new FsPath(this, read(joined));
+    }
+
+    /**
+     * The path with exactly these bytes.
+     *
+     * @param path the bytes, without a NUL
+     * @return the path
+     * @throws InvalidPathException for a NUL byte
+     */
+    public Path getPath(byte[] path) {
+        FileNames.checkPath(path);
+        return new FsPath(this, path.clone());
+    }
+
+    /**
+     * The exact bytes of a path of this file system.
+     *
+     * @param path a path of this file system
+     * @return a new array
+     * @throws java.nio.file.ProviderMismatchException for a path of another file system
+     */
+    public byte[] bytesOf(Path path) {
+        return FsPath.of(path).bytes().clone();
+    }
+
+    private byte[] read(String s) {
+        boolean ascii = true;
+        boolean latin1 = true;
+        for (int i = 0; i < s.length(); i++) {
+            char c = s.charAt(i);
+            ascii &= c < 0x80;
+            latin1 &= c <= 0xFF;
+        }
+        if (ascii) {
+            return s.getBytes(java.nio.charset.StandardCharsets.US_ASCII);  // its only reading
+        }
+        byte[][] readings = SysCalls.readings(s);
+        // A reading is exact or not taken at all: no '?' for a character the charset lacks.
+        byte[] natural = Charset.defaultCharset().newEncoder().canEncode(s) ? readings[0] : null;
+        byte[] iso = latin1 ? readings[1] : null;
+        if (natural == null && iso == null) {
+            throw new InvalidPathException(s, "Malformed input or input contains unmappable characters");
+        }
+        if (iso == null || natural != null && java.util.Arrays.equals(natural, iso)) {
+            return natural;
+        }
+        if (natural == null) {
+            return iso;
+        }
+        long[] first = provider.statOrNull(natural);
+        long[] second = provider.statOrNull(iso);
+        if (first != null && second != null && (first[0] != second[0] || first[1] != second[1])) {
+            throw new InvalidPathException(s, "the string names two existing files, " + spelled(natural) + " and "
+                    + spelled(iso) + ": give the path as bytes (FsFileSystem.getPath(byte[])), as a listed entry"
+                    + " (ChildFile.toPath()) or as an fsstat: URI");
+        }
+        return first == null && second != null ? iso : natural;
+    }
+
+    /** Bytes with everything but printable ASCII as \xNN, so that two spellings can be told apart. */
+    static String spelled(byte[] bytes) {
+        StringBuilder sb = new StringBuilder();
+        for (byte b : bytes) {
+            if (b >= 0x20 && b < 0x7F && b != '\\') {
+                sb.append((char) b);
+            } else {
+                sb.append(String.format("\\x%02X", b & 0xFF));
+            }
+        }
+        return sb.toString();
+    }
+
+    /** {@code glob:} and {@code regex:} as the default file system reads them, matched against the path's string. */
+    @Override
+    public PathMatcher getPathMatcher(String syntaxAndPattern) {
+        int colon = syntaxAndPattern.indexOf(':');
+        if (colon <= 0) {
+            throw new IllegalArgumentException();
+        }
+        String syntax = syntaxAndPattern.substring(0, colon);
+        String pattern = syntaxAndPattern.substring(colon + 1);
+        Pattern regex;
+        if (syntax.equalsIgnoreCase("regex")) {
+            regex = Pattern.compile(pattern);
+        } else if (syntax.equalsIgnoreCase("glob")) {
+            regex = Pattern.compile(Glob.toRegex(pattern));
+        } else {
+            throw new UnsupportedOperationException("Syntax '" + syntax + "' not recognized");
+        }
+        return path -> regex.matcher(path.toString()).matches();
+    }
+
+    @Override
+    public UserPrincipalLookupService getUserPrincipalLookupService() {
+        return FsAttributes.LOOKUP;
+    }
+
+    @Override
+    public WatchService newWatchService() {
+        throw new UnsupportedOperationException("newWatchService: the fsstat file system has no WatchService yet");
+    }
+
+    /** Glob syntax as {@link java.nio.file.FileSystem#getPathMatcher} describes it, for names and paths. */
+    static final class Glob {
+        private Glob() {
+        }
+
+        static String toRegex(String glob) {
+            StringBuilder re = new StringBuilder("^");
+            boolean inGroup = false;
+            for (int i = 0; i < glob.length(); i++) {
+                char c = glob.charAt(i);
+                switch (c) {
+                    case '\\':
+                        if (++i == glob.length()) {
+                            throw new java.util.regex.PatternSyntaxException("No character to escape", glob, i - 1);
+                        }
+                        re.append(Pattern.quote(String.valueOf(glob.charAt(i))));
+                        break;
+                    case '*':
+                        if (i + 1 < glob.length() && glob.charAt(i + 1) == '*') {
+                            re.append(".*");
+                            i++;
+                        } else {
+                            re.append("[^/]*");
+                        }
+                        break;
+                    case '?':
+                        re.append("[^/]");
+                        break;
+                    case '{':
+                        if (inGroup) {
+                            throw new java.util.regex.PatternSyntaxException("Cannot nest groups", glob, i);
+                        }
+                        re.append("(?:(?:");
+                        inGroup = true;
+                        break;
+                    case '}':
+                        if (inGroup) {
+                            re.append("))");
+                            inGroup = false;
+                        } else {
+                            re.append("\\}");
+                        }
+                        break;
+                    case ',':
+                        re.append(inGroup ? ")|(?:" : ",");
+                        break;
+                    case '[':
+                        int end = glob.indexOf(']', i + 2);
+                        if (end < 0) {
+                            throw new java.util.regex.PatternSyntaxException("Missing ']'", glob, i);
+                        }
+                        String set = glob.substring(i + 1, end);
+                        re.append("[[^/]&&[");
+                        if (set.startsWith("!")) {
+                            re.append('^');
+                            set = set.substring(1);
+                        }
+                        for (char s : set.toCharArray()) {
+                            re.append(s == '-' ? "-" : Pattern.quote(String.valueOf(s)).replace("\\Q", "").replace("\\E", "")
+                                    .replaceAll("([\\[\\]\\\\^&])", "\\\\$1"));
+                        }
+                        re.append("]]");
+                        i = end;
+                        break;
+                    default:
+                        re.append(Pattern.quote(String.valueOf(c)));
+                }
+            }
+            if (inGroup) {
+                throw new java.util.regex.PatternSyntaxException("Missing '}'", glob, glob.length() - 1);
+            }
+            return re.append('$').toString();
+        }
+    }
+}

@@ -1,0 +1,660 @@
+package com.durvo.ufe.fsutil;
+
+import java.io.IOException;
+import java.net.URI;
+import java.nio.channels.FileChannel;
+import java.nio.channels.SeekableByteChannel;
+import java.nio.file.AccessDeniedException;
+import java.nio.file.AccessMode;
+import java.nio.file.AtomicMoveNotSupportedException;
+import java.nio.file.CopyOption;
+import java.nio.file.DirectoryNotEmptyException;
+import java.nio.file.DirectoryStream;
+import java.nio.file.FileAlreadyExistsException;
+import java.nio.file.FileStore;
+import java.nio.file.FileSystem;
+import java.nio.file.FileSystemAlreadyExistsException;
+import java.nio.file.FileSystemException;
+import java.nio.file.LinkOption;
+import java.nio.file.NoSuchFileException;
+import java.nio.file.NotLinkException;
+import java.nio.file.OpenOption;
+import java.nio.file.Path;
+import java.nio.file.StandardCopyOption;
+import java.nio.file.StandardOpenOption;
+import java.nio.file.attribute.BasicFileAttributes;
+import java.nio.file.attribute.FileAttribute;
+import java.nio.file.attribute.FileAttributeView;
+import java.nio.file.attribute.PosixFilePermission;
+import java.nio.file.spi.FileSystemProvider;
+import java.util.EnumSet;
+import java.util.Map;
+import java.util.Objects;
+import java.util.Set;
+
+/**
+ * The provider of the {@code fsstat} file system (see {@link FsFileSystem}):
+ * every operation of {@code java.nio.file.Files} on a path's exact bytes,
+ * failing with the exceptions the default provider throws, each naming the
+ * path with bytes not valid in the default charset as {@code \xNN}.
+ *
+ * <p>Channels are the JDK's own {@link FileChannel}: the file is opened by its
+ * bytes with exactly the options asked for, and the open file is then reached
+ * through its descriptor's {@code /proc/self/fd} entry, whatever its name;
+ * closing, interrupting and mapping behave as on the default file system.
+ *
+ * <p>Not yet available, each failing with an {@link UnsupportedOperationException}
+ * that names it: watch services, the {@code user} attribute view, and copying
+ * a special file (a FIFO, a socket or a device).
+ */
+public final class FsFileSystemProvider extends FileSystemProvider {
+    private static final int EINVAL = 22;  // readlink's answer for a file that is no link
+    private static final int TYPE_MASK = 0xF000;
+    private static final int DIRECTORY = 0x4000;
+    private static final int SYMLINK = 0xA000;
+    private static final int REGULAR = 0x8000;
+
+    private final FsFileSystem fileSystem;
+    private final String scheme;
+
+    /** The provider for the scheme {@code fsstat}, as the service loader makes it. */
+    public FsFileSystemProvider() {
+        this.scheme = "fsstat";
+        this.fileSystem = new FsFileSystem(this);
+    }
+
+    /** The installed provider; one of this class's own where the service loader did not install one. */
+    static FsFileSystemProvider installed() {
+        return Installed.PROVIDER;
+    }
+
+    private static final class Installed {
+        static final FsFileSystemProvider PROVIDER = find();
+
+        private static FsFileSystemProvider find() {
+            for (FileSystemProvider p : FileSystemProvider.installedProviders()) {
+                if (p instanceof FsFileSystemProvider) {
+                    return (FsFileSystemProvider) p;
+                }
+            }
+            return new FsFileSystemProvider();
+        }
+    }
+
+    FsFileSystem fileSystem() {
+        return fileSystem;
+    }
+
+    @Override
+    public String getScheme() {
+        return scheme;
+    }
+
+    /** As the default provider: the one file system exists already. */
+    @Override
+    public FileSystem newFileSystem(URI uri, Map<String, ?> env) {
+        checkFileSystemUri(uri);
+        throw new FileSystemAlreadyExistsException();
+    }
+
+    @Override
+    public FileSystem getFileSystem(URI uri) {
+        checkFileSystemUri(uri);
+        return fileSystem;
+    }
+
+    private void checkFileSystemUri(URI uri) {
+        if (!scheme.equalsIgnoreCase(uri.getScheme())) {
+            throw new IllegalArgumentException("URI does not match this provider");
+        }
+        if (uri.getRawAuthority() != null) {
+            throw new IllegalArgumentException("Authority component present");
+        }
+        String path = uri.getPath();
+        if (path == null) {
+            throw new IllegalArgumentException("Path component is undefined");
+        }
+        if (!path.equals("/")) {
+            throw new IllegalArgumentException("Path component should be '/'");
+        }
+        if (uri.getRawQuery() != null) {
+            throw new IllegalArgumentException("Query component present");
+        }
+        if (uri.getRawFragment() != null) {
+            throw new IllegalArgumentException("Fragment component present");
+        }
+    }
+
+    /** The path whose bytes the URI's path spells, percent-encoded bytes taken as they are. */
+    @Override
+    public Path getPath(URI uri) {
+        if (!uri.isAbsolute()) {
+            throw new IllegalArgumentException("URI is not absolute");
+        }
+        if (uri.isOpaque()) {
+            throw new IllegalArgumentException("URI is not hierarchical");
+        }
+        if (!scheme.equalsIgnoreCase(uri.getScheme())) {
+            throw new IllegalArgumentException("URI scheme is not \"" + scheme + "\"");
+        }
+        if (uri.getRawAuthority() != null) {
+            throw new IllegalArgumentException("URI has an authority component");
+        }
+        if (uri.getRawFragment() != null) {
+            throw new IllegalArgumentException("URI has a fragment component");
+        }
+        if (uri.getRawQuery() != null) {
+            throw new IllegalArgumentException("URI has a query component");
+        }
+        String p = uri.getRawPath();
+        if (p.isEmpty()) {
+            throw new IllegalArgumentException("URI path component is empty");
+        }
+        byte[] bytes = new byte[p.length()];
+        int n = 0;
+        for (int i = 0; i < p.length(); i++) {
+            char c = p.charAt(i);
+            int b;
+            if (c == '%') {
+                if (i + 2 >= p.length()) {
+                    throw new IllegalArgumentException("Bad escape");
+                }
+                int hi = Character.digit(p.charAt(i + 1), 16);
+                int lo = Character.digit(p.charAt(i + 2), 16);
+                if (hi < 0 || lo < 0) {
+                    throw new IllegalArgumentException("Bad escape");
+                }
+                b = hi << 4 | lo;
+                i += 2;
+            } else if (c >= 0x80) {
+                throw new IllegalArgumentException("Bad escape");  // a URI's path spells bytes in ASCII
+            } else {
+                b = c;
+            }
+            if (b == 0) {
+                throw new IllegalArgumentException("Nul character not allowed");
+            }
+            bytes[n++] = (byte) b;
+        }
+        return new FsPath(fileSystem, java.util.Arrays.copyOf(bytes, n));
+    }
+
+    // ---- Channels and streams
+
+    @Override
+    public SeekableByteChannel newByteChannel(Path path, Set<? extends OpenOption> options, FileAttribute<?>... attrs)
+            throws IOException {
+        return newFileChannel(path, options, attrs);
+    }
+
+    /**
+     * A {@link FileChannel} of the file with the path's bytes: the JDK's own,
+     * so {@code map}, {@code transferTo}, {@code lock}, asynchronous close and
+     * interrupts work as on the default file system.
+     */
+    @Override
+    public FileChannel newFileChannel(Path path, Set<? extends OpenOption> options, FileAttribute<?>... attrs)
+            throws IOException {
+        FsPath p = FsPath.of(path);
+        int flags = 0;
+        boolean deleteOnClose = false;
+        for (OpenOption o : options) {
+            if (o == StandardOpenOption.READ) {
+                flags |= SysCalls.READ;
+            } else if (o == StandardOpenOption.WRITE) {
+                flags |= SysCalls.WRITE;
+            } else if (o == StandardOpenOption.APPEND) {
+                flags |= SysCalls.APPEND;
+            } else if (o == StandardOpenOption.CREATE) {
+                flags |= SysCalls.CREATE;
+            } else if (o == StandardOpenOption.CREATE_NEW) {
+                flags |= SysCalls.CREATE_NEW;
+            } else if (o == StandardOpenOption.TRUNCATE_EXISTING) {
+                flags |= SysCalls.TRUNCATE;
+            } else if (o == StandardOpenOption.SYNC) {
+                flags |= SysCalls.SYNC;
+            } else if (o == StandardOpenOption.DSYNC) {
+                flags |= SysCalls.DSYNC;
+            } else if (o == LinkOption.NOFOLLOW_LINKS) {
+                flags |= SysCalls.NOFOLLOW;
+            } else if (o == StandardOpenOption.DELETE_ON_CLOSE) {
+                deleteOnClose = true;
+            } else if (o != StandardOpenOption.SPARSE) {
+                throw new UnsupportedOperationException(Objects.requireNonNull(o) + " not supported");
+            }
+        }
+        boolean write = (flags & (SysCalls.WRITE | SysCalls.APPEND)) != 0;
+        if ((flags & SysCalls.READ) != 0 && (flags & SysCalls.APPEND) != 0) {
+            throw new IllegalArgumentException("READ + APPEND not allowed");
+        }
+        if ((flags & SysCalls.APPEND) != 0 && (flags & SysCalls.TRUNCATE) != 0) {
+            throw new IllegalArgumentException("APPEND + TRUNCATE_EXISTING not allowed");
+        }
+        if (!write) {
+            flags &= ~(SysCalls.CREATE | SysCalls.CREATE_NEW | SysCalls.TRUNCATE);  // as the JDK: ignored for reading
+            flags |= SysCalls.READ;
+        }
+        int mode = FsAttributes.initialMode(0666, attrs);
+        // The reopen below checks permissions again: a file created here is
+        // made with owner read and write, and given its own mode after.
+        int created = mode | 0600;
+        long opened;
+        try {
+            opened = SysCalls.open(SysCalls.CWD, p.bytes(), flags, created);
+        } catch (NativeErrno e) {
+            throw e.forFile(p.display());
+        }
+        int fd = (int) opened;
+        try {
+            if (deleteOnClose) {
+                // As the JDK on Unix: removed now, gone for good once closed.
+                try {
+                    SysCalls.unlink(SysCalls.CWD, p.bytes(), false);
+                } catch (NativeErrno e) {
+                    // the file stays; the channel is still good
+                }
+            }
+            EnumSet<StandardOpenOption> reopen = EnumSet.noneOf(StandardOpenOption.class);
+            if ((flags & SysCalls.READ) != 0) {
+                reopen.add(StandardOpenOption.READ);
+            }
+            if ((flags & SysCalls.WRITE) != 0) {
+                reopen.add(StandardOpenOption.WRITE);
+            }
+            if ((flags & SysCalls.APPEND) != 0) {
+                reopen.add(StandardOpenOption.APPEND);
+            }
+            if ((flags & SysCalls.SYNC) != 0) {
+                reopen.add(StandardOpenOption.SYNC);
+            }
+            if ((flags & SysCalls.DSYNC) != 0) {
+                reopen.add(StandardOpenOption.DSYNC);
+            }
+            FileChannel channel;
+            try {
+                channel = FileChannel.open(Path.of("/proc/self/fd/" + fd), reopen);
+            } catch (AccessDeniedException e) {
+                throw new AccessDeniedException(p.display());
+            } catch (FileSystemException e) {
+                throw new FileSystemException(p.display(), null, e.getReason());
+            }
+            if ((opened >>> 32) != 0 && created != mode) {
+                try {
+                    SysCalls.fchmod(fd, mode & ~FsAttributes.umask());
+                } catch (NativeErrno e) {
+                    channel.close();
+                    throw e.forFile(p.display());
+                }
+            }
+            return channel;
+        } finally {
+            SysCalls.close(fd);
+        }
+    }
+
+    // ---- Directories
+
+    @Override
+    public DirectoryStream<Path> newDirectoryStream(Path dir, DirectoryStream.Filter<? super Path> filter)
+            throws IOException {
+        return FsDirectoryStream.open(FsPath.of(dir), Objects.requireNonNull(filter, "filter"));
+    }
+
+    @Override
+    public void createDirectory(Path dir, FileAttribute<?>... attrs) throws IOException {
+        FsPath p = FsPath.of(dir);
+        int mode = FsAttributes.initialMode(0777, attrs);
+        try {
+            SysCalls.mkdir(SysCalls.CWD, p.bytes(), mode);
+        } catch (NativeErrno e) {
+            throw e.forFile(p.display());
+        }
+    }
+
+    @Override
+    public void createSymbolicLink(Path link, Path target, FileAttribute<?>... attrs) throws IOException {
+        FsPath l = FsPath.of(link);
+        FsPath t = FsPath.of(target);
+        if (attrs.length > 0) {
+            FsAttributes.initialMode(0777, attrs);  // refuses what no file takes
+            throw new UnsupportedOperationException("Initial file attributes not supported when creating symbolic link");
+        }
+        try {
+            SysCalls.symlink(t.bytes(), SysCalls.CWD, l.bytes());
+        } catch (NativeErrno e) {
+            throw e.forFile(l.display());
+        }
+    }
+
+    @Override
+    public void createLink(Path link, Path existing) throws IOException {
+        FsPath l = FsPath.of(link);
+        FsPath x = FsPath.of(existing);
+        try {
+            SysCalls.link(x.bytes(), l.bytes());
+        } catch (NativeErrno e) {
+            throw e.forFiles(l.display(), x.display());
+        }
+    }
+
+    @Override
+    public Path readSymbolicLink(Path link) throws IOException {
+        FsPath l = FsPath.of(link);
+        try {
+            return new FsPath(fileSystem, SysCalls.readlink(SysCalls.CWD, l.bytes()));
+        } catch (NativeErrno e) {
+            if (e.errno == EINVAL) {
+                throw new NotLinkException(l.display());
+            }
+            throw e.forFile(l.display());
+        }
+    }
+
+    @Override
+    public void delete(Path path) throws IOException {
+        FsPath p = FsPath.of(path);
+        try {
+            long[] st = stat(p.bytes(), false);
+            SysCalls.unlink(SysCalls.CWD, p.bytes(), (st[2] & TYPE_MASK) == DIRECTORY);
+        } catch (NativeErrno e) {
+            if (e.exists()) {  // some systems' word for a directory that is not empty
+                throw new DirectoryNotEmptyException(p.display());
+            }
+            throw e.forFile(p.display());
+        }
+    }
+
+    // ---- Copy and move
+
+    @Override
+    public void copy(Path source, Path target, CopyOption... options) throws IOException {
+        FsPath s = FsPath.of(source);
+        FsPath t = FsPath.of(target);
+        boolean replace = false;
+        boolean attributes = false;
+        boolean follow = true;
+        for (CopyOption o : options) {
+            if (o == StandardCopyOption.REPLACE_EXISTING) {
+                replace = true;
+            } else if (o == StandardCopyOption.COPY_ATTRIBUTES) {
+                attributes = true;
+            } else if (o == LinkOption.NOFOLLOW_LINKS) {
+                follow = false;
+            } else {
+                throw new UnsupportedOperationException("Unsupported copy option: " + Objects.requireNonNull(o));
+            }
+        }
+        long[] st = statFor(s, follow);
+        if (!prepareTarget(s, st, t, replace)) {
+            return;
+        }
+        copyFile(s, st, t, attributes);
+    }
+
+    @Override
+    public void move(Path source, Path target, CopyOption... options) throws IOException {
+        FsPath s = FsPath.of(source);
+        FsPath t = FsPath.of(target);
+        boolean replace = false;
+        boolean atomic = false;
+        for (CopyOption o : options) {
+            if (o == StandardCopyOption.REPLACE_EXISTING) {
+                replace = true;
+            } else if (o == StandardCopyOption.ATOMIC_MOVE) {
+                atomic = true;
+            } else if (o != StandardCopyOption.COPY_ATTRIBUTES && o != LinkOption.NOFOLLOW_LINKS) {
+                throw new UnsupportedOperationException("Unsupported copy option: " + Objects.requireNonNull(o));
+            }
+        }
+        if (atomic) {
+            try {
+                SysCalls.rename(SysCalls.CWD, s.bytes(), SysCalls.CWD, t.bytes());
+                return;
+            } catch (NativeErrno e) {
+                if (e.crossDevice()) {
+                    throw new AtomicMoveNotSupportedException(s.display(), t.display(), e.getMessage());
+                }
+                throw e.forFiles(s.display(), t.display());
+            }
+        }
+        long[] st = statFor(s, false);
+        if (!prepareTarget(s, st, t, replace)) {
+            return;
+        }
+        try {
+            SysCalls.rename(SysCalls.CWD, s.bytes(), SysCalls.CWD, t.bytes());
+            return;
+        } catch (NativeErrno e) {
+            if (!e.crossDevice()) {
+                throw e.forFiles(s.display(), t.display());
+            }
+        }
+        // Another file system: a copy with every attribute, then the source goes.
+        if ((st[2] & TYPE_MASK) == DIRECTORY) {
+            try (DirectoryStream<Path> entries = newDirectoryStream(s, e -> true)) {
+                if (entries.iterator().hasNext()) {
+                    throw new DirectoryNotEmptyException(s.display());
+                }
+            }
+        }
+        copyFile(s, st, t, true);
+        try {
+            delete(s);
+        } catch (IOException e) {
+            try {
+                delete(t);
+            } catch (IOException again) {
+                e.addSuppressed(again);
+            }
+            throw e;
+        }
+    }
+
+    private long[] statFor(FsPath p, boolean follow) throws IOException {
+        try {
+            return stat(p.bytes(), follow);
+        } catch (NativeErrno e) {
+            throw e.forFile(p.display());
+        }
+    }
+
+    /** Clears the way to {@code t}; false when {@code s} and {@code t} are the same file, so nothing is to be done. */
+    private boolean prepareTarget(FsPath s, long[] st, FsPath t, boolean replace) throws IOException {
+        long[] tt = statOrNull(t.bytes());
+        if (tt == null) {
+            return true;
+        }
+        if (tt[0] == st[0] && tt[1] == st[1]) {
+            return false;
+        }
+        if (!replace) {
+            throw new FileAlreadyExistsException(t.display());
+        }
+        delete(t);
+        return true;
+    }
+
+    private void copyFile(FsPath s, long[] st, FsPath t, boolean attributes) throws IOException {
+        int type = (int) st[2] & TYPE_MASK;
+        int mode = (int) st[2] & 07777;
+        try {
+            if (type == DIRECTORY) {
+                SysCalls.mkdir(SysCalls.CWD, t.bytes(), mode);
+            } else if (type == SYMLINK) {
+                SysCalls.symlink(SysCalls.readlink(SysCalls.CWD, s.bytes()), SysCalls.CWD, t.bytes());
+            } else if (type == REGULAR) {
+                try (FileChannel in = newFileChannel(s, Set.of(StandardOpenOption.READ));
+                        FileChannel out = newFileChannel(t, Set.of(StandardOpenOption.WRITE, StandardOpenOption.CREATE_NEW),
+                                FsAttributes.modeAttribute(mode & 0777))) {
+                    long size = in.size();
+                    for (long at = 0; at < size;) {
+                        long n = in.transferTo(at, size - at, out);
+                        if (n <= 0) {
+                            break;
+                        }
+                        at += n;
+                    }
+                }
+            } else {
+                throw new UnsupportedOperationException("copy of a special file (FIFO, socket or device): "
+                        + s.display());
+            }
+        } catch (NativeErrno e) {
+            throw e.forFile(t.display());
+        }
+        if (attributes) {
+            boolean follow = type != SYMLINK;
+            try {
+                SysCalls.chown(SysCalls.CWD, t.bytes(), (int) st[4], (int) st[5], follow);
+            } catch (NativeErrno e) {
+                // As the JDK: an owner this process may not give is left as it is.
+            }
+            try {
+                if (follow) {
+                    SysCalls.chmod(SysCalls.CWD, t.bytes(), mode);
+                }
+                SysCalls.utimens(SysCalls.CWD, t.bytes(), new long[] {st[10], st[11], st[12], st[13]}, follow);
+            } catch (NativeErrno e) {
+                throw e.forFile(t.display());
+            }
+        }
+    }
+
+    // ---- Questions about files
+
+    @Override
+    public boolean isSameFile(Path path, Path path2) throws IOException {
+        FsPath a = FsPath.of(path);
+        if (a.equals(path2)) {
+            return true;
+        }
+        if (!(Objects.requireNonNull(path2) instanceof FsPath)) {
+            return false;
+        }
+        long[] x = statFor(a, true);
+        long[] y = statFor((FsPath) path2, true);
+        return x[0] == y[0] && x[1] == y[1];
+    }
+
+    /** As the default provider: a name that starts with a dot. */
+    @Override
+    public boolean isHidden(Path path) {
+        Path name = FsPath.of(path).getFileName();
+        if (name == null) {
+            return false;
+        }
+        byte[] b = ((FsPath) name).bytes();
+        return b.length > 0 && b[0] == '.';
+    }
+
+    @Override
+    public FileStore getFileStore(Path path) throws IOException {
+        FsPath p = FsPath.of(path);
+        statFor(p, true);
+        return FsFileStore.of(p);
+    }
+
+    @Override
+    public void checkAccess(Path path, AccessMode... modes) throws IOException {
+        FsPath p = FsPath.of(path);
+        int mode = 0;
+        for (AccessMode m : modes) {
+            switch (m) {
+                case READ: mode |= 4; break;
+                case WRITE: mode |= 2; break;
+                default: mode |= 1; break;
+            }
+        }
+        try {
+            SysCalls.access(p.bytes(), mode);
+        } catch (NativeErrno e) {
+            throw e.forFile(p.display());
+        }
+    }
+
+    // ---- Attributes
+
+    @Override
+    public <V extends FileAttributeView> V getFileAttributeView(Path path, Class<V> type, LinkOption... options) {
+        return FsAttributes.view(FsPath.of(path), type, follows(options));
+    }
+
+    @Override
+    public <A extends BasicFileAttributes> A readAttributes(Path path, Class<A> type, LinkOption... options)
+            throws IOException {
+        FsPath p = FsPath.of(path);
+        if (type != BasicFileAttributes.class && type != java.nio.file.attribute.PosixFileAttributes.class) {
+            throw new UnsupportedOperationException("readAttributes of " + type.getName());
+        }
+        return type.cast(FsAttributes.read(p, follows(options)));
+    }
+
+    @Override
+    public Map<String, Object> readAttributes(Path path, String attributes, LinkOption... options) throws IOException {
+        return FsAttributes.readMap(FsPath.of(path), attributes, follows(options));
+    }
+
+    @Override
+    public void setAttribute(Path path, String attribute, Object value, LinkOption... options) throws IOException {
+        FsAttributes.set(FsPath.of(path), attribute, value, follows(options));
+    }
+
+    private static boolean follows(LinkOption... options) {
+        boolean follow = true;
+        for (LinkOption o : options) {
+            if (Objects.requireNonNull(o) == LinkOption.NOFOLLOW_LINKS) {
+                follow = false;
+            }
+        }
+        return follow;
+    }
+
+    // ---- Helpers for the other classes
+
+    /** The statx values of a path (see {@link SysCalls#stat}). */
+    static long[] stat(byte[] path, boolean follow) throws NativeErrno {
+        long[] out = new long[SysCalls.STATX_LONGS];
+        SysCalls.stat(SysCalls.CWD, path, follow, out);
+        return out;
+    }
+
+    /** The values of the file itself at {@code path}, or null when there is none or it cannot be examined. */
+    long[] statOrNull(byte[] path) {
+        try {
+            return stat(path, false);
+        } catch (NativeErrno e) {
+            return null;
+        }
+    }
+
+    boolean isDirectory(FsPath p) {
+        try {
+            return (stat(p.bytes(), true)[2] & TYPE_MASK) == DIRECTORY;
+        } catch (NativeErrno e) {
+            return false;
+        }
+    }
+
+    boolean isLink(FsPath p) {
+        long[] st = statOrNull(p.bytes());
+        return st != null && (st[2] & TYPE_MASK) == SYMLINK;
+    }
+
+    boolean exists(FsPath p, boolean follow) {
+        try {
+            stat(p.bytes(), follow);
+            return true;
+        } catch (NativeErrno e) {
+            return false;
+        }
+    }
+
+    /** Permissions as a mode's bits. */
+    static int modeOf(Set<PosixFilePermission> perms) {
+        int mode = 0;
+        for (PosixFilePermission p : perms) {
+            mode |= 0400 >> p.ordinal();
+        }
+        return mode;
+    }
+}

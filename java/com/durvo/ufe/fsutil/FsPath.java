@@ -1,0 +1,422 @@
+package com.durvo.ufe.fsutil;
+
+import java.io.IOException;
+import java.net.URI;
+import java.nio.file.LinkOption;
+import java.nio.file.NoSuchFileException;
+import java.nio.file.Path;
+import java.nio.file.ProviderMismatchException;
+import java.nio.file.WatchEvent;
+import java.nio.file.WatchKey;
+import java.nio.file.WatchService;
+import java.util.Arrays;
+import java.util.Objects;
+
+/**
+ * A path of the {@code fsstat} file system: its exact bytes. Equality,
+ * order, hashing and every path operation work on the bytes; the string is
+ * only the library's view of them for people and for other APIs. The bytes
+ * are kept as {@code Path} keeps a name: no slash repeated, none at the end
+ * but the root's.
+ */
+final class FsPath implements Path {
+    private static final byte[] EMPTY = {};
+
+    private final FsFileSystem fs;
+    private final byte[] path;
+    /** Where each name starts; made on first use. */
+    private volatile int[] offsets;
+    private volatile String string;
+
+    /** A path of {@code fs} with these bytes, which hold no NUL and are owned by the path from now on. */
+    FsPath(FsFileSystem fs, byte[] path) {
+        this.fs = fs;
+        this.path = normal(path);
+    }
+
+    private static byte[] normal(byte[] p) {
+        int n = p.length;
+        while (n > 1 && p[n - 1] == '/') {
+            n--;
+        }
+        byte[] out = null;
+        int o = 0;
+        for (int i = 0; i < n; i++) {
+            if (p[i] == '/' && i > 0 && p[i - 1] == '/') {
+                if (out == null) {
+                    out = Arrays.copyOf(p, n);
+                    o = i;
+                }
+                continue;
+            }
+            if (out != null) {
+                out[o] = p[i];
+            }
+            o++;
+        }
+        return out != null ? Arrays.copyOf(out, o) : n == p.length ? p : Arrays.copyOf(p, n);
+    }
+
+    /** The bytes, for the system calls; callers never change them. */
+    byte[] bytes() {
+        return path;
+    }
+
+    /** {@return the path for people: bytes not valid in the default charset as \xNN} */
+    String display() {
+        return FileNames.display(path);
+    }
+
+    static FsPath of(Path p) {
+        Objects.requireNonNull(p, "path");
+        if (!(p instanceof FsPath)) {
+            throw new ProviderMismatchException();
+        }
+        return (FsPath) p;
+    }
+
+    private FsPath with(byte[] p) {
+        return new FsPath(fs, p);
+    }
+
+    private boolean isEmpty() {
+        return path.length == 0;
+    }
+
+    private int[] offsets() {
+        int[] o = offsets;
+        if (o == null) {
+            if (isEmpty()) {
+                o = new int[] {0};  // the empty path has one name, the empty one
+            } else {
+                int count = 0;
+                for (int i = 0; i < path.length; i++) {
+                    if (path[i] != '/' && (i == 0 || path[i - 1] == '/')) {
+                        count++;
+                    }
+                }
+                o = new int[count];
+                count = 0;
+                for (int i = 0; i < path.length; i++) {
+                    if (path[i] != '/' && (i == 0 || path[i - 1] == '/')) {
+                        o[count++] = i;
+                    }
+                }
+            }
+            offsets = o;
+        }
+        return o;
+    }
+
+    private int nameEnd(int i) {
+        int[] o = offsets();
+        return i + 1 < o.length ? o[i + 1] - 1 : path.length;
+    }
+
+    private byte[] name(int i) {
+        return Arrays.copyOfRange(path, offsets()[i], nameEnd(i));
+    }
+
+    @Override
+    public FsFileSystem getFileSystem() {
+        return fs;
+    }
+
+    @Override
+    public boolean isAbsolute() {
+        return path.length > 0 && path[0] == '/';
+    }
+
+    @Override
+    public Path getRoot() {
+        return isAbsolute() ? fs.root() : null;
+    }
+
+    @Override
+    public Path getFileName() {
+        int count = offsets().length;
+        if (count == 0) {
+            return null;  // the root
+        }
+        if (count == 1 && !isAbsolute()) {
+            return this;
+        }
+        return with(name(count - 1));
+    }
+
+    @Override
+    public Path getParent() {
+        int count = offsets().length;
+        if (count == 0) {
+            return null;
+        }
+        int end = offsets()[count - 1] - 1;
+        if (end <= 0) {
+            return getRoot();
+        }
+        return with(Arrays.copyOf(path, end));
+    }
+
+    @Override
+    public int getNameCount() {
+        return offsets().length;
+    }
+
+    @Override
+    public Path getName(int index) {
+        return subpath(index, index + 1);
+    }
+
+    @Override
+    public Path subpath(int beginIndex, int endIndex) {
+        int[] o = offsets();
+        if (beginIndex < 0 || beginIndex >= o.length || endIndex > o.length || beginIndex >= endIndex) {
+            throw new IllegalArgumentException();
+        }
+        return with(Arrays.copyOfRange(path, o[beginIndex], nameEnd(endIndex - 1)));
+    }
+
+    @Override
+    public boolean startsWith(Path other) {
+        if (!(Objects.requireNonNull(other, "other") instanceof FsPath)) {
+            return false;
+        }
+        FsPath that = (FsPath) other;
+        if (that.isAbsolute() != isAbsolute() || that.getNameCount() > getNameCount()) {
+            return false;
+        }
+        for (int i = 0; i < that.getNameCount(); i++) {
+            if (!Arrays.equals(that.name(i), name(i))) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    @Override
+    public boolean endsWith(Path other) {
+        if (!(Objects.requireNonNull(other, "other") instanceof FsPath)) {
+            return false;
+        }
+        FsPath that = (FsPath) other;
+        if (that.isAbsolute()) {
+            return equals(that);
+        }
+        int skip = getNameCount() - that.getNameCount();
+        if (skip < 0 || that.isEmpty() && !isEmpty()) {
+            return false;
+        }
+        for (int i = 0; i < that.getNameCount(); i++) {
+            if (!Arrays.equals(that.name(i), name(skip + i))) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    private static boolean isDot(byte[] n) {
+        return n.length == 1 && n[0] == '.';
+    }
+
+    private static boolean isDotDot(byte[] n) {
+        return n.length == 2 && n[0] == '.' && n[1] == '.';
+    }
+
+    @Override
+    public Path normalize() {
+        int count = getNameCount();
+        byte[][] kept = new byte[count][];
+        int k = 0;
+        for (int i = 0; i < count; i++) {
+            byte[] n = name(i);
+            if (isDot(n)) {
+                continue;
+            }
+            if (isDotDot(n)) {
+                if (k > 0 && !isDotDot(kept[k - 1])) {
+                    k--;
+                    continue;
+                }
+                if (isAbsolute()) {
+                    continue;  // the root's parent is the root
+                }
+            }
+            kept[k++] = n;
+        }
+        return with(join(isAbsolute(), kept, k));
+    }
+
+    private static byte[] join(boolean absolute, byte[][] names, int count) {
+        int length = absolute ? 1 : 0;
+        for (int i = 0; i < count; i++) {
+            length += names[i].length + (i > 0 ? 1 : 0);
+        }
+        byte[] out = new byte[length];
+        int at = 0;
+        if (absolute) {
+            out[at++] = '/';
+        }
+        for (int i = 0; i < count; i++) {
+            if (i > 0) {
+                out[at++] = '/';
+            }
+            System.arraycopy(names[i], 0, out, at, names[i].length);
+            at += names[i].length;
+        }
+        return out;
+    }
+
+    /** This path with {@code child}'s bytes appended as a relative path. */
+    FsPath resolve(byte[] child) {
+        if (child.length > 0 && child[0] == '/') {
+            return with(child.clone());
+        }
+        if (child.length == 0) {
+            return this;
+        }
+        if (isEmpty()) {
+            return with(child.clone());
+        }
+        boolean slash = path[path.length - 1] != '/';
+        byte[] out = Arrays.copyOf(path, path.length + (slash ? 1 : 0) + child.length);
+        if (slash) {
+            out[path.length] = '/';
+        }
+        System.arraycopy(child, 0, out, out.length - child.length, child.length);
+        return with(out);
+    }
+
+    @Override
+    public Path resolve(Path other) {
+        return resolve(of(other).path);
+    }
+
+    @Override
+    public Path relativize(Path other) {
+        FsPath that = of(other);
+        if (that.isAbsolute() != isAbsolute()) {
+            throw new IllegalArgumentException("'other' is different type of Path");
+        }
+        if (equals(that)) {
+            return with(EMPTY);
+        }
+        if (isEmpty()) {
+            return that;
+        }
+        int mine = getNameCount();
+        int theirs = that.isEmpty() ? 0 : that.getNameCount();
+        int common = 0;
+        while (common < mine && common < theirs && Arrays.equals(name(common), that.name(common))) {
+            common++;
+        }
+        byte[][] names = new byte[mine - common + theirs - common][];
+        int k = 0;
+        for (int i = common; i < mine; i++) {
+            names[k++] = new byte[] {'.', '.'};
+        }
+        for (int i = common; i < theirs; i++) {
+            names[k++] = that.name(i);
+        }
+        return with(join(false, names, k));
+    }
+
+    @Override
+    public URI toUri() {
+        byte[] abs = ((FsPath) toAbsolutePath()).path;
+        StringBuilder uri = new StringBuilder(fs.provider().getScheme()).append("://");
+        for (byte b : abs) {
+            int c = b & 0xFF;
+            if (c < 0x80 && (Character.isLetterOrDigit(c) || "/-_.!~*'():@&=+$,".indexOf(c) >= 0)) {
+                uri.append((char) c);
+            } else {
+                uri.append('%').append(Character.toUpperCase(Character.forDigit(c >> 4, 16)))
+                        .append(Character.toUpperCase(Character.forDigit(c & 15, 16)));
+            }
+        }
+        // As the default provider: a directory's URI ends with a slash.
+        if (abs.length > 1 && fs.provider().isDirectory(this)) {
+            uri.append('/');
+        }
+        return URI.create(uri.toString());
+    }
+
+    @Override
+    public Path toAbsolutePath() {
+        if (isAbsolute()) {
+            return this;
+        }
+        try {
+            return with(SysCalls.getcwd()).resolve(path);
+        } catch (NativeErrno e) {
+            throw new java.io.UncheckedIOException(e.forFile("."));
+        }
+    }
+
+    @Override
+    public Path toRealPath(LinkOption... options) throws IOException {
+        boolean follow = true;
+        for (LinkOption o : options) {
+            if (Objects.requireNonNull(o) == LinkOption.NOFOLLOW_LINKS) {
+                follow = false;
+            }
+        }
+        FsPath abs = (FsPath) toAbsolutePath();
+        if (follow) {
+            try {
+                return with(SysCalls.realpath(abs.path));
+            } catch (NativeErrno e) {
+                throw e.forFile(display());
+            }
+        }
+        // Without following links: "." dropped, ".." taken back only over a
+        // name that is no link, and every name must exist.
+        FsPath real = fs.root();
+        for (int i = 0; i < abs.getNameCount(); i++) {
+            byte[] n = abs.name(i);
+            if (isDot(n)) {
+                continue;
+            }
+            if (isDotDot(n) && real.getNameCount() > 0 && !fs.provider().isLink(real)) {
+                real = (FsPath) (real.getParent() != null ? real.getParent() : fs.root());
+                continue;
+            }
+            real = real.resolve(n);
+        }
+        if (!fs.provider().exists(real, false)) {
+            throw new NoSuchFileException(display());
+        }
+        return real;
+    }
+
+    @Override
+    public WatchKey register(WatchService watcher, WatchEvent.Kind<?>[] events, WatchEvent.Modifier... modifiers) {
+        Objects.requireNonNull(watcher, "watcher");
+        throw new UnsupportedOperationException("register: the fsstat file system has no WatchService yet");
+    }
+
+    @Override
+    public int compareTo(Path other) {
+        return Arrays.compareUnsigned(path, ((FsPath) other).path);
+    }
+
+    @Override
+    public boolean equals(Object other) {
+        return other instanceof FsPath && ((FsPath) other).fs == fs && Arrays.equals(((FsPath) other).path, path);
+    }
+
+    @Override
+    public int hashCode() {
+        return Arrays.hashCode(path);
+    }
+
+    /** {@return the library's string for the bytes: handing it back to {@code getPath} finds this file} */
+    @Override
+    public String toString() {
+        String s = string;
+        if (s == null) {
+            s = FileNames.fromBytes(path, 0, path.length);
+            string = s;
+        }
+        return s;
+    }
+}
