@@ -28,10 +28,13 @@ import java.util.regex.Pattern;
  * reads back to the same bytes. A string has up to two readings: its bytes in
  * the default charset (the library's escapes undone), taken only when the
  * charset carries every character, and its ISO-8859-1 bytes, taken only when
- * every character is in ISO-8859-1. When both name existing files that are
- * not the same file, {@code getPath} refuses the string; when only one names
- * a file, that one is taken; when neither does, the first, so that a new file
- * gets the name the string spells.
+ * every character is in ISO-8859-1. When only one names a file, that one is
+ * taken; when neither does, the first, so that a new file gets the name the
+ * string spells. When both name existing files that are not the same file,
+ * the one for which the library delivers this very string is taken, and
+ * where it delivers it for both, {@code getPath} refuses the string (under
+ * UTF-8, the string of a name holding an encoded surrogate is also the
+ * natural spelling of another name).
  */
 public final class FsFileSystem extends FileSystem {
     private final FsFileSystemProvider provider;
@@ -131,7 +134,18 @@ public final class FsFileSystem extends FileSystem {
             }
             joined = sb.toString();
         }
-        FileNames.checkPath(joined);
+        // The default file system's words for what no file name can hold.
+        for (int i = 0; i < joined.length(); i++) {
+            char c = joined.charAt(i);
+            if (c == 0) {
+                throw new InvalidPathException(joined, "Nul character not allowed");
+            }
+            if (Character.isHighSurrogate(c) && i + 1 < joined.length() && Character.isLowSurrogate(joined.charAt(i + 1))) {
+                i++;
+            } else if (Character.isSurrogate(c)) {
+                throw new InvalidPathException(joined, "Malformed input or input contains unmappable characters");
+            }
+        }
         return new FsPath(this, read(joined));
     }
 
@@ -185,6 +199,12 @@ public final class FsFileSystem extends FileSystem {
         long[] first = provider.statOrNull(natural);
         long[] second = provider.statOrNull(iso);
         if (first != null && second != null && (first[0] != second[0] || first[1] != second[1])) {
+            // Two files: the one whose own string this is, when the library delivers it for only one.
+            boolean naturalIsIts = s.equals(FileNames.fromBytes(natural));
+            boolean isoIsIts = s.equals(FileNames.fromBytes(iso));
+            if (naturalIsIts != isoIsIts) {
+                return naturalIsIts ? natural : iso;
+            }
             throw new InvalidPathException(s, "the string names two existing files, " + spelled(natural) + " and "
                     + spelled(iso) + ": give the path as bytes (FsFileSystem.getPath(byte[])), as a listed entry"
                     + " (ChildFile.toPath()) or as an fsstat: URI");

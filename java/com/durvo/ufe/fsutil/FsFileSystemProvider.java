@@ -172,7 +172,8 @@ public final class FsFileSystemProvider extends FileSystemProvider {
                 b = c;
             }
             if (b == 0) {
-                throw new IllegalArgumentException("Nul character not allowed");
+                throw new java.nio.file.InvalidPathException(FileNames.display(java.util.Arrays.copyOf(bytes, n)),
+                        "Nul character not allowed");
             }
             bytes[n++] = (byte) b;
         }
@@ -638,15 +639,6 @@ public final class FsFileSystemProvider extends FileSystemProvider {
     boolean isLink(FsPath p) {
         long[] st = statOrNull(p.bytes());
         return st != null && (st[2] & TYPE_MASK) == SYMLINK;
-    }
-
-    boolean exists(FsPath p, boolean follow) {
-        try {
-            stat(p.bytes(), follow);
-            return true;
-        } catch (NativeErrno e) {
-            return false;
-        }
     }
 
     /** Permissions as a mode's bits. */

@@ -3,7 +3,6 @@ package com.durvo.ufe.fsutil;
 import java.io.IOException;
 import java.net.URI;
 import java.nio.file.LinkOption;
-import java.nio.file.NoSuchFileException;
 import java.nio.file.Path;
 import java.nio.file.ProviderMismatchException;
 import java.nio.file.WatchEvent;
@@ -291,31 +290,58 @@ final class FsPath implements Path {
         return resolve(of(other).path);
     }
 
+    private boolean hasDotOrDotDot() {
+        for (int i = 0; i < getNameCount(); i++) {
+            byte[] n = name(i);
+            if (isDot(n) || isDotDot(n)) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    /**
+     * As the default provider relativizes: both paths normalized when either
+     * holds "." or "..", a ".." for each name of this path past the common
+     * ones, and refused where those names hold a "..".
+     */
     @Override
     public Path relativize(Path other) {
-        FsPath that = of(other);
-        if (that.isAbsolute() != isAbsolute()) {
-            throw new IllegalArgumentException("'other' is different type of Path");
-        }
-        if (equals(that)) {
+        FsPath child = of(other);
+        if (equals(child)) {
             return with(EMPTY);
         }
-        if (isEmpty()) {
-            return that;
+        if (child.isAbsolute() != isAbsolute()) {
+            throw new IllegalArgumentException("'other' is different type of Path");
         }
-        int mine = getNameCount();
-        int theirs = that.isEmpty() ? 0 : that.getNameCount();
+        if (isEmpty()) {
+            return child;
+        }
+        FsPath base = this;
+        if (base.hasDotOrDotDot() || child.hasDotOrDotDot()) {
+            base = (FsPath) base.normalize();
+            child = (FsPath) child.normalize();
+        }
+        if (base.isEmpty()) {
+            return child;
+        }
+        int baseCount = base.getNameCount();
+        int childCount = child.getNameCount();
         int common = 0;
-        while (common < mine && common < theirs && Arrays.equals(name(common), that.name(common))) {
+        while (common < Math.min(baseCount, childCount) && Arrays.equals(base.name(common), child.name(common))) {
             common++;
         }
-        byte[][] names = new byte[mine - common + theirs - common][];
+        byte[][] names = new byte[baseCount - common + childCount - common][];
         int k = 0;
-        for (int i = common; i < mine; i++) {
+        for (int i = common; i < baseCount; i++) {
+            byte[] n = base.name(i);
+            if (isDotDot(n) || isDot(n)) {
+                throw new IllegalArgumentException("Unable to compute relative path from " + this + " to " + other);
+            }
             names[k++] = new byte[] {'.', '.'};
         }
-        for (int i = common; i < theirs; i++) {
-            names[k++] = that.name(i);
+        for (int i = common; i < childCount; i++) {
+            names[k++] = child.name(i);
         }
         return with(join(false, names, k));
     }
@@ -382,8 +408,10 @@ final class FsPath implements Path {
             }
             real = real.resolve(n);
         }
-        if (!fs.provider().exists(real, false)) {
-            throw new NoSuchFileException(display());
+        try {
+            FsFileSystemProvider.stat(real.bytes(), false);
+        } catch (NativeErrno e) {
+            throw e.forFile(display());
         }
         return real;
     }

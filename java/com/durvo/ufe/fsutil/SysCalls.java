@@ -58,7 +58,7 @@ final class SysCalls {
     /** {@code renameat(fromDfd, from, toDfd, to)}. */
     static native void rename(int fromDfd, byte[] from, int toDfd, byte[] to) throws NativeErrno;
 
-    /** {@code access(path, mode)}. */
+    /** {@code faccessat(AT_FDCWD, path, mode, AT_EACCESS)}. */
     static native void access(byte[] path, int mode) throws NativeErrno;
 
     /** {@code realpath(path)}. */
