@@ -1,0 +1,421 @@
+// The fsstat: file system through java.nio.file: path operations agree with
+// the default file system's on bytes that are no text; strings read back to
+// their bytes or are refused; every operation on a tree of hostile names does
+// to the disk what the system's own calls (the oracle here) then report.
+#include "JvmTest.h"
+
+#include <mntent.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/sysmacros.h>
+
+#include <thread>
+
+namespace fsstat::test {
+namespace {
+
+class Provider : public JniTest {
+public:
+    void SetUp() override {
+        JniTest::SetUp();
+        checks = env->FindClass("com/durvo/ufe/fsutil/ProviderChecks");
+        ASSERT_NE(checks, nullptr) << thrown(env);
+    }
+    template <typename... Args>
+    std::string call(const char *name, const char *sig, Args... args) {
+        return callStatic(env, checks, name, sig, args...);
+    }
+    // A static method's Object answer: a byte[] as its bytes, a String as itself.
+    std::string object(const char *name, const char *sig, jobject arg) {
+        jmethodID m = env->GetStaticMethodID(checks, name, sig);
+        jobject r = env->CallStaticObjectMethod(checks, m, arg);
+        const std::string failed = thrown(env);
+        if (!failed.empty()) return failed;
+        jclass bytes = env->FindClass("[B");
+        return env->IsInstanceOf(r, bytes) ? bytesOf(env, r) : utf8(env, static_cast<jstring>(r));
+    }
+    std::string op(const std::string &name, const std::string &a, const std::string &b = "") {
+        env->PushLocalFrame(8);
+        const std::string got = call("op", "(Ljava/lang/String;[B[B)Ljava/lang/String;", env->NewStringUTF(name.c_str()),
+                                     javaBytes(env, a), b.empty() ? nullptr : javaBytes(env, b));
+        env->PopLocalFrame(nullptr);
+        return got;
+    }
+
+    ScopedMode mode{utf8ModeForThisRun()};
+    jclass checks = nullptr;
+};
+
+std::string contentOf(const std::string &path) {
+    std::string out;
+    const int fd = open(path.c_str(), O_RDONLY);
+    char buf[256];
+    for (ssize_t n; fd >= 0 && (n = read(fd, buf, sizeof buf)) > 0;) out.append(buf, static_cast<size_t>(n));
+    if (fd >= 0) close(fd);
+    return fd >= 0 ? out : "<none>";
+}
+
+std::string linkOf(const std::string &path) {
+    char buf[4096];
+    const ssize_t n = readlink(path.c_str(), buf, sizeof buf);
+    return n >= 0 ? std::string(buf, static_cast<size_t>(n)) : "<no link>";
+}
+
+TEST_F(Provider, PathOperationsOnBytesAgreeWithTheDefaultFileSystems) {
+    EXPECT_EQ(call("pathOperations", "()Ljava/lang/String;"), "");
+}
+
+TEST_F(Provider, StringsReadBackToTheirBytesAndAStringNamingTwoFilesIsRefused) {
+    const std::string run = runEncoding().empty() ? "UTF-8" : runEncoding();
+    const std::string surrogate = "a\xED\xA0\x80", lookalike = "a\xC3\xAD\xC2\xA0\xC2\x80";  // its UTF-8 misreading
+    const std::string refused = "java.nio.file.InvalidPathException: the string names two existing files";
+    struct Row {
+        std::vector<std::string> files;  // made first
+        std::string name;                // read back through the library's string for dir/name ...
+        const char *literal;             // ... or through this string, as real UTF-8
+        std::map<std::string, std::string> expected;  // per charset (absent: the name's own bytes)
+    } rows[] = {
+        // The reproducer: under C the JDK opens caf? for the library's string of caf\xE9.
+        {{"caf\xE9", "caf?"}, "caf\xE9", nullptr, {}},
+        {{"caf\xE9", "caf\xC2\xB6\xC3\xA9"}, "caf\xE9", nullptr, {}},
+        {{"caf\xE9", "caf\xC2\xB6\xC3\xA9"}, "caf\xC2\xB6\xC3\xA9", nullptr, {}},
+        {{surrogate, lookalike}, surrogate, nullptr, {{"UTF-8", refused}}},
+        {{surrogate, lookalike}, lookalike, nullptr, {{"UTF-8", refused}}},
+        {{surrogate}, surrogate, nullptr, {}},  // the only reading that exists is taken
+        {{"caf\xE9"}, "", "caf\xC3\xA9", {{"UTF-8", "caf\xE9"}, {"ISO-8859-1", "caf\xE9"}, {"US-ASCII", "caf\xE9"}}},
+        // Under UTF-8 the mark's own name reads as B6 in ISO-8859-1, but the library delivers B6 otherwise.
+        {{"\xC2\xB6", "\xB6"}, "\xC2\xB6", nullptr, {}},
+        {{"\xC2\xB6", "\xB6"}, "\xB6", nullptr, {}},
+        // Neither reading exists: the natural one in the charset, never a lossy one.
+        {{}, "", "new-caf\xC3\xA9", {{"UTF-8", "new-caf\xC3\xA9"}, {"ISO-8859-1", "new-caf\xE9"}, {"US-ASCII", "new-caf\xE9"}}},
+        {{}, "", "euro-\xE2\x82\xAC",
+         {{"UTF-8", "euro-\xE2\x82\xAC"},
+          {"ISO-8859-1", "java.nio.file.InvalidPathException: Malformed input"},
+          {"US-ASCII", "java.nio.file.InvalidPathException: Malformed input"}}},
+    };
+    for (const Row &r : rows) {
+        TempDir dir;
+        for (const std::string &f : r.files) dir.file(f, f);
+        env->PushLocalFrame(16);
+        std::string got, expected;
+        if (r.literal != nullptr) {
+            got = object("readString", "(Ljava/lang/String;)Ljava/lang/Object;", newJavaString(env, dir.path() + "/" + r.literal));
+            expected = r.expected.at(run);
+            if (expected.rfind("java.", 0) != 0) expected = dir.path() + "/" + expected;
+        } else {
+            got = object("readBack", "([B)Ljava/lang/Object;", javaBytes(env, dir.at(r.name)));
+            expected = r.expected.count(run) != 0 ? r.expected.at(run) : dir.at(r.name);
+        }
+        if (expected.rfind("java.", 0) == 0) {
+            EXPECT_EQ(got.substr(0, expected.size()), expected) << hex(r.name) << r.literal;
+            if (expected == refused) {  // both spellings shown, and what to use instead
+                EXPECT_NE(got.find("a\\xED\\xA0\\x80"), std::string::npos) << got;
+                EXPECT_NE(got.find("a\\xC3\\xAD\\xC2\\xA0\\xC2\\x80"), std::string::npos) << got;
+                EXPECT_NE(got.find("as bytes"), std::string::npos) << got;
+            }
+        } else {
+            EXPECT_EQ(hex(got), hex(expected)) << "read back " << hex(r.name) << " " << got;
+        }
+        env->PopLocalFrame(nullptr);
+    }
+}
+
+TEST_F(Provider, HostileTreeListsReadsAndStatsAsTheSystemSays) {
+    TempDir dir;
+    std::map<std::string, std::string> made;  // name -> content (of a link: its target's)
+    auto add = [&](const std::string &name) {
+        dir.file(name, name);
+        made[name] = name;
+    };
+    for (int b = 1; b < 256; b++) {
+        if (b != '/') add(b == '.' ? std::string("..x") : std::string(1, static_cast<char>(b)));
+    }
+    for (const char *name : {"\xC2\xB6", "a\xC2\xB6", "\xB6\xB6z", "a\xED\xA0\x80", "a\xC3\xAD\xC2\xA0\xC2\x80",
+                             "caf\xE9", "caf\xC2\xB6\xC3\xA9", "\xF0\x9F\x98\x80", "caf?"}) {
+        add(name);
+    }
+    add(std::string(255, '\xE9'));
+    ASSERT_EQ(symlink("caf\xE9", dir.at("link\xE9").c_str()), 0);
+    made["link\xE9"] = "caf\xE9";
+    ASSERT_EQ(mkdir(dir.at("d\xE9").c_str(), 0700) | mkfifo(dir.at("fifo").c_str(), 0600), 0);
+    made["d\xE9"] = made["fifo"] = "";
+    // Reading a file moves its access time unless that lies past its change time.
+    const struct timespec later[2] = {{time(nullptr) + 100, 123456789}, {0, UTIME_OMIT}};
+    for (const auto &m : made) utimensat(AT_FDCWD, dir.at(m.first).c_str(), later, AT_SYMLINK_NOFOLLOW);
+
+    jmethodID tree = env->GetStaticMethodID(checks, "tree", "([B)[Ljava/lang/Object;");
+    auto rows = static_cast<jobjectArray>(env->CallStaticObjectMethod(checks, tree, javaBytes(env, dir.path())));
+    ASSERT_EQ(thrown(env), "");
+    std::set<std::string> seen;
+    for (jsize i = 0; i < env->GetArrayLength(rows); i++) {
+        env->PushLocalFrame(16);
+        auto row = static_cast<jobjectArray>(env->GetObjectArrayElement(rows, i));
+        auto col = [&](jsize k) { return env->GetObjectArrayElement(row, k); };
+        const std::string path = bytesOf(env, col(0)), name = path.substr(dir.path().size() + 1);
+        ASSERT_EQ(path.substr(0, dir.path().size() + 1), dir.path() + "/");
+        ASSERT_EQ(made.count(name), 1u) << "listed a name never made: " << hex(name);
+        seen.insert(name);
+        struct statx stx;
+        ASSERT_EQ(statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &stx), 0);
+        const bool btime = (stx.stx_mask & STATX_BTIME) != 0;
+        const std::vector<int64_t> expected = {
+            static_cast<int64_t>(makedev(stx.stx_dev_major, stx.stx_dev_minor)), static_cast<int64_t>(stx.stx_ino),
+            stx.stx_mode, stx.stx_nlink, stx.stx_uid, stx.stx_gid,
+            static_cast<int64_t>(makedev(stx.stx_rdev_major, stx.stx_rdev_minor)), static_cast<int64_t>(stx.stx_size),
+            stx.stx_blksize, static_cast<int64_t>(stx.stx_blocks), stx.stx_atime.tv_sec, stx.stx_atime.tv_nsec,
+            stx.stx_mtime.tv_sec, stx.stx_mtime.tv_nsec, stx.stx_ctime.tv_sec, stx.stx_ctime.tv_nsec,
+            btime ? stx.stx_btime.tv_sec : -1, btime ? static_cast<int64_t>(stx.stx_btime.tv_nsec) : -1};
+        auto values = static_cast<jlongArray>(col(2));
+        std::vector<int64_t> got(static_cast<size_t>(env->GetArrayLength(values)));
+        env->GetLongArrayRegion(values, 0, static_cast<jsize>(got.size()), reinterpret_cast<jlong *>(got.data()));
+        EXPECT_EQ(got, expected) << "unix:* of " << hex(name);
+        if (S_ISREG(stx.stx_mode) || S_ISLNK(stx.stx_mode)) {
+            EXPECT_EQ(hex(bytesOf(env, col(1))), hex(made[name])) << "read " << hex(name);
+        }
+        // Under UTF-8 the library's string for an encoded surrogate is its look-alike's natural spelling
+        // (both exist here: refused), and the JVM's decoder turns some into U+FFFD (then it names another file).
+        const std::string back = env->IsInstanceOf(col(3), env->FindClass("[B")) ? bytesOf(env, col(3)) : "refused";
+        const bool pair = name == "a\xED\xA0\x80" || name == "a\xC3\xAD\xC2\xA0\xC2\x80";
+        EXPECT_EQ(hex(back), hex(utf8ModeForThisRun() && pair ? std::string("refused") : path)) << hex(name);
+        EXPECT_EQ(utf8(env, static_cast<jstring>(col(4))), "true") << "toUri of " << hex(name);
+        env->PopLocalFrame(nullptr);
+    }
+    EXPECT_EQ(seen.size(), made.size());
+}
+
+TEST_F(Provider, OpenOptionsDoWhatTheSystemsOpenDoes) {
+    TempDir dir;
+    const std::string f = dir.at("f\xE9"), none = dir.at("none\xE9");
+    const std::string e9 = runEncoding() == "ISO-8859-1" ? "\xC3\xA9" : "\\xE9";  // \xE9 as display shows it
+    const std::string shownF = dir.at("f") + e9, shownNone = dir.at("none") + e9;
+    struct Row {
+        const char *options;
+        bool exists;  // f holds "old" first
+        const char *text;
+        std::string result;  // "wrote N read R" or the start of "Class: message"
+        const char *after;   // the file's content after, "<none>" when gone
+        bool onF = true;     // else the path none
+    } rows[] = {
+        {"READ", true, "", "wrote 0 read old", "old"},
+        {"READ,WRITE", true, "xy", "wrote 2 read xyd", "xyd"},
+        {"WRITE,APPEND", true, "xy", "wrote 2 read ", "oldxy"},
+        {"WRITE,TRUNCATE_EXISTING", true, "xy", "wrote 2 read ", "xy"},
+        {"WRITE,CREATE_NEW", true, "xy", "java.nio.file.FileAlreadyExistsException: " + shownF, "old"},
+        {"WRITE,CREATE,SYNC,DSYNC", true, "xy", "wrote 2 read ", "xyd"},
+        {"READ,WRITE,DELETE_ON_CLOSE", true, "xy", "wrote 2 read xyd", "<none>"},
+        {"WRITE", false, "xy", "java.nio.file.NoSuchFileException: " + shownNone, "<none>", false},
+        {"WRITE,CREATE,perms=r--------", false, "xy", "wrote 2 read ", "xy", false},
+        {"READ,CREATE_NEW", false, "", "java.nio.file.NoSuchFileException: " + shownNone, "<none>", false},
+        {"READ,APPEND", true, "", "java.lang.IllegalArgumentException: READ + APPEND not allowed", "old"},
+    };
+    for (const Row &r : rows) {
+        unlink(f.c_str());
+        unlink(none.c_str());
+        if (r.exists) dir.file("f\xE9", "old");
+        const std::string path = r.onF ? f : none;
+        const std::string options = r.options;
+        env->PushLocalFrame(8);
+        const std::string got = call("open", "([BLjava/lang/String;Ljava/lang/String;)Ljava/lang/String;",
+                                     javaBytes(env, path), env->NewStringUTF(options.c_str()), env->NewStringUTF(r.text));
+        env->PopLocalFrame(nullptr);
+        EXPECT_EQ(got.substr(0, r.result.size()), r.result) << r.options;
+        EXPECT_EQ(contentOf(path), r.after) << r.options;
+        struct stat st;
+        if (std::string(r.options).find("perms=r--") != std::string::npos) {
+            ASSERT_EQ(stat(path.c_str(), &st), 0);
+            EXPECT_EQ(st.st_mode & 0777, 0400u) << "made with owner rw for the reopen, then given its own mode";
+        }
+    }
+    // NOFOLLOW_LINKS: a final link is refused, as open(O_NOFOLLOW) refuses it.
+    dir.file("f\xE9", "old");
+    ASSERT_EQ(symlink("f\xE9", dir.at("link").c_str()), 0);
+    EXPECT_EQ(call("open", "([BLjava/lang/String;Ljava/lang/String;)Ljava/lang/String;", javaBytes(env, dir.at("link")),
+                   env->NewStringUTF("READ,NOFOLLOW_LINKS"), env->NewStringUTF("")),
+              "java.nio.file.FileSystemException: " + dir.at("link") +
+                  ": Too many levels of symbolic links or unable to access attributes of symbolic link");
+}
+
+TEST_F(Provider, OperationsChangeTheDiskAsTheSystemCallsThenSeeIt) {
+    TempDir dir, other;
+    const std::string e9 = runEncoding() == "ISO-8859-1" ? "\xC3\xA9" : "\\xE9";  // \xE9 as display shows it
+    const std::string d = dir.path(), f = dir.at("f\xE9"), shownF = d + "/f" + e9;
+    dir.file("f\xE9", "content");
+    dir.file(".hidden\xE9");
+    // create
+    EXPECT_EQ(op("createFile", f), "java.nio.file.FileAlreadyExistsException: " + shownF);
+    EXPECT_EQ(op("createDirectory", dir.at("d\xE9")), "path " + d + "/d" + e9);
+    struct stat st;
+    ASSERT_EQ(lstat(dir.at("d\xE9").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0710u & ~static_cast<unsigned>(umask(umask(0))));
+    EXPECT_EQ(op("createSymbolicLink", dir.at("l\xE9"), "f\xE9"), "path " + d + "/l" + e9);
+    EXPECT_EQ(hex(linkOf(dir.at("l\xE9"))), hex("f\xE9"));
+    EXPECT_EQ(op("readSymbolicLink", dir.at("l\xE9")), "path f" + e9);
+    EXPECT_EQ(op("createLink", dir.at("h\xE9"), f), "path " + d + "/h" + e9);
+    ASSERT_EQ(lstat(f.c_str(), &st), 0);
+    EXPECT_EQ(st.st_nlink, 2u);
+    EXPECT_EQ(op("isSameFile", dir.at("h\xE9"), dir.at("l\xE9")), "true");
+    EXPECT_EQ(op("isHidden", dir.at(".hidden\xE9")) + op("isHidden", f), "truefalse");
+    dir.file("g.f");
+    dir.file("\xE9.f");
+    EXPECT_EQ(op("list", d), runEncoding() == "ISO-8859-1" ? "g.f \xC3\xA9.f" : "\\xE9.f g.f") << "a glob on the strings";
+    // attributes, changed and read back by the system
+    EXPECT_EQ(op("setTimesNoFollow", dir.at("l\xE9")), "");
+    ASSERT_EQ(lstat(dir.at("l\xE9").c_str(), &st), 0);
+    EXPECT_EQ(std::vector<long>({st.st_atim.tv_sec, st.st_atim.tv_nsec, st.st_mtim.tv_sec, st.st_mtim.tv_nsec}),
+              std::vector<long>({1, 7, 2, 9}));
+    EXPECT_EQ(op("setPermissions", dir.at("h\xE9")), "path " + d + "/h" + e9);
+    ASSERT_EQ(stat(f.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0521u);
+    EXPECT_EQ(op("setMode", f), "path " + shownF);
+    ASSERT_EQ(stat(f.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 04751u);
+    EXPECT_EQ(op("setPermissionsNoFollow", dir.at("l\xE9")),
+              "java.nio.file.FileSystemException: " + d + "/l" + e9 +
+                  ": Too many levels of symbolic links or unable to access attributes of symbolic link");
+    if (geteuid() == 0) {  // owners by number, of a link itself
+        EXPECT_EQ(op("setOwnerByNumber", f, "70001"), "path " + shownF);
+        EXPECT_EQ(op("setGroupNoFollow", dir.at("l\xE9"), "70002"), "");
+        ASSERT_EQ(lstat(f.c_str(), &st), 0);
+        EXPECT_EQ(st.st_uid, 70001u);
+        ASSERT_EQ(lstat(dir.at("l\xE9").c_str(), &st), 0);
+        EXPECT_EQ(st.st_gid, 70002u);
+        EXPECT_EQ(op("owner", f), "70001:root");
+        EXPECT_EQ(op("lookupUser", f, "root"), "root");
+        EXPECT_EQ(op("lookupUser", f, "no-such-user-here"),
+                  "java.nio.file.attribute.UserPrincipalNotFoundException: null");
+    }
+    // copy with every attribute, then move within the file system and across to another
+    const struct timespec times[2] = {{1000, 111}, {2000, 222}};
+    ASSERT_EQ(utimensat(AT_FDCWD, f.c_str(), times, 0), 0);
+    EXPECT_EQ(op("copyAll", f, dir.at("c\xE9")), "path " + d + "/c" + e9);
+    struct stat src, dst;
+    ASSERT_EQ(stat(f.c_str(), &src) | stat(dir.at("c\xE9").c_str(), &dst), 0);
+    EXPECT_EQ(contentOf(dir.at("c\xE9")), "content");
+    EXPECT_EQ(std::vector<long>({dst.st_mode, dst.st_uid, dst.st_atim.tv_nsec, dst.st_mtim.tv_sec, dst.st_mtim.tv_nsec}),
+              std::vector<long>({src.st_mode, src.st_uid, 111, 2000, 222}));
+    EXPECT_EQ(op("copyAll", dir.at("l\xE9"), dir.at("cl")), "path " + d + "/cl");
+    EXPECT_EQ(hex(linkOf(dir.at("cl"))), hex("f\xE9")) << "a link copied as a link";
+    EXPECT_EQ(op("copy", f, dir.at("c\xE9")), "java.nio.file.FileAlreadyExistsException: " + d + "/c" + e9);
+    EXPECT_EQ(op("move", dir.at("c\xE9"), dir.at("m\xE9")), "path " + d + "/m" + e9);
+    EXPECT_EQ(contentOf(dir.at("m\xE9")) + contentOf(dir.at("c\xE9")), "content<none>");
+    EXPECT_EQ(op("move", dir.at("m\xE9"), f), "java.nio.file.FileAlreadyExistsException: " + shownF);
+    EXPECT_EQ(op("moveReplace", dir.at("m\xE9"), dir.at("h\xE9")), "path " + d + "/h" + e9);
+    struct stat shm;
+    if (stat("/dev/shm", &shm) == 0 && lstat(d.c_str(), &st) == 0 && shm.st_dev != st.st_dev) {
+        char name[] = "/dev/shm/fsstat-test-XXXXXX";
+        const std::string across = std::string(mkdtemp(name)) + "/x\xE9";
+        const std::string atomic = "java.nio.file.AtomicMoveNotSupportedException: " + d + "/h" + e9 + " -> /dev/shm/";
+        EXPECT_EQ(op("moveAtomic", dir.at("h\xE9"), across).substr(0, atomic.size()), atomic);
+        EXPECT_EQ(op("move", dir.at("h\xE9"), across).substr(0, 6), "path /");
+        EXPECT_EQ(contentOf(across) + contentOf(dir.at("h\xE9")), "content<none>");
+        ASSERT_EQ(lstat(across.c_str(), &dst), 0);
+        EXPECT_EQ(std::vector<long>({dst.st_mtim.tv_sec, dst.st_mtim.tv_nsec}), std::vector<long>({2000, 222}));
+        unlink(across.c_str());
+        rmdir(name);
+    }
+    // delete
+    dir.file("d\xE9/x");
+    EXPECT_EQ(op("delete", dir.at("d\xE9")), "java.nio.file.DirectoryNotEmptyException: " + d + "/d" + e9);
+    EXPECT_EQ(op("delete", dir.at("d\xE9/x")), "");
+    EXPECT_EQ(op("delete", dir.at("d\xE9")), "");
+    EXPECT_EQ(op("delete", dir.at("l\xE9")), "");
+    EXPECT_EQ(contentOf(f), "content") << "deleting a link leaves its target";
+    EXPECT_EQ(op("deleteIfExists", dir.at("d\xE9")), "false");
+    EXPECT_EQ(lstat(dir.at("d\xE9").c_str(), &st) == 0 || lstat(dir.at("l\xE9").c_str(), &st) == 0, false);
+}
+
+TEST_F(Provider, FailuresAreTheDefaultProvidersExceptionsNamingThePathUncut) {
+    TempDir dir;
+    dir.file("f");
+    dir.file("secret");
+    chmod(dir.at("secret").c_str(), 0);
+    std::string longName = dir.path();
+    while (longName.size() < 5000) longName += "/" + std::string(200, '\xE9');  // longer than any message buffer
+    ASSERT_EQ(mkdir(dir.at("locked").c_str(), 0) | symlink("loop", dir.at("loop").c_str()), 0);
+    const std::string d = dir.path(), e9 = runEncoding() == "ISO-8859-1" ? "\xC3\xA9" : "\\xE9";
+    std::string shownLong;
+    for (size_t i = d.size(); i < longName.size(); i++) shownLong += longName[i] == '/' ? "/" : e9;
+    struct Row {
+        const char *op;
+        std::string a, b, expected;
+    } rows[] = {
+        {"delete", d + "/none\xE9", "", "java.nio.file.NoSuchFileException: " + d + "/none" + e9},
+        {"createDirectory", d + "/none/x", "", "java.nio.file.NoSuchFileException: " + d + "/none/x"},
+        {"createDirectory", d + "/f", "", "java.nio.file.FileAlreadyExistsException: " + d + "/f"},
+        {"createFile", d + "/f/x", "", "java.nio.file.NotDirectoryException: " + d + "/f/x"},
+        {"createFile", d + "/locked/x", "", "java.nio.file.AccessDeniedException: " + d + "/locked/x"},
+        {"checkWrite", d + "/secret", "", "java.nio.file.AccessDeniedException: " + d + "/secret"},
+        {"checkRead", d + "/secret", "", "false"},
+        {"readSymbolicLink", d + "/f", "", "java.nio.file.NotLinkException: " + d + "/f"},
+        {"realPath", d + "/loop", "", "java.nio.file.FileSystemException: " + d + "/loop: Too many levels of symbolic links"},
+        {"realPathNoFollow", d + "/loop/..", "", "java.nio.file.FileSystemException: " + d + "/loop/..: Too many levels"},
+        {"move", d + "/none", d + "/x", "java.nio.file.NoSuchFileException: " + d + "/none"},
+        {"createLink", d + "/h", d + "/none", "java.nio.file.NoSuchFileException: " + d + "/h -> " + d + "/none"},
+        {"createFile", longName, "", "java.nio.file.FileSystemException: " + d + shownLong + ": File name too long"},
+    };
+    Unprivileged unprivileged;
+    for (const Row &r : rows) {
+        const std::string got = op(r.op, r.a, r.b);
+        EXPECT_EQ(got.substr(0, r.expected.size()), r.expected) << r.op << " " << hex(r.a);
+    }
+}
+
+TEST_F(Provider, ChannelsAreTheJdksOwnCloseAndInterruptEndABlockedRead) {
+    TempDir dir;
+    ASSERT_EQ(mkfifo(dir.at("fifo\xE9").c_str(), 0600), 0);
+    dir.file("file\xE9", "content");
+    // A writer that holds the FIFO open and never writes, so that reads wait.
+    std::thread writer([&] {
+        const int fd = open(dir.at("fifo\xE9").c_str(), O_WRONLY);
+        sleep(2);
+        close(fd);
+    });
+    EXPECT_EQ(call("channels", "([B[B)Ljava/lang/String;", javaBytes(env, dir.at("fifo\xE9")), javaBytes(env, dir.at("file\xE9"))),
+              "AsynchronousCloseException false ClosedByInterruptException false true Montent");
+    writer.join();
+    EXPECT_EQ(contentOf(dir.at("file\xE9")), "Montent") << "written through the mapping";
+    EXPECT_EQ(descriptorsOn(dir.path()), 0);
+}
+
+TEST_F(Provider, FileStoreIsTheMountOfTheFileWithStatvfsFigures) {
+    TempDir dir;
+    struct statvfs vfs;
+    struct stat st;
+    ASSERT_EQ(statvfs(dir.path().c_str(), &vfs) | stat(dir.path().c_str(), &st), 0);
+    std::string name, type;  // the last mount of the directory's device, by getmntent
+    FILE *table = setmntent("/proc/self/mounts", "r");
+    for (struct mntent *m = getmntent(table); m != nullptr; m = getmntent(table)) {
+        struct stat mst;
+        if (stat(m->mnt_dir, &mst) == 0 && mst.st_dev == st.st_dev) {
+            name = m->mnt_fsname;
+            type = m->mnt_type;
+        }
+    }
+    endmntent(table);
+    const auto frsize = static_cast<unsigned long long>(vfs.f_frsize);
+    const std::string got = call("store", "([B)Ljava/lang/String;", javaBytes(env, dir.path()));
+    // Free figures move while the test runs: compare the fixed ones exactly, the rest by field count.
+    EXPECT_EQ(got.substr(0, name.size() + type.size() + 3), name + " " + type + " " + (vfs.f_flag & ST_RDONLY ? "t" : "f"));
+    std::vector<std::string> fields;
+    for (size_t at = 0, next; at != std::string::npos; at = next == std::string::npos ? next : next + 1) {
+        next = got.find(' ', at);
+        fields.push_back(got.substr(at, next == std::string::npos ? next : next - at));
+    }
+    ASSERT_EQ(fields.size(), 18u) << got;
+    EXPECT_EQ(fields[3], std::to_string(vfs.f_blocks * frsize));
+    EXPECT_EQ(fields[6] + " " + fields[7] + " " + fields[8] + " " + fields[9], std::to_string(frsize) + " " +
+              std::to_string(vfs.f_bsize) + " " + std::to_string(frsize) + " " + std::to_string(vfs.f_blocks));
+    EXPECT_EQ(fields[12] + " " + fields[15] + " " + fields[16] + " " + fields[17],
+              std::to_string(vfs.f_files) + " " + std::to_string(vfs.f_fsid) + " " + std::to_string(vfs.f_flag) + " " +
+                  std::to_string(vfs.f_namemax));
+}
+
+TEST_F(Provider, FilesHelpersAndBadInputBehaveAsOnTheDefaultFileSystem) {
+    TempDir dir;
+    EXPECT_EQ(call("filesHelpers", "([B)Ljava/lang/String;", javaBytes(env, dir.path())), "2 2 three true");
+    EXPECT_EQ(contentOf(dir.at("w\xE9")), "one\ntwo\n");
+    EXPECT_EQ(call("badInput", "()Ljava/lang/String;"), "");
+}
+
+} // namespace
+} // namespace fsstat::test

@@ -1,0 +1,399 @@
+package com.durvo.ufe.fsutil;
+
+import java.io.IOException;
+import java.net.URI;
+import java.nio.ByteBuffer;
+import java.nio.MappedByteBuffer;
+import java.nio.channels.FileChannel;
+import java.nio.channels.FileLock;
+import java.nio.channels.SeekableByteChannel;
+import java.nio.charset.StandardCharsets;
+import java.nio.file.DirectoryStream;
+import java.nio.file.FileSystem;
+import java.nio.file.FileSystems;
+import java.nio.file.Files;
+import java.nio.file.LinkOption;
+import java.nio.file.OpenOption;
+import java.nio.file.Path;
+import java.nio.file.StandardCopyOption;
+import java.nio.file.StandardOpenOption;
+import java.nio.file.attribute.FileTime;
+import java.nio.file.attribute.PosixFilePermissions;
+import java.time.Instant;
+import java.util.ArrayList;
+import java.util.HashSet;
+import java.util.List;
+import java.util.Map;
+import java.util.Set;
+import java.util.function.Function;
+import java.util.stream.Stream;
+
+/** The fsstat: file system driven from the tests, which check the results against the system's own calls. */
+public final class ProviderChecks {
+    static final FsFileSystem FS = (FsFileSystem) FileSystems.getFileSystem(URI.create("fsstat:///"));
+    static final byte[] X = {(byte) 0xE9};
+    static final byte[] Y = {(byte) 0xED, (byte) 0xA0, (byte) 0x80, (byte) 0xC2, (byte) 0xB6, '.', '.'};
+
+    private ProviderChecks() {
+    }
+
+    private static byte[] hostile(String ascii) {
+        java.io.ByteArrayOutputStream out = new java.io.ByteArrayOutputStream();
+        for (char c : ascii.toCharArray()) {
+            out.writeBytes(c == 'X' ? X : c == 'Y' ? Y : new byte[] {(byte) c});
+        }
+        return out.toByteArray();
+    }
+
+    private static String shown(Object result) {
+        if (result instanceof Path && ((Path) result).getFileSystem() == FS) {
+            return "path " + FileNames.display(FS.bytesOf((Path) result));
+        }
+        if (result instanceof Path) {
+            return "path " + FileNames.display(hostile(result.toString()));
+        }
+        return String.valueOf(result);
+    }
+
+    /**
+     * Every path operation on the default file system's paths of ASCII strings and on ours of the same strings
+     * with X and Y standing for names that are no valid text (one holds "..", one an encoded surrogate): the
+     * default's result with the same stand-ins must be ours. Mismatches, one a line.
+     */
+    public static String pathOperations() {
+        String[] paths = {"", "/", ".", "..", "a", "/a", "a/b", "/a/b/c", "a/./b/../c", "../a", "/..", "/../X",
+            "a//b/", "X", "X/Y", "/X/../Y", "Y/..", "a/..", "/a/b/../../..", "X/a/b", "/X/Y/X", "a/X/../../..", "Y/Y"};
+        List<Function<Path, Object>> unary = List.of(Path::getFileName, Path::getParent, Path::getRoot,
+                Path::getNameCount, Path::normalize, Path::isAbsolute);
+        StringBuilder bad = new StringBuilder();
+        for (String s : paths) {
+            Path def = Path.of(s);
+            Path ours = FS.getPath(hostile(s));
+            for (int u = 0; u < unary.size(); u++) {
+                Function<Path, Object> f = unary.get(u);
+                expectSame(bad, "op" + u + "(" + s + ")", () -> f.apply(def), () -> f.apply(ours));
+            }
+            for (int i = 0; i <= def.getNameCount(); i++) {
+                for (int j = i; j <= def.getNameCount() + 1; j++) {
+                    int b = i;
+                    int e = j;
+                    expectSame(bad, "subpath(" + s + "," + i + "," + j + ")", () -> def.subpath(b, e),
+                            () -> ours.subpath(b, e));
+                }
+            }
+            List<String> names = new ArrayList<>();
+            ours.iterator().forEachRemaining(n -> names.add(shown(n)));
+            List<String> defNames = new ArrayList<>();
+            def.iterator().forEachRemaining(n -> defNames.add(shown(n)));
+            if (!names.equals(defNames)) {
+                bad.append("iterator(").append(s).append("): ").append(names).append(" != ").append(defNames).append('\n');
+            }
+            for (String t : paths) {
+                Path defT = Path.of(t);
+                Path oursT = FS.getPath(hostile(t));
+                String c = s + " , " + t;
+                expectSame(bad, "resolve(" + c + ")", () -> def.resolve(defT), () -> ours.resolve(oursT));
+                expectSame(bad, "relativize(" + c + ")", () -> def.relativize(defT), () -> ours.relativize(oursT));
+                expectSame(bad, "startsWith(" + c + ")", () -> def.startsWith(defT), () -> ours.startsWith(oursT));
+                expectSame(bad, "endsWith(" + c + ")", () -> def.endsWith(defT), () -> ours.endsWith(oursT));
+                expectSame(bad, "equals(" + c + ")", () -> def.equals(defT), () -> ours.equals(oursT));
+                if (ours.equals(oursT) && ours.hashCode() != oursT.hashCode()) {
+                    bad.append("hashCode(").append(c).append(")\n");
+                }
+            }
+            if (ours.isAbsolute()) {
+                URI uri = ours.toUri();
+                if (!Path.of(uri).equals(ours) || uri.toString().contains("\\")) {
+                    bad.append("toUri(").append(s).append(") = ").append(uri).append('\n');
+                }
+            }
+        }
+        // The order is the bytes', unsigned, so a name above 7F sorts after ASCII, as ls sorts.
+        if (FS.getPath(X).compareTo(FS.getPath("z")) <= 0 || FS.getPath("a").compareTo(FS.getPath("a/b")) >= 0) {
+            bad.append("compareTo is not on unsigned bytes\n");
+        }
+        return bad.toString();
+    }
+
+    private interface Op {
+        Object run() throws Exception;
+    }
+
+    private static String outcome(Op op) {
+        try {
+            return shown(op.run());
+        } catch (Exception e) {
+            return e.getClass().getSimpleName();
+        }
+    }
+
+    private static void expectSame(StringBuilder bad, String what, Op def, Op ours) {
+        String d = outcome(def);
+        String o = outcome(ours);
+        if (!d.equals(o)) {
+            bad.append(what).append(": ").append(o).append(" != ").append(d).append('\n');
+        }
+    }
+
+    /** What getPath makes of the library's string for these bytes: the bytes it read, or "Class: message". */
+    public static Object readBack(byte[] bytes) {
+        try {
+            return FS.bytesOf(FS.getPath(FileNames.fromBytes(bytes)));
+        } catch (RuntimeException e) {
+            return e.getClass().getName() + ": " + e.getMessage();
+        }
+    }
+
+    /** What getPath makes of a string: its bytes, or "Class: message". */
+    public static Object readString(String s) {
+        try {
+            return FS.bytesOf(FS.getPath(s));
+        } catch (RuntimeException e) {
+            return e.getClass().getName() + ": " + e.getMessage();
+        }
+    }
+
+    /**
+     * Each entry of dir through the provider, as a row: the path's bytes, the content read (null for no regular
+     * file), unix:* as {dev, ino, mode, nlink, uid, gid, rdev, size, blksize, blocks, atime s, ns, mtime s, ns,
+     * ctime s, ns, birth s, ns or -1 -1}, what getPath reads its string as (bytes or "refused"), and whether its
+     * URI gives it back.
+     */
+    public static Object[] tree(byte[] dir) throws IOException {
+        List<Object[]> rows = new ArrayList<>();
+        try (Stream<Path> s = Files.list(FS.getPath(dir))) {
+            for (Path p : (Iterable<Path>) s::iterator) {
+                Map<String, Object> a = Files.readAttributes(p, "unix:*", LinkOption.NOFOLLOW_LINKS);
+                FileTime birth = (FileTime) a.get("birthTime");
+                long[] v = {(Long) a.get("dev"), (Long) a.get("ino"), (Integer) a.get("mode"), (Integer) a.get("nlink"),
+                    (Integer) a.get("uid"), (Integer) a.get("gid"), (Long) a.get("rdev"), (Long) a.get("size"),
+                    (Long) a.get("blksize"), (Long) a.get("blocks"), 0, 0, 0, 0, 0, 0, -1, -1};
+                FileTime[] times = {(FileTime) a.get("lastAccessTime"), (FileTime) a.get("lastModifiedTime"),
+                    (FileTime) a.get("ctime"), birth};
+                for (int i = 0; i < times.length; i++) {
+                    if (times[i] != null) {
+                        v[10 + 2 * i] = times[i].toInstant().getEpochSecond();
+                        v[11 + 2 * i] = times[i].toInstant().getNano();
+                    }
+                }
+                Object back;
+                try {
+                    back = FS.bytesOf(FS.getPath(p.toString()));
+                } catch (java.nio.file.InvalidPathException e) {
+                    back = "refused";
+                }
+                rows.add(new Object[] {FS.bytesOf(p), Files.isRegularFile(p) ? Files.readAllBytes(p) : null, v, back,
+                    String.valueOf(Path.of(p.toUri()).equals(p))});
+            }
+        }
+        return rows.toArray();
+    }
+
+    /**
+     * Opens path with options (StandardOpenOption names and NOFOLLOW_LINKS, comma-separated; "perms=rw-------"
+     * for an initial mode), writes text if any, then reads what the channel reads from 0 if it can: "wrote N
+     * read R", or the exception's "Class: message".
+     */
+    public static String open(byte[] path, String options, String text) {
+        Set<OpenOption> opts = new HashSet<>();
+        List<java.nio.file.attribute.FileAttribute<?>> attrs = new ArrayList<>();
+        for (String o : options.split(",")) {
+            if (o.startsWith("perms=")) {
+                attrs.add(PosixFilePermissions.asFileAttribute(PosixFilePermissions.fromString(o.substring(6))));
+            } else if (o.equals("NOFOLLOW_LINKS")) {
+                opts.add(LinkOption.NOFOLLOW_LINKS);
+            } else if (!o.isEmpty()) {
+                opts.add(StandardOpenOption.valueOf(o));
+            }
+        }
+        try (SeekableByteChannel ch = Files.newByteChannel(FS.getPath(path), opts,
+                attrs.toArray(new java.nio.file.attribute.FileAttribute<?>[0]))) {
+            int wrote = text.isEmpty() ? 0 : ch.write(ByteBuffer.wrap(text.getBytes(StandardCharsets.ISO_8859_1)));
+            String read = "";
+            if (opts.contains(StandardOpenOption.READ) || !opts.contains(StandardOpenOption.WRITE)
+                    && !opts.contains(StandardOpenOption.APPEND)) {
+                ByteBuffer b = ByteBuffer.allocate(100);
+                ch.position(0).read(b);
+                read = new String(b.array(), 0, b.position(), StandardCharsets.ISO_8859_1);
+            }
+            return "wrote " + wrote + " read " + read;
+        } catch (Exception e) {
+            return e.getClass().getName() + ": " + e.getMessage();
+        }
+    }
+
+    /** What op on a and b (paths' bytes; b may be null) does: "" or the result, or "Class: message". */
+    public static String op(String op, byte[] a, byte[] b) {
+        try {
+            Path p = FS.getPath(a);
+            Path q = b != null ? FS.getPath(b) : null;
+            Object r = switch (op) {
+                case "createFile" -> Files.createFile(p);
+                case "createDirectory" -> Files.createDirectory(p,
+                        PosixFilePermissions.asFileAttribute(PosixFilePermissions.fromString("rwx--x---")));
+                case "createSymbolicLink" -> Files.createSymbolicLink(p, q);
+                case "createLink" -> Files.createLink(p, q);
+                case "delete" -> {
+                    Files.delete(p);
+                    yield null;
+                }
+                case "deleteIfExists" -> Files.deleteIfExists(p);
+                case "readSymbolicLink" -> Files.readSymbolicLink(p);
+                case "move" -> Files.move(p, q);
+                case "moveReplace" -> Files.move(p, q, StandardCopyOption.REPLACE_EXISTING);
+                case "moveAtomic" -> Files.move(p, q, StandardCopyOption.ATOMIC_MOVE);
+                case "copy" -> Files.copy(p, q);
+                case "copyAll" -> Files.copy(p, q, StandardCopyOption.COPY_ATTRIBUTES, StandardCopyOption.REPLACE_EXISTING,
+                        LinkOption.NOFOLLOW_LINKS);
+                case "isSameFile" -> Files.isSameFile(p, q);
+                case "isHidden" -> Files.isHidden(p);
+                case "checkRead" -> Files.isReadable(p);
+                case "checkWrite" -> {
+                    p.getFileSystem().provider().checkAccess(p, java.nio.file.AccessMode.WRITE);
+                    yield null;
+                }
+                case "realPath" -> p.toRealPath();
+                case "realPathNoFollow" -> p.toRealPath(LinkOption.NOFOLLOW_LINKS);
+                case "list" -> {
+                    List<String> names = new ArrayList<>();
+                    try (DirectoryStream<Path> ds = Files.newDirectoryStream(p, "*.f")) {
+                        ds.forEach(e -> names.add(FileNames.display(FS.bytesOf(e.getFileName()))));
+                    }
+                    names.sort(null);
+                    yield String.join(" ", names);
+                }
+                case "setTimesNoFollow" -> {
+                    // 1.000000007 s and 2.000000009 s after the epoch, on a link itself
+                    Files.getFileAttributeView(p, java.nio.file.attribute.BasicFileAttributeView.class,
+                            LinkOption.NOFOLLOW_LINKS).setTimes(FileTime.from(Instant.ofEpochSecond(2, 9)),
+                            FileTime.from(Instant.ofEpochSecond(1, 7)), null);
+                    yield null;
+                }
+                case "setPermissions" -> Files.setPosixFilePermissions(p, PosixFilePermissions.fromString("r-x-w---x"));
+                case "setPermissionsNoFollow" -> Files.setAttribute(p, "posix:permissions",
+                        PosixFilePermissions.fromString("rwx------"), LinkOption.NOFOLLOW_LINKS);
+                case "setMode" -> Files.setAttribute(p, "unix:mode", 04751);
+                case "setOwnerByNumber" -> Files.setOwner(p, p.getFileSystem().getUserPrincipalLookupService()
+                        .lookupPrincipalByName(new String(b, StandardCharsets.ISO_8859_1)));
+                case "setGroupNoFollow" -> {
+                    Files.getFileAttributeView(p, java.nio.file.attribute.PosixFileAttributeView.class,
+                            LinkOption.NOFOLLOW_LINKS).setGroup(p.getFileSystem().getUserPrincipalLookupService()
+                            .lookupPrincipalByGroupName(new String(b, StandardCharsets.ISO_8859_1)));
+                    yield null;
+                }
+                case "owner" -> Files.getOwner(p).getName() + ":"
+                        + Files.readAttributes(p, java.nio.file.attribute.PosixFileAttributes.class).group().getName();
+                case "lookupUser" -> p.getFileSystem().getUserPrincipalLookupService()
+                        .lookupPrincipalByName(new String(b, StandardCharsets.ISO_8859_1)).getName();
+                default -> throw new IllegalArgumentException(op);
+            };
+            return r == null ? "" : shown(r);
+        } catch (Exception e) {
+            return e.getClass().getName() + ": " + e.getMessage();
+        }
+    }
+
+    /**
+     * A channel's life as the JDK's channels live it: a read waiting on an empty FIFO (whose writer the test
+     * holds open) ends with AsynchronousCloseException when another thread closes the channel, and with
+     * ClosedByInterruptException when the reader is interrupted; a regular file maps, locks and transfers.
+     */
+    public static String channels(byte[] fifo, byte[] file) throws Exception {
+        StringBuilder out = new StringBuilder();
+        for (int round = 0; round < 2; round++) {
+            SeekableByteChannel ch = Files.newByteChannel(FS.getPath(fifo));
+            Thread reader = Thread.currentThread();
+            boolean close = round == 0;
+            Thread other = new Thread(() -> {
+                try {
+                    Thread.sleep(200);
+                } catch (InterruptedException e) {
+                    return;
+                }
+                if (close) {
+                    try {
+                        ch.close();
+                    } catch (IOException e) {
+                        // reported by the reader's outcome
+                    }
+                } else {
+                    reader.interrupt();
+                }
+            });
+            other.start();
+            try {
+                ch.read(ByteBuffer.allocate(8));
+                out.append("read returned ");
+            } catch (IOException e) {
+                out.append(e.getClass().getSimpleName()).append(' ').append(ch.isOpen()).append(' ');
+            }
+            Thread.interrupted();
+            other.join();
+        }
+        Path p = FS.getPath(file);
+        try (FileChannel ch = FileChannel.open(p, StandardOpenOption.READ, StandardOpenOption.WRITE);
+                FileLock lock = ch.lock()) {
+            MappedByteBuffer m = ch.map(FileChannel.MapMode.READ_WRITE, 0, ch.size());
+            m.put(0, (byte) 'M');
+            m.force();
+            java.io.ByteArrayOutputStream sink = new java.io.ByteArrayOutputStream();
+            ch.transferTo(0, ch.size(), java.nio.channels.Channels.newChannel(sink));
+            out.append(lock.isValid()).append(' ').append(sink.toString(StandardCharsets.ISO_8859_1));
+        }
+        return out.toString();
+    }
+
+    /** The store of path: name, type, read-only, the three spaces, block size, and every statvfs figure by name. */
+    public static String store(byte[] path) throws IOException {
+        java.nio.file.FileStore s = Files.getFileStore(FS.getPath(path));
+        StringBuilder out = new StringBuilder(s.name() + " " + s.type() + " " + s.isReadOnly() + " " + s.getTotalSpace()
+                + " " + s.getUsableSpace() + " " + s.getUnallocatedSpace() + " " + s.getBlockSize());
+        for (String f : List.of("bsize", "frsize", "blocks", "bfree", "bavail", "files", "ffree", "favail", "fsid", "flag",
+                "namemax")) {
+            out.append(' ').append(s.getAttribute(f));
+        }
+        return out.toString();
+    }
+
+    /** Files.walk, find, lines, writeString and readString through the provider under dir: what they saw. */
+    public static String filesHelpers(byte[] dir) throws IOException {
+        Path d = FS.getPath(dir);
+        Path f = Files.writeString(d.resolve(FS.getPath(hostile("wX"))), "one\ntwo\n");
+        Files.write(d.resolve(FS.getPath(hostile("wY"))), List.of("three"), StandardOpenOption.CREATE_NEW);
+        long lines;
+        try (Stream<String> l = Files.lines(f)) {
+            lines = l.count();
+        }
+        Set<String> walked = new HashSet<>();
+        try (Stream<Path> w = Files.walk(d)) {
+            w.forEach(p -> walked.add(new String(FS.bytesOf(d.relativize(p)), StandardCharsets.ISO_8859_1)));
+        }
+        long found;
+        try (Stream<Path> s = Files.find(d, 1, (p, a) -> a.isRegularFile())) {
+            found = s.count();
+        }
+        Set<String> made = Set.of("", new String(hostile("wX"), StandardCharsets.ISO_8859_1),
+                new String(hostile("wY"), StandardCharsets.ISO_8859_1));
+        return lines + " " + found + " " + Files.readString(d.resolve(FS.getPath(hostile("wY")))).trim() + " "
+                + walked.equals(made);
+    }
+
+    /** Bad input as the default provider meets it: the class of what each of ours and theirs throws, when they differ. */
+    public static String badInput() {
+        StringBuilder bad = new StringBuilder();
+        String[] strings = {"a\0b", "a\uDC00", "\uD800"};
+        for (String s : strings) {
+            expectSame(bad, "getPath", () -> Path.of(s), () -> FS.getPath(s));
+        }
+        expectSame(bad, "getPath(null)", () -> Path.of(null, "a"), () -> FS.getPath(null, "a"));
+        String[] uris = {"?q", "#f", "//host/x", "", "/x/%00"};
+        for (String u : uris) {
+            expectSame(bad, "uri " + u, () -> Path.of(URI.create("file:" + u)), () -> Path.of(URI.create("fsstat:" + u)));
+            expectSame(bad, "filesystem " + u, () -> FileSystems.getFileSystem(URI.create("file:" + u)),
+                    () -> FileSystems.getFileSystem(URI.create("fsstat:" + u)));
+        }
+        expectSame(bad, "relative uri", () -> Path.of(URI.create("x")).getFileSystem().provider().getPath(URI.create("x")),
+                () -> FS.provider().getPath(URI.create("x")));
+        return bad.toString();
+    }
+}
