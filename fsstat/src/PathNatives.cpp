@@ -135,10 +135,11 @@ void JNICALL rename0(JNIEnv *env, jclass, jint fromDfd, jbyteArray jFrom, jint t
     if (szTo && renameat(dirOf(fromDfd), szFrom.get(), dirOf(toDfd), szTo.get()) != 0) fsstat::throwErrno(env, errno);
 }
 
-// access(2) with the real ids, as the JDK's checkAccess asks.
+// With the effective ids and capabilities, which are what an open by this
+// thread meets (access(2) would judge by the real ids).
 void JNICALL access0(JNIEnv *env, jclass, jbyteArray jPath, jint mode) {
     MallocPtr szPath(fsstat::pathFromBytes(env, jPath));
-    if (szPath && access(szPath.get(), mode) != 0) fsstat::throwErrno(env, errno);
+    if (szPath && faccessat(AT_FDCWD, szPath.get(), mode, AT_EACCESS) != 0) fsstat::throwErrno(env, errno);
 }
 
 jbyteArray JNICALL realpath0(JNIEnv *env, jclass, jbyteArray jPath) {
