@@ -63,11 +63,15 @@ final class FsAttributes implements PosixFileAttributes {
     }
 
     static FsAttributes read(FsPath p, boolean follow) throws IOException {
-        try {
-            return new FsAttributes(FsFileSystemProvider.stat(p.bytes(), follow));
-        } catch (NativeErrno e) {
-            throw e.forFile(p.display());
-        }
+        return read(FsPlace.of(p), follow);
+    }
+
+    static FsAttributes read(FsPlace place, boolean follow) throws IOException {
+        return new FsAttributes(place.call((dfd, path) -> {
+            long[] out = new long[SysCalls.STATX_LONGS];
+            SysCalls.stat(dfd, path, follow, out);
+            return out;
+        }));
     }
 
     private static FileTime time(long seconds, long nanos) {
@@ -232,10 +236,10 @@ final class FsAttributes implements PosixFileAttributes {
     /** One class for the three standard views; its name is the view asked for. */
     private static final class View implements PosixFileAttributeView {
         private final String name;
-        private final FsPath path;
+        private final FsPlace path;
         private final boolean follow;
 
-        View(String name, FsPath path, boolean follow) {
+        View(String name, FsPlace path, boolean follow) {
             this.name = name;
             this.path = path;
             this.follow = follow;
@@ -260,11 +264,10 @@ final class FsAttributes implements PosixFileAttributes {
             long[] times = new long[] {0, -1, 0, -1};
             put(times, 0, lastAccessTime);
             put(times, 2, lastModifiedTime);
-            try {
-                SysCalls.utimens(SysCalls.CWD, path.bytes(), times, follow);
-            } catch (NativeErrno e) {
-                throw e.forFile(path.display());
-            }
+            path.call((dfd, p) -> {
+                SysCalls.utimens(dfd, p, times, follow);
+                return null;
+            });
         }
 
         private static void put(long[] times, int at, FileTime t) {
@@ -299,30 +302,32 @@ final class FsAttributes implements PosixFileAttributes {
     }
 
     /** Permission bits (keepType: the set-id and sticky bits kept) of a file, never of a link. */
-    private static void setMode(FsPath path, int mode, boolean follow, boolean keepSpecial) throws IOException {
-        try {
-            long[] st = FsFileSystemProvider.stat(path.bytes(), follow);
-            if ((st[2] & 0xF000) == 0xA000) {
-                // The JDK's answer when a link is met with NOFOLLOW_LINKS: a link has no mode of its own.
-                throw new FileSystemException(path.display(), null,
-                        "Too many levels of symbolic links or unable to access attributes of symbolic link");
-            }
-            int bits = keepSpecial ? (int) st[2] & 07000 | mode & 0777 : mode & 07777;
-            SysCalls.chmod(SysCalls.CWD, path.bytes(), bits);
-        } catch (NativeErrno e) {
-            throw e.forFile(path.display());
+    private static void setMode(FsPlace path, int mode, boolean follow, boolean keepSpecial) throws IOException {
+        long[] st = read(path, follow).st;
+        if ((st[2] & 0xF000) == 0xA000) {
+            // The JDK's answer when a link is met with NOFOLLOW_LINKS: a link has no mode of its own.
+            throw new FileSystemException(path.display(), null,
+                    "Too many levels of symbolic links or unable to access attributes of symbolic link");
         }
+        int bits = keepSpecial ? (int) st[2] & 07000 | mode & 0777 : mode & 07777;
+        path.call((dfd, p) -> {
+            SysCalls.chmod(dfd, p, bits);
+            return null;
+        });
     }
 
-    private static void chown(FsPath path, int uid, int gid, boolean follow) throws IOException {
-        try {
-            SysCalls.chown(SysCalls.CWD, path.bytes(), uid, gid, follow);
-        } catch (NativeErrno e) {
-            throw e.forFile(path.display());
-        }
+    private static void chown(FsPlace path, int uid, int gid, boolean follow) throws IOException {
+        path.call((dfd, p) -> {
+            SysCalls.chown(dfd, p, uid, gid, follow);
+            return null;
+        });
     }
 
     static <V extends FileAttributeView> V view(FsPath path, Class<V> type, boolean follow) {
+        return view(FsPlace.of(path), type, follow);
+    }
+
+    static <V extends FileAttributeView> V view(FsPlace path, Class<V> type, boolean follow) {
         Objects.requireNonNull(type, "type");
         if (type == BasicFileAttributeView.class) {
             return type.cast(new View("basic", path, follow));
@@ -339,6 +344,10 @@ final class FsAttributes implements PosixFileAttributes {
     // ---- By name
 
     static Map<String, Object> readMap(FsPath path, String attributes, boolean follow) throws IOException {
+        return readMap(FsPlace.of(path), attributes, follow);
+    }
+
+    static Map<String, Object> readMap(FsPlace path, String attributes, boolean follow) throws IOException {
         int colon = attributes.indexOf(':');
         String view = colon < 0 ? "basic" : attributes.substring(0, colon);
         List<String> all = names(view);
@@ -414,8 +423,12 @@ final class FsAttributes implements PosixFileAttributes {
         out.put(name, v);
     }
 
-    @SuppressWarnings("unchecked")
     static void set(FsPath path, String attribute, Object value, boolean follow) throws IOException {
+        set(FsPlace.of(path), attribute, value, follow);
+    }
+
+    @SuppressWarnings("unchecked")
+    static void set(FsPlace path, String attribute, Object value, boolean follow) throws IOException {
         int colon = attribute.indexOf(':');
         String view = colon < 0 ? "basic" : attribute.substring(0, colon);
         String name = attribute.substring(colon + 1);

@@ -1,36 +1,170 @@
 package com.durvo.ufe.fsutil;
 
 import java.io.IOException;
+import java.nio.channels.SeekableByteChannel;
+import java.nio.file.ClosedDirectoryStreamException;
 import java.nio.file.DirectoryIteratorException;
-import java.nio.file.DirectoryStream;
+import java.nio.file.LinkOption;
+import java.nio.file.OpenOption;
 import java.nio.file.Path;
+import java.nio.file.ProviderMismatchException;
+import java.nio.file.SecureDirectoryStream;
+import java.nio.file.attribute.FileAttribute;
+import java.nio.file.attribute.FileAttributeView;
+import java.nio.charset.StandardCharsets;
 import java.util.Iterator;
 import java.util.NoSuchElementException;
+import java.util.Set;
 
 /**
- * A directory of the {@code fsstat} file system read in batches by the
- * listing engine: each entry is the directory's path resolved against the
- * name's exact bytes. Closed from any thread, it reads as ended.
+ * An open directory of the {@code fsstat} file system. Its entries are read
+ * in batches by the listing engine, each given as the directory's path
+ * resolved against the name's exact bytes. Every operation on a relative path
+ * works relative to the open directory ({@code openat}, {@code unlinkat},
+ * {@code renameat}, ...), so it reaches files whatever the length of their
+ * whole path, and a directory renamed or replaced meanwhile does not redirect
+ * it. Closed from any thread, it reads as ended and refuses every operation
+ * with {@link ClosedDirectoryStreamException}.
  */
-final class FsDirectoryStream implements DirectoryStream<Path> {
+final class FsDirectoryStream implements SecureDirectoryStream<Path> {
+    private static final Object CLOSED = new Object();
+
     private final FsPath dir;
     private final Filter<? super Path> filter;
+    /** The directory's descriptor, for the operations relative to it. */
+    private final GuardedHandle fd;
+    /** The listing engine's stream of the same open directory, for the entries. */
     private final DirStream stream;
     private volatile boolean closed;
     private boolean iterated;
 
-    private FsDirectoryStream(FsPath dir, Filter<? super Path> filter, DirStream stream) {
+    private FsDirectoryStream(FsPath dir, Filter<? super Path> filter, int fd) throws NativeErrno {
         this.dir = dir;
         this.filter = filter;
-        this.stream = stream;
+        this.fd = new GuardedHandle(this, fd, h -> SysCalls.close((int) h));
+        try {
+            // The descriptor's /proc entry is the open directory itself, whatever its path now.
+            this.stream = DirStream.open(("/proc/self/fd/" + fd).getBytes(StandardCharsets.US_ASCII), 1);
+        } catch (NativeErrno e) {
+            this.fd.close();
+            throw e;
+        }
+    }
+
+    /** Opens dir (a final link followed unless {@code follow} is false) at {@code place}, listing it as {@code dir}. */
+    static FsDirectoryStream open(FsPath dir, FsPlace place, boolean follow, Filter<? super Path> filter)
+            throws IOException {
+        int options = SysCalls.READ | SysCalls.DIRECTORY | (follow ? 0 : SysCalls.NOFOLLOW);
+        int fd = (int) (long) place.call((dfd, p) -> SysCalls.open(dfd, p, options, 0));
+        try {
+            return new FsDirectoryStream(dir, filter, fd);
+        } catch (NativeErrno e) {
+            throw e.forFile(place.display());
+        }
     }
 
     static FsDirectoryStream open(FsPath dir, Filter<? super Path> filter) throws IOException {
-        try {
-            return new FsDirectoryStream(dir, filter, DirStream.open(dir.bytes(), 1));
-        } catch (NativeErrno e) {
-            throw e.forFile(dir.display());
+        return open(dir, FsPlace.of(dir), true, filter);
+    }
+
+    /** The place of {@code path} relative to this directory (an absolute path stands for itself). */
+    private FsPlace at(Path path) {
+        FsPath p = FsPath.of(path);
+        return new FsPlace() {
+            @Override
+            <T> T call(Call<T> c) throws IOException {
+                Object result;
+                try {
+                    result = fd.use(h -> c.apply((int) h, p.bytes()), CLOSED);
+                } catch (NativeErrno e) {
+                    throw e.forFile(display());
+                }
+                if (result == CLOSED) {
+                    throw new ClosedDirectoryStreamException();
+                }
+                @SuppressWarnings("unchecked")
+                T t = (T) result;
+                return t;
+            }
+
+            @Override
+            String display() {
+                return dir.resolve(p.bytes()).display();
+            }
+        };
+    }
+
+    private static boolean follows(LinkOption... options) {
+        boolean follow = true;
+        for (LinkOption o : options) {
+            if (o == LinkOption.NOFOLLOW_LINKS) {
+                follow = false;
+            } else if (o == null) {
+                throw new NullPointerException();
+            }
         }
+        return follow;
+    }
+
+    @Override
+    public SecureDirectoryStream<Path> newDirectoryStream(Path path, LinkOption... options) throws IOException {
+        return open(dir.resolve(FsPath.of(path).bytes()), at(path), follows(options), e -> true);
+    }
+
+    @Override
+    public SeekableByteChannel newByteChannel(Path path, Set<? extends OpenOption> options, FileAttribute<?>... attrs)
+            throws IOException {
+        return FsFileSystemProvider.openChannel(at(path), options, attrs);
+    }
+
+    @Override
+    public void deleteFile(Path path) throws IOException {
+        at(path).call((dfd, p) -> {
+            SysCalls.unlink(dfd, p, false);
+            return null;
+        });
+    }
+
+    @Override
+    public void deleteDirectory(Path path) throws IOException {
+        at(path).call((dfd, p) -> {
+            SysCalls.unlink(dfd, p, true);
+            return null;
+        });
+    }
+
+    /** renameat from this directory to {@code targetdir}: both stay open throughout. */
+    @Override
+    public void move(Path srcpath, SecureDirectoryStream<Path> targetdir, Path targetpath) throws IOException {
+        if (!(targetdir instanceof FsDirectoryStream)) {
+            throw new ProviderMismatchException();
+        }
+        FsDirectoryStream target = (FsDirectoryStream) targetdir;
+        byte[] from = FsPath.of(srcpath).bytes();
+        byte[] to = FsPath.of(targetpath).bytes();
+        Object moved;
+        try {
+            moved = fd.use(h -> target.fd.use(t -> {
+                SysCalls.rename((int) h, from, (int) t, to);
+                return Boolean.TRUE;
+            }, CLOSED), CLOSED);
+        } catch (NativeErrno e) {
+            throw e.forFiles(at(srcpath).display(), target.at(targetpath).display());
+        }
+        if (moved == CLOSED) {
+            throw new ClosedDirectoryStreamException();
+        }
+    }
+
+    /** The attributes of the open directory itself. */
+    @Override
+    public <V extends FileAttributeView> V getFileAttributeView(Class<V> type) {
+        return FsAttributes.view(at(dir.getFileSystem().getPath(".")), type, true);
+    }
+
+    @Override
+    public <V extends FileAttributeView> V getFileAttributeView(Path path, Class<V> type, LinkOption... options) {
+        return FsAttributes.view(at(path), type, follows(options));
     }
 
     @Override
@@ -100,5 +234,6 @@ final class FsDirectoryStream implements DirectoryStream<Path> {
     public void close() {
         closed = true;
         stream.close();
+        fd.close();
     }
 }

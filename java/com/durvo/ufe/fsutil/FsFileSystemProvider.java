@@ -43,6 +43,11 @@ import java.util.Set;
  * through its descriptor's {@code /proc/self/fd} entry, whatever its name;
  * closing, interrupting and mapping behave as on the default file system.
  *
+ * <p>{@code Files.newDirectoryStream} gives a {@link java.nio.file.SecureDirectoryStream}:
+ * its operations on relative paths work relative to the open directory, so
+ * they reach files past the system's path length limit, and a directory
+ * renamed or replaced meanwhile does not redirect them.
+ *
  * <p>Not yet available, each failing with an {@link UnsupportedOperationException}
  * that names it: watch services, the {@code user} attribute view, and copying
  * a special file (a FIFO, a socket or a device).
@@ -196,7 +201,12 @@ public final class FsFileSystemProvider extends FileSystemProvider {
     @Override
     public FileChannel newFileChannel(Path path, Set<? extends OpenOption> options, FileAttribute<?>... attrs)
             throws IOException {
-        FsPath p = FsPath.of(path);
+        return openChannel(FsPlace.of(FsPath.of(path)), options, attrs);
+    }
+
+    /** {@link #newFileChannel} of the file at {@code place}. */
+    static FileChannel openChannel(FsPlace place, Set<? extends OpenOption> options, FileAttribute<?>... attrs)
+            throws IOException {
         int flags = 0;
         boolean deleteOnClose = false;
         for (OpenOption o : options) {
@@ -239,19 +249,18 @@ public final class FsFileSystemProvider extends FileSystemProvider {
         // The reopen below checks permissions again: a file created here is
         // made with owner read and write, and given its own mode after.
         int created = mode | 0600;
-        long opened;
-        try {
-            opened = SysCalls.open(SysCalls.CWD, p.bytes(), flags, created);
-        } catch (NativeErrno e) {
-            throw e.forFile(p.display());
-        }
+        int openFlags = flags;
+        long opened = place.call((dfd, p) -> SysCalls.open(dfd, p, openFlags, created));
         int fd = (int) opened;
         try {
             if (deleteOnClose) {
                 // As the JDK on Unix: removed now, gone for good once closed.
                 try {
-                    SysCalls.unlink(SysCalls.CWD, p.bytes(), false);
-                } catch (NativeErrno e) {
+                    place.call((dfd, p) -> {
+                        SysCalls.unlink(dfd, p, false);
+                        return null;
+                    });
+                } catch (IOException e) {
                     // the file stays; the channel is still good
                 }
             }
@@ -275,16 +284,16 @@ public final class FsFileSystemProvider extends FileSystemProvider {
             try {
                 channel = FileChannel.open(Path.of("/proc/self/fd/" + fd), reopen);
             } catch (AccessDeniedException e) {
-                throw new AccessDeniedException(p.display());
+                throw new AccessDeniedException(place.display());
             } catch (FileSystemException e) {
-                throw new FileSystemException(p.display(), null, e.getReason());
+                throw new FileSystemException(place.display(), null, e.getReason());
             }
             if ((opened >>> 32) != 0 && created != mode) {
                 try {
                     SysCalls.fchmod(fd, mode & ~FsAttributes.umask());
                 } catch (NativeErrno e) {
                     channel.close();
-                    throw e.forFile(p.display());
+                    throw e.forFile(place.display());
                 }
             }
             return channel;

@@ -1,0 +1,40 @@
+package com.durvo.ufe.fsutil;
+
+import java.io.IOException;
+
+/**
+ * Where an operation reaches a file: a path from the working directory, or
+ * a name in an open directory (of a {@link FsDirectoryStream}), which reaches
+ * it whatever the length of the whole path and however the directories above
+ * are renamed meanwhile.
+ */
+abstract class FsPlace {
+    /** A system call on a directory descriptor (or {@link SysCalls#CWD}) and a path relative to it. */
+    interface Call<T> {
+        T apply(int dfd, byte[] path) throws NativeErrno;
+    }
+
+    /** What {@code c} gives here; a failure as the exception that names {@link #display()}. */
+    abstract <T> T call(Call<T> c) throws IOException;
+
+    /** The file's path for messages, in display form. */
+    abstract String display();
+
+    static FsPlace of(FsPath path) {
+        return new FsPlace() {
+            @Override
+            <T> T call(Call<T> c) throws IOException {
+                try {
+                    return c.apply(SysCalls.CWD, path.bytes());
+                } catch (NativeErrno e) {
+                    throw e.forFile(path.display());
+                }
+            }
+
+            @Override
+            String display() {
+                return path.display();
+            }
+        };
+    }
+}
