@@ -417,5 +417,42 @@ TEST_F(Provider, FilesHelpersAndBadInputBehaveAsOnTheDefaultFileSystem) {
     EXPECT_EQ(call("badInput", "()Ljava/lang/String;"), "");
 }
 
+TEST_F(Provider, SecureDirectoryStreamsReachPastPathMaxAndStayWithTheirDirectory) {
+    TempDir dir;
+    const std::string name(250, '\xE9');
+    const int depth = 20;  // 20 x 251 bytes: past PATH_MAX
+    int fd = open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
+    for (int i = 0; i < depth; i++) {
+        ASSERT_EQ(mkdirat(fd, name.c_str(), 0700), 0);
+        const int down = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY);
+        close(fd);
+        fd = down;
+    }
+    close(fd);
+    const char *sig = "([B[BI)Ljava/lang/String;";
+    const std::string got = call("secureDown", sig, javaBytes(env, dir.path()), javaBytes(env, name), depth);
+    const std::string wholeLength = std::to_string(dir.path().size() + 251 * depth);
+    EXPECT_EQ(got, "deep 4 true " + wholeLength + " FileSystemException");
+    // The system's view of g\xE9, one level above the bottom, reached the same way.
+    fd = open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
+    for (int i = 0; i < depth - 1; i++) {
+        const int down = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY);
+        close(fd);
+        fd = down;
+    }
+    struct stat st;
+    ASSERT_EQ(fstatat(fd, "g\xE9", &st, AT_SYMLINK_NOFOLLOW), 0);
+    EXPECT_EQ(std::vector<long>({st.st_size, st.st_mtim.tv_sec, st.st_mtim.tv_nsec}), std::vector<long>({4, 3, 5}));
+    EXPECT_NE(fstatat(fd, (name + "/f\xE9").c_str(), &st, AT_SYMLINK_NOFOLLOW), 0) << "moved, not copied";
+    close(fd);
+    EXPECT_EQ(call("secureRemove", sig, javaBytes(env, dir.path()), javaBytes(env, name), depth),
+              "ClosedDirectoryStreamException IllegalStateException");
+    EXPECT_NE(lstat(dir.at(name).c_str(), &st), 0) << "every level removed";
+    EXPECT_EQ(descriptorsOn(dir.path()), 0);
+
+    ASSERT_EQ(mkdir(dir.at("a").c_str(), 0700), 0);
+    EXPECT_EQ(call("renamedUnder", "([B)Ljava/lang/String;", javaBytes(env, dir.path())), "true false");
+}
+
 } // namespace
 } // namespace fsstat::test

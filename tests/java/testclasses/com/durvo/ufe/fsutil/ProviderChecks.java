@@ -15,6 +15,7 @@ import java.nio.file.Files;
 import java.nio.file.LinkOption;
 import java.nio.file.OpenOption;
 import java.nio.file.Path;
+import java.nio.file.SecureDirectoryStream;
 import java.nio.file.StandardCopyOption;
 import java.nio.file.StandardOpenOption;
 import java.nio.file.attribute.FileTime;
@@ -395,5 +396,76 @@ public final class ProviderChecks {
         expectSame(bad, "relative uri", () -> Path.of(URI.create("x")).getFileSystem().provider().getPath(URI.create("x")),
                 () -> FS.provider().getPath(URI.create("x")));
         return bad.toString();
+    }
+
+    /**
+     * Down depth directories named name below root, one SecureDirectoryStream each, never by the whole path: at
+     * the bottom a file made, written, read and given times through the stream, then moved into the level above
+     * as g\xE9. What each step saw, and what the whole path gives the same Files call.
+     */
+    public static String secureDown(byte[] root, byte[] name, int depth) throws IOException {
+        List<SecureDirectoryStream<Path>> open = new ArrayList<>();
+        try {
+            open.add((SecureDirectoryStream<Path>) Files.newDirectoryStream(FS.getPath(root)));
+            for (int i = 0; i < depth; i++) {
+                open.add(open.get(i).newDirectoryStream(FS.getPath(name), LinkOption.NOFOLLOW_LINKS));
+            }
+            SecureDirectoryStream<Path> bottom = open.get(depth);
+            SecureDirectoryStream<Path> above = open.get(depth - 1);
+            Path f = FS.getPath(hostile("fX"));
+            String read;
+            try (SeekableByteChannel ch = bottom.newByteChannel(f, Set.of(StandardOpenOption.CREATE_NEW,
+                    StandardOpenOption.WRITE, StandardOpenOption.READ))) {
+                ch.write(ByteBuffer.wrap("deep".getBytes(StandardCharsets.US_ASCII)));
+                ByteBuffer b = ByteBuffer.allocate(8);
+                ch.position(0).read(b);
+                read = new String(b.array(), 0, b.position(), StandardCharsets.US_ASCII);
+            }
+            bottom.getFileAttributeView(f, java.nio.file.attribute.BasicFileAttributeView.class, LinkOption.NOFOLLOW_LINKS)
+                    .setTimes(FileTime.from(Instant.ofEpochSecond(3, 5)), null, null);
+            long size = bottom.getFileAttributeView(f, java.nio.file.attribute.PosixFileAttributeView.class)
+                    .readAttributes().size();
+            boolean bottomIsDir = bottom.getFileAttributeView(java.nio.file.attribute.BasicFileAttributeView.class)
+                    .readAttributes().isDirectory();
+            Path whole = open.get(depth - 1).iterator().next();  // the listed entry: the path past 4096 bytes
+            String byWholePath = outcome(() -> Files.size(whole.resolve(f)));
+            bottom.move(f, above, FS.getPath(hostile("gX")));
+            return read + " " + size + " " + bottomIsDir + " " + FS.bytesOf(whole).length + " " + byWholePath;
+        } finally {
+            for (SecureDirectoryStream<Path> d : open) {
+                d.close();
+            }
+        }
+    }
+
+    /** Removes what secureDown made (g\xE9, then the directories from the bottom up) through the streams; then a closed stream. */
+    public static String secureRemove(byte[] root, byte[] name, int depth) throws IOException {
+        List<SecureDirectoryStream<Path>> open = new ArrayList<>();
+        open.add((SecureDirectoryStream<Path>) Files.newDirectoryStream(FS.getPath(root)));
+        for (int i = 0; i < depth - 1; i++) {
+            open.add(open.get(i).newDirectoryStream(FS.getPath(name)));
+        }
+        open.get(depth - 1).deleteFile(FS.getPath(hostile("gX")));
+        for (int i = depth - 1; i >= 0; i--) {
+            open.get(i).deleteDirectory(FS.getPath(name));
+            open.get(i).close();
+        }
+        SecureDirectoryStream<Path> closed = open.get(0);
+        return outcome(() -> {
+            closed.deleteFile(FS.getPath("x"));
+            return null;
+        }) + " " + outcome(closed::iterator);
+    }
+
+    /** An open directory renamed and replaced by another of its name: a file made through the stream lands in it. */
+    public static String renamedUnder(byte[] dir) throws IOException {
+        Path a = FS.getPath(dir).resolve("a");
+        Path b = FS.getPath(dir).resolve("b");
+        try (SecureDirectoryStream<Path> ds = (SecureDirectoryStream<Path>) Files.newDirectoryStream(a)) {
+            Files.move(a, b);
+            Files.createDirectory(a);
+            ds.newByteChannel(FS.getPath("x"), Set.of(StandardOpenOption.CREATE_NEW, StandardOpenOption.WRITE)).close();
+        }
+        return Files.exists(b.resolve("x")) + " " + Files.exists(a.resolve("x"));
     }
 }
