@@ -39,6 +39,18 @@
  * String shown = FileNames.display(name);      // "caf\xE9"
  * }</pre>
  *
+ * <h2>Paths that keep their bytes: the {@code fsstat:} file system</h2>
+ * {@link com.durvo.ufe.fsutil.FsFileSystem} is a {@code java.nio.file} file
+ * system over the same files whose {@code Path} holds a name's exact bytes,
+ * so every {@code Files} operation reaches the file the name names, whatever
+ * the locale:
+ * <pre>{@code
+ * Path p = Path.of(URI.create("fsstat:///tmp/caf%E9"));  // the bytes 63 61 66 E9
+ * Files.writeString(p, "latin-1 name");
+ * try (Stream<Path> s = Files.list(p.getParent())) { ... }  // each entry's exact bytes
+ * Path q = child.toPath();                                  // a listed entry's
+ * }</pre>
+ *
  * <h2>Loading the native library</h2>
  * The jar carries libfsstat for the platforms it was built for and loads it
  * by itself: the first use extracts it into a directory of the user's own
