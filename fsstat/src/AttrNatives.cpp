@@ -3,6 +3,7 @@
 // owners, file-system figures, and the user and group databases.
 #include "JniUtil.h"
 #include "Internal.h"
+#include "com_durvo_ufe_fsutil_SysCalls.h"
 
 #include <fcntl.h>
 #include <grp.h>
@@ -21,12 +22,13 @@ using fsstat::widen;
 
 namespace {
 
-constexpr jint kCwd = -1;  // SysCalls.CWD
+constexpr jint kCwd = com_durvo_ufe_fsutil_SysCalls_CWD;
 int dirOf(jint dfd) { return dfd == kCwd ? AT_FDCWD : dfd; }
 
-// SysCalls.STATX_LONGS: fillStat's sixteen values, then the birth time's
-// seconds and nanoseconds and 1 when the file system gave one.
-constexpr int kStatxLongs = fsstat::kStatLongs + 3;
+// fillStat's sixteen values, then the birth time's seconds and nanoseconds
+// and 1 when the file system gave one.
+constexpr int kStatxLongs = com_durvo_ufe_fsutil_SysCalls_STATX_LONGS;
+static_assert(kStatxLongs == fsstat::kStatLongs + 3, "SysCalls.STATX_LONGS: the stat values and three more");
 
 // An empty path with a descriptor examines the open file itself.
 void JNICALL stat0(JNIEnv *env, jclass, jint dfd, jbyteArray jPath, jboolean jFollow, jlongArray jOut) {
@@ -165,10 +167,8 @@ const JNINativeMethod kMethods[] = {
 
 namespace fsstat {
 
-bool registerAttrNatives(JNIEnv *env) {
-    fsstat::LocalRef<jclass> jcls(env, env->FindClass("com/durvo/ufe/fsutil/SysCalls"));
-    if (!jcls) return false;
-    return env->RegisterNatives(jcls.get(), kMethods, static_cast<jint>(sizeof kMethods / sizeof kMethods[0])) == 0;
+bool registerAttrNatives(JNIEnv *env, jclass jcls) {
+    return env->RegisterNatives(jcls, kMethods, static_cast<jint>(sizeof kMethods / sizeof kMethods[0])) == 0;
 }
 
 } // namespace fsstat

@@ -3,6 +3,7 @@
 #define FSSTAT_INTERNAL_H
 
 #include "Guards.h"
+#include "com_durvo_ufe_fsutil_EntryLayout.h"
 
 #include <jni.h>
 #include <sys/stat.h>
@@ -26,7 +27,7 @@ jlong widen(T value) {
 
 // How many longs fillStat writes: the thirteen lstat values in setBasic's
 // order, with the nanoseconds of atime, mtime and ctime after their seconds.
-constexpr int kStatLongs = 16;
+constexpr int kStatLongs = com_durvo_ufe_fsutil_EntryLayout_STAT_LONGS;
 void fillStat(jlong *out, const struct stat &st);
 
 // Leaves a NativeErrno pending for iErr (what the Java side turns into the
@@ -44,10 +45,15 @@ MallocPtr pathFromBytes(JNIEnv *env, jbyteArray jPath);
 // the JVM's error pending when it has no room.
 jbyteArray bytesFromPath(JNIEnv *env, const char *szPath);
 
-// Register the natives of class SysCalls by area (PathNatives.cpp,
-// AttrNatives.cpp); false with the JVM's error pending when that fails.
-bool registerPathNatives(JNIEnv *env);
-bool registerAttrNatives(JNIEnv *env);
+// Registers FileNatives.cpp's natives of NativeFs; false with the JVM's error
+// pending when one of them does not match the class.
+bool registerFileNatives(JNIEnv *env, jclass jcls);
+
+// Register the natives of SysCalls by area (PathNatives.cpp: files and
+// directories; AttrNatives.cpp: attributes); false with the JVM's error pending
+// when one of them does not match the class.
+bool registerPathNatives(JNIEnv *env, jclass jcls);
+bool registerAttrNatives(JNIEnv *env, jclass jcls);
 
 } // namespace fsstat
 

@@ -49,7 +49,7 @@ jint kindOf(int iErr) {
 }
 
 // Entries of a batch: the stat values, then the length of the name.
-constexpr int kEntryLongs = fsstat::kStatLongs + 1;
+constexpr int kEntryLongs = com_durvo_ufe_fsutil_EntryLayout_ENTRY_LONGS;
 
 // What a listing handle owns: the open stream, and an error to report after
 // the entries read before it.
@@ -198,24 +198,22 @@ jbyteArray bytesFromPath(JNIEnv *env, const char *szPath) {
 
 } // namespace fsstat
 
-extern "C" {
+namespace {
 
-JNIEXPORT void JNICALL Java_com_durvo_ufe_fsutil_NativeFs_initIDs(JNIEnv *env, jclass) {
+void jniInitIDs(JNIEnv *env, jclass) {
     LocalRef<jclass> jcls(env, env->FindClass("com/durvo/ufe/fsutil/NativeErrno"));
     if (!jcls) return;
     gErrnoCtor = env->GetMethodID(jcls.get(), "<init>", "(IILjava/lang/String;)V");
     if (gErrnoCtor == nullptr) return;
     gErrnoClass = static_cast<jclass>(env->NewGlobalRef(jcls.get()));
-    if (gErrnoClass == nullptr || !fsstat::registerPathNatives(env)) return;
-    fsstat::registerAttrNatives(env);
 }
 
-JNIEXPORT jbyteArray JNICALL Java_com_durvo_ufe_fsutil_NativeFs_pathBytes(JNIEnv *env, jclass, jstring jsPath) {
+jbyteArray jniPathBytes(JNIEnv *env, jclass, jstring jsPath) {
     MallocPtr szPath(nativePath(env, jsPath));
     return szPath ? fsstat::bytesFromPath(env, szPath.get()) : nullptr;
 }
 
-JNIEXPORT jstring JNICALL Java_com_durvo_ufe_fsutil_NativeFs_nameString(JNIEnv *env, jclass, jbyteArray jName) {
+jstring jniNameString(JNIEnv *env, jclass, jbyteArray jName) {
     MallocPtr szName(fsstat::pathFromBytes(env, jName));
     if (!szName) return nullptr;
     jstring js = getJavaFilePath(env, szName.get());
@@ -223,7 +221,7 @@ JNIEXPORT jstring JNICALL Java_com_durvo_ufe_fsutil_NativeFs_nameString(JNIEnv *
     return js;
 }
 
-JNIEXPORT void JNICALL Java_com_durvo_ufe_fsutil_NativeFs_statvfs(JNIEnv *env, jclass, jstring jsPath,
+void jniStatvfs(JNIEnv *env, jclass, jstring jsPath,
                                                                  jlongArray jOut) {
     MallocPtr szPath(nativePath(env, jsPath));
     if (!szPath) return;
@@ -238,13 +236,13 @@ JNIEXPORT void JNICALL Java_com_durvo_ufe_fsutil_NativeFs_statvfs(JNIEnv *env, j
     env->SetLongArrayRegion(jOut, 0, static_cast<jsize>(sizeof values / sizeof values[0]), values);
 }
 
-JNIEXPORT jlong JNICALL Java_com_durvo_ufe_fsutil_NativeFs_openDir(JNIEnv *env, jclass, jbyteArray jPath) {
+jlong jniOpenDir(JNIEnv *env, jclass, jbyteArray jPath) {
     MallocPtr szPath(fsstat::pathFromBytes(env, jPath));
     if (!szPath) return 0;
     return adoptDirectory(env, open(szPath.get(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 }
 
-JNIEXPORT jlong JNICALL Java_com_durvo_ufe_fsutil_NativeFs_openDirAt(JNIEnv *env, jclass, jlong jlParent,
+jlong jniOpenDirAt(JNIEnv *env, jclass, jlong jlParent,
                                                                     jbyteArray jName) {
     MallocPtr szName(fsstat::pathFromBytes(env, jName));
     if (!szName) return 0;
@@ -258,7 +256,7 @@ JNIEXPORT jlong JNICALL Java_com_durvo_ufe_fsutil_NativeFs_openDirAt(JNIEnv *env
 // entries it put there (0 at the end). Each entry is kEntryLongs longs, its
 // name's bytes follow the previous name's in names. An error after some
 // entries were read is reported at the next call, so none of them is lost.
-JNIEXPORT jint JNICALL Java_com_durvo_ufe_fsutil_NativeFs_readDir(JNIEnv *env, jclass, jlong jlHandle,
+jint jniReadDir(JNIEnv *env, jclass, jlong jlHandle,
                                                                  jlongArray jLongs, jbyteArray jNames) {
     DirStream *ds = streamOf(jlHandle);
     if (ds->iPendingErr != 0) {
@@ -305,7 +303,7 @@ JNIEXPORT jint JNICALL Java_com_durvo_ufe_fsutil_NativeFs_readDir(JNIEnv *env, j
         }
         jlong *pOut = chunk.longs + chunk.iEntries * kEntryLongs;
         fsstat::fillStat(pOut, st);
-        pOut[fsstat::kStatLongs] = static_cast<jlong>(iLen);
+        pOut[com_durvo_ufe_fsutil_EntryLayout_NAME_LENGTH] = static_cast<jlong>(iLen);
         std::memcpy(chunk.names + chunk.iNameBytes, szName, iLen);
         chunk.iNameBytes += iLen;
         iUsed += iLen;
@@ -322,10 +320,70 @@ JNIEXPORT jint JNICALL Java_com_durvo_ufe_fsutil_NativeFs_readDir(JNIEnv *env, j
     return static_cast<jint>(iCount);
 }
 
-JNIEXPORT void JNICALL Java_com_durvo_ufe_fsutil_NativeFs_closeDir(JNIEnv *, jclass, jlong jlHandle) {
+void jniCloseDir(JNIEnv *, jclass, jlong jlHandle) {
     DirStream *ds = streamOf(jlHandle);
     closedir(ds->dir);
     delete ds;
 }
 
-} // extern "C"
+// Signatures as NativeFs declares them.
+const JNINativeMethod kMethods[] = {
+    {const_cast<char *>("initIDs"), const_cast<char *>("()V"), reinterpret_cast<void *>(jniInitIDs)},
+    {const_cast<char *>("pathBytes"), const_cast<char *>("(Ljava/lang/String;)[B"),
+     reinterpret_cast<void *>(jniPathBytes)},
+    {const_cast<char *>("nameString"), const_cast<char *>("([B)Ljava/lang/String;"),
+     reinterpret_cast<void *>(jniNameString)},
+    {const_cast<char *>("statvfs"), const_cast<char *>("(Ljava/lang/String;[J)V"),
+     reinterpret_cast<void *>(jniStatvfs)},
+    {const_cast<char *>("openDir"), const_cast<char *>("([B)J"), reinterpret_cast<void *>(jniOpenDir)},
+    {const_cast<char *>("openDirAt"), const_cast<char *>("(J[B)J"), reinterpret_cast<void *>(jniOpenDirAt)},
+    {const_cast<char *>("readDir"), const_cast<char *>("(J[J[B)I"), reinterpret_cast<void *>(jniReadDir)},
+    {const_cast<char *>("closeDir"), const_cast<char *>("(J)V"), reinterpret_cast<void *>(jniCloseDir)},
+};
+
+// A class of the Java API without initialising it: FindClass would run its
+// static initialiser, which loads this library, from inside the load.
+// EntryLayout has no initialiser and the same class loader. Null with the
+// lookup's error pending when the class loader has no such class.
+jclass findUninitialised(JNIEnv *env, const char *szName) {
+    LocalRef<jclass> jclsLayout(env, env->FindClass("com/durvo/ufe/fsutil/EntryLayout"));
+    if (!jclsLayout) return nullptr;
+    LocalRef<jclass> jclsClass(env, env->FindClass("java/lang/Class"));
+    if (!jclsClass) return nullptr;
+    jmethodID jmidLoader = env->GetMethodID(jclsClass.get(), "getClassLoader", "()Ljava/lang/ClassLoader;");
+    if (jmidLoader == nullptr) return nullptr;
+    jmethodID jmidForName = env->GetStaticMethodID(jclsClass.get(), "forName",
+                                                   "(Ljava/lang/String;ZLjava/lang/ClassLoader;)Ljava/lang/Class;");
+    if (jmidForName == nullptr) return nullptr;
+    LocalRef<jobject> jLoader(env, env->CallObjectMethod(jclsLayout.get(), jmidLoader));
+    if (env->ExceptionCheck()) return nullptr;
+    LocalRef<jstring> jsName(env, env->NewStringUTF(szName));
+    if (!jsName) return nullptr;
+    auto jcls = static_cast<jclass>(
+        env->CallStaticObjectMethod(jclsClass.get(), jmidForName, jsName.get(), JNI_FALSE, jLoader.get()));
+    return env->ExceptionCheck() ? nullptr : jcls;
+}
+
+} // namespace
+
+// The Java API's natives are registered here rather than exported, so their
+// signatures stay private to the library. A class loader without the Java API
+// (a program that uses only the declaring classes) loads the library all the same.
+extern "C" JNIEXPORT jint JNICALL JNI_OnLoad(JavaVM *vm, void *) {
+    JNIEnv *env = nullptr;
+    if (vm->GetEnv(reinterpret_cast<void **>(&env), JNI_VERSION_1_8) != JNI_OK) return JNI_ERR;
+    LocalRef<jclass> jcls(env, findUninitialised(env, "com.durvo.ufe.fsutil.NativeFs"));
+    if (!jcls) {
+        env->ExceptionClear();
+        return JNI_VERSION_1_8;
+    }
+    if (env->RegisterNatives(jcls.get(), kMethods, sizeof kMethods / sizeof kMethods[0]) != 0 ||
+        !fsstat::registerFileNatives(env, jcls.get()))
+        return JNI_ERR;
+    // The fsstat: file system's system calls, in a class of their own.
+    LocalRef<jclass> jclsCalls(env, findUninitialised(env, "com.durvo.ufe.fsutil.SysCalls"));
+    if (!jclsCalls || !fsstat::registerPathNatives(env, jclsCalls.get()) ||
+        !fsstat::registerAttrNatives(env, jclsCalls.get()))
+        return JNI_ERR;
+    return JNI_VERSION_1_8;
+}

@@ -4,6 +4,7 @@
 // working directory, so the same natives serve paths and open directories.
 #include "JniUtil.h"
 #include "Internal.h"
+#include "com_durvo_ufe_fsutil_SysCalls.h"
 
 #include <fcntl.h>
 #include <limits.h>
@@ -19,11 +20,14 @@ using fsstat::MallocPtr;
 
 namespace {
 
-// The open options as SysCalls numbers them (its @Native constants).
-constexpr jint kRead = 1, kWrite = 2, kAppend = 4, kCreate = 8, kCreateNew = 16, kTruncate = 32, kSync = 64,
-               kDsync = 128, kNoFollow = 256, kDirectory = 512;
-// SysCalls.CWD: the working directory in place of a directory descriptor.
-constexpr jint kCwd = -1;
+// The open options as SysCalls numbers them.
+constexpr jint kRead = com_durvo_ufe_fsutil_SysCalls_READ, kWrite = com_durvo_ufe_fsutil_SysCalls_WRITE,
+               kAppend = com_durvo_ufe_fsutil_SysCalls_APPEND, kCreate = com_durvo_ufe_fsutil_SysCalls_CREATE,
+               kCreateNew = com_durvo_ufe_fsutil_SysCalls_CREATE_NEW, kTruncate = com_durvo_ufe_fsutil_SysCalls_TRUNCATE,
+               kSync = com_durvo_ufe_fsutil_SysCalls_SYNC, kDsync = com_durvo_ufe_fsutil_SysCalls_DSYNC,
+               kNoFollow = com_durvo_ufe_fsutil_SysCalls_NOFOLLOW, kDirectory = com_durvo_ufe_fsutil_SysCalls_DIRECTORY;
+// The working directory in place of a directory descriptor.
+constexpr jint kCwd = com_durvo_ufe_fsutil_SysCalls_CWD;
 
 int dirOf(jint dfd) { return dfd == kCwd ? AT_FDCWD : dfd; }
 
@@ -204,10 +208,8 @@ const JNINativeMethod kMethods[] = {
 
 namespace fsstat {
 
-bool registerPathNatives(JNIEnv *env) {
-    fsstat::LocalRef<jclass> jcls(env, env->FindClass("com/durvo/ufe/fsutil/SysCalls"));
-    if (!jcls) return false;
-    return env->RegisterNatives(jcls.get(), kMethods, static_cast<jint>(sizeof kMethods / sizeof kMethods[0])) == 0;
+bool registerPathNatives(JNIEnv *env, jclass jcls) {
+    return env->RegisterNatives(jcls, kMethods, static_cast<jint>(sizeof kMethods / sizeof kMethods[0])) == 0;
 }
 
 } // namespace fsstat

@@ -46,7 +46,7 @@ final class DirStream implements AutoCloseable {
         private static final ThreadLocal<Batch> OF_THREAD = ThreadLocal.withInitial(Batch::new);
         private static final int ENTRIES = 128;
         // Room for a name of 255 bytes is kept free, so an entry read always fits.
-        final long[] longs = new long[ENTRIES * NativeFs.ENTRY_LONGS];
+        final long[] longs = new long[ENTRIES * EntryLayout.ENTRY_LONGS];
         final byte[] names = new byte[ENTRIES * 256];
 
         /** This thread's batch. */
@@ -59,8 +59,8 @@ final class DirStream implements AutoCloseable {
             ChildFile[] children = new ChildFile[count];
             int name = 0;
             for (int i = 0; i < count; i++) {
-                int at = i * NativeFs.ENTRY_LONGS;
-                int length = (int) longs[at + NativeFs.ENTRY_LONGS - 1];
+                int at = i * EntryLayout.ENTRY_LONGS;
+                int length = (int) longs[at + EntryLayout.NAME_LENGTH];
                 children[i] = new ChildFile(dir.path, names, name, length, longs, at, dir.depth);
                 name += length;
             }

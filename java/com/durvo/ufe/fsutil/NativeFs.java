@@ -8,12 +8,6 @@ import java.lang.ref.Cleaner;
  * failures come back as {@link NativeErrno}.
  */
 final class NativeFs {
-    /** Longs per entry in a {@link #readDir} batch: sixteen stat values and the name's length. */
-    static final int ENTRY_LONGS = 17;
-
-    /** Longs of a single path's stat values, in a batch entry's order. */
-    static final int STAT_LONGS = 16;
-
     /** Closes native resources that their owners dropped unclosed. */
     static final Cleaner CLEANER = Cleaner.create();
 

@@ -6,7 +6,8 @@ import java.lang.annotation.Native;
  * The system calls under the {@code fsstat} file system, one native each
  * (documented by the call it makes). Paths cross as their exact bytes; a
  * directory argument of {@link #CWD} means the working directory. Failures
- * come back as {@link NativeErrno}.
+ * come back as {@link NativeErrno}. The library is compiled against the
+ * header javac makes of the constants here.
  */
 final class SysCalls {
     /** In place of a directory descriptor: the working directory. */
