@@ -7,6 +7,7 @@
 #include "com_durvo_ufe_fsutil_SysCalls.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -102,6 +103,14 @@ void JNICALL symlink0(JNIEnv *env, jclass, jbyteArray jTarget, jint dfd, jbyteAr
     if (szLink && symlinkat(szTarget.get(), dirOf(dfd), szLink.get()) != 0) fsstat::throwErrno(env, errno);
 }
 
+// A FIFO, socket or device node, as a copy of one is made.
+void JNICALL mknod0(JNIEnv *env, jclass, jint dfd, jbyteArray jPath, jint mode, jlong dev) {
+    MallocPtr szPath(fsstat::pathFromBytes(env, jPath));
+    if (szPath && mknodat(dirOf(dfd), szPath.get(), static_cast<mode_t>(mode), static_cast<dev_t>(dev)) != 0) {
+        fsstat::throwErrno(env, errno);
+    }
+}
+
 // A hard link to the file itself, never to what a link names (as ln does).
 void JNICALL link0(JNIEnv *env, jclass, jbyteArray jExisting, jbyteArray jLink) {
     MallocPtr szExisting(fsstat::pathFromBytes(env, jExisting));
@@ -194,6 +203,7 @@ const JNINativeMethod kMethods[] = {
     {const_cast<char *>("close"), const_cast<char *>("(I)V"), reinterpret_cast<void *>(close0)},
     {const_cast<char *>("mkdir"), const_cast<char *>("(I[BI)V"), reinterpret_cast<void *>(mkdir0)},
     {const_cast<char *>("unlink"), const_cast<char *>("(I[BZ)V"), reinterpret_cast<void *>(unlink0)},
+    {const_cast<char *>("mknod"), const_cast<char *>("(I[BIJ)V"), reinterpret_cast<void *>(mknod0)},
     {const_cast<char *>("symlink"), const_cast<char *>("([BI[B)V"), reinterpret_cast<void *>(symlink0)},
     {const_cast<char *>("link"), const_cast<char *>("([B[B)V"), reinterpret_cast<void *>(link0)},
     {const_cast<char *>("readlink"), const_cast<char *>("(I[B)[B"), reinterpret_cast<void *>(readlink0)},

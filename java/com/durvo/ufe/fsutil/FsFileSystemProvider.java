@@ -15,6 +15,7 @@ import java.nio.file.FileStore;
 import java.nio.file.FileSystem;
 import java.nio.file.FileSystemAlreadyExistsException;
 import java.nio.file.FileSystemException;
+import java.nio.file.Files;
 import java.nio.file.LinkOption;
 import java.nio.file.NoSuchFileException;
 import java.nio.file.NotLinkException;
@@ -49,8 +50,7 @@ import java.util.Set;
  * renamed or replaced meanwhile does not redirect them.
  *
  * <p>Not yet available, each failing with an {@link UnsupportedOperationException}
- * that names it: watch services, the {@code user} attribute view, and copying
- * a special file (a FIFO, a socket or a device).
+ * that names it: watch services and the {@code user} attribute view.
  */
 public final class FsFileSystemProvider extends FileSystemProvider {
     private static final int EINVAL = 22;  // readlink's answer for a file that is no link
@@ -281,12 +281,18 @@ public final class FsFileSystemProvider extends FileSystemProvider {
                 reopen.add(StandardOpenOption.DSYNC);
             }
             FileChannel channel;
+            Path proc = Path.of("/proc/self/fd/" + fd);
             try {
-                channel = FileChannel.open(Path.of("/proc/self/fd/" + fd), reopen);
+                channel = FileChannel.open(proc, reopen);
             } catch (AccessDeniedException e) {
                 throw new AccessDeniedException(place.display());
             } catch (FileSystemException e) {
                 throw new FileSystemException(place.display(), null, e.getReason());
+            }
+            if (!sameFile(fd, proc)) {
+                channel.close();
+                throw new FileSystemException(place.display(), null,
+                        "/proc/self/fd does not lead to the open file (is procfs mounted on /proc?)");
             }
             if ((opened >>> 32) != 0 && created != mode) {
                 try {
@@ -300,6 +306,18 @@ public final class FsFileSystemProvider extends FileSystemProvider {
         } finally {
             SysCalls.close(fd);
         }
+    }
+
+    /** Whether the open file of {@code fd} is what {@code proc} leads to: procfs, not a look-alike tree. */
+    private static boolean sameFile(int fd, Path proc) throws IOException {
+        long[] open = new long[SysCalls.STATX_LONGS];
+        try {
+            SysCalls.stat(fd, new byte[0], true, open);
+        } catch (NativeErrno e) {
+            throw e.forFile(proc.toString());
+        }
+        Map<String, Object> reached = Files.readAttributes(proc, "unix:dev,ino");
+        return (Long) reached.get("dev") == open[0] && (Long) reached.get("ino") == open[1];
     }
 
     // ---- Directories
@@ -506,8 +524,8 @@ public final class FsFileSystemProvider extends FileSystemProvider {
                     }
                 }
             } else {
-                throw new UnsupportedOperationException("copy of a special file (FIFO, socket or device): "
-                        + s.display());
+                // A FIFO, socket or device: a new node of the same kind, as cp makes one.
+                SysCalls.mknod(SysCalls.CWD, t.bytes(), (int) st[2], st[6]);
             }
         } catch (NativeErrno e) {
             throw e.forFile(t.display());

@@ -47,6 +47,9 @@ final class SysCalls {
     /** {@code unlinkat(dfd, path, dir ? AT_REMOVEDIR : 0)}. */
     static native void unlink(int dfd, byte[] path, boolean dir) throws NativeErrno;
 
+    /** {@code mknodat(dfd, path, mode, dev)}. */
+    static native void mknod(int dfd, byte[] path, int mode, long dev) throws NativeErrno;
+
     /** {@code symlinkat(target, dfd, link)}. */
     static native void symlink(byte[] target, int dfd, byte[] link) throws NativeErrno;
 
