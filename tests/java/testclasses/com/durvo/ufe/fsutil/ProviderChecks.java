@@ -375,8 +375,26 @@ public final class ProviderChecks {
         }
         Set<String> made = Set.of("", new String(hostile("wX"), StandardCharsets.ISO_8859_1),
                 new String(hostile("wY"), StandardCharsets.ISO_8859_1));
+        // A listed entry's Path is the one Files.list gives.
+        Set<Path> listed = new HashSet<>();
+        try (FolderListing l = FolderListing.open(dir)) {
+            l.forEach(e -> listed.add(e.toPath()));
+        }
+        Set<Path> byFiles = new HashSet<>();
+        try (Stream<Path> s = Files.list(d)) {
+            s.forEach(byFiles::add);
+        }
+        // The JDK's walker knows a loop by the file keys.
+        Files.createSymbolicLink(d.resolve("loop"), d);
+        String loop = outcome(() -> {
+            try (Stream<Path> w = Files.walk(d, java.nio.file.FileVisitOption.FOLLOW_LINKS)) {
+                return w.count();
+            } catch (java.io.UncheckedIOException e) {
+                throw e.getCause();
+            }
+        });
         return lines + " " + found + " " + Files.readString(d.resolve(FS.getPath(hostile("wY")))).trim() + " "
-                + walked.equals(made);
+                + walked.equals(made) + " " + listed.equals(byFiles) + " " + loop;
     }
 
     /** Bad input as the default provider meets it: the class of what each of ours and theirs throws, when they differ. */
