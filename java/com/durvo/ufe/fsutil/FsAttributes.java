@@ -165,28 +165,30 @@ final class FsAttributes implements PosixFileAttributes {
 
     // ---- Principals
 
-    /** A user or group: its id, and its name from the system's database where it has one. */
+    /** A user or group: its id, and its name from the system's database where it has one (looked up when asked). */
     static final class Principal implements GroupPrincipal {
         final int id;
         final boolean group;
-        private final String name;
+        private volatile String name;
 
         Principal(int id, boolean group) {
             this.id = id;
             this.group = group;
-            String n;
-            try {
-                byte[] b = SysCalls.userName(id, group);
-                n = b != null ? FileNames.fromBytes(b) : Integer.toUnsignedString(id);
-            } catch (NativeErrno e) {
-                n = Integer.toUnsignedString(id);
-            }
-            this.name = n;
         }
 
         @Override
         public String getName() {
-            return name;
+            String n = name;
+            if (n == null) {
+                try {
+                    byte[] b = SysCalls.userName(id, group);
+                    n = b != null ? FileNames.fromBytes(b) : Integer.toUnsignedString(id);
+                } catch (NativeErrno e) {
+                    n = Integer.toUnsignedString(id);
+                }
+                name = n;
+            }
+            return n;
         }
 
         @Override
@@ -201,7 +203,7 @@ final class FsAttributes implements PosixFileAttributes {
 
         @Override
         public String toString() {
-            return name;
+            return getName();
         }
     }
 

@@ -244,6 +244,21 @@ final class FsFileStore extends FileStore {
         return figures()[at];
     }
 
+    /** Two stores are equal when they are the same mount of the same device. */
+    @Override
+    public boolean equals(Object o) {
+        if (!(o instanceof FsFileStore)) {
+            return false;
+        }
+        Mount m = ((FsFileStore) o).mount;
+        return m.major == mount.major && m.minor == mount.minor && Arrays.equals(m.dir, mount.dir);
+    }
+
+    @Override
+    public int hashCode() {
+        return Long.hashCode(mount.major * 31 + mount.minor) ^ Arrays.hashCode(mount.dir);
+    }
+
     /** {@return the mount point and the source, as the default provider shows a store} */
     @Override
     public String toString() {

@@ -289,10 +289,14 @@ public final class FsFileSystemProvider extends FileSystemProvider {
             } catch (FileSystemException e) {
                 throw new FileSystemException(place.display(), null, e.getReason());
             }
-            if (!sameFile(fd, proc)) {
+            try {
+                if (!sameFile(fd, proc)) {
+                    throw new FileSystemException(place.display(), null,
+                            "/proc/self/fd does not lead to the open file (is procfs mounted on /proc?)");
+                }
+            } catch (IOException | RuntimeException e) {
                 channel.close();
-                throw new FileSystemException(place.display(), null,
-                        "/proc/self/fd does not lead to the open file (is procfs mounted on /proc?)");
+                throw e;
             }
             if ((opened >>> 32) != 0 && created != mode) {
                 try {
