@@ -53,6 +53,26 @@ int openRetrying(int dfd, const char *szPath, int flags, mode_t mode) {
     return fd;
 }
 
+// An existing file: a FIFO is opened O_PATH only, since the caller reopens
+// the descriptor through /proc/self/fd, and that open is the one that must
+// wait for the other end (an open here would wait, and the reopen would then
+// wait again for a writer that has come and gone). Anything else is opened
+// with flags.
+int openExisting(int dfd, const char *szPath, int flags) {
+    const int probe = openat(dfd, szPath, O_PATH | O_CLOEXEC | (flags & (O_NOFOLLOW | O_DIRECTORY)));
+    if (probe < 0) return -1;
+    struct stat st;
+    int iErr = fstat(probe, &st) != 0 ? errno : 0;
+    if (iErr == 0 && S_ISLNK(st.st_mode)) iErr = ELOOP;  // O_PATH | O_NOFOLLOW opens a final link itself
+    if (iErr == 0 && S_ISFIFO(st.st_mode)) return probe;
+    close(probe);
+    if (iErr != 0) {
+        errno = iErr;
+        return -1;
+    }
+    return openRetrying(dfd, szPath, flags, 0);
+}
+
 // Opens with SysCalls' options; the descriptor, with bit 32 set when this call
 // created the file. CREATE tries an exclusive create first so that the caller
 // knows whether the mode it gave was applied.
@@ -71,11 +91,11 @@ jlong JNICALL open0(JNIEnv *env, jclass, jint dfd, jbyteArray jPath, jint option
         for (int i = 0; i < 8 && fd < 0; i++) {
             fd = openRetrying(dirOf(dfd), szPath.get(), flags | O_CREAT | O_EXCL, perms);
             bCreated = fd >= 0;
-            if (fd < 0 && errno == EEXIST) fd = openRetrying(dirOf(dfd), szPath.get(), flags, perms);
+            if (fd < 0 && errno == EEXIST) fd = openExisting(dirOf(dfd), szPath.get(), flags);
             if (fd < 0 && errno != ENOENT && errno != EEXIST) break;
         }
     } else {
-        fd = openRetrying(dirOf(dfd), szPath.get(), flags, perms);
+        fd = openExisting(dirOf(dfd), szPath.get(), flags);
     }
     if (fd < 0) {
         fsstat::throwErrno(env, errno);

@@ -35,7 +35,12 @@ final class SysCalls {
     private SysCalls() {
     }
 
-    /** {@code openat(dfd, path, flags, mode)}: the descriptor, bit 32 set when this call created the file. */
+    /**
+     * {@code openat(dfd, path, flags, mode)}: the descriptor, bit 32 set when
+     * this call created the file. An existing FIFO is opened {@code O_PATH}
+     * only: the caller's reopen through {@code /proc/self/fd} is the open that
+     * waits for the other end.
+     */
     static native long open(int dfd, byte[] path, int options, int mode) throws NativeErrno;
 
     /** {@code close(fd)}. */
