@@ -5,6 +5,7 @@ import java.io.InterruptedIOException;
 import java.io.UncheckedIOException;
 import java.nio.file.Files;
 import java.nio.file.Path;
+import java.time.Instant;
 import java.util.ArrayList;
 import java.util.Iterator;
 import java.util.List;
@@ -14,6 +15,7 @@ import java.util.concurrent.CountDownLatch;
 import java.util.concurrent.TimeUnit;
 import java.util.concurrent.atomic.AtomicReference;
 import java.util.function.Consumer;
+import java.util.function.Supplier;
 import java.util.stream.Stream;
 
 /** Walks with options, as a user makes them; the native tests hold the answers against lstat and statx. */
@@ -22,11 +24,13 @@ public final class WalkChecks {
     }
 
     /**
-     * Walks {@code root} with options spelled as words ("types", "size", "btime", "mntid", "all", "depth=N",
-     * "follow", "xdev", "threads=N", "skip=NAME": a directory filter refusing that name) and gives one
-     * sorted line per entry: its path relative to root, then each attribute it has (type letter, size, mode
-     * in octal, creation seconds, mount id) or "-", then its attribute error's class; then one line per
-     * reported error: "error CLASS relative-path".
+     * Walks {@code root} with options spelled as words ("types", "size", "statx": every attribute through
+     * statx, creation time and mount id included, "all", "depth=N", "follow", "xdev", "threads=N",
+     * "skip=NAME": a directory filter refusing that name) and gives one sorted line per entry: its path
+     * relative to root, its type letter, then each of size, mode (octal), links, uid, gid, inode, blocks,
+     * device:rdev:blksize, access, modification, change and creation time (seconds.nanoseconds) and mount id
+     * that it has, else "-", then its attribute error's class or "-"; then one line per reported error:
+     * "error CLASS relative-path".
      */
     public static String walk(String root, String spec) throws IOException {
         WalkOptions.Builder b = WalkOptions.builder();
@@ -36,7 +40,7 @@ public final class WalkChecks {
             switch (kv[0]) {
                 case "types": b.readNamesAndTypes(); break;
                 case "size": b.read(EntryAttribute.SIZE); break;
-                case "btime": b.read(EntryAttribute.CREATION_TIME, EntryAttribute.MOUNT_ID, EntryAttribute.MODE); break;
+                case "statx": b.read(EntryAttribute.values()); break;
                 case "all": b.readAll(); break;
                 case "depth": b.maxDepth(Integer.parseInt(kv[1])); break;
                 case "follow": b.followLinks(true); break;
@@ -49,17 +53,39 @@ public final class WalkChecks {
         b.onError(e -> errors.add("error " + e.getClass().getSimpleName() + " " + relative(root, e.getMessage())));
         Set<String> lines = new TreeSet<>();
         try (Stream<ChildFile> s = FolderListing.walk(root, b.build())) {
-            s.forEach(f -> lines.add(relative(root, f.path())
-                    + " " + (f.has(EntryAttribute.TYPE) ? f.type().letter() : '-')
-                    + " " + (f.has(EntryAttribute.SIZE) ? f.size() : "-")
-                    + " " + (f.has(EntryAttribute.MODE) ? Integer.toOctalString(f.mode()) : "-")
-                    + " " + (f.has(EntryAttribute.CREATION_TIME) ? f.creationTime().getEpochSecond() : "-")
-                    + " " + (f.has(EntryAttribute.MOUNT_ID) ? f.mountId() : "-")
-                    + " " + (f.attributeError() == null ? "-" : f.attributeError().getClass().getSimpleName())
-                    + missing(f)));
+            s.forEach(f -> lines.add(line(root, f)));
         }
         lines.addAll(errors);
         return String.join("\n", lines);
+    }
+
+    private static String line(String root, ChildFile f) {
+        StringBuilder l = new StringBuilder(relative(root, f.path()));
+        l.append(' ').append(f.has(EntryAttribute.TYPE) ? f.type().letter() : '-');
+        Object[][] values = {
+            {EntryAttribute.SIZE, (Supplier<Object>) f::size},
+            {EntryAttribute.MODE, (Supplier<Object>) () -> Integer.toOctalString(f.mode())},
+            {EntryAttribute.LINKS, (Supplier<Object>) f::links},
+            {EntryAttribute.OWNER, (Supplier<Object>) f::uid},
+            {EntryAttribute.GROUP, (Supplier<Object>) f::gid},
+            {EntryAttribute.INODE, (Supplier<Object>) f::inode},
+            {EntryAttribute.BLOCKS, (Supplier<Object>) f::blocks},
+            {EntryAttribute.DEVICE, (Supplier<Object>) () -> f.device() + ":" + f.rdev() + ":" + f.blockSize()},
+            {EntryAttribute.ACCESS_TIME, (Supplier<Object>) () -> time(f.accessTime())},
+            {EntryAttribute.MODIFIED_TIME, (Supplier<Object>) () -> time(f.modifiedTime())},
+            {EntryAttribute.CHANGE_TIME, (Supplier<Object>) () -> time(f.changeTime())},
+            {EntryAttribute.CREATION_TIME, (Supplier<Object>) () -> time(f.creationTime())},
+            {EntryAttribute.MOUNT_ID, (Supplier<Object>) f::mountId},
+        };
+        for (Object[] v : values) {
+            l.append(' ').append(f.has((EntryAttribute) v[0]) ? ((Supplier<?>) v[1]).get() : "-");
+        }
+        l.append(' ').append(f.attributeError() == null ? "-" : f.attributeError().getClass().getSimpleName());
+        return l.append(missing(f)).toString();
+    }
+
+    private static String time(Instant t) {
+        return t.getEpochSecond() + "." + t.getNano();
     }
 
     // What an accessor says of an attribute the entry lacks, checked for one of them.
