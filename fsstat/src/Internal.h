@@ -34,6 +34,9 @@ void fillStat(jlong *out, const struct stat &st);
 // java.nio.file exception that fits, naming the path).
 void throwErrno(JNIEnv *env, int iErr);
 
+// The NativeErrno for iErr, not thrown; null with the JVM's error pending.
+jthrowable errnoObject(JNIEnv *env, int iErr);
+
 // Leaves an OutOfMemoryError pending: what a native raises when malloc fails.
 void throwOutOfMemory(JNIEnv *env);
 

@@ -9,9 +9,12 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -30,7 +33,7 @@ jmethodID gErrnoCtor = nullptr;
 
 // What the Java side makes of an errno value: the kinds NativeErrno names.
 enum ErrnoKind : jint {
-    kOther = 0, kNoSuchFile = 1, kNotDirectory = 2, kAccessDenied = 3, kExists = 4, kNotEmpty = 5, kLoop = 6,
+    kOther = 0, kNoSuchFile = 1, kNotDirectory = 2, kAccessDenied = 3, kLinkRefused = 4, kExists = 5, kNotEmpty = 6,
     kCrossDevice = 7
 };
 
@@ -40,16 +43,38 @@ jint kindOf(int iErr) {
     case ENOTDIR: return kNotDirectory;
     case EACCES:
     case EPERM: return kAccessDenied;
+    case ELOOP: return kLinkRefused;
     case EEXIST: return kExists;
     case ENOTEMPTY: return kNotEmpty;
-    case ELOOP: return kLoop;
     case EXDEV: return kCrossDevice;
     default: return kOther;
     }
 }
 
-// Entries of a batch: the stat values, then the length of the name.
+// An entry of a batch (see EntryLayout.java).
 constexpr int kEntryLongs = com_durvo_ufe_fsutil_EntryLayout_ENTRY_LONGS;
+constexpr int kSlotMountId = com_durvo_ufe_fsutil_EntryLayout_MOUNT_ID;
+constexpr int kSlotHave = com_durvo_ufe_fsutil_EntryLayout_HAVE;
+constexpr int kSlotError = com_durvo_ufe_fsutil_EntryLayout_ERROR;
+constexpr int kSlotNameLength = com_durvo_ufe_fsutil_EntryLayout_NAME_LENGTH;
+static_assert(com_durvo_ufe_fsutil_EntryLayout_BTIME == fsstat::kStatLongs && kSlotMountId == fsstat::kStatLongs + 2 &&
+                  kSlotNameLength == kEntryLongs - 1,
+              "statxEntry writes the creation time after the stat values, then the mount id");
+constexpr int kType = com_durvo_ufe_fsutil_EntryLayout_TYPE;
+constexpr int kMode = com_durvo_ufe_fsutil_EntryLayout_MODE;
+constexpr int kNlink = com_durvo_ufe_fsutil_EntryLayout_NLINK;
+constexpr int kUid = com_durvo_ufe_fsutil_EntryLayout_UID;
+constexpr int kGid = com_durvo_ufe_fsutil_EntryLayout_GID;
+constexpr int kAtime = com_durvo_ufe_fsutil_EntryLayout_ATIME;
+constexpr int kMtime = com_durvo_ufe_fsutil_EntryLayout_MTIME;
+constexpr int kCtime = com_durvo_ufe_fsutil_EntryLayout_CTIME;
+constexpr int kIno = com_durvo_ufe_fsutil_EntryLayout_INO;
+constexpr int kSize = com_durvo_ufe_fsutil_EntryLayout_SIZE;
+constexpr int kBlocks = com_durvo_ufe_fsutil_EntryLayout_BLOCKS;
+constexpr int kBtime = com_durvo_ufe_fsutil_EntryLayout_BTIME_BIT;
+constexpr int kMountId = com_durvo_ufe_fsutil_EntryLayout_MOUNT_ID_BIT;
+constexpr int kDev = com_durvo_ufe_fsutil_EntryLayout_DEV;
+constexpr int kLstat = com_durvo_ufe_fsutil_EntryLayout_LSTAT;
 
 // What a listing handle owns: the open stream, and an error to report after
 // the entries read before it.
@@ -84,13 +109,23 @@ struct Chunk {
 jlong handleOf(DirStream *ds) { return static_cast<jlong>(reinterpret_cast<std::intptr_t>(ds)); }
 DirStream *streamOf(jlong jlHandle) { return reinterpret_cast<DirStream *>(static_cast<std::intptr_t>(jlHandle)); }
 
-// A stream for an open directory descriptor, which it then owns; 0 with a
-// NativeErrno pending on failure (the descriptor is closed).
-jlong adoptDirectory(JNIEnv *env, int fd) {
+// A stream for an open directory descriptor, which it then owns, with the
+// directory's device and inode in jId; 0 with a NativeErrno pending on
+// failure (the descriptor is closed).
+jlong adoptDirectory(JNIEnv *env, int fd, jlongArray jId) {
     if (fd < 0) {
         fsstat::throwErrno(env, errno);
         return 0;
     }
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+        const int iErr = errno;
+        close(fd);
+        fsstat::throwErrno(env, iErr);
+        return 0;
+    }
+    const jlong id[] = {widen(st.st_dev), widen(st.st_ino)};
+    env->SetLongArrayRegion(jId, 0, 2, id);
     DIR *dir = fdopendir(fd);
     if (dir == nullptr) {
         const int iErr = errno;
@@ -160,12 +195,15 @@ void fillStat(jlong *out, const struct stat &st) {
     out[15] = widen(st.st_ctim.tv_nsec);
 }
 
-void throwErrno(JNIEnv *env, int iErr) {
+jthrowable errnoObject(JNIEnv *env, int iErr) {
     LocalRef<jstring> jsText(env, env->NewStringUTF(std::strerror(iErr)));
-    if (!jsText) return;  // out of memory is pending
-    LocalRef<jthrowable> jExc(
-        env, static_cast<jthrowable>(env->NewObject(gErrnoClass, gErrnoCtor, static_cast<jint>(iErr), kindOf(iErr),
-                                                    jsText.get())));
+    if (!jsText) return nullptr;  // out of memory is pending
+    return static_cast<jthrowable>(
+        env->NewObject(gErrnoClass, gErrnoCtor, static_cast<jint>(iErr), kindOf(iErr), jsText.get()));
+}
+
+void throwErrno(JNIEnv *env, int iErr) {
+    LocalRef<jthrowable> jExc(env, errnoObject(env, iErr));
     if (!jExc) return;
     env->Throw(jExc.get());
 }
@@ -236,28 +274,118 @@ void jniStatvfs(JNIEnv *env, jclass, jstring jsPath,
     env->SetLongArrayRegion(jOut, 0, static_cast<jsize>(sizeof values / sizeof values[0]), values);
 }
 
-jlong jniOpenDir(JNIEnv *env, jclass, jbyteArray jPath) {
+// Opens the directory at jPath (following a final link); its device and inode
+// into jId. The handle, closed with closeDir once; 0 with NativeErrno pending.
+jlong jniOpenDir(JNIEnv *env, jclass, jbyteArray jPath, jlongArray jId) {
     MallocPtr szPath(fsstat::pathFromBytes(env, jPath));
     if (!szPath) return 0;
-    return adoptDirectory(env, open(szPath.get(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return adoptDirectory(env, open(szPath.get(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), jId);
 }
 
-jlong jniOpenDirAt(JNIEnv *env, jclass, jlong jlParent,
-                                                                    jbyteArray jName) {
+// Opens the subdirectory jName of an open directory, relative to it: through
+// a symbolic link only with FOLLOW (a directory swapped for a link since it
+// was listed fails with ELOOP or ENOTDIR). As openDir otherwise.
+jlong jniOpenDirAt(JNIEnv *env, jclass, jlong jlParent, jbyteArray jName, jint jFlags, jlongArray jId) {
     MallocPtr szName(fsstat::pathFromBytes(env, jName));
     if (!szName) return 0;
-    // Never through a link: the entry was a directory when it was listed.
+    const int iNoFollow = (jFlags & com_durvo_ufe_fsutil_EntryLayout_FOLLOW) != 0 ? 0 : O_NOFOLLOW;
     const int fd = openat(dirfd(streamOf(jlParent)->dir), szName.get(),
-                          O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    return adoptDirectory(env, fd);
+                          O_RDONLY | O_DIRECTORY | O_CLOEXEC | iNoFollow);
+    return adoptDirectory(env, fd, jId);
+}
+
+// The type bits of a directory entry's d_type; 0 where the file system
+// leaves it unknown.
+mode_t typeOf(unsigned char dType) {
+    switch (dType) {
+    case DT_REG: return S_IFREG;
+    case DT_DIR: return S_IFDIR;
+    case DT_LNK: return S_IFLNK;
+    case DT_FIFO: return S_IFIFO;
+    case DT_SOCK: return S_IFSOCK;
+    case DT_CHR: return S_IFCHR;
+    case DT_BLK: return S_IFBLK;
+    default: return 0;
+    }
+}
+
+#ifdef STATX_TYPE
+static_assert(kType == STATX_TYPE && kMode == STATX_MODE && kNlink == STATX_NLINK && kUid == STATX_UID &&
+                  kGid == STATX_GID && kAtime == STATX_ATIME && kMtime == STATX_MTIME &&
+                  kCtime == STATX_CTIME && kIno == STATX_INO && kSize == STATX_SIZE && kBlocks == STATX_BLOCKS &&
+                  kBtime == STATX_BTIME && kMountId == STATX_MNT_ID,
+              "the attribute bits are statx's");
+static_assert((kLstat & ~kDev) == STATX_BASIC_STATS, "lstat's attributes are statx's basic ones");
+
+// statx where the kernel has it; ENOSYS once, then fstatat from then on.
+std::atomic<bool> gNoStatx{false};
+
+// Examines szName in fd with statx for the attributes in iWant; the attribute
+// bits it got, or -1 with errno set (ENOSYS: no statx here).
+int statxEntry(int fd, const char *szName, int iWant, int iAtFlags, jlong *pOut) {
+    struct statx stx;
+    if (statx(fd, szName, iAtFlags, static_cast<unsigned>(iWant & ~kDev), &stx) != 0) return -1;
+    pOut[0] = static_cast<jlong>(makedev(stx.stx_dev_major, stx.stx_dev_minor));
+    pOut[1] = widen(stx.stx_ino);
+    pOut[2] = widen(stx.stx_mode);
+    pOut[3] = widen(stx.stx_nlink);
+    pOut[4] = widen(stx.stx_uid);
+    pOut[5] = widen(stx.stx_gid);
+    pOut[6] = static_cast<jlong>(makedev(stx.stx_rdev_major, stx.stx_rdev_minor));
+    pOut[7] = widen(stx.stx_size);
+    pOut[8] = widen(stx.stx_blksize);
+    pOut[9] = widen(stx.stx_blocks);
+    const struct statx_timestamp *times[] = {&stx.stx_atime, &stx.stx_mtime, &stx.stx_ctime, &stx.stx_btime};
+    for (int i = 0; i < 4; i++) {
+        pOut[10 + 2 * i] = widen(times[i]->tv_sec);
+        pOut[11 + 2 * i] = widen(times[i]->tv_nsec);
+    }
+    pOut[kSlotMountId] = widen(stx.stx_mnt_id);
+    return static_cast<int>(stx.stx_mask) | kDev;
+}
+#endif
+
+// Fills pOut with the attributes of szName in fd that iWant asks for; the
+// attribute bits it got (only those asked for), or -1 with errno set.
+int examine(int fd, const char *szName, int iWant, int iFlags, jlong *pOut) {
+    const bool bFollow = (iFlags & com_durvo_ufe_fsutil_EntryLayout_FOLLOW) != 0;
+    int iAtFlags = bFollow ? 0 : AT_SYMLINK_NOFOLLOW;
+    if ((iFlags & com_durvo_ufe_fsutil_EntryLayout_DONT_SYNC) != 0) iAtFlags |= AT_NO_AUTOMOUNT;
+#ifdef STATX_TYPE
+    // statx asks for no more than is wanted, which spares network file
+    // systems a round trip; lstat's full set is as quick through fstatat.
+    if ((iWant & ~kLstat) != 0 || (iWant | kType) != kLstat ||
+        (iFlags & com_durvo_ufe_fsutil_EntryLayout_DONT_SYNC) != 0) {
+        if (!gNoStatx.load(std::memory_order_relaxed)) {
+            if ((iFlags & com_durvo_ufe_fsutil_EntryLayout_DONT_SYNC) != 0) iAtFlags |= AT_STATX_DONT_SYNC;
+            int iHave = statxEntry(fd, szName, iWant, iAtFlags, pOut);
+            if (iHave < 0 && errno == ENOENT && bFollow) {  // a dangling link: the link itself
+                iHave = statxEntry(fd, szName, iWant, iAtFlags | AT_SYMLINK_NOFOLLOW, pOut);
+            }
+            if (iHave >= 0 || errno != ENOSYS) return iHave < 0 ? -1 : iHave & (iWant | kDev);
+            gNoStatx.store(true, std::memory_order_relaxed);
+            iAtFlags &= ~AT_STATX_DONT_SYNC;
+        }
+    }
+#endif
+    struct stat st;
+    int iStatus = fstatat(fd, szName, &st, iAtFlags);
+    if (iStatus != 0 && errno == ENOENT && bFollow) iStatus = fstatat(fd, szName, &st, iAtFlags | AT_SYMLINK_NOFOLLOW);
+    if (iStatus != 0) return -1;
+    fsstat::fillStat(pOut, st);
+    return kLstat & (iWant | kDev);
 }
 
 // Reads on until longs or names are full or the stream ends; answers how many
-// entries it put there (0 at the end). Each entry is kEntryLongs longs, its
-// name's bytes follow the previous name's in names. An error after some
+// entries it put there (0 at the end). Each entry is ENTRY_LONGS longs (see
+// EntryLayout), its name's bytes follow the previous name's in names. An
+// entry's type comes from the directory where the file system gives it, and
+// a stat is made only when jWant asks for more (or the type is unknown). An
+// entry that cannot be examined is delivered with the errno; one removed
+// before it is examined is skipped. An error of the stream itself after some
 // entries were read is reported at the next call, so none of them is lost.
-jint jniReadDir(JNIEnv *env, jclass, jlong jlHandle,
-                                                                 jlongArray jLongs, jbyteArray jNames) {
+jint jniReadDir(JNIEnv *env, jclass, jlong jlHandle, jint jWant, jint jFlags, jlongArray jLongs,
+                jbyteArray jNames) {
     DirStream *ds = streamOf(jlHandle);
     if (ds->iPendingErr != 0) {
         const int iErr = ds->iPendingErr;
@@ -269,6 +397,7 @@ jint jniReadDir(JNIEnv *env, jclass, jlong jlHandle,
     if (ds->bEnded) return 0;
     const size_t iMaxEntries = static_cast<size_t>(env->GetArrayLength(jLongs)) / kEntryLongs;
     const size_t iNames = static_cast<size_t>(env->GetArrayLength(jNames));
+    const bool bTypesOnly = (jWant & ~kType) == 0 && (jFlags & com_durvo_ufe_fsutil_EntryLayout_FOLLOW) == 0;
 
     const int fd = dirfd(ds->dir);
     Chunk chunk;
@@ -287,23 +416,32 @@ jint jniReadDir(JNIEnv *env, jclass, jlong jlHandle,
         }
         const char *szName = pEntry->d_name;
         if (szName[0] == '.' && (szName[1] == '\0' || (szName[1] == '.' && szName[2] == '\0'))) continue;
-        struct stat st;
-        if (fstatat(fd, szName, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-            iErr = errno;
-            if (iErr == ENOENT) {  // removed since readdir saw it
-                iErr = 0;
-                continue;
-            }
-            break;
-        }
         const size_t iLen = std::strlen(szName);
         if (iLen > NAME_MAX) {  // only where NAME_MAX understates a name
             iErr = ENAMETOOLONG;
             break;
         }
         jlong *pOut = chunk.longs + chunk.iEntries * kEntryLongs;
-        fsstat::fillStat(pOut, st);
-        pOut[com_durvo_ufe_fsutil_EntryLayout_NAME_LENGTH] = static_cast<jlong>(iLen);
+        const mode_t type = typeOf(pEntry->d_type);
+        int iHave = 0;
+        int iStatErr = 0;
+        if (bTypesOnly && type != 0) {
+            pOut[2] = static_cast<jlong>(type);
+            iHave = kType;
+        } else {
+            iHave = examine(fd, szName, jWant, jFlags, pOut);
+            if (iHave < 0) {
+                iStatErr = errno;
+                if (iStatErr == ENOENT) continue;  // removed since readdir saw it
+                // The name without its attributes (a directory that may be read but not
+                // searched): the type as the directory gives it, if it does.
+                pOut[2] = static_cast<jlong>(type);
+                iHave = type != 0 ? kType : 0;
+            }
+        }
+        pOut[kSlotHave] = iHave;
+        pOut[kSlotError] = iStatErr;
+        pOut[kSlotNameLength] = static_cast<jlong>(iLen);
         std::memcpy(chunk.names + chunk.iNameBytes, szName, iLen);
         chunk.iNameBytes += iLen;
         iUsed += iLen;
@@ -320,6 +458,9 @@ jint jniReadDir(JNIEnv *env, jclass, jlong jlHandle,
     return static_cast<jint>(iCount);
 }
 
+// A NativeErrno for iErr, not thrown. Pending on null: the JVM's error.
+jthrowable jniDescribe(JNIEnv *env, jclass, jint jErr) { return fsstat::errnoObject(env, jErr); }
+
 void jniCloseDir(JNIEnv *, jclass, jlong jlHandle) {
     DirStream *ds = streamOf(jlHandle);
     closedir(ds->dir);
@@ -335,9 +476,11 @@ const JNINativeMethod kMethods[] = {
      reinterpret_cast<void *>(jniNameString)},
     {const_cast<char *>("statvfs"), const_cast<char *>("(Ljava/lang/String;[J)V"),
      reinterpret_cast<void *>(jniStatvfs)},
-    {const_cast<char *>("openDir"), const_cast<char *>("([B)J"), reinterpret_cast<void *>(jniOpenDir)},
-    {const_cast<char *>("openDirAt"), const_cast<char *>("(J[B)J"), reinterpret_cast<void *>(jniOpenDirAt)},
-    {const_cast<char *>("readDir"), const_cast<char *>("(J[J[B)I"), reinterpret_cast<void *>(jniReadDir)},
+    {const_cast<char *>("openDir"), const_cast<char *>("([B[J)J"), reinterpret_cast<void *>(jniOpenDir)},
+    {const_cast<char *>("openDirAt"), const_cast<char *>("(J[BI[J)J"), reinterpret_cast<void *>(jniOpenDirAt)},
+    {const_cast<char *>("readDir"), const_cast<char *>("(JII[J[B)I"), reinterpret_cast<void *>(jniReadDir)},
+    {const_cast<char *>("describe"), const_cast<char *>("(I)Lcom/durvo/ufe/fsutil/NativeErrno;"),
+     reinterpret_cast<void *>(jniDescribe)},
     {const_cast<char *>("closeDir"), const_cast<char *>("(J)V"), reinterpret_cast<void *>(jniCloseDir)},
 };
 

@@ -206,12 +206,12 @@ final class FsDirectoryStream implements SecureDirectoryStream<Path> {
             }
 
             private void read() {
-                DirStream.Batch b = DirStream.Batch.ofThread();
                 try {
-                    int n = stream.read(b);
-                    batch = b.entries(stream, n);
+                    // Names alone: a Path needs nothing else from the entry.
+                    ChildFile[] read = stream.next(EntryLayout.TYPE, 0);
+                    ended = read == null;
+                    batch = ended ? new ChildFile[0] : read;
                     next = 0;
-                    ended = n == 0;
                 } catch (NativeErrno e) {
                     ended = true;
                     throw new DirectoryIteratorException(e.forFile(dir.display()));

@@ -21,9 +21,9 @@ final class NativeErrno extends Exception {
     private static final int NO_SUCH_FILE = 1;
     private static final int NOT_DIRECTORY = 2;
     private static final int ACCESS_DENIED = 3;
-    private static final int EXISTS = 4;
-    private static final int NOT_EMPTY = 5;
-    private static final int LOOP = 6;
+    private static final int LINK_REFUSED = 4;
+    private static final int EXISTS = 5;
+    private static final int NOT_EMPTY = 6;
     private static final int CROSS_DEVICE = 7;
 
     final int errno;
@@ -40,19 +40,9 @@ final class NativeErrno extends Exception {
         return kind == EXISTS;
     }
 
-    /** {@return whether there is no such file (ENOENT)} */
-    boolean noSuchFile() {
-        return kind == NO_SUCH_FILE;
-    }
-
     /** {@return whether the two paths lie on different file systems (EXDEV)} */
     boolean crossDevice() {
         return kind == CROSS_DEVICE;
-    }
-
-    /** {@return whether a link was met where none may be, or too many (ELOOP)} */
-    boolean loop() {
-        return kind == LOOP;
     }
 
     /** The exception for this failure on {@code file} (a path in display form). */
@@ -70,9 +60,14 @@ final class NativeErrno extends Exception {
             case EXISTS: return new FileAlreadyExistsException(file, other, null);
             case NOT_EMPTY: return new DirectoryNotEmptyException(file);
             // The JDK's words: with NOFOLLOW_LINKS a final link is what fails.
-            case LOOP: return new FileSystemException(file, other, text + " or unable to access attributes of symbolic link");
+            case LINK_REFUSED: return new FileSystemException(file, other, text + " or unable to access attributes of symbolic link");
             default: return new FileSystemException(file, other, text);
         }
+    }
+
+    /** Whether an open refused to go through a symbolic link ({@code ELOOP}). */
+    boolean isLinkRefused() {
+        return kind == LINK_REFUSED;
     }
 
     /** {@link #forFile} for a path given by its bytes. */
