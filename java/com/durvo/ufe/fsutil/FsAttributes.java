@@ -30,19 +30,19 @@ import java.util.Set;
  * {@code posix}, {@code owner} and {@code unix}, read with one {@code statx}
  * and changed with one system call each.
  *
- * <p>The {@code unix} view's names: {@code dev}, {@code ino}, {@code mode},
- * {@code nlink}, {@code uid}, {@code gid}, {@code rdev}, {@code size},
- * {@code blksize}, {@code blocks}, {@code lastAccessTime},
- * {@code lastModifiedTime}, {@code ctime}, and {@code birthTime}, present
- * only where the file system keeps a creation time. {@code mode}, {@code uid}
- * and {@code gid} can be set.
+ * <p>The {@code unix} view's names: the {@code posix} view's, and {@code dev},
+ * {@code ino}, {@code mode}, {@code nlink}, {@code uid}, {@code gid},
+ * {@code rdev}, {@code blksize}, {@code blocks} and {@code ctime}; its
+ * {@code creationTime} is present only where the file system keeps one
+ * (the {@code basic} view gives the modification time there, as the default
+ * provider does). {@code mode}, {@code uid} and {@code gid} can be set.
  */
 final class FsAttributes implements PosixFileAttributes {
     private static final List<String> BASIC = List.of("lastModifiedTime", "lastAccessTime", "creationTime", "size",
             "isRegularFile", "isDirectory", "isSymbolicLink", "isOther", "fileKey");
     private static final List<String> POSIX = List.of("permissions", "owner", "group");
     private static final List<String> UNIX = List.of("dev", "ino", "mode", "nlink", "uid", "gid", "rdev", "size",
-            "blksize", "blocks", "lastAccessTime", "lastModifiedTime", "ctime", "birthTime");
+            "blksize", "blocks", "lastAccessTime", "lastModifiedTime", "ctime");
 
     static final UserPrincipalLookupService LOOKUP = new UserPrincipalLookupService() {
         @Override
@@ -375,6 +375,7 @@ final class FsAttributes implements PosixFileAttributes {
             case "owner": return List.of("owner");
             case "posix": return concat(BASIC, POSIX);
             case "unix": return concat(concat(BASIC, POSIX), UNIX);
+            case "user": throw new UnsupportedOperationException("View 'user' (extended attributes) not available yet");
             default: throw new UnsupportedOperationException("View '" + view + "' not available");
         }
     }
@@ -394,7 +395,13 @@ final class FsAttributes implements PosixFileAttributes {
         switch (name) {
             case "lastModifiedTime": v = lastModifiedTime(); break;
             case "lastAccessTime": v = lastAccessTime(); break;
-            case "creationTime": v = creationTime(); break;
+            case "creationTime":
+                // The unix view never makes one up: absent where the file system keeps none.
+                v = view.equals("unix") ? birthTime() : creationTime();
+                if (v == null) {
+                    return;
+                }
+                break;
             case "size": v = size(); break;
             case "isRegularFile": v = isRegularFile(); break;
             case "isDirectory": v = isDirectory(); break;
@@ -414,12 +421,6 @@ final class FsAttributes implements PosixFileAttributes {
             case "blksize": v = st[8]; break;
             case "blocks": v = st[9]; break;
             case "ctime": v = time(st[14], st[15]); break;
-            case "birthTime":
-                v = birthTime();
-                if (v == null) {
-                    return;  // absent where the file system keeps none
-                }
-                break;
             default: throw new IllegalArgumentException("'" + view + ":" + name + "' not recognized");
         }
         out.put(name, v);

@@ -165,7 +165,7 @@ public final class ProviderChecks {
         try (Stream<Path> s = Files.list(FS.getPath(dir))) {
             for (Path p : (Iterable<Path>) s::iterator) {
                 Map<String, Object> a = Files.readAttributes(p, "unix:*", LinkOption.NOFOLLOW_LINKS);
-                FileTime birth = (FileTime) a.get("birthTime");
+                FileTime birth = (FileTime) a.get("creationTime");
                 long[] v = {(Long) a.get("dev"), (Long) a.get("ino"), (Integer) a.get("mode"), (Integer) a.get("nlink"),
                     (Integer) a.get("uid"), (Integer) a.get("gid"), (Long) a.get("rdev"), (Long) a.get("size"),
                     (Long) a.get("blksize"), (Long) a.get("blocks"), 0, 0, 0, 0, 0, 0, -1, -1};
