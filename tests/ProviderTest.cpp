@@ -269,6 +269,10 @@ TEST_F(Provider, OperationsChangeTheDiskAsTheSystemCallsThenSeeIt) {
     EXPECT_EQ(op("setMode", f), "path " + shownF);
     ASSERT_EQ(stat(f.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 04751u);
+    EXPECT_EQ(op("setPermissions", f), "path " + shownF);
+    ASSERT_EQ(stat(f.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0521u) << "as chmod: the set-user-id bit goes";
+    EXPECT_EQ(op("setMode", f), "path " + shownF);
     EXPECT_EQ(op("setPermissionsNoFollow", dir.at("l\xE9")),
               "java.nio.file.FileSystemException: " + d + "/l" + e9 +
                   ": Too many levels of symbolic links or unable to access attributes of symbolic link");

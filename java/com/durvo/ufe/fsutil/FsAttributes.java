@@ -282,7 +282,7 @@ final class FsAttributes implements PosixFileAttributes {
 
         @Override
         public void setPermissions(Set<PosixFilePermission> perms) throws IOException {
-            setMode(path, FsFileSystemProvider.modeOf(perms), follow, true);
+            setMode(path, FsFileSystemProvider.modeOf(perms), follow);
         }
 
         @Override
@@ -303,15 +303,15 @@ final class FsAttributes implements PosixFileAttributes {
         }
     }
 
-    /** Permission bits (keepType: the set-id and sticky bits kept) of a file, never of a link. */
-    private static void setMode(FsPlace path, int mode, boolean follow, boolean keepSpecial) throws IOException {
+    /** Sets a file's mode bits (of a link: refused, a link has none); as chmod, set-id and sticky bits included. */
+    private static void setMode(FsPlace path, int mode, boolean follow) throws IOException {
         long[] st = read(path, follow).st;
         if ((st[2] & 0xF000) == 0xA000) {
             // The JDK's answer when a link is met with NOFOLLOW_LINKS: a link has no mode of its own.
             throw new FileSystemException(path.display(), null,
                     "Too many levels of symbolic links or unable to access attributes of symbolic link");
         }
-        int bits = keepSpecial ? (int) st[2] & 07000 | mode & 0777 : mode & 07777;
+        int bits = mode & 07777;
         path.call((dfd, p) -> {
             SysCalls.chmod(dfd, p, bits);
             return null;
@@ -463,7 +463,7 @@ final class FsAttributes implements PosixFileAttributes {
         }
         if (view.equals("unix")) {
             switch (name) {
-                case "mode": setMode(path, (Integer) value, follow, false); return;
+                case "mode": setMode(path, (Integer) value, follow); return;
                 case "uid": chown(path, (Integer) value, -1, follow); return;
                 case "gid": chown(path, -1, (Integer) value, follow); return;
                 default: break;
