@@ -423,6 +423,10 @@ TEST_F(Provider, FilesHelpersAndBadInputBehaveAsOnTheDefaultFileSystem) {
     EXPECT_EQ(call("filesHelpers", "([B)Ljava/lang/String;", javaBytes(env, dir.path())), "2 2 three true true FileSystemLoopException");
     EXPECT_EQ(contentOf(dir.at("w\xE9")), "one\ntwo\n");
     EXPECT_EQ(call("badInput", "()Ljava/lang/String;"), "");
+    TempDir theirs, ours;
+    EXPECT_EQ(call("sameAsDefault", "(Ljava/lang/String;[B)Ljava/lang/String;", env->NewStringUTF(theirs.path().c_str()),
+                   javaBytes(env, ours.path())),
+              "");
 }
 
 TEST_F(Provider, SecureDirectoryStreamsReachPastPathMaxAndStayWithTheirDirectory) {

@@ -486,4 +486,109 @@ public final class ProviderChecks {
         }
         return Files.exists(b.resolve("x")) + " " + Files.exists(a.resolve("x"));
     }
+
+    private static boolean subclass(String ours, String theirs) {
+        try {
+            return Class.forName(theirs).isAssignableFrom(Class.forName(ours));
+        } catch (ClassNotFoundException e) {
+            return false;
+        }
+    }
+
+    private static String delete(Path p) throws IOException {
+        Files.delete(p);
+        return "deleted";
+    }
+
+    /**
+     * The same Files operations, in order, under two fresh directories: with ASCII names on the default file
+     * system and with X and Y standing for names that are no text on ours. Each step's outcome (its result with
+     * the directory left out, or the class of what it threw, ours possibly a subclass of theirs: a link refused
+     * by NOFOLLOW_LINKS is their bare IOException and our FileSystemException naming it) must be the same; the
+     * differences, one a line.
+     */
+    public static String sameAsDefault(String defaultDir, byte[] ourDir) {
+        Path[] roots = {Path.of(defaultDir), FS.getPath(ourDir)};
+        List<List<String>> outcomes = new ArrayList<>();
+        for (Path root : roots) {
+            Function<String, Path> at = n -> root == roots[0] ? root.resolve(n) : root.resolve(FS.getPath(hostile(n)));
+            List<Op> steps = List.of(
+                () -> Files.createDirectory(at.apply("dX")),
+                () -> Files.createDirectory(at.apply("dX")),
+                () -> Files.createFile(at.apply("dX/fY")),
+                () -> Files.writeString(at.apply("dX/fY"), "text", StandardOpenOption.APPEND),
+                () -> Files.writeString(at.apply("dX/fY"), "new", StandardOpenOption.CREATE_NEW),
+                () -> Files.readString(at.apply("dX/fY")),
+                () -> Files.size(at.apply("dX/fY")),
+                () -> Files.createSymbolicLink(at.apply("lX"), FS == root.getFileSystem() ? FS.getPath(hostile("dX/fY"))
+                        : Path.of("dX/fY")),
+                () -> Files.readSymbolicLink(at.apply("lX")),
+                () -> Files.readSymbolicLink(at.apply("dX")),
+                () -> Files.isSymbolicLink(at.apply("lX")) + " " + Files.isRegularFile(at.apply("lX"))
+                        + " " + Files.isRegularFile(at.apply("lX"), LinkOption.NOFOLLOW_LINKS),
+                () -> Files.newByteChannel(at.apply("lX"), StandardOpenOption.READ, LinkOption.NOFOLLOW_LINKS),
+                () -> Files.copy(at.apply("lX"), at.apply("cX")),
+                () -> Files.copy(at.apply("lX"), at.apply("cX")),
+                () -> Files.copy(at.apply("dX"), at.apply("cY")),
+                () -> Files.move(at.apply("cY"), at.apply("cX")),
+                () -> Files.move(at.apply("cY"), at.apply("cX"), StandardCopyOption.REPLACE_EXISTING),
+                () -> Files.move(at.apply("cX"), at.apply("dX"), StandardCopyOption.REPLACE_EXISTING),
+                () -> delete(at.apply("dX")),
+                () -> Files.deleteIfExists(at.apply("none")),
+                () -> delete(at.apply("none")),
+                () -> Files.createDirectory(at.apply("none/dX")),
+                () -> Files.newDirectoryStream(at.apply("dX/fY")),
+                () -> Files.isSameFile(at.apply("lX"), at.apply("dX/fY")),
+                () -> Files.isSameFile(at.apply("none"), at.apply("dX/fY")),
+                () -> Files.getAttribute(at.apply("dX/fY"), "posix:nonesuch"),
+                () -> Files.getAttribute(at.apply("dX/fY"), "nonesuch:size"),
+                () -> Files.getAttribute(at.apply("dX/fY"), "size"),
+                () -> Files.readAttributes(at.apply("dX/fY"), "posix:*").keySet().containsAll(
+                        Set.of("permissions", "owner", "group", "size", "fileKey", "lastModifiedTime")),
+                () -> Files.setAttribute(at.apply("dX/fY"), "basic:size", 3L),
+                () -> Files.getPosixFilePermissions(at.apply("dX/fY")).size(),
+                () -> Files.newBufferedReader(at.apply("dX")).read(),
+                () -> Files.newOutputStream(at.apply("dX")),
+                () -> Files.newOutputStream(at.apply("dX/fY"), StandardOpenOption.READ),
+                () -> Files.newInputStream(at.apply("dX/fY"), StandardOpenOption.APPEND),
+                () -> Files.createTempFile(at.apply("dX"), "t", ".tmp").getParent(),
+                () -> Files.list(at.apply("dX")).count(),
+                () -> Files.walk(at.apply("")).count(),
+                () -> Files.mismatch(at.apply("dX/fY"), at.apply("lX")),
+                () -> Files.getLastModifiedTime(at.apply("none")),
+                () -> Files.isWritable(at.apply("dX")) + " " + Files.isExecutable(at.apply("dX/fY")),
+                () -> at.apply("dX/fY").toRealPath().endsWith(at.apply("dX/fY").getFileName()),
+                () -> at.apply("lX").toRealPath(LinkOption.NOFOLLOW_LINKS).getFileName(),
+                () -> Files.getFileStore(at.apply("none")),
+                () -> Files.getFileStore(at.apply("dX")).supportsFileAttributeView("posix"),
+                () -> Files.isHidden(at.apply(".hX")));
+            List<String> seen = new ArrayList<>();
+            for (Op step : steps) {
+                String o;
+                try {
+                    Object r = step.run();
+                    if (r instanceof java.io.Closeable) {
+                        ((java.io.Closeable) r).close();
+                        r = "open";
+                    }
+                    o = r instanceof Path ? "path " + FileNames.display(root == roots[0]
+                            ? hostile(root.relativize((Path) r).toString()) : FS.bytesOf(root.relativize((Path) r)))
+                            : String.valueOf(r);
+                } catch (Exception e) {
+                    o = e.getClass().getName();
+                }
+                seen.add(o);
+            }
+            outcomes.add(seen);
+        }
+        StringBuilder bad = new StringBuilder();
+        for (int i = 0; i < outcomes.get(0).size(); i++) {
+            if (!outcomes.get(0).get(i).equals(outcomes.get(1).get(i))
+                    && !subclass(outcomes.get(1).get(i), outcomes.get(0).get(i))) {
+                bad.append("step ").append(i).append(": ").append(outcomes.get(1).get(i)).append(" != ")
+                        .append(outcomes.get(0).get(i)).append('\n');
+            }
+        }
+        return bad.toString();
+    }
 }
