@@ -19,6 +19,7 @@ soname=$(readelf -d "$p/lib/libfsstat.so" | sed -n 's/.*Library soname: \[\(.*\)
 [ -n "$soname" ] && [ -e "$p/lib/$soname" ] || fail "SONAME '$soname' is not an installed file"
 jar=$p/share/java/$(readlink "$p/share/java/fsstat.jar")
 [[ $jar == */fsstat-[0-9]*.jar && -f $jar ]] || fail "fsstat.jar does not link to a versioned jar"
+[ -f "${jar%.jar}-javadoc.jar" ] || fail "no javadoc jar beside $jar"
 
 # Native users: CMake's find_package and pkg-config.
 printf 'hello world' >"$work/file"
