@@ -83,7 +83,10 @@ done <<EOF
 -Dfsstat.library.path=$work/dir|$work/dir (-Dfsstat.library.path=$work/dir): it is a directory, not the library file
 -Dfsstat.cache.dir=$work/shared|refusing to load libfsstat from $work/shared: it belongs to $(id -un) with permissions rwxrwxr-x, so others could replace the library; chmod 700 it, or choose another -Dfsstat.cache.dir
 EOF
+# Each class loader has a copy of the jar's library; one named by path serves one class loader.
 out=$(option=-Dfsstat.cache.dir=$work/race use twice "$jar" "$work/dir")
+[ "$out" = $'loader 1: listed\nloader 2: listed' ] || fail "two class loaders: $out"
+out=$(option=-Dfsstat.library.path=$p/lib/$soname use twice "$jar" "$work/dir")
 [ "$(head -1 <<<"$out")" = "loader 1: listed" ] || fail "first class loader: $out"
 grep -q "^loader 2: libfsstat is already loaded by another class loader" <<<"$out" || fail "second class loader: $out"
 

@@ -41,7 +41,8 @@ import java.util.concurrent.ThreadLocalRandom;
  * created and written relative to it, hashed as read back through the copy's
  * own descriptor, unlinked, and loaded through that descriptor
  * ({@code /proc/self/fd/N}). So what is loaded is what was checked, whatever
- * anyone renames meanwhile, and JVMs never share a copy.
+ * anyone renames meanwhile, and JVMs never share a copy. Each class loader
+ * that loads the jar's classes has a copy of its own.
  */
 final class NativeLibrary {
     static final String PATH_PROPERTY = "fsstat.library.path";
@@ -56,6 +57,9 @@ final class NativeLibrary {
     private static final Duration STALE = Duration.ofMinutes(10);
 
     private static volatile boolean loaded;
+    // The copy's descriptor, open for the class loader's life: the JVM knows the library by the
+    // name /proc/PID/fd/N, and a copy loaded through another class loader must get another N.
+    private static SeekableByteChannel held;
 
     private NativeLibrary() {
     }
@@ -239,8 +243,9 @@ final class NativeLibrary {
             removeStale(secure, stream);
             Set<OpenOption> create = Set.of(StandardOpenOption.CREATE_NEW, StandardOpenOption.WRITE,
                     StandardOpenOption.READ, LinkOption.NOFOLLOW_LINKS);
-            try (SeekableByteChannel copy = secure.newByteChannel(Path.of(name), create,
-                    PosixFilePermissions.asFileAttribute(OWNER_ONLY))) {
+            SeekableByteChannel copy = secure.newByteChannel(Path.of(name), create,
+                    PosixFilePermissions.asFileAttribute(OWNER_ONLY));
+            try {
                 boolean linked = true;
                 try {
                     copy.write(ByteBuffer.wrap(library));
@@ -262,10 +267,15 @@ final class NativeLibrary {
                         return;
                     }
                     loadFile("/proc/self/fd/" + fd, file, place);
+                    held = copy;
                 } finally {
                     if (linked) {
                         secure.deleteFile(Path.of(name));
                     }
+                }
+            } finally {
+                if (held != copy) {
+                    copy.close();
                 }
             }
         } catch (IOException e) {
