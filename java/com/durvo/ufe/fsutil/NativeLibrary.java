@@ -24,6 +24,7 @@ import java.security.MessageDigest;
 import java.security.NoSuchAlgorithmException;
 import java.time.Duration;
 import java.time.Instant;
+import java.util.ArrayList;
 import java.util.HexFormat;
 import java.util.List;
 import java.util.Locale;
@@ -60,6 +61,8 @@ final class NativeLibrary {
     // The copy's descriptor, open for the class loader's life: the JVM knows the library by the
     // name /proc/PID/fd/N, and a copy loaded through another class loader must get another N.
     private static SeekableByteChannel held;
+    // Loads through as many descriptor names that a class loader being collected still holds.
+    private static final int ATTEMPTS = 8;
 
     private NativeLibrary() {
     }
@@ -198,9 +201,22 @@ final class NativeLibrary {
             throw failure("cannot read " + resource + " from the jar (" + e + ")" + ioFix(e, "rebuild the jar"), e);
         }
         Place place = cacheDirectory();
+        // A class loader that loaded the jar and is being collected may have closed its copy's
+        // descriptor while the JVM still knows the library by that descriptor's name: the next
+        // copy then takes another descriptor while the one refused stays open.
+        List<SeekableByteChannel> refused = new ArrayList<>();
         try {
-            loadCopy(place, library, expected);
+            while (!loadCopy(place, library, expected, refused.size() + 1 < ATTEMPTS ? refused : null)) {
+                // another name, next time round
+            }
         } finally {
+            for (SeekableByteChannel channel : refused) {
+                try {
+                    channel.close();
+                } catch (IOException e) {
+                    // a descriptor of a copy whose name is gone
+                }
+            }
             if (place.temporary) {
                 try {
                     Files.deleteIfExists(place.dir);
@@ -215,7 +231,8 @@ final class NativeLibrary {
     private record Place(Path dir, boolean temporary, String fix) {
     }
 
-    private static void loadCopy(Place place, byte[] library, String expected) {
+    // Loads a fresh copy; false when the JVM knew its descriptor's name already, the copy then in refused.
+    private static boolean loadCopy(Place place, byte[] library, String expected, List<SeekableByteChannel> refused) {
         Path dir = place.dir;
         // Unique, not secret: nobody else can list or write the directory. (A SecureRandom would open
         // files, and this may run with none left.)
@@ -237,7 +254,7 @@ final class NativeLibrary {
             }
             if (!(stream instanceof SecureDirectoryStream<Path> secure)) {
                 loadByPath(place, library, expected, file);
-                return;
+                return true;
             }
             checkOwnerOnly(dir, secure.getFileAttributeView(PosixFileAttributeView.class).readAttributes(), place.fix);
             removeStale(secure, stream);
@@ -264,17 +281,26 @@ final class NativeLibrary {
                     if (fd < 0) {
                         // No /proc: the copy by its name, in a directory nobody else can write.
                         loadByPath(place, library, expected, file);
-                        return;
+                        return true;
                     }
-                    loadFile("/proc/self/fd/" + fd, file, place);
+                    try {
+                        System.load("/proc/self/fd/" + fd);
+                    } catch (UnsatisfiedLinkError e) {
+                        if (refused != null && reason(e).contains("already loaded in another classloader")) {
+                            refused.add(copy);
+                            return false;
+                        }
+                        throw loadFailure(e, file, place);
+                    }
                     held = copy;
+                    return true;
                 } finally {
                     if (linked) {
                         secure.deleteFile(Path.of(name));
                     }
                 }
             } finally {
-                if (held != copy) {
+                if (held != copy && (refused == null || !refused.contains(copy))) {
                     copy.close();
                 }
             }
@@ -292,24 +318,24 @@ final class NativeLibrary {
                 throw failure("the copy of libfsstat written to " + file + " does not read back as the jar's; "
                         + place.fix, null);
             }
-            loadFile(file.toString(), file, place);
+            try {
+                System.load(file.toString());
+            } catch (UnsatisfiedLinkError e) {
+                throw loadFailure(e, file, place);
+            }
         } finally {
             Files.deleteIfExists(file);
         }
     }
 
-    private static void loadFile(String path, Path copy, Place place) {
-        try {
-            System.load(path);
-        } catch (UnsatisfiedLinkError e) {
-            String why = reason(e);
-            String fix = why.contains("failed to map segment from shared object")
-                    ? "the file system holding " + place.dir + " is mounted noexec (" + why + "); set -D"
-                    + CACHE_PROPERTY + " to a directory where code may run, or -D" + PATH_PROPERTY
-                    + " to an installed libfsstat.so"
-                    : why + "; set -D" + PATH_PROPERTY + " to an installed libfsstat.so";
-            throw loadFailure(e, "cannot load libfsstat from " + copy + ": " + fix);
-        }
+    private static UnsatisfiedLinkError loadFailure(UnsatisfiedLinkError e, Path copy, Place place) {
+        String why = reason(e);
+        String fix = why.contains("failed to map segment from shared object")
+                ? "the file system holding " + place.dir + " is mounted noexec (" + why + "); set -D"
+                + CACHE_PROPERTY + " to a directory where code may run, or -D" + PATH_PROPERTY
+                + " to an installed libfsstat.so"
+                : why + "; set -D" + PATH_PROPERTY + " to an installed libfsstat.so";
+        return loadFailure(e, "cannot load libfsstat from " + copy + ": " + fix);
     }
 
     // The number of the descriptor open on the copy, found by a position nobody else has; -1 without /proc.
