@@ -27,10 +27,16 @@ configure_file(cmake/fsstat.pc.in fsstat.pc @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/fsstat.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
 get_target_property(FSSTAT_JAR_FILES fsstat_jar INSTALL_FILES)
-install(FILES ${FSSTAT_JAR_FILES} DESTINATION ${CMAKE_INSTALL_DATADIR}/java)
+# The API documentation beside the jar, where IDEs and Debian's javahelper look for it.
+install(FILES ${FSSTAT_JAR_FILES} ${FSSTAT_JAVADOC_JAR} DESTINATION ${CMAKE_INSTALL_DATADIR}/java)
 configure_file(cmake/fsutil.in fsutil @ONLY)
 install(PROGRAMS ${CMAKE_CURRENT_BINARY_DIR}/fsutil DESTINATION ${CMAKE_INSTALL_BINDIR})
 
+# What Maven Central and dependency scanners read from the pom; one place to change them.
+set(FSSTAT_URL "https://github.com/durvo/fsstat" CACHE STRING "The project's home and git repository, for the pom")
+set(FSSTAT_LICENSE_NAME "Apache-2.0" CACHE STRING "The license's SPDX name, for the pom")
+set(FSSTAT_LICENSE_URL "https://www.apache.org/licenses/LICENSE-2.0.txt" CACHE STRING "The license's text, for the pom")
+set(FSSTAT_CONTACT "maintainers@users.noreply.c-seed-83b624e6.example" CACHE STRING "The maintainers' address, for the pom")
 configure_file(cmake/pom.xml.in fsstat.pom @ONLY)
 set(FSSTAT_MAVEN_REPO ${CMAKE_CURRENT_BINARY_DIR}/maven-repo)
 get_target_property(FSSTAT_JAR fsstat_jar JAR_FILE)

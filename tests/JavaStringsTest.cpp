@@ -155,9 +155,10 @@ TEST_F(JavaStrings, EveryRoutineGivesUpCleanlyWhenTheJvmRefuses) {
     refusing[11].NewGlobalRef = refused<jobject, jobject>;
     for (size_t t = 0; t < std::size(refusing); t++) {
         for (const auto &[routine, call] : calls) {
+            const std::function<void()> &run = call;  // clang 14 captures no structured binding
             const std::string printed = printedBy([&] {
                 env->functions = &refusing[t];
-                call();
+                run();
                 env->functions = gRealJni;
             });
             thrown(env);  // the refusal, or the routine's own exception

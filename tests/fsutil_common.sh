@@ -7,7 +7,8 @@ dir=$(mktemp -d)
 trap 'chmod -R u+rwx "$dir"; rm -rf "$dir"' EXIT
 export LC_ALL=C
 failures=0
-fsu() { "$java" -XX:-UsePerfData -Dfsstat.library.path="$lib" -jar "$jar" "$@"; }
+as=()  # a command that runs the tool, e.g. with fewer capabilities
+fsu() { "${as[@]}" "$java" -XX:-UsePerfData -Dfsstat.library.path="$lib" -jar "$jar" "$@"; }
 
 # same LABEL FSUTIL_ARGS -- GNU_COMMAND...: equal stdout and equal exit status.
 same() {

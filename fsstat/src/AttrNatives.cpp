@@ -3,7 +3,7 @@
 // owners, file-system figures, and the user and group databases.
 #include "JniUtil.h"
 #include "Internal.h"
-#include "com_durvo_ufe_fsutil_SysCalls.h"
+#include "com_durvo_ufe_fsutil_SysCallFlags.h"
 
 #include <fcntl.h>
 #include <grp.h>
@@ -22,12 +22,12 @@ using fsstat::widen;
 
 namespace {
 
-constexpr jint kCwd = com_durvo_ufe_fsutil_SysCalls_CWD;
+constexpr jint kCwd = com_durvo_ufe_fsutil_SysCallFlags_CWD;
 int dirOf(jint dfd) { return dfd == kCwd ? AT_FDCWD : dfd; }
 
 // fillStat's sixteen values, then the birth time's seconds and nanoseconds
 // and 1 when the file system gave one.
-constexpr int kStatxLongs = com_durvo_ufe_fsutil_SysCalls_STATX_LONGS;
+constexpr int kStatxLongs = com_durvo_ufe_fsutil_SysCallFlags_STATX_LONGS;
 static_assert(kStatxLongs == fsstat::kStatLongs + 3, "SysCalls.STATX_LONGS: the stat values and three more");
 
 // An empty path with a descriptor examines the open file itself.

@@ -4,7 +4,7 @@
 // working directory, so the same natives serve paths and open directories.
 #include "JniUtil.h"
 #include "Internal.h"
-#include "com_durvo_ufe_fsutil_SysCalls.h"
+#include "com_durvo_ufe_fsutil_SysCallFlags.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -22,13 +22,13 @@ using fsstat::MallocPtr;
 namespace {
 
 // The open options as SysCalls numbers them.
-constexpr jint kRead = com_durvo_ufe_fsutil_SysCalls_READ, kWrite = com_durvo_ufe_fsutil_SysCalls_WRITE,
-               kAppend = com_durvo_ufe_fsutil_SysCalls_APPEND, kCreate = com_durvo_ufe_fsutil_SysCalls_CREATE,
-               kCreateNew = com_durvo_ufe_fsutil_SysCalls_CREATE_NEW, kTruncate = com_durvo_ufe_fsutil_SysCalls_TRUNCATE,
-               kSync = com_durvo_ufe_fsutil_SysCalls_SYNC, kDsync = com_durvo_ufe_fsutil_SysCalls_DSYNC,
-               kNoFollow = com_durvo_ufe_fsutil_SysCalls_NOFOLLOW, kDirectory = com_durvo_ufe_fsutil_SysCalls_DIRECTORY;
+constexpr jint kRead = com_durvo_ufe_fsutil_SysCallFlags_READ, kWrite = com_durvo_ufe_fsutil_SysCallFlags_WRITE,
+               kAppend = com_durvo_ufe_fsutil_SysCallFlags_APPEND, kCreate = com_durvo_ufe_fsutil_SysCallFlags_CREATE,
+               kCreateNew = com_durvo_ufe_fsutil_SysCallFlags_CREATE_NEW, kTruncate = com_durvo_ufe_fsutil_SysCallFlags_TRUNCATE,
+               kSync = com_durvo_ufe_fsutil_SysCallFlags_SYNC, kDsync = com_durvo_ufe_fsutil_SysCallFlags_DSYNC,
+               kNoFollow = com_durvo_ufe_fsutil_SysCallFlags_NOFOLLOW, kDirectory = com_durvo_ufe_fsutil_SysCallFlags_DIRECTORY;
 // The working directory in place of a directory descriptor.
-constexpr jint kCwd = com_durvo_ufe_fsutil_SysCalls_CWD;
+constexpr jint kCwd = com_durvo_ufe_fsutil_SysCallFlags_CWD;
 
 int dirOf(jint dfd) { return dfd == kCwd ? AT_FDCWD : dfd; }
 

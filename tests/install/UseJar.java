@@ -1,24 +1,58 @@
 import com.durvo.ufe.fsutil.ChildFile;
 import com.durvo.ufe.fsutil.FolderListing;
 
+import java.io.FileInputStream;
+import java.io.IOException;
 import java.lang.reflect.InvocationTargetException;
 import java.net.URL;
 import java.net.URLClassLoader;
+import java.nio.file.Files;
 import java.nio.file.Path;
+import java.util.ArrayList;
+import java.util.List;
 
 /**
  * The installed jar as an application uses it, run with the jar alone on the
- * class path: "list DIR" prints DIR's names; "twice JAR DIR" lists DIR from
- * two class loaders that each load the jar, and prints how the second fared.
+ * class path: "list DIR" prints DIR's names; "mapped DIR" lists DIR and prints
+ * the file the library is mapped from; "emfile DIR" lists DIR with no
+ * descriptor left, then again after freeing them, and prints how each fared;
+ * "twice JAR DIR" lists DIR from two class loaders that each load the jar, and
+ * prints how each fared.
  */
 public final class UseJar {
     public static void main(String[] args) throws Exception {
-        if (args[0].equals("list")) {
-            try (FolderListing listing = FolderListing.open(args[1])) {
-                for (ChildFile f : listing) {
-                    System.out.println(f.name());
+        if (args[0].equals("list") || args[0].equals("mapped")) {
+            list(args[1]);
+            if (args[0].equals("mapped")) {
+                for (String line : Files.readAllLines(Path.of("/proc/self/maps"))) {
+                    if (line.contains("libfsstat")) {
+                        System.out.println(line.substring(line.indexOf('/')));
+                        break;
+                    }
                 }
             }
+            return;
+        }
+        if (args[0].equals("emfile")) {
+            List<FileInputStream> held = new ArrayList<>();
+            try {
+                while (true) {
+                    held.add(new FileInputStream("/dev/null"));
+                }
+            } catch (IOException e) {
+                // no descriptor left
+            }
+            try {
+                list(args[1]);
+                System.out.println("first: listed");
+            } catch (UnsatisfiedLinkError e) {
+                held.get(0).close();  // room to print
+                System.out.println("first: " + e.getMessage());
+            }
+            for (FileInputStream in : held) {
+                in.close();
+            }
+            list(args[1]);
             return;
         }
         URL jar = Path.of(args[1]).toUri().toURL();
@@ -32,6 +66,14 @@ public final class UseJar {
             } catch (InvocationTargetException | LinkageError e) {
                 Throwable failure = e instanceof InvocationTargetException ? e.getCause() : e;
                 System.out.println("loader " + i + ": " + failure.getMessage());
+            }
+        }
+    }
+
+    private static void list(String dir) throws IOException {
+        try (FolderListing listing = FolderListing.open(dir)) {
+            for (ChildFile f : listing) {
+                System.out.println(f.name());
             }
         }
     }

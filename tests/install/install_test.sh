@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The install as its users meet it: the layout, a CMake project and a
 # pkg-config build calling the library, the jar alone on a class path (its own
-# library extracted, once, by racing JVMs), the tool, the Maven repository,
-# and the loader's messages for libraries it must refuse.
+# library extracted by racing JVMs, with no descriptor left, into a default
+# directory someone else took), the tool, the Maven repository, and the
+# loader's messages for libraries and directories it must refuse.
 set -u
 build=$1 here=$2 java=$3 javac=$4
 work=$(mktemp -d)
@@ -19,6 +20,7 @@ soname=$(readelf -d "$p/lib/libfsstat.so" | sed -n 's/.*Library soname: \[\(.*\)
 [ -n "$soname" ] && [ -e "$p/lib/$soname" ] || fail "SONAME '$soname' is not an installed file"
 jar=$p/share/java/$(readlink "$p/share/java/fsstat.jar")
 [[ $jar == */fsstat-[0-9]*.jar && -f $jar ]] || fail "fsstat.jar does not link to a versioned jar"
+[ -f "${jar%.jar}-javadoc.jar" ] || fail "no javadoc jar beside $jar"
 
 # Native users: CMake's find_package and pkg-config.
 printf 'hello world' >"$work/file"
@@ -36,21 +38,39 @@ LD_LIBRARY_PATH=$p/lib "$work/pc-consumer" "$work/file" "$work/link" || fail "co
 mkdir "$work/dir" "$work/dir/sub" && touch "$work/dir/a" "$work/dir/b"
 # As the README tells applications on JDK 24 and later to run it.
 use() { "$java" -XX:-UsePerfData --enable-native-access=ALL-UNNAMED -cp "$jar:$work/classes" ${option:+"$option"} UseJar "$@"; }
-sha=$(sha256sum "$p/lib/$soname" | cut -d' ' -f1)
-out=$(XDG_CACHE_HOME=$work/cache use list "$work/dir") || fail "listing with the jar alone: $out"
-[ "$(sort <<<"$out" | tr '\n' ' ')" = "a b sub " ] || fail "listing gave: $out"
+out=$(XDG_CACHE_HOME=$work/cache use mapped "$work/dir") || fail "listing with the jar alone: $out"
+[ "$(head -3 <<<"$out" | sort | tr '\n' ' ')" = "a b sub " ] || fail "listing gave: $out"
 [ "$(stat -c %a "$work/cache/fsstat")" = 700 ] || fail "cache directory is not owner-only"
-[ "$(sha256sum "$work"/cache/fsstat/* | cut -d' ' -f1)" = "$sha" ] || fail "extracted file differs from the library"
+# Loaded through the descriptor the copy was checked on: its name is gone before the load.
+[[ $(tail -1 <<<"$out") == "$work/cache/fsstat/libfsstat-"*".partial (deleted)" ]] || fail "mapped from: $(tail -1 <<<"$out")"
+[ -z "$(ls -A "$work/cache/fsstat")" ] || fail "copies left: $(ls -A "$work/cache/fsstat")"
 
 # Four JVMs extracting into one empty directory at once.
 for i in 1 2 3 4; do option=-Dfsstat.cache.dir=$work/race use list "$work/dir" >"$work/race.$i" 2>"$work/err.$i" & done
 wait
-for i in 1 2 3 4; do [ "$(wc -l <"$work/race.$i")" = 3 ] || fail "racing JVM $i: $(cat "$work/race.$i" "$work/err.$i")"; done
-files=$(ls "$work/race")
-[ "$files" = "libfsstat-$sha.so" ] || fail "racing JVMs left: $files"
-[ "$(sha256sum "$work/race/$files" | cut -d' ' -f1)" = "$sha" ] || fail "racing JVMs left a damaged file"
+for i in 1 2 3 4; do [ "$(wc -l <"$work/race.$i")" = 3 ] || fail "racing JVMs $i: $(cat "$work/race.$i" "$work/err.$i")"; done
+[ -z "$(ls -A "$work/race")" ] || fail "racing JVMs left: $(ls -A "$work/race")"
 
-# Libraries the loader refuses, each message naming the file and the way out.
+# A copy left by a killed JVM goes; the directory may be a link to one of the user's own.
+mkdir -m 700 "$work/own" && ln -s own "$work/own-link"
+touch -d '1 hour ago' "$work/own/libfsstat-0123456789abcdef.partial"
+out=$(option=-Dfsstat.cache.dir=$work/own-link use list "$work/dir" 2>&1) || fail "cache directory through a link: $out"
+[ -z "$(ls -A "$work/own")" ] || fail "a stale copy stays: $(ls -A "$work/own")"
+
+# No descriptor left: that call fails saying so, and the next one loads.
+out=$(option=-Dfsstat.cache.dir=$work/race use emfile "$work/dir" 2>&1)
+grep -q '^first: .*too many open files: close some, or raise the limit' <<<"$out" &&
+  [ "$(grep -cv '^first' <<<"$out")" = 3 ] || fail "out of descriptors, then again: $out"
+
+# The shared temporary directory's default, made first by someone else, is passed over.
+mkdir -p "$work/tmp/fsstat-$(id -un)" && chmod 777 "$work/tmp/fsstat-$(id -un)"
+[ "$(id -u)" = 0 ] && chown nobody "$work/tmp/fsstat-$(id -un)" && chmod 700 "$work/tmp/fsstat-$(id -un)"
+out=$(env -u XDG_CACHE_HOME "$java" -XX:-UsePerfData --enable-native-access=ALL-UNNAMED -Djava.io.tmpdir="$work/tmp" \
+      -Duser.home=/nonexistent -cp "$jar:$work/classes" UseJar list "$work/dir" 2>&1) && [ "$(wc -l <<<"$out")" = 3 ] ||
+  fail "temporary directory's default taken: $out"
+[ "$(ls "$work/tmp")" = "fsstat-$(id -un)" ] || fail "left in the temporary directory: $(ls "$work/tmp")"
+
+# Libraries and directories the loader refuses, each message naming the file and the way out that applies.
 cp "$p/lib/$soname" "$work/wide.so" && printf '\001' | dd of="$work/wide.so" bs=1 seek=4 conv=notrunc status=none
 mkdir -m 775 "$work/shared"
 while IFS='|' read -r option expected; do
@@ -60,12 +80,15 @@ done <<EOF
 -Dfsstat.library.path=$work/consumer/consumer|$work/consumer/consumer (-Dfsstat.library.path=$work/consumer/consumer): it is some other library
 -Dfsstat.library.path=$work/wide.so|$work/wide.so (-Dfsstat.library.path=$work/wide.so): it is a 32-bit x86_64 library, this JVM is 64-bit
 -Dfsstat.library.path=$work/none.so|$work/none.so (-Dfsstat.library.path=$work/none.so): cannot read it
--Dfsstat.cache.dir=$work/shared|refusing to load libfsstat from $work/shared: it belongs to $(id -un) with permissions rwxrwxr-x
+-Dfsstat.library.path=$work/dir|$work/dir (-Dfsstat.library.path=$work/dir): it is a directory, not the library file
+-Dfsstat.cache.dir=$work/shared|refusing to load libfsstat from $work/shared: it belongs to $(id -un) with permissions rwxrwxr-x, so others could replace the library; chmod 700 it, or choose another -Dfsstat.cache.dir
 EOF
+# Each class loader has a copy of the jar's library; one named by path serves one class loader.
 out=$(option=-Dfsstat.cache.dir=$work/race use twice "$jar" "$work/dir")
+[ "$out" = $'loader 1: listed\nloader 2: listed' ] || fail "two class loaders: $out"
+out=$(option=-Dfsstat.library.path=$p/lib/$soname use twice "$jar" "$work/dir")
 [ "$(head -1 <<<"$out")" = "loader 1: listed" ] || fail "first class loader: $out"
-grep -q "^loader 2: libfsstat ($work/race/libfsstat-$sha.so) is already loaded by another class loader" <<<"$out" ||
-  fail "second class loader: $out"
+grep -q "^loader 2: libfsstat is already loaded by another class loader" <<<"$out" || fail "second class loader: $out"
 
 # The installed tool runs on the installed jar and library.
 "$p/bin/fsutil" ls "$work/dir" >"$work/tool.out" 2>&1 && [ "$(tr '\n' ' ' <"$work/tool.out")" = "a b sub " ] ||
@@ -87,4 +110,4 @@ if command -v mvn >/dev/null; then
 else
   maven="mvn not installed, Maven check skipped"
 fi
-echo "install: layout, SONAME $soname, CMake package, pkg-config, jar alone, 4 racing JVMs, 4 refused libraries, a second class loader, the tool; $maven"
+echo "install: layout, SONAME $soname, CMake package, pkg-config, jar alone, 4 racing JVMs, a stale copy, no descriptor left, a taken default, 5 refusals, a second class loader, the tool; $maven"

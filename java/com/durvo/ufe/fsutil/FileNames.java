@@ -71,6 +71,7 @@ public final class FileNames {
                 throw new IllegalArgumentException("a file name holds no NUL byte");
             }
         }
+        NativeLibrary.load();
         return fromBytes(onDisk, 0, onDisk.length);
     }
 
@@ -192,6 +193,10 @@ public final class FileNames {
     /**
      * Refuses, as NIO does, a path that no file can have: null, one with a NUL
      * character, or one with an unpaired surrogate (which no charset encodes).
+     * Every entry point of the API checks its path first, so the library is
+     * loaded here, before any class with natives: a load that fails (out of
+     * descriptors, say) then fails this call alone, where a failing class
+     * initializer would leave that class unusable for the JVM's life.
      */
     static void checkPath(String path) {
         if (path == null) {
@@ -208,6 +213,7 @@ public final class FileNames {
                 throw new InvalidPathException(path, "Unpaired surrogate", i);
             }
         }
+        NativeLibrary.load();
     }
 
     /** Refuses a path given as bytes that holds a NUL. */
@@ -221,6 +227,7 @@ public final class FileNames {
                         "Nul character not allowed", i);
             }
         }
+        NativeLibrary.load();
     }
 
     private static void appendVisible(StringBuilder shown, CharBuffer chars) {

@@ -2,27 +2,48 @@ package com.durvo.ufe.fsutil;
 
 import java.io.IOException;
 import java.io.InputStream;
+import java.nio.ByteBuffer;
+import java.nio.channels.SeekableByteChannel;
 import java.nio.charset.StandardCharsets;
-import java.nio.file.AtomicMoveNotSupportedException;
+import java.nio.file.DirectoryStream;
 import java.nio.file.FileAlreadyExistsException;
 import java.nio.file.Files;
 import java.nio.file.LinkOption;
+import java.nio.file.NoSuchFileException;
+import java.nio.file.OpenOption;
 import java.nio.file.Path;
-import java.nio.file.StandardCopyOption;
+import java.nio.file.SecureDirectoryStream;
+import java.nio.file.StandardOpenOption;
+import java.nio.file.attribute.BasicFileAttributeView;
+import java.nio.file.attribute.FileTime;
+import java.nio.file.attribute.PosixFileAttributeView;
 import java.nio.file.attribute.PosixFileAttributes;
 import java.nio.file.attribute.PosixFilePermission;
 import java.nio.file.attribute.PosixFilePermissions;
 import java.security.MessageDigest;
 import java.security.NoSuchAlgorithmException;
+import java.time.Duration;
+import java.time.Instant;
+import java.util.ArrayList;
 import java.util.HexFormat;
+import java.util.List;
 import java.util.Locale;
 import java.util.Set;
+import java.util.concurrent.ThreadLocalRandom;
 
 /**
  * Loads libfsstat once per class loader: the file named by
- * {@value #PATH_PROPERTY} if set; else the copy bundled in the jar for this
- * platform, extracted into a per-user cache directory; else
- * {@code System.loadLibrary("fsstat")}.
+ * {@value #PATH_PROPERTY} if set; else the copy the jar carries for this
+ * platform; else {@code System.loadLibrary("fsstat")}. A failure leaves nothing
+ * behind: the next call tries again.
+ *
+ * <p>The jar's copy is written into an owner-only directory of the user's,
+ * opened once: the directory is checked through its descriptor, the copy is
+ * created and written relative to it, hashed as read back through the copy's
+ * own descriptor, unlinked, and loaded through that descriptor
+ * ({@code /proc/self/fd/N}). So what is loaded is what was checked, whatever
+ * anyone renames meanwhile, and JVMs never share a copy. Each class loader
+ * that loads the jar's classes has a copy of its own.
  */
 final class NativeLibrary {
     static final String PATH_PROPERTY = "fsstat.library.path";
@@ -32,17 +53,38 @@ final class NativeLibrary {
     private static final Set<PosixFilePermission> OWNER_ONLY = PosixFilePermissions.fromString("rwx------");
     // Every libfsstat exports this native; a library that lacks it is some other one.
     private static final String MARKER = "Java_com_durvo_ufe_fsutil_FolderIteratorNix_init";
+    private static final String PARTIAL = ".partial";
+    // A copy this old was left by a JVM killed before it unlinked it.
+    private static final Duration STALE = Duration.ofMinutes(10);
 
-    private static boolean loaded;
+    private static volatile boolean loaded;
+    // The copy's descriptor, open for the class loader's life: the JVM knows the library by the
+    // name /proc/PID/fd/N, and a copy loaded through another class loader must get another N.
+    private static SeekableByteChannel held;
+    // Loads through as many descriptor names that a class loader being collected still holds.
+    private static final int ATTEMPTS = 8;
 
     private NativeLibrary() {
     }
 
-    /** Loads the library unless this class loader already has; each failure names the file tried and the fix. */
-    static synchronized void load() {
+    /**
+     * Loads the library unless this class loader already has; each failure names the file tried and the fix.
+     * The classes that declare natives call this before they are first used, never only from a static
+     * initializer, whose failure would be final.
+     */
+    static void load() {
         if (loaded) {
             return;
         }
+        synchronized (NativeLibrary.class) {
+            if (!loaded) {
+                loadOnce();
+                loaded = true;
+            }
+        }
+    }
+
+    private static void loadOnce() {
         String explicit = System.getProperty(PATH_PROPERTY);
         if (explicit != null && !explicit.isEmpty()) {
             Path file = Path.of(explicit).toAbsolutePath();
@@ -53,24 +95,30 @@ final class NativeLibrary {
             if (problem != null) {
                 throw failure("cannot load libfsstat from " + file + " (" + origin + "): " + problem + "; " + fix, null);
             }
-            loadFile(file, origin, fix);
+            try {
+                System.load(file.toString());
+            } catch (UnsatisfiedLinkError e) {
+                String why = reason(e);
+                if (why.contains("failed to map segment from shared object")) {
+                    fix = "the file system holding it is mounted noexec; copy it to one where code may run";
+                }
+                throw loadFailure(e, "cannot load libfsstat from " + file + " (" + origin + "): " + why + "; " + fix);
+            }
         } else if (NativeLibrary.class.getResource(RESOURCES + platform() + "/libfsstat.so") != null) {
-            loadFile(extract(), "the copy extracted from the jar",
-                    "remove that file so it is extracted again, or set -D" + PATH_PROPERTY
-                    + " to an installed libfsstat.so");
+            loadBundled();
         } else {
             try {
                 System.loadLibrary("fsstat");
             } catch (UnsatisfiedLinkError e) {
-                throw failure("the jar has no libfsstat for " + platform() + " and none was found on"
-                        + " java.library.path=" + System.getProperty("java.library.path") + " (" + e.getMessage()
-                        + "): set -D" + PATH_PROPERTY + "=/path/to/libfsstat.so", e);
+                throw failure("the jar carries libfsstat for " + carried() + ", not for " + platform()
+                        + ", and none was found on java.library.path=" + System.getProperty("java.library.path")
+                        + " (" + e.getMessage() + "): build libfsstat for " + platform() + " and set -D"
+                        + PATH_PROPERTY + "=/path/to/libfsstat.so", e);
             }
         }
-        loaded = true;
     }
 
-    // "linux-x86_64", "linux-x86": the resource folder of this JVM's platform.
+    // "linux-x86_64", "linux-x86", "linux-aarch64": the resource folder of this JVM's platform.
     private static String platform() {
         String os = System.getProperty("os.name", "").toLowerCase(Locale.ROOT).replace(" ", "");
         String arch = System.getProperty("os.arch", "");
@@ -78,31 +126,40 @@ final class NativeLibrary {
             arch = "x86_64";
         } else if (arch.matches("i[3-6]86|x86")) {
             arch = "x86";
+        } else if (arch.equals("arm64")) {
+            arch = "aarch64";
         }
         return os + "-" + arch;
     }
 
-    private static void loadFile(Path file, String origin, String fix) {
-        try {
-            System.load(file.toString());
-        } catch (UnsatisfiedLinkError e) {
-            String why = e.getMessage() == null ? "" : e.getMessage();
-            if (why.contains("failed to map segment from shared object")) {
-                throw failure("cannot load libfsstat from " + file + ": the file system holding " + file.getParent()
-                        + " is mounted noexec (failed to map segment from shared object); set -D" + CACHE_PROPERTY + " to a directory where code may run, or -D"
-                        + PATH_PROPERTY + " to an installed libfsstat.so", e);
-            }
-            if (why.contains("already loaded in another classloader")) {
-                throw failure("libfsstat (" + file + ") is already loaded by another class loader in this JVM,"
-                        + " and a native library serves only one; load the fsstat classes from a single class"
-                        + " loader that both share (for example the application class path)", e);
-            }
-            throw failure("cannot load libfsstat from " + file + " (" + origin + "): " + why + "; " + fix, e);
+    // The platforms the jar has a library for, as its list names them.
+    private static String carried() {
+        try (InputStream in = NativeLibrary.class.getResourceAsStream(RESOURCES + "platforms")) {
+            return in == null ? "no platform" : new String(in.readAllBytes(), StandardCharsets.US_ASCII).trim()
+                    .replace("\n", ", ");
+        } catch (IOException e) {
+            return "platforms it cannot tell (" + e + ")";
         }
+    }
+
+    private static String reason(UnsatisfiedLinkError e) {
+        return e.getMessage() == null ? "" : e.getMessage();
+    }
+
+    private static UnsatisfiedLinkError loadFailure(UnsatisfiedLinkError e, String otherwise) {
+        if (reason(e).contains("already loaded in another classloader")) {
+            return failure("libfsstat is already loaded by another class loader in this JVM, and a native"
+                    + " library serves only one; load the fsstat classes from a single class loader that both"
+                    + " share (for example the application class path)", e);
+        }
+        return failure(otherwise, e);
     }
 
     // Why file is no libfsstat this JVM can load, or null when it looks like one.
     private static String foreignLibrary(Path file) {
+        if (Files.isDirectory(file)) {
+            return "it is a directory, not the library file";
+        }
         byte[] bytes;
         try {
             bytes = Files.readAllBytes(file);
@@ -116,9 +173,10 @@ final class NativeLibrary {
         int bits = bytes[4] == 1 ? 32 : 64;
         // e_machine, little-endian on every platform we bundle
         int machine = (bytes[18] & 0xff) | (bytes[19] & 0xff) << 8;
-        String expected = platform().endsWith("-x86_64") ? "x86_64" : platform().endsWith("-x86") ? "x86" : null;
-        String actual = machine == 62 ? "x86_64" : machine == 3 ? "x86" : "machine " + machine;
-        if (!Integer.toString(bits).equals(model) || expected != null && !expected.equals(actual)) {
+        String actual = machine == 62 ? "x86_64" : machine == 3 ? "x86" : machine == 183 ? "aarch64" : "machine " + machine;
+        String arch = platform().substring(platform().indexOf('-') + 1);
+        boolean known = arch.equals("x86_64") || arch.equals("x86") || arch.equals("aarch64");
+        if (!Integer.toString(bits).equals(model) || known && !arch.equals(actual)) {
             return "it is a " + bits + "-bit " + actual + " library, this JVM is " + model + "-bit " + platform();
         }
         if (!new String(bytes, StandardCharsets.ISO_8859_1).contains(MARKER)) {
@@ -127,8 +185,8 @@ final class NativeLibrary {
         return null;
     }
 
-    // The bundled library's file in the cache, written there first if missing or damaged.
-    private static Path extract() {
+    // The jar's library, from a private copy in a directory of the user's own (see the class comment).
+    private static void loadBundled() {
         String resource = RESOURCES + platform() + "/libfsstat.so";
         byte[] library;
         String expected;
@@ -140,91 +198,261 @@ final class NativeLibrary {
             library = in.readAllBytes();
             expected = new String(hash.readAllBytes(), StandardCharsets.US_ASCII).trim();
         } catch (IOException e) {
-            throw failure("cannot read " + resource + " from the jar (" + e + "): rebuild the jar", e);
+            throw failure("cannot read " + resource + " from the jar (" + e + ")" + ioFix(e, "rebuild the jar"), e);
         }
-        if (!sha256(library).equals(expected)) {
-            throw failure("the jar's " + resource + " does not match its SHA-256: the jar is damaged, rebuild it", null);
-        }
-        Path dir = cacheDirectory();
-        Path file = dir.resolve("libfsstat-" + expected + ".so");
+        Place place = cacheDirectory();
+        // A class loader that loaded the jar and is being collected may have closed its copy's
+        // descriptor while the JVM still knows the library by that descriptor's name: the next
+        // copy then takes another descriptor while the one refused stays open.
+        List<SeekableByteChannel> refused = new ArrayList<>();
         try {
-            if (!matches(file, expected)) {
-                // Written under a name of its own, then renamed: a JVM extracting at the same
-                // moment never sees a partial file, and the last rename leaves the same bytes.
-                Path partial = Files.createTempFile(dir, "libfsstat-", ".partial");
+            while (!loadCopy(place, library, expected, refused.size() + 1 < ATTEMPTS ? refused : null)) {
+                // another name, next time round
+            }
+        } finally {
+            for (SeekableByteChannel channel : refused) {
                 try {
-                    Files.write(partial, library);
-                    Files.move(partial, file, StandardCopyOption.ATOMIC_MOVE, StandardCopyOption.REPLACE_EXISTING);
-                } finally {
-                    Files.deleteIfExists(partial);
+                    channel.close();
+                } catch (IOException e) {
+                    // a descriptor of a copy whose name is gone
                 }
             }
-            // Checked again right before loading: what is loaded is what the jar carries.
-            if (!matches(file, expected)) {
-                throw failure("the extracted " + file + " does not match the jar's SHA-256 " + expected
-                        + ": something else writes to " + dir + "; set -D" + CACHE_PROPERTY
-                        + " to a directory of your own", null);
+            if (place.temporary) {
+                try {
+                    Files.deleteIfExists(place.dir);
+                } catch (IOException e) {
+                    // an empty directory of our own left in the temporary directory
+                }
             }
-        } catch (AtomicMoveNotSupportedException e) {
-            throw failure("cannot extract libfsstat to " + file + " (" + e + "); set -D" + CACHE_PROPERTY
-                    + " to a directory on a local file system", e);
+        }
+    }
+
+    /** An owner-only directory to write the copy in; temporary: made for this load alone. */
+    private record Place(Path dir, boolean temporary, String fix) {
+    }
+
+    // Loads a fresh copy; false when the JVM knew its descriptor's name already, the copy then in refused.
+    private static boolean loadCopy(Place place, byte[] library, String expected, List<SeekableByteChannel> refused) {
+        Path dir = place.dir;
+        // Unique, not secret: nobody else can list or write the directory. (A SecureRandom would open
+        // files, and this may run with none left.)
+        String name = "libfsstat-" + HexFormat.of().toHexDigits(ThreadLocalRandom.current().nextLong()) + PARTIAL;
+        Path file = dir.resolve(name);
+        DirectoryStream<Path> opened;
+        try {
+            opened = Files.newDirectoryStream(dir);
         } catch (IOException e) {
-            throw failure("cannot extract libfsstat to " + file + " (" + e + "); set -D" + CACHE_PROPERTY
-                    + " to a writable directory, or -D" + PATH_PROPERTY + " to an installed libfsstat.so", e);
+            throw failure("cannot open the directory " + dir + " to extract libfsstat into (" + e + ")"
+                    + ioFix(e, place.fix), e);
         }
-        return file;
+        try (DirectoryStream<Path> stream = opened) {
+            // Only now, with a descriptor in hand: the first digest reads the JDK's security
+            // configuration, and a JDK that cannot read it then refuses every digest for good.
+            if (!sha256(library).equals(expected)) {
+                throw failure("the jar's libfsstat for " + platform() + " does not match its SHA-256: the jar is"
+                        + " damaged, rebuild it", null);
+            }
+            if (!(stream instanceof SecureDirectoryStream<Path> secure)) {
+                loadByPath(place, library, expected, file);
+                return true;
+            }
+            checkOwnerOnly(dir, secure.getFileAttributeView(PosixFileAttributeView.class).readAttributes(), place.fix);
+            removeStale(secure, stream);
+            Set<OpenOption> create = Set.of(StandardOpenOption.CREATE_NEW, StandardOpenOption.WRITE,
+                    StandardOpenOption.READ, LinkOption.NOFOLLOW_LINKS);
+            SeekableByteChannel copy = secure.newByteChannel(Path.of(name), create,
+                    PosixFilePermissions.asFileAttribute(OWNER_ONLY));
+            try {
+                boolean linked = true;
+                try {
+                    copy.write(ByteBuffer.wrap(library));
+                    copy.position(0);
+                    ByteBuffer back = ByteBuffer.allocate(library.length + 1);
+                    while (copy.read(back) > 0 && back.hasRemaining()) {
+                        // until the end, or past the length written
+                    }
+                    if (back.position() != library.length || !sha256(back.array(), library.length).equals(expected)) {
+                        throw failure("the copy of libfsstat written to " + file + " does not read back as the jar's"
+                                + " (SHA-256 " + expected + "); " + place.fix, null);
+                    }
+                    secure.deleteFile(Path.of(name));
+                    linked = false;
+                    int fd = descriptorOf(copy);
+                    if (fd < 0) {
+                        // No /proc: the copy by its name, in a directory nobody else can write.
+                        loadByPath(place, library, expected, file);
+                        return true;
+                    }
+                    try {
+                        System.load("/proc/self/fd/" + fd);
+                    } catch (UnsatisfiedLinkError e) {
+                        if (refused != null && reason(e).contains("already loaded in another classloader")) {
+                            refused.add(copy);
+                            return false;
+                        }
+                        throw loadFailure(e, file, place);
+                    }
+                    held = copy;
+                    return true;
+                } finally {
+                    if (linked) {
+                        secure.deleteFile(Path.of(name));
+                    }
+                }
+            } finally {
+                if (held != copy && (refused == null || !refused.contains(copy))) {
+                    copy.close();
+                }
+            }
+        } catch (IOException e) {
+            throw failure("cannot extract libfsstat to " + file + " (" + e + ")" + ioFix(e, place.fix), e);
+        }
     }
 
-    private static boolean matches(Path file, String sha256) throws IOException {
-        return Files.isRegularFile(file, LinkOption.NOFOLLOW_LINKS) && sha256(Files.readAllBytes(file)).equals(sha256);
+    // Where no directory descriptor can be had: the copy written and loaded by its name.
+    private static void loadByPath(Place place, byte[] library, String expected, Path file) throws IOException {
+        checkOwnerOnly(place.dir, Files.readAttributes(place.dir, PosixFileAttributes.class), place.fix);
+        Files.write(file, library, StandardOpenOption.CREATE_NEW, StandardOpenOption.WRITE, LinkOption.NOFOLLOW_LINKS);
+        try {
+            if (!sha256(Files.readAllBytes(file)).equals(expected)) {
+                throw failure("the copy of libfsstat written to " + file + " does not read back as the jar's; "
+                        + place.fix, null);
+            }
+            try {
+                System.load(file.toString());
+            } catch (UnsatisfiedLinkError e) {
+                throw loadFailure(e, file, place);
+            }
+        } finally {
+            Files.deleteIfExists(file);
+        }
     }
 
-    // The chosen or default cache directory, created owner-only if missing; refused unless
-    // it is a real directory of this user that nobody else can write.
-    private static Path cacheDirectory() {
-        String chosen = System.getProperty(CACHE_PROPERTY);
-        Path dir;
-        if (chosen != null && !chosen.isEmpty()) {
-            dir = Path.of(chosen).toAbsolutePath();
-        } else {
-            String xdg = System.getenv("XDG_CACHE_HOME");
-            Path home = Path.of(System.getProperty("user.home", "?"));
-            if (xdg != null && xdg.startsWith("/")) {
-                dir = Path.of(xdg, "fsstat");
-            } else if (home.isAbsolute() && Files.isWritable(home)) {
-                dir = home.resolve(".cache").resolve("fsstat");
-            } else {
-                dir = Path.of(System.getProperty("java.io.tmpdir"), "fsstat-" + System.getProperty("user.name"));
+    private static UnsatisfiedLinkError loadFailure(UnsatisfiedLinkError e, Path copy, Place place) {
+        String why = reason(e);
+        String fix = why.contains("failed to map segment from shared object")
+                ? "the file system holding " + place.dir + " is mounted noexec (" + why + "); set -D"
+                + CACHE_PROPERTY + " to a directory where code may run, or -D" + PATH_PROPERTY
+                + " to an installed libfsstat.so"
+                : why + "; set -D" + PATH_PROPERTY + " to an installed libfsstat.so";
+        return loadFailure(e, "cannot load libfsstat from " + copy + ": " + fix);
+    }
+
+    // The number of the descriptor open on the copy, found by a position nobody else has; -1 without /proc.
+    private static int descriptorOf(SeekableByteChannel copy) throws IOException {
+        // Past the end, within what any file system lets a file reach (FAT's 4 GiB the least).
+        long mark = ThreadLocalRandom.current().nextLong(copy.size() + 1, 1L << 31);
+        copy.position(mark);
+        String wanted = "pos:\t" + mark;
+        Path fdinfo = Path.of("/proc/self/fdinfo");
+        if (!Files.isDirectory(fdinfo)) {
+            return -1;
+        }
+        try (DirectoryStream<Path> fds = Files.newDirectoryStream(fdinfo)) {
+            for (Path fd : fds) {
+                List<String> lines;
+                try {
+                    lines = Files.readAllLines(fd, StandardCharsets.ISO_8859_1);
+                } catch (NoSuchFileException e) {
+                    continue;  // closed meanwhile by another thread
+                }
+                if (lines.contains(wanted)) {
+                    return Integer.parseInt(fd.getFileName().toString());
+                }
             }
         }
-        String fix = "; set -D" + CACHE_PROPERTY + " to a directory of your own";
+        throw new IOException("no descriptor of this process is open on the copy");
+    }
+
+    // Copies left by JVMs killed between writing and unlinking them.
+    private static void removeStale(SecureDirectoryStream<Path> secure, DirectoryStream<Path> entries) {
+        FileTime before = FileTime.from(Instant.now().minus(STALE));
+        for (Path entry : entries) {
+            Path name = entry.getFileName();
+            if (!name.toString().startsWith("libfsstat-") || !name.toString().endsWith(PARTIAL)) {
+                continue;
+            }
+            try {
+                BasicFileAttributeView view = secure.getFileAttributeView(name, BasicFileAttributeView.class,
+                        LinkOption.NOFOLLOW_LINKS);
+                if (view.readAttributes().lastModifiedTime().compareTo(before) < 0) {
+                    secure.deleteFile(name);
+                }
+            } catch (IOException e) {
+                // gone already, or not ours to judge: the next JVM tries again
+            }
+        }
+    }
+
+    private static void checkOwnerOnly(Path dir, PosixFileAttributes attributes, String fix) {
+        if (!attributes.isDirectory()) {
+            throw failure(dir + " is not a directory, so libfsstat cannot be extracted there; " + fix, null);
+        }
+        String user = currentUser();
+        String owner = attributes.owner().getName();
+        if (!owner.equals(user) || !OWNER_ONLY.containsAll(attributes.permissions())) {
+            throw failure("refusing to load libfsstat from " + dir + ": it belongs to " + owner + " with permissions "
+                    + PosixFilePermissions.toString(attributes.permissions()) + ", so others could replace the"
+                    + " library; " + (owner.equals(user) ? "chmod 700 it, or " : "") + fix, null);
+        }
+    }
+
+    // The chosen or default directory, created owner-only if missing. A default in the shared
+    // temporary directory that someone else made first is passed over for a fresh one of our own.
+    private static Place cacheDirectory() {
+        String chosen = System.getProperty(CACHE_PROPERTY);
+        String own = "set -D" + CACHE_PROPERTY + " to a directory of your own";
+        if (chosen != null && !chosen.isEmpty()) {
+            Path dir = Path.of(chosen).toAbsolutePath();
+            create(dir, "choose another -D" + CACHE_PROPERTY);
+            return new Place(dir, false, "choose another -D" + CACHE_PROPERTY);
+        }
+        String xdg = System.getenv("XDG_CACHE_HOME");
+        Path home = Path.of(System.getProperty("user.home", "?"));
+        if (xdg != null && xdg.startsWith("/") || home.isAbsolute() && Files.isWritable(home)) {
+            Path dir = xdg != null && xdg.startsWith("/") ? Path.of(xdg, "fsstat") : home.resolve(".cache").resolve("fsstat");
+            create(dir, own);
+            return new Place(dir, false, own);
+        }
+        Path tmp = Path.of(System.getProperty("java.io.tmpdir"));
+        Path dir = tmp.resolve("fsstat-" + currentUser());
+        create(dir, own);
+        try {
+            PosixFileAttributes attributes = Files.readAttributes(dir, PosixFileAttributes.class, LinkOption.NOFOLLOW_LINKS);
+            if (attributes.isDirectory() && attributes.owner().getName().equals(currentUser())
+                    && OWNER_ONLY.containsAll(attributes.permissions())) {
+                return new Place(dir, false, own);
+            }
+            return new Place(Files.createTempDirectory(tmp, "fsstat-" + currentUser() + "-",
+                    PosixFilePermissions.asFileAttribute(OWNER_ONLY)), true, own);
+        } catch (IOException | UnsupportedOperationException e) {
+            throw failure("cannot make a directory of your own in " + tmp + " to extract libfsstat into (" + e + ")"
+                    + ioFix(e, own), e);
+        }
+    }
+
+    private static void create(Path dir, String fix) {
         try {
             if (dir.getParent() != null) {
                 Files.createDirectories(dir.getParent());
             }
             Files.createDirectory(dir, PosixFilePermissions.asFileAttribute(OWNER_ONLY));
         } catch (FileAlreadyExistsException e) {
-            // made earlier, by us or by someone else: the checks below tell
+            // made earlier, by us or by someone else: opening it tells
         } catch (IOException | UnsupportedOperationException e) {
-            throw failure("cannot create the directory " + dir + " to extract libfsstat into (" + e + ")" + fix, e);
+            throw failure("cannot create the directory " + dir + " to extract libfsstat into (" + e + ")"
+                    + ioFix(e, fix), e);
         }
-        PosixFileAttributes attributes;
-        try {
-            attributes = Files.readAttributes(dir, PosixFileAttributes.class, LinkOption.NOFOLLOW_LINKS);
-        } catch (IOException | UnsupportedOperationException e) {
-            throw failure("cannot examine " + dir + " (" + e + ")" + fix, e);
+    }
+
+    // The fix for an I/O failure: running out of descriptors passes, and the next use retries.
+    private static String ioFix(Exception e, String otherwise) {
+        String text = String.valueOf(e.getMessage());
+        if (text.contains("Too many open files")) {
+            return "; this process (or the system) has too many open files: close some, or raise the limit"
+                    + " (ulimit -n), and use the library again";
         }
-        if (!attributes.isDirectory()) {
-            throw failure(dir + " is not a directory, so libfsstat cannot be extracted there" + fix, null);
-        }
-        String user = currentUser();
-        if (!attributes.owner().getName().equals(user) || !OWNER_ONLY.containsAll(attributes.permissions())) {
-            throw failure("refusing to load libfsstat from " + dir + ": it belongs to " + attributes.owner().getName()
-                    + " with permissions " + PosixFilePermissions.toString(attributes.permissions())
-                    + ", so others could replace the library; it must belong to " + user + " with rwx------"
-                    + fix, null);
-        }
-        return dir;
+        return "; " + otherwise;
     }
 
     // The process's own user as the file system names owners: /proc/self belongs to it. A
@@ -238,8 +466,14 @@ final class NativeLibrary {
     }
 
     private static String sha256(byte[] bytes) {
+        return sha256(bytes, bytes.length);
+    }
+
+    private static String sha256(byte[] bytes, int length) {
         try {
-            return HexFormat.of().formatHex(MessageDigest.getInstance("SHA-256").digest(bytes));
+            MessageDigest digest = MessageDigest.getInstance("SHA-256");
+            digest.update(bytes, 0, length);
+            return HexFormat.of().formatHex(digest.digest());
         } catch (NoSuchAlgorithmException e) {
             throw new IllegalStateException("every JDK has SHA-256", e);
         }

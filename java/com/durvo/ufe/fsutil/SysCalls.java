@@ -1,32 +1,25 @@
 package com.durvo.ufe.fsutil;
 
-import java.lang.annotation.Native;
-
 /**
  * The system calls under the {@code fsstat} file system, one native each
  * (documented by the call it makes). Paths cross as their exact bytes; a
  * directory argument of {@link #CWD} means the working directory. Failures
- * come back as {@link NativeErrno}. The library is compiled against the
- * header javac makes of the constants here.
+ * come back as {@link NativeErrno}.
  */
 final class SysCalls {
-    /** In place of a directory descriptor: the working directory. */
-    @Native static final int CWD = -1;
-
-    // Options of open, as the natives read them.
-    @Native static final int READ = 1;
-    @Native static final int WRITE = 2;
-    @Native static final int APPEND = 4;
-    @Native static final int CREATE = 8;
-    @Native static final int CREATE_NEW = 16;
-    @Native static final int TRUNCATE = 32;
-    @Native static final int SYNC = 64;
-    @Native static final int DSYNC = 128;
-    @Native static final int NOFOLLOW = 256;
-    @Native static final int DIRECTORY = 512;
-
-    /** Longs of {@link #stat}: the sixteen stat values, then the birth time (seconds, nanoseconds, 1 if known). */
-    @Native static final int STATX_LONGS = 19;
+    // The constants the natives share (see SysCallFlags), under the names callers use.
+    static final int CWD = SysCallFlags.CWD;
+    static final int READ = SysCallFlags.READ;
+    static final int WRITE = SysCallFlags.WRITE;
+    static final int APPEND = SysCallFlags.APPEND;
+    static final int CREATE = SysCallFlags.CREATE;
+    static final int CREATE_NEW = SysCallFlags.CREATE_NEW;
+    static final int TRUNCATE = SysCallFlags.TRUNCATE;
+    static final int SYNC = SysCallFlags.SYNC;
+    static final int DSYNC = SysCallFlags.DSYNC;
+    static final int NOFOLLOW = SysCallFlags.NOFOLLOW;
+    static final int DIRECTORY = SysCallFlags.DIRECTORY;
+    static final int STATX_LONGS = SysCallFlags.STATX_LONGS;
 
     static {
         NativeFs.ensureLoaded();

@@ -160,20 +160,21 @@ final class Ls {
     }
 
     private void listDirectory(byte[] dir, boolean operand) {
+        List<Entry> entries;
+        try {
+            entries = Lookup.list(dir);
+        } catch (IOException e) {
+            // As GNU ls: a directory that cannot be opened gets its message but no header.
+            err.println("fsutil ls: cannot open directory '" + shown(dir) + "': " + Lookup.reason(e));
+            status = operand ? 2 : Math.max(status, 1);
+            return;
+        }
         if (recursive || printDirName) {
             if (!first) {
                 out.nl();
             }
             first = false;
             name(dir).ch(':').nl();
-        }
-        List<Entry> entries;
-        try {
-            entries = Lookup.list(dir);
-        } catch (IOException e) {
-            err.println("fsutil ls: cannot open directory '" + shown(dir) + "': " + Lookup.reason(e));
-            status = operand ? 2 : Math.max(status, 1);
-            return;
         }
         if (!all && !almostAll) {
             entries.removeIf(e -> e.name().length > 0 && e.name()[0] == '.');
