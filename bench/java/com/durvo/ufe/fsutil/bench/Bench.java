@@ -456,15 +456,16 @@ public final class Bench {
         progress("%s: walking %,d entries against find, bfs and fd", where, n);
         int measured = Math.min(rounds, 5);
         String size = String.format(Locale.ROOT, "%,d", n);
-        checkPeerCounts(n, root, peers);
+        checkPeerCounts(n, root, command(peers.find, root), command(peers.bfs, root),
+                command(peers.fd, "-HI", "--no-ignore", ".", root));
 
         List<Row> names = addRows("names", where, size, List.of(
                 javaWalk("fsstat names+types", root, Reads.NAMES_AND_TYPES, 1, n),
                 javaWalk("fsstat names+types, 2 threads", root, Reads.NAMES_AND_TYPES, 2, n),
                 floorContender("floor: openat/readdir, d_type", "names " + root, 1, n),
-                peer("find ROOT", n, peers.find, root),
-                peer("bfs ROOT", n, peers.bfs, root),
-                peer("fdfind -HI --no-ignore -j2 . ROOT", n, peers.fd, "-HI", "--no-ignore", "-j2", ".", root)),
+                peer("find ROOT", n, command(peers.find, root)),
+                peer("bfs ROOT", n, command(peers.bfs, root)),
+                peer("fdfind -HI --no-ignore -j2 . ROOT", n, command(peers.fd, "-HI", "--no-ignore", "-j2", ".", root))),
                 warm, measured);
         targets.add(new Target(names.get(0), names.get(3), 0.9));
         targets.add(new Target(names.get(0), names.get(4), 1.0));
@@ -474,7 +475,7 @@ public final class Bench {
                 javaWalk("fsstat all attributes", root, Reads.ALL, 1, n),
                 javaWalk("fsstat all attributes, 2 threads", root, Reads.ALL, 2, n),
                 floorContender("floor: openat/readdir + fstatat", "walk " + root, 1, n),
-                peer("find ROOT -printf '%s %i %m\\n'", n, peers.find, root, "-printf", "%s %i %m\\n")),
+                peer("find ROOT -printf '%s %i %m\\n'", n, command(peers.find, root, "-printf", "%s %i %m\\n"))),
                 warm, measured);
         targets.add(new Target(all.get(0), all.get(2), 1.1));
         targets.add(new Target(all.get(0), all.get(3), 1.0));
@@ -488,14 +489,14 @@ public final class Bench {
     private void latency(String root, Peers peers) throws IOException {
         long n = floor.timed("names " + root)[1];
         progress("fuse: walking %,d entries, every metadata call delayed", n);
-        checkPeerCounts(n, root, peers);
+        checkPeerCounts(n, root, command(peers.fd, "-HI", "--no-ignore", ".", root));
         int measured = Math.min(rounds, 3);
         String size = String.format(Locale.ROOT, "%,d", n);
         List<Row> names = addRows("names", "fuse", size, List.of(
                 javaWalk("fsstat names+types", root, Reads.NAMES_AND_TYPES, 1, n),
                 javaWalk("fsstat names+types, 16 threads", root, Reads.NAMES_AND_TYPES, 16, n),
                 floorContender("floor: openat/readdir, d_type", "names " + root, 1, n),
-                peer("fdfind -HI --no-ignore -j16 . ROOT", n, peers.fd, "-HI", "--no-ignore", "-j16", ".", root)),
+                peer("fdfind -HI --no-ignore -j16 . ROOT", n, command(peers.fd, "-HI", "--no-ignore", "-j16", ".", root))),
                 1, measured);
         targets.add(new Target(names.get(1), names.get(0), 1 / 8.0));
         targets.add(new Target(names.get(1), names.get(3), 1.0));
@@ -536,15 +537,12 @@ public final class Bench {
     /**
      * A program run whole, as its users run it, its output to /dev/null: the
      * wall time from start to exit, its start-up included. A program that is
-     * not installed (null) gives a row that says so.
+     * not installed (no command) gives a row that says so.
      */
-    private static Contender peer(String name, long n, String program, String... args) {
-        if (program == null) {
+    private static Contender peer(String name, long n, List<String> command) {
+        if (command == null) {
             return new Contender(name + " (not installed)", null);
         }
-        List<String> command = new ArrayList<>();
-        command.add(program);
-        command.addAll(Arrays.asList(args));
         return new Contender(name, () -> {
             long t0 = System.nanoTime();
             Process p = new ProcessBuilder(command).redirectOutput(ProcessBuilder.Redirect.DISCARD)
@@ -556,6 +554,16 @@ public final class Bench {
             }
             return new long[] {n, ns};
         });
+    }
+
+    /** A program and its arguments; null when the program is not installed. */
+    private static List<String> command(String program, String... args) {
+        if (program == null) {
+            return null;
+        }
+        List<String> command = new ArrayList<>(List.of(program));
+        command.addAll(Arrays.asList(args));
+        return command;
     }
 
     private static int waitFor(Process p) throws IOException {
@@ -572,18 +580,12 @@ public final class Bench {
      * skipped entries (hidden ones, ignore files) would look faster than it is.
      * find prints the root too, fd does not.
      */
-    private void checkPeerCounts(long n, String root, Peers peers) throws IOException {
-        List<List<String>> commands = new ArrayList<>();
-        if (peers.find != null) {
-            commands.add(List.of(peers.find, root));
-        }
-        if (peers.bfs != null) {
-            commands.add(List.of(peers.bfs, root));
-        }
-        if (peers.fd != null) {
-            commands.add(List.of(peers.fd, "-HI", "--no-ignore", ".", root));
-        }
+    @SafeVarargs
+    private void checkPeerCounts(long n, String root, List<String>... commands) throws IOException {
         for (List<String> command : commands) {
+            if (command == null) {
+                continue;
+            }
             Process p = new ProcessBuilder(command).redirectError(ProcessBuilder.Redirect.INHERIT).start();
             long lines = 0;
             try (var in = p.getInputStream()) {
