@@ -19,11 +19,7 @@ namespace {
 // The most one read copies; a larger request reads this much and the caller asks again.
 constexpr size_t kMaxRead = 1 << 20;
 
-} // namespace
-
-extern "C" {
-
-JNIEXPORT jint JNICALL Java_com_durvo_ufe_fsutil_NativeFs_openRead(JNIEnv *env, jclass, jbyteArray jPath,
+jint jniOpenRead(JNIEnv *env, jclass, jbyteArray jPath,
                                                                   jlongArray jStat) {
     MallocPtr szPath(fsstat::pathFromBytes(env, jPath));
     if (!szPath) return -1;
@@ -50,7 +46,7 @@ JNIEXPORT jint JNICALL Java_com_durvo_ufe_fsutil_NativeFs_openRead(JNIEnv *env, 
     return fd;
 }
 
-JNIEXPORT jint JNICALL Java_com_durvo_ufe_fsutil_NativeFs_read(JNIEnv *env, jclass, jint fd, jbyteArray jBuf,
+jint jniRead(JNIEnv *env, jclass, jint fd, jbyteArray jBuf,
                                                               jint off, jint len) {
     char acSmall[8192];
     MallocPtr acLarge;
@@ -77,11 +73,11 @@ JNIEXPORT jint JNICALL Java_com_durvo_ufe_fsutil_NativeFs_read(JNIEnv *env, jcla
     return iGot;
 }
 
-JNIEXPORT jlong JNICALL Java_com_durvo_ufe_fsutil_NativeFs_skip(JNIEnv *, jclass, jint fd, jlong n) {
+jlong jniSkip(JNIEnv *, jclass, jint fd, jlong n) {
     return static_cast<jlong>(skipFile(fd, static_cast<off_t>(n)));
 }
 
-JNIEXPORT jlong JNICALL Java_com_durvo_ufe_fsutil_NativeFs_remaining(JNIEnv *env, jclass, jint fd) {
+jlong jniRemaining(JNIEnv *env, jclass, jint fd) {
     struct stat st;
     const off_t offPos = fstat(fd, &st) == 0 ? lseek(fd, 0, SEEK_CUR) : -1;
     if (offPos < 0) {
@@ -91,12 +87,12 @@ JNIEXPORT jlong JNICALL Java_com_durvo_ufe_fsutil_NativeFs_remaining(JNIEnv *env
     return offPos < st.st_size ? static_cast<jlong>(st.st_size - offPos) : 0;
 }
 
-JNIEXPORT void JNICALL Java_com_durvo_ufe_fsutil_NativeFs_closeRead(JNIEnv *, jclass, jint fd) {
+void jniCloseRead(JNIEnv *, jclass, jint fd) {
     // The descriptor is gone whatever close answers, and nothing written can be lost on a read-only one.
     closeFile(fd);
 }
 
-JNIEXPORT void JNICALL Java_com_durvo_ufe_fsutil_NativeFs_stat(JNIEnv *env, jclass, jbyteArray jPath,
+void jniStat(JNIEnv *env, jclass, jbyteArray jPath,
                                                               jboolean jFollow, jlongArray jOut) {
     MallocPtr szPath(fsstat::pathFromBytes(env, jPath));
     if (!szPath) return;
@@ -108,7 +104,7 @@ JNIEXPORT void JNICALL Java_com_durvo_ufe_fsutil_NativeFs_stat(JNIEnv *env, jcla
     env->SetLongArrayRegion(jOut, 0, fsstat::kStatLongs, values);
 }
 
-JNIEXPORT jbyteArray JNICALL Java_com_durvo_ufe_fsutil_NativeFs_readLink(JNIEnv *env, jclass, jbyteArray jPath) {
+jbyteArray jniReadLink(JNIEnv *env, jclass, jbyteArray jPath) {
     MallocPtr szPath(fsstat::pathFromBytes(env, jPath));
     if (!szPath) return nullptr;
     char *szTarget = nullptr;
@@ -120,4 +116,19 @@ JNIEXPORT jbyteArray JNICALL Java_com_durvo_ufe_fsutil_NativeFs_readLink(JNIEnv 
     return fsstat::bytesFromPath(env, target.get());
 }
 
-} // extern "C"
+// Signatures as NativeFs declares them.
+const JNINativeMethod kMethods[] = {
+    {const_cast<char *>("openRead"), const_cast<char *>("([B[J)I"), reinterpret_cast<void *>(jniOpenRead)},
+    {const_cast<char *>("read"), const_cast<char *>("(I[BII)I"), reinterpret_cast<void *>(jniRead)},
+    {const_cast<char *>("skip"), const_cast<char *>("(IJ)J"), reinterpret_cast<void *>(jniSkip)},
+    {const_cast<char *>("remaining"), const_cast<char *>("(I)J"), reinterpret_cast<void *>(jniRemaining)},
+    {const_cast<char *>("closeRead"), const_cast<char *>("(I)V"), reinterpret_cast<void *>(jniCloseRead)},
+    {const_cast<char *>("stat"), const_cast<char *>("([BZ[J)V"), reinterpret_cast<void *>(jniStat)},
+    {const_cast<char *>("readLink"), const_cast<char *>("([B)[B"), reinterpret_cast<void *>(jniReadLink)},
+};
+
+} // namespace
+
+bool fsstat::registerFileNatives(JNIEnv *env, jclass jcls) {
+    return env->RegisterNatives(jcls, kMethods, sizeof kMethods / sizeof kMethods[0]) == 0;
+}

@@ -3,6 +3,7 @@
 #define FSSTAT_INTERNAL_H
 
 #include "Guards.h"
+#include "com_durvo_ufe_fsutil_EntryLayout.h"
 
 #include <jni.h>
 #include <sys/stat.h>
@@ -26,12 +27,15 @@ jlong widen(T value) {
 
 // How many longs fillStat writes: the thirteen lstat values in setBasic's
 // order, with the nanoseconds of atime, mtime and ctime after their seconds.
-constexpr int kStatLongs = 16;
+constexpr int kStatLongs = com_durvo_ufe_fsutil_EntryLayout_STAT_LONGS;
 void fillStat(jlong *out, const struct stat &st);
 
 // Leaves a NativeErrno pending for iErr (what the Java side turns into the
 // java.nio.file exception that fits, naming the path).
 void throwErrno(JNIEnv *env, int iErr);
+
+// The NativeErrno for iErr, not thrown; null with the JVM's error pending.
+jthrowable errnoObject(JNIEnv *env, int iErr);
 
 // Leaves an OutOfMemoryError pending: what a native raises when malloc fails.
 void throwOutOfMemory(JNIEnv *env);
@@ -43,6 +47,10 @@ MallocPtr pathFromBytes(JNIEnv *env, jbyteArray jPath);
 // The reverse: a NUL-terminated string's bytes as a new Java byte[]; null with
 // the JVM's error pending when it has no room.
 jbyteArray bytesFromPath(JNIEnv *env, const char *szPath);
+
+// Registers FileNatives.cpp's natives of NativeFs; false with the JVM's error
+// pending when one of them does not match the class.
+bool registerFileNatives(JNIEnv *env, jclass jcls);
 
 } // namespace fsstat
 

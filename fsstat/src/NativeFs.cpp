@@ -9,9 +9,12 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -29,7 +32,7 @@ jclass gErrnoClass = nullptr;
 jmethodID gErrnoCtor = nullptr;
 
 // What the Java side makes of an errno value: the kinds NativeErrno names.
-enum ErrnoKind : jint { kOther = 0, kNoSuchFile = 1, kNotDirectory = 2, kAccessDenied = 3 };
+enum ErrnoKind : jint { kOther = 0, kNoSuchFile = 1, kNotDirectory = 2, kAccessDenied = 3, kLinkRefused = 4 };
 
 jint kindOf(int iErr) {
     switch (iErr) {
@@ -37,12 +40,35 @@ jint kindOf(int iErr) {
     case ENOTDIR: return kNotDirectory;
     case EACCES:
     case EPERM: return kAccessDenied;
+    case ELOOP: return kLinkRefused;
     default: return kOther;
     }
 }
 
-// Entries of a batch: the stat values, then the length of the name.
-constexpr int kEntryLongs = fsstat::kStatLongs + 1;
+// An entry of a batch (see EntryLayout.java).
+constexpr int kEntryLongs = com_durvo_ufe_fsutil_EntryLayout_ENTRY_LONGS;
+constexpr int kSlotMountId = com_durvo_ufe_fsutil_EntryLayout_MOUNT_ID;
+constexpr int kSlotHave = com_durvo_ufe_fsutil_EntryLayout_HAVE;
+constexpr int kSlotError = com_durvo_ufe_fsutil_EntryLayout_ERROR;
+constexpr int kSlotNameLength = com_durvo_ufe_fsutil_EntryLayout_NAME_LENGTH;
+static_assert(com_durvo_ufe_fsutil_EntryLayout_BTIME == fsstat::kStatLongs && kSlotMountId == fsstat::kStatLongs + 2 &&
+                  kSlotNameLength == kEntryLongs - 1,
+              "statxEntry writes the creation time after the stat values, then the mount id");
+constexpr int kType = com_durvo_ufe_fsutil_EntryLayout_TYPE;
+constexpr int kMode = com_durvo_ufe_fsutil_EntryLayout_MODE;
+constexpr int kNlink = com_durvo_ufe_fsutil_EntryLayout_NLINK;
+constexpr int kUid = com_durvo_ufe_fsutil_EntryLayout_UID;
+constexpr int kGid = com_durvo_ufe_fsutil_EntryLayout_GID;
+constexpr int kAtime = com_durvo_ufe_fsutil_EntryLayout_ATIME;
+constexpr int kMtime = com_durvo_ufe_fsutil_EntryLayout_MTIME;
+constexpr int kCtime = com_durvo_ufe_fsutil_EntryLayout_CTIME;
+constexpr int kIno = com_durvo_ufe_fsutil_EntryLayout_INO;
+constexpr int kSize = com_durvo_ufe_fsutil_EntryLayout_SIZE;
+constexpr int kBlocks = com_durvo_ufe_fsutil_EntryLayout_BLOCKS;
+constexpr int kBtime = com_durvo_ufe_fsutil_EntryLayout_BTIME_BIT;
+constexpr int kMountId = com_durvo_ufe_fsutil_EntryLayout_MOUNT_ID_BIT;
+constexpr int kDev = com_durvo_ufe_fsutil_EntryLayout_DEV;
+constexpr int kLstat = com_durvo_ufe_fsutil_EntryLayout_LSTAT;
 
 // What a listing handle owns: the open stream, and an error to report after
 // the entries read before it.
@@ -77,13 +103,23 @@ struct Chunk {
 jlong handleOf(DirStream *ds) { return static_cast<jlong>(reinterpret_cast<std::intptr_t>(ds)); }
 DirStream *streamOf(jlong jlHandle) { return reinterpret_cast<DirStream *>(static_cast<std::intptr_t>(jlHandle)); }
 
-// A stream for an open directory descriptor, which it then owns; 0 with a
-// NativeErrno pending on failure (the descriptor is closed).
-jlong adoptDirectory(JNIEnv *env, int fd) {
+// A stream for an open directory descriptor, which it then owns, with the
+// directory's device and inode in jId; 0 with a NativeErrno pending on
+// failure (the descriptor is closed).
+jlong adoptDirectory(JNIEnv *env, int fd, jlongArray jId) {
     if (fd < 0) {
         fsstat::throwErrno(env, errno);
         return 0;
     }
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+        const int iErr = errno;
+        close(fd);
+        fsstat::throwErrno(env, iErr);
+        return 0;
+    }
+    const jlong id[] = {widen(st.st_dev), widen(st.st_ino)};
+    env->SetLongArrayRegion(jId, 0, 2, id);
     DIR *dir = fdopendir(fd);
     if (dir == nullptr) {
         const int iErr = errno;
@@ -153,12 +189,15 @@ void fillStat(jlong *out, const struct stat &st) {
     out[15] = widen(st.st_ctim.tv_nsec);
 }
 
-void throwErrno(JNIEnv *env, int iErr) {
+jthrowable errnoObject(JNIEnv *env, int iErr) {
     LocalRef<jstring> jsText(env, env->NewStringUTF(std::strerror(iErr)));
-    if (!jsText) return;  // out of memory is pending
-    LocalRef<jthrowable> jExc(
-        env, static_cast<jthrowable>(env->NewObject(gErrnoClass, gErrnoCtor, static_cast<jint>(iErr), kindOf(iErr),
-                                                    jsText.get())));
+    if (!jsText) return nullptr;  // out of memory is pending
+    return static_cast<jthrowable>(
+        env->NewObject(gErrnoClass, gErrnoCtor, static_cast<jint>(iErr), kindOf(iErr), jsText.get()));
+}
+
+void throwErrno(JNIEnv *env, int iErr) {
+    LocalRef<jthrowable> jExc(env, errnoObject(env, iErr));
     if (!jExc) return;
     env->Throw(jExc.get());
 }
@@ -191,9 +230,9 @@ jbyteArray bytesFromPath(JNIEnv *env, const char *szPath) {
 
 } // namespace fsstat
 
-extern "C" {
+namespace {
 
-JNIEXPORT void JNICALL Java_com_durvo_ufe_fsutil_NativeFs_initIDs(JNIEnv *env, jclass) {
+void jniInitIDs(JNIEnv *env, jclass) {
     LocalRef<jclass> jcls(env, env->FindClass("com/durvo/ufe/fsutil/NativeErrno"));
     if (!jcls) return;
     gErrnoCtor = env->GetMethodID(jcls.get(), "<init>", "(IILjava/lang/String;)V");
@@ -201,12 +240,12 @@ JNIEXPORT void JNICALL Java_com_durvo_ufe_fsutil_NativeFs_initIDs(JNIEnv *env, j
     gErrnoClass = static_cast<jclass>(env->NewGlobalRef(jcls.get()));
 }
 
-JNIEXPORT jbyteArray JNICALL Java_com_durvo_ufe_fsutil_NativeFs_pathBytes(JNIEnv *env, jclass, jstring jsPath) {
+jbyteArray jniPathBytes(JNIEnv *env, jclass, jstring jsPath) {
     MallocPtr szPath(nativePath(env, jsPath));
     return szPath ? fsstat::bytesFromPath(env, szPath.get()) : nullptr;
 }
 
-JNIEXPORT jstring JNICALL Java_com_durvo_ufe_fsutil_NativeFs_nameString(JNIEnv *env, jclass, jbyteArray jName) {
+jstring jniNameString(JNIEnv *env, jclass, jbyteArray jName) {
     MallocPtr szName(fsstat::pathFromBytes(env, jName));
     if (!szName) return nullptr;
     jstring js = getJavaFilePath(env, szName.get());
@@ -214,7 +253,7 @@ JNIEXPORT jstring JNICALL Java_com_durvo_ufe_fsutil_NativeFs_nameString(JNIEnv *
     return js;
 }
 
-JNIEXPORT void JNICALL Java_com_durvo_ufe_fsutil_NativeFs_statvfs(JNIEnv *env, jclass, jstring jsPath,
+void jniStatvfs(JNIEnv *env, jclass, jstring jsPath,
                                                                  jlongArray jOut) {
     MallocPtr szPath(nativePath(env, jsPath));
     if (!szPath) return;
@@ -229,28 +268,118 @@ JNIEXPORT void JNICALL Java_com_durvo_ufe_fsutil_NativeFs_statvfs(JNIEnv *env, j
     env->SetLongArrayRegion(jOut, 0, static_cast<jsize>(sizeof values / sizeof values[0]), values);
 }
 
-JNIEXPORT jlong JNICALL Java_com_durvo_ufe_fsutil_NativeFs_openDir(JNIEnv *env, jclass, jbyteArray jPath) {
+// Opens the directory at jPath (following a final link); its device and inode
+// into jId. The handle, closed with closeDir once; 0 with NativeErrno pending.
+jlong jniOpenDir(JNIEnv *env, jclass, jbyteArray jPath, jlongArray jId) {
     MallocPtr szPath(fsstat::pathFromBytes(env, jPath));
     if (!szPath) return 0;
-    return adoptDirectory(env, open(szPath.get(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return adoptDirectory(env, open(szPath.get(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), jId);
 }
 
-JNIEXPORT jlong JNICALL Java_com_durvo_ufe_fsutil_NativeFs_openDirAt(JNIEnv *env, jclass, jlong jlParent,
-                                                                    jbyteArray jName) {
+// Opens the subdirectory jName of an open directory, relative to it: through
+// a symbolic link only with FOLLOW (a directory swapped for a link since it
+// was listed fails with ELOOP or ENOTDIR). As openDir otherwise.
+jlong jniOpenDirAt(JNIEnv *env, jclass, jlong jlParent, jbyteArray jName, jint jFlags, jlongArray jId) {
     MallocPtr szName(fsstat::pathFromBytes(env, jName));
     if (!szName) return 0;
-    // Never through a link: the entry was a directory when it was listed.
+    const int iNoFollow = (jFlags & com_durvo_ufe_fsutil_EntryLayout_FOLLOW) != 0 ? 0 : O_NOFOLLOW;
     const int fd = openat(dirfd(streamOf(jlParent)->dir), szName.get(),
-                          O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    return adoptDirectory(env, fd);
+                          O_RDONLY | O_DIRECTORY | O_CLOEXEC | iNoFollow);
+    return adoptDirectory(env, fd, jId);
+}
+
+// The type bits of a directory entry's d_type; 0 where the file system
+// leaves it unknown.
+mode_t typeOf(unsigned char dType) {
+    switch (dType) {
+    case DT_REG: return S_IFREG;
+    case DT_DIR: return S_IFDIR;
+    case DT_LNK: return S_IFLNK;
+    case DT_FIFO: return S_IFIFO;
+    case DT_SOCK: return S_IFSOCK;
+    case DT_CHR: return S_IFCHR;
+    case DT_BLK: return S_IFBLK;
+    default: return 0;
+    }
+}
+
+#ifdef STATX_TYPE
+static_assert(kType == STATX_TYPE && kMode == STATX_MODE && kNlink == STATX_NLINK && kUid == STATX_UID &&
+                  kGid == STATX_GID && kAtime == STATX_ATIME && kMtime == STATX_MTIME &&
+                  kCtime == STATX_CTIME && kIno == STATX_INO && kSize == STATX_SIZE && kBlocks == STATX_BLOCKS &&
+                  kBtime == STATX_BTIME && kMountId == STATX_MNT_ID,
+              "the attribute bits are statx's");
+static_assert((kLstat & ~kDev) == STATX_BASIC_STATS, "lstat's attributes are statx's basic ones");
+
+// statx where the kernel has it; ENOSYS once, then fstatat from then on.
+std::atomic<bool> gNoStatx{false};
+
+// Examines szName in fd with statx for the attributes in iWant; the attribute
+// bits it got, or -1 with errno set (ENOSYS: no statx here).
+int statxEntry(int fd, const char *szName, int iWant, int iAtFlags, jlong *pOut) {
+    struct statx stx;
+    if (statx(fd, szName, iAtFlags, static_cast<unsigned>(iWant & ~kDev), &stx) != 0) return -1;
+    pOut[0] = static_cast<jlong>(makedev(stx.stx_dev_major, stx.stx_dev_minor));
+    pOut[1] = widen(stx.stx_ino);
+    pOut[2] = widen(stx.stx_mode);
+    pOut[3] = widen(stx.stx_nlink);
+    pOut[4] = widen(stx.stx_uid);
+    pOut[5] = widen(stx.stx_gid);
+    pOut[6] = static_cast<jlong>(makedev(stx.stx_rdev_major, stx.stx_rdev_minor));
+    pOut[7] = widen(stx.stx_size);
+    pOut[8] = widen(stx.stx_blksize);
+    pOut[9] = widen(stx.stx_blocks);
+    const struct statx_timestamp *times[] = {&stx.stx_atime, &stx.stx_mtime, &stx.stx_ctime, &stx.stx_btime};
+    for (int i = 0; i < 4; i++) {
+        pOut[10 + 2 * i] = widen(times[i]->tv_sec);
+        pOut[11 + 2 * i] = widen(times[i]->tv_nsec);
+    }
+    pOut[kSlotMountId] = widen(stx.stx_mnt_id);
+    return static_cast<int>(stx.stx_mask) | kDev;
+}
+#endif
+
+// Fills pOut with the attributes of szName in fd that iWant asks for; the
+// attribute bits it got (only those asked for), or -1 with errno set.
+int examine(int fd, const char *szName, int iWant, int iFlags, jlong *pOut) {
+    const bool bFollow = (iFlags & com_durvo_ufe_fsutil_EntryLayout_FOLLOW) != 0;
+    int iAtFlags = bFollow ? 0 : AT_SYMLINK_NOFOLLOW;
+    if ((iFlags & com_durvo_ufe_fsutil_EntryLayout_DONT_SYNC) != 0) iAtFlags |= AT_NO_AUTOMOUNT;
+#ifdef STATX_TYPE
+    // statx asks for no more than is wanted, which spares network file
+    // systems a round trip; lstat's full set is as quick through fstatat.
+    if ((iWant & ~kLstat) != 0 || (iWant | kType) != kLstat ||
+        (iFlags & com_durvo_ufe_fsutil_EntryLayout_DONT_SYNC) != 0) {
+        if (!gNoStatx.load(std::memory_order_relaxed)) {
+            if ((iFlags & com_durvo_ufe_fsutil_EntryLayout_DONT_SYNC) != 0) iAtFlags |= AT_STATX_DONT_SYNC;
+            int iHave = statxEntry(fd, szName, iWant, iAtFlags, pOut);
+            if (iHave < 0 && errno == ENOENT && bFollow) {  // a dangling link: the link itself
+                iHave = statxEntry(fd, szName, iWant, iAtFlags | AT_SYMLINK_NOFOLLOW, pOut);
+            }
+            if (iHave >= 0 || errno != ENOSYS) return iHave < 0 ? -1 : iHave & (iWant | kDev);
+            gNoStatx.store(true, std::memory_order_relaxed);
+            iAtFlags &= ~AT_STATX_DONT_SYNC;
+        }
+    }
+#endif
+    struct stat st;
+    int iStatus = fstatat(fd, szName, &st, iAtFlags);
+    if (iStatus != 0 && errno == ENOENT && bFollow) iStatus = fstatat(fd, szName, &st, iAtFlags | AT_SYMLINK_NOFOLLOW);
+    if (iStatus != 0) return -1;
+    fsstat::fillStat(pOut, st);
+    return kLstat & (iWant | kDev);
 }
 
 // Reads on until longs or names are full or the stream ends; answers how many
-// entries it put there (0 at the end). Each entry is kEntryLongs longs, its
-// name's bytes follow the previous name's in names. An error after some
+// entries it put there (0 at the end). Each entry is ENTRY_LONGS longs (see
+// EntryLayout), its name's bytes follow the previous name's in names. An
+// entry's type comes from the directory where the file system gives it, and
+// a stat is made only when jWant asks for more (or the type is unknown). An
+// entry that cannot be examined is delivered with the errno; one removed
+// before it is examined is skipped. An error of the stream itself after some
 // entries were read is reported at the next call, so none of them is lost.
-JNIEXPORT jint JNICALL Java_com_durvo_ufe_fsutil_NativeFs_readDir(JNIEnv *env, jclass, jlong jlHandle,
-                                                                 jlongArray jLongs, jbyteArray jNames) {
+jint jniReadDir(JNIEnv *env, jclass, jlong jlHandle, jint jWant, jint jFlags, jlongArray jLongs,
+                jbyteArray jNames) {
     DirStream *ds = streamOf(jlHandle);
     if (ds->iPendingErr != 0) {
         const int iErr = ds->iPendingErr;
@@ -262,6 +391,7 @@ JNIEXPORT jint JNICALL Java_com_durvo_ufe_fsutil_NativeFs_readDir(JNIEnv *env, j
     if (ds->bEnded) return 0;
     const size_t iMaxEntries = static_cast<size_t>(env->GetArrayLength(jLongs)) / kEntryLongs;
     const size_t iNames = static_cast<size_t>(env->GetArrayLength(jNames));
+    const bool bTypesOnly = (jWant & ~kType) == 0 && (jFlags & com_durvo_ufe_fsutil_EntryLayout_FOLLOW) == 0;
 
     const int fd = dirfd(ds->dir);
     Chunk chunk;
@@ -280,23 +410,32 @@ JNIEXPORT jint JNICALL Java_com_durvo_ufe_fsutil_NativeFs_readDir(JNIEnv *env, j
         }
         const char *szName = pEntry->d_name;
         if (szName[0] == '.' && (szName[1] == '\0' || (szName[1] == '.' && szName[2] == '\0'))) continue;
-        struct stat st;
-        if (fstatat(fd, szName, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-            iErr = errno;
-            if (iErr == ENOENT) {  // removed since readdir saw it
-                iErr = 0;
-                continue;
-            }
-            break;
-        }
         const size_t iLen = std::strlen(szName);
         if (iLen > NAME_MAX) {  // only where NAME_MAX understates a name
             iErr = ENAMETOOLONG;
             break;
         }
         jlong *pOut = chunk.longs + chunk.iEntries * kEntryLongs;
-        fsstat::fillStat(pOut, st);
-        pOut[fsstat::kStatLongs] = static_cast<jlong>(iLen);
+        const mode_t type = typeOf(pEntry->d_type);
+        int iHave = 0;
+        int iStatErr = 0;
+        if (bTypesOnly && type != 0) {
+            pOut[2] = static_cast<jlong>(type);
+            iHave = kType;
+        } else {
+            iHave = examine(fd, szName, jWant, jFlags, pOut);
+            if (iHave < 0) {
+                iStatErr = errno;
+                if (iStatErr == ENOENT) continue;  // removed since readdir saw it
+                // The name without its attributes (a directory that may be read but not
+                // searched): the type as the directory gives it, if it does.
+                pOut[2] = static_cast<jlong>(type);
+                iHave = type != 0 ? kType : 0;
+            }
+        }
+        pOut[kSlotHave] = iHave;
+        pOut[kSlotError] = iStatErr;
+        pOut[kSlotNameLength] = static_cast<jlong>(iLen);
         std::memcpy(chunk.names + chunk.iNameBytes, szName, iLen);
         chunk.iNameBytes += iLen;
         iUsed += iLen;
@@ -313,10 +452,70 @@ JNIEXPORT jint JNICALL Java_com_durvo_ufe_fsutil_NativeFs_readDir(JNIEnv *env, j
     return static_cast<jint>(iCount);
 }
 
-JNIEXPORT void JNICALL Java_com_durvo_ufe_fsutil_NativeFs_closeDir(JNIEnv *, jclass, jlong jlHandle) {
+// A NativeErrno for iErr, not thrown. Pending on null: the JVM's error.
+jthrowable jniDescribe(JNIEnv *env, jclass, jint jErr) { return fsstat::errnoObject(env, jErr); }
+
+void jniCloseDir(JNIEnv *, jclass, jlong jlHandle) {
     DirStream *ds = streamOf(jlHandle);
     closedir(ds->dir);
     delete ds;
 }
 
-} // extern "C"
+// Signatures as NativeFs declares them.
+const JNINativeMethod kMethods[] = {
+    {const_cast<char *>("initIDs"), const_cast<char *>("()V"), reinterpret_cast<void *>(jniInitIDs)},
+    {const_cast<char *>("pathBytes"), const_cast<char *>("(Ljava/lang/String;)[B"),
+     reinterpret_cast<void *>(jniPathBytes)},
+    {const_cast<char *>("nameString"), const_cast<char *>("([B)Ljava/lang/String;"),
+     reinterpret_cast<void *>(jniNameString)},
+    {const_cast<char *>("statvfs"), const_cast<char *>("(Ljava/lang/String;[J)V"),
+     reinterpret_cast<void *>(jniStatvfs)},
+    {const_cast<char *>("openDir"), const_cast<char *>("([B[J)J"), reinterpret_cast<void *>(jniOpenDir)},
+    {const_cast<char *>("openDirAt"), const_cast<char *>("(J[BI[J)J"), reinterpret_cast<void *>(jniOpenDirAt)},
+    {const_cast<char *>("readDir"), const_cast<char *>("(JII[J[B)I"), reinterpret_cast<void *>(jniReadDir)},
+    {const_cast<char *>("describe"), const_cast<char *>("(I)Lcom/durvo/ufe/fsutil/NativeErrno;"),
+     reinterpret_cast<void *>(jniDescribe)},
+    {const_cast<char *>("closeDir"), const_cast<char *>("(J)V"), reinterpret_cast<void *>(jniCloseDir)},
+};
+
+// NativeFs without initialising it: FindClass would run its static
+// initialiser, which loads this library, from inside the load. EntryLayout
+// has no initialiser and the same class loader. Null with the lookup's error
+// pending when the class loader has no such class.
+jclass findUninitialised(JNIEnv *env) {
+    LocalRef<jclass> jclsLayout(env, env->FindClass("com/durvo/ufe/fsutil/EntryLayout"));
+    if (!jclsLayout) return nullptr;
+    LocalRef<jclass> jclsClass(env, env->FindClass("java/lang/Class"));
+    if (!jclsClass) return nullptr;
+    jmethodID jmidLoader = env->GetMethodID(jclsClass.get(), "getClassLoader", "()Ljava/lang/ClassLoader;");
+    if (jmidLoader == nullptr) return nullptr;
+    jmethodID jmidForName = env->GetStaticMethodID(jclsClass.get(), "forName",
+                                                   "(Ljava/lang/String;ZLjava/lang/ClassLoader;)Ljava/lang/Class;");
+    if (jmidForName == nullptr) return nullptr;
+    LocalRef<jobject> jLoader(env, env->CallObjectMethod(jclsLayout.get(), jmidLoader));
+    if (env->ExceptionCheck()) return nullptr;
+    LocalRef<jstring> jsName(env, env->NewStringUTF("com.durvo.ufe.fsutil.NativeFs"));
+    if (!jsName) return nullptr;
+    auto jcls = static_cast<jclass>(
+        env->CallStaticObjectMethod(jclsClass.get(), jmidForName, jsName.get(), JNI_FALSE, jLoader.get()));
+    return env->ExceptionCheck() ? nullptr : jcls;
+}
+
+} // namespace
+
+// The Java API's natives are registered here rather than exported, so their
+// signatures stay private to the library. A class loader without the Java API
+// (a program that uses only the declaring classes) loads the library all the same.
+extern "C" JNIEXPORT jint JNICALL JNI_OnLoad(JavaVM *vm, void *) {
+    JNIEnv *env = nullptr;
+    if (vm->GetEnv(reinterpret_cast<void **>(&env), JNI_VERSION_1_8) != JNI_OK) return JNI_ERR;
+    LocalRef<jclass> jcls(env, findUninitialised(env));
+    if (!jcls) {
+        env->ExceptionClear();
+        return JNI_VERSION_1_8;
+    }
+    if (env->RegisterNatives(jcls.get(), kMethods, sizeof kMethods / sizeof kMethods[0]) != 0 ||
+        !fsstat::registerFileNatives(env, jcls.get()))
+        return JNI_ERR;
+    return JNI_VERSION_1_8;
+}

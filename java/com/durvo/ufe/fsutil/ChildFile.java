@@ -1,5 +1,6 @@
 package com.durvo.ufe.fsutil;
 
+import java.io.IOException;
 import java.time.Instant;
 import java.util.Arrays;
 
@@ -11,6 +12,13 @@ import java.util.Arrays;
  * <p>{@link #name()} is the library's string for the name's bytes: a name
  * valid in the default charset reads as it is; see {@link FileNames} for the
  * others. {@link #nameBytes()} and {@link #pathBytes()} are the exact bytes.
+ *
+ * <p>An entry of a listing or walk carries the attributes its
+ * {@link WalkOptions} asked for (by default every {@code lstat} value); the
+ * accessor of any other throws {@link IllegalStateException} naming it, as
+ * does every accessor but the type's of an entry whose attributes could not be
+ * read ({@link #attributeError()}). No attribute reads as zero for want of a
+ * value.
  */
 public final class ChildFile {
     /** File types, from the type bits of {@link #mode()}. */
@@ -66,6 +74,14 @@ public final class ChildFile {
     private long accessNanos;
     private long modifiedNanos;
     private long changeNanos;
+    private long creationTime;
+    private long creationNanos;
+    private long mountId;
+    /** The attribute bits read (see {@link EntryLayout}), and those asked for. */
+    private int have = EntryLayout.LSTAT;
+    private int want = EntryLayout.LSTAT;
+    /** The errno of a failed examination, else 0. */
+    private int error;
     /** The exact bytes of the name; null for an entry of the one-at-a-time route until asked for. */
     byte[] nameBytes;
     private final byte[] parent;
@@ -77,12 +93,25 @@ public final class ChildFile {
         depth = 1;
     }
 
-    /** An entry of a batch: the name at {@code names[from..from+length)}, the values at {@code values[at..]}. */
-    ChildFile(byte[] parent, byte[] names, int from, int length, long[] values, int at, int depth) {
+    /**
+     * An entry of a batch read for the attributes {@code want}: the name at {@code names[from..from+length)},
+     * the values at {@code values[at..]}.
+     */
+    ChildFile(byte[] parent, byte[] names, int from, int length, long[] values, int at, int depth, int want) {
         this.parent = parent;
         this.depth = depth;
         this.nameBytes = Arrays.copyOfRange(names, from, from + length);
-        setStat(values, at);
+        this.want = want;
+        this.have = (int) values[at + EntryLayout.HAVE];
+        this.error = (int) values[at + EntryLayout.ERROR];
+        if ((have & ~EntryLayout.TYPE) != 0) {
+            setStat(values, at);
+            creationTime = values[at + EntryLayout.BTIME];
+            creationNanos = values[at + EntryLayout.BTIME + 1];
+            mountId = values[at + EntryLayout.MOUNT_ID];
+        } else {
+            mode = (int) values[at + 2] & 0xF000;  // the type alone
+        }
     }
 
     /** A single path's attributes (as stat or lstat give them): the path is the name. */
@@ -202,71 +231,85 @@ public final class ChildFile {
 
     /** {@return the id of the device holding the entry ({@code st_dev})} */
     public long device() {
+        need(EntryAttribute.DEVICE);
         return device;
     }
 
     /** {@return the inode number ({@code st_ino})} */
     public long inode() {
+        need(EntryAttribute.INODE);
         return inode;
     }
 
     /** {@return the type and permission bits ({@code st_mode})} */
     public int mode() {
+        need(EntryAttribute.MODE);
         return mode;
     }
 
     /** {@return the number of hard links; a count above 2^31-1 reads as {@link Integer#MAX_VALUE}} */
     public int links() {
+        need(EntryAttribute.LINKS);
         return links;
     }
 
     /** {@return the owner's user id; ids of 2^31 and above read negative (see {@link Integer#toUnsignedString})} */
     public int uid() {
+        need(EntryAttribute.OWNER);
         return uid;
     }
 
     /** {@return the group id, read as {@link #uid()} is} */
     public int gid() {
+        need(EntryAttribute.GROUP);
         return gid;
     }
 
     /** {@return the device id of a device file ({@code st_rdev})} */
     public long rdev() {
+        need(EntryAttribute.DEVICE);
         return rdev;
     }
 
     /** {@return the size in bytes (of a link: the length of its target)} */
     public long size() {
+        need(EntryAttribute.SIZE);
         return size;
     }
 
     /** {@return the preferred block size for I/O} */
     public long blockSize() {
+        need(EntryAttribute.DEVICE);
         return blockSize;
     }
 
     /** {@return the allocated blocks of 512 bytes} */
     public long blocks() {
+        need(EntryAttribute.BLOCKS);
         return blocks;
     }
 
     /** {@return the time of last access, to the nanosecond where the file system keeps it} */
     public Instant accessTime() {
+        need(EntryAttribute.ACCESS_TIME);
         return Instant.ofEpochSecond(accessTime, accessNanos);
     }
 
     /** {@return the time of last modification, to the nanosecond where the file system keeps it} */
     public Instant modifiedTime() {
+        need(EntryAttribute.MODIFIED_TIME);
         return Instant.ofEpochSecond(modifiedTime, modifiedNanos);
     }
 
     /** {@return the time of the last status change, to the nanosecond where the file system keeps it} */
     public Instant changeTime() {
+        need(EntryAttribute.CHANGE_TIME);
         return Instant.ofEpochSecond(changeTime, changeNanos);
     }
 
     /** {@return the file type, from the type bits of {@link #mode()}} */
     public Type type() {
+        need(EntryAttribute.TYPE);
         switch (mode & 0xF000) {
             case 0x8000: return Type.REGULAR;
             case 0x4000: return Type.DIRECTORY;
@@ -279,13 +322,78 @@ public final class ChildFile {
         }
     }
 
-    /** {@return whether the entry is a directory (a link to one is not)} */
+    /**
+     * Whether the entry is a directory: a link to one is not, unless the walk follows links. An entry
+     * whose type could not be read is not.
+     *
+     * @return whether it is a directory
+     */
     public boolean isDirectory() {
-        return (mode & 0xF000) == 0x4000;
+        return (have & EntryLayout.TYPE) != 0 && (mode & 0xF000) == 0x4000;
+    }
+
+    /**
+     * The creation time, read only when asked for ({@link EntryAttribute#CREATION_TIME}).
+     *
+     * @return the time the file was created, to the nanosecond where the file system keeps it
+     * @throws IllegalStateException when it was not asked for, or the file system keeps none
+     */
+    public Instant creationTime() {
+        need(EntryAttribute.CREATION_TIME);
+        return Instant.ofEpochSecond(creationTime, creationNanos);
+    }
+
+    /**
+     * The id of the mount holding the entry, read only when asked for ({@link EntryAttribute#MOUNT_ID}).
+     *
+     * @return the mount id, as {@code /proc/self/mountinfo} numbers mounts
+     * @throws IllegalStateException when it was not asked for, or the system does not give it
+     */
+    public long mountId() {
+        need(EntryAttribute.MOUNT_ID);
+        return mountId;
+    }
+
+    /**
+     * Whether the entry carries an attribute: it was asked for, and the file system gave it.
+     *
+     * @param attribute the attribute
+     * @return whether its accessor answers
+     */
+    public boolean has(EntryAttribute attribute) {
+        return (have & attribute.bit) != 0;
+    }
+
+    /**
+     * Why the entry's attributes could not be read, for example an
+     * {@link java.nio.file.AccessDeniedException} for an entry of a directory that may be read but not
+     * searched; the entry then has its name and, where the directory gives it, its type.
+     *
+     * @return the failure, naming the entry's path; null when there was none
+     */
+    public IOException attributeError() {
+        return error == 0 ? null : NativeFs.describe(error).forFile(pathBytes());
+    }
+
+    private void need(EntryAttribute attribute) {
+        if ((have & attribute.bit) != 0) {
+            return;
+        }
+        String path = FileNames.display(pathBytes());
+        if (error != 0) {
+            throw new IllegalStateException("the attributes of " + path + " could not be read: "
+                    + NativeFs.describe(error).getMessage());
+        }
+        if ((want & attribute.bit) == 0) {
+            throw new IllegalStateException(attribute + " of " + path + " was not read: ask for EntryAttribute."
+                    + attribute + " in the WalkOptions");
+        }
+        throw new IllegalStateException("the file system gives no " + attribute + " for " + path);
     }
 
     /** {@return type and permissions as {@code ls -l} shows them, e.g. {@code drwxr-xr-x} or {@code -rwsr-xr-t}} */
     public String modeString() {
+        need(EntryAttribute.MODE);
         char[] s = new char[10];
         s[0] = type().letter();
         String rwx = "rwxrwxrwx";
@@ -307,6 +415,10 @@ public final class ChildFile {
     /** {@return mode string, size and the name in display form} */
     @Override
     public String toString() {
-        return modeString() + " " + size + " " + FileNames.display(nameBytes());
+        String name = FileNames.display(nameBytes());
+        if ((have & EntryLayout.MODE) == 0) {
+            return ((have & EntryLayout.TYPE) != 0 ? type().letter() + " " : "") + name;
+        }
+        return modeString() + " " + ((have & EntryLayout.SIZE) != 0 ? size + " " : "") + name;
     }
 }

@@ -9,27 +9,55 @@ final class DirStream implements AutoCloseable {
     final byte[] path;
     /** The depth of its entries. */
     final int depth;
+    /** The directory's device and inode, as the open directory has them. */
+    final long dev;
+    final long ino;
     private final GuardedHandle handle;
 
-    private DirStream(long handle, byte[] path, int depth) {
+    private DirStream(long handle, long[] id, byte[] path, int depth) {
         this.path = path;
         this.depth = depth;
+        this.dev = id[0];
+        this.ino = id[1];
         this.handle = new GuardedHandle(this, handle, NativeFs::closeDir);
     }
 
     /** Opens the directory at {@code path} (a final link is followed). */
     static DirStream open(byte[] path, int depth) throws NativeErrno {
-        return new DirStream(NativeFs.openDir(path), path, depth);
+        long[] id = new long[2];
+        return new DirStream(NativeFs.openDir(path, id), id, path, depth);
     }
 
-    /** Opens {@code dir}, an entry of this directory, never through a link; null once this is closed. */
-    DirStream openChild(ChildFile dir) throws NativeErrno {
-        return handle.use(h -> new DirStream(NativeFs.openDirAt(h, dir.nameBytes), dir.pathBytes(), depth + 1), null);
+    /**
+     * Opens {@code name}, an entry of this directory whose path is {@code path}, relative to this one:
+     * through a link only with {@link EntryLayout#FOLLOW} in {@code flags}. Null once this is closed.
+     */
+    DirStream openChild(byte[] name, byte[] path, int flags) throws NativeErrno {
+        return handle.use(h -> {
+            long[] id = new long[2];
+            return new DirStream(NativeFs.openDirAt(h, name, flags, id), id, path, depth + 1);
+        }, null);
     }
 
-    /** Reads the next batch into {@code batch}: its size, 0 at the end or once closed. */
-    int read(Batch batch) throws NativeErrno {
-        return handle.use(h -> NativeFs.readDir(h, batch.longs, batch.names), 0);
+    /**
+     * The next entries, read with the attributes {@code want} and the flags of {@link NativeFs#readDir};
+     * null at the end or once closed.
+     */
+    ChildFile[] next(int want, int flags) throws NativeErrno {
+        Batch batch = Batch.OF_THREAD.get();
+        int count = handle.use(h -> NativeFs.readDir(h, want, flags, batch.longs, batch.names), 0);
+        if (count == 0) {
+            return null;
+        }
+        ChildFile[] children = new ChildFile[count];
+        int name = 0;
+        for (int i = 0; i < count; i++) {
+            int at = i * EntryLayout.ENTRY_LONGS;
+            int length = (int) batch.longs[at + EntryLayout.NAME_LENGTH];
+            children[i] = new ChildFile(path, batch.names, name, length, batch.longs, at, depth, want);
+            name += length;
+        }
+        return children;
     }
 
     @Override
@@ -38,33 +66,14 @@ final class DirStream implements AutoCloseable {
     }
 
     /**
-     * Scratch arrays that one thread reads batches into. A batch is turned
-     * into entries right after it is read, so the listings and walks of one
-     * thread can share one.
+     * Scratch arrays that one thread reads batches into. A batch is turned into entries right after it is
+     * read, so the listings and walks of one thread share one.
      */
-    static final class Batch {
+    private static final class Batch {
         private static final ThreadLocal<Batch> OF_THREAD = ThreadLocal.withInitial(Batch::new);
         private static final int ENTRIES = 128;
         // Room for a name of 255 bytes is kept free, so an entry read always fits.
-        final long[] longs = new long[ENTRIES * NativeFs.ENTRY_LONGS];
+        final long[] longs = new long[ENTRIES * EntryLayout.ENTRY_LONGS];
         final byte[] names = new byte[ENTRIES * 256];
-
-        /** This thread's batch. */
-        static Batch ofThread() {
-            return OF_THREAD.get();
-        }
-
-        /** The {@code count} entries just read from {@code dir}. */
-        ChildFile[] entries(DirStream dir, int count) {
-            ChildFile[] children = new ChildFile[count];
-            int name = 0;
-            for (int i = 0; i < count; i++) {
-                int at = i * NativeFs.ENTRY_LONGS;
-                int length = (int) longs[at + NativeFs.ENTRY_LONGS - 1];
-                children[i] = new ChildFile(dir.path, names, name, length, longs, at, dir.depth);
-                name += length;
-            }
-            return children;
-        }
     }
 }

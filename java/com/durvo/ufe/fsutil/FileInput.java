@@ -28,7 +28,7 @@ final class FileInput extends InputStream {
 
     /** Opens the file at {@code path}, which the caller has checked and no one else changes. */
     static FileInput open(byte[] path) throws IOException {
-        long[] stat = new long[NativeFs.STAT_LONGS];
+        long[] stat = new long[EntryLayout.STAT_LONGS];
         int fd;
         try {
             fd = NativeFs.openRead(path, stat);

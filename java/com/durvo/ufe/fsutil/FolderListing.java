@@ -6,6 +6,7 @@ import java.util.ArrayList;
 import java.util.Iterator;
 import java.util.List;
 import java.util.NoSuchElementException;
+import java.util.Objects;
 import java.util.Spliterator;
 import java.util.Spliterators;
 import java.util.function.Consumer;
@@ -35,10 +36,12 @@ import java.util.stream.StreamSupport;
  */
 public final class FolderListing implements AutoCloseable, Iterable<ChildFile> {
     private final DirStream dir;
+    private final WalkOptions options;
     private boolean started;
 
-    private FolderListing(DirStream dir) {
+    private FolderListing(DirStream dir, WalkOptions options) {
         this.dir = dir;
+        this.options = options;
     }
 
     /**
@@ -53,8 +56,21 @@ public final class FolderListing implements AutoCloseable, Iterable<ChildFile> {
      * @throws java.nio.file.InvalidPathException  for a NUL or an unpaired surrogate
      */
     public static FolderListing open(String dir) throws IOException {
+        return open(dir, WalkOptions.defaults());
+    }
+
+    /**
+     * {@link #open(String)} reading each entry as {@code options} say (which attributes, whether links
+     * are followed); the rest of the options are for walks.
+     *
+     * @param dir     the directory's path, as the library delivers names
+     * @param options what to read
+     * @return the open listing
+     * @throws IOException as {@link #open(String)}
+     */
+    public static FolderListing open(String dir, WalkOptions options) throws IOException {
         FileNames.checkPath(dir);
-        return open(NativeFs.pathBytes(dir), 1);
+        return open(NativeFs.pathBytes(dir), options);
     }
 
     /**
@@ -65,13 +81,26 @@ public final class FolderListing implements AutoCloseable, Iterable<ChildFile> {
      * @throws IOException as {@link #open(String)}
      */
     public static FolderListing open(byte[] dir) throws IOException {
-        FileNames.checkPath(dir);
-        return open(dir.clone(), 1);
+        return open(dir, WalkOptions.defaults());
     }
 
-    private static FolderListing open(byte[] path, int depth) throws IOException {
+    /**
+     * {@link #open(byte[])} reading each entry as {@code options} say, as {@link #open(String, WalkOptions)}.
+     *
+     * @param dir     the path's bytes
+     * @param options what to read
+     * @return the open listing
+     * @throws IOException as {@link #open(String)}
+     */
+    public static FolderListing open(byte[] dir, WalkOptions options) throws IOException {
+        FileNames.checkPath(dir);
+        Objects.requireNonNull(options, "options");
+        return new FolderListing(openRoot(dir.clone()), options);
+    }
+
+    private static DirStream openRoot(byte[] path) throws IOException {
         try {
-            return new FolderListing(DirStream.open(path, depth));
+            return DirStream.open(path, 1);
         } catch (NativeErrno e) {
             throw e.forFile(path);
         }
@@ -97,19 +126,18 @@ public final class FolderListing implements AutoCloseable, Iterable<ChildFile> {
             @Override
             public boolean hasNext() {
                 while (next == entries.length) {
-                    DirStream.Batch batch = DirStream.Batch.ofThread();
-                    int count;
+                    ChildFile[] read;
                     try {
-                        count = dir.read(batch);
+                        read = dir.next(options.want, options.flags);
                     } catch (NativeErrno e) {
                         close();
                         throw new UncheckedIOException(e.forFile(dir.path));
                     }
-                    if (count == 0) {
+                    if (read == null) {
                         close();  // release the directory now rather than wait for close()
                         return false;
                     }
-                    entries = batch.entries(dir, count);
+                    entries = read;
                     next = 0;
                 }
                 return true;
@@ -164,9 +192,11 @@ public final class FolderListing implements AutoCloseable, Iterable<ChildFile> {
      * with more than one, entries come in no particular order.
      *
      * @param root    the directory to walk
-     * @param threads how many threads read directories (1 for the ordered walk)
+     * @param threads how many threads read directories (1 for the ordered walk), at most
+     *                {@link WalkOptions#MAX_THREADS}
      * @return the entries
      * @throws IOException when the root cannot be opened
+     * @throws IllegalArgumentException for a thread count out of range
      */
     public static Stream<ChildFile> walk(String root, int threads) throws IOException {
         return walk(root, threads, null);
@@ -178,29 +208,65 @@ public final class FolderListing implements AutoCloseable, Iterable<ChildFile> {
      * on; the stream then throws nothing for them.
      *
      * @param root    the directory to walk
-     * @param threads how many threads read directories
+     * @param threads how many threads read directories, from 1 to {@link WalkOptions#MAX_THREADS}
      * @param onError receives the error of each unreadable subdirectory; null
      *                to throw them at the end as {@link #walk(String)} does
      * @return the entries
      * @throws IOException when the root cannot be opened
+     * @throws IllegalArgumentException for a thread count out of range
      */
     public static Stream<ChildFile> walk(String root, int threads, Consumer<? super IOException> onError)
             throws IOException {
+        return walk(root, WalkOptions.builder().threads(threads).onError(onError).build());
+    }
+
+    /**
+     * Every entry below {@code root} as {@code options} say: which attributes, how deep, following links
+     * or not, on one file system or not, which directories to enter, how many threads, where errors go.
+     * Every directory is opened relative to its parent, so the walk reaches any depth and path length and
+     * never leaves {@code root} through a link it was not asked to follow: a directory swapped for a link
+     * meanwhile is reported, not entered. An entry of a directory that may be read but not searched is
+     * delivered with its name and {@link ChildFile#attributeError()}. Closing the stream, from any thread,
+     * ends the walk; a consuming thread interrupted while it waits for entries gets an
+     * {@link UncheckedIOException} caused by an {@link java.io.InterruptedIOException}, never a stream
+     * that ends early.
+     *
+     * @param root    the directory to walk, as the library delivers names
+     * @param options how to walk
+     * @return the entries
+     * @throws IOException when the root cannot be opened, as {@link #open(String)}
+     */
+    public static Stream<ChildFile> walk(String root, WalkOptions options) throws IOException {
         FileNames.checkPath(root);
-        if (threads < 1) {
-            throw new IllegalArgumentException("threads must be at least 1: " + threads);
+        return startWalk(NativeFs.pathBytes(root), options);
+    }
+
+    /**
+     * {@link #walk(String, WalkOptions)} from the directory whose path has these bytes.
+     *
+     * @param root    the path's bytes
+     * @param options how to walk
+     * @return the entries
+     * @throws IOException when the root cannot be opened, as {@link #open(String)}
+     */
+    public static Stream<ChildFile> walk(byte[] root, WalkOptions options) throws IOException {
+        FileNames.checkPath(root);
+        return startWalk(root.clone(), options);
+    }
+
+    private static Stream<ChildFile> startWalk(byte[] path, WalkOptions options) throws IOException {
+        Objects.requireNonNull(options, "options");
+        DirStream top = openRoot(path);
+        if (options.maxDepth == 0) {
+            top.close();
+            return Stream.empty();
         }
-        byte[] path = NativeFs.pathBytes(root);
-        DirStream top;
-        try {
-            top = DirStream.open(path, 1);
-        } catch (NativeErrno e) {
-            throw e.forFile(path);
-        }
-        Errors errors = new Errors(onError);
-        Walk walk = threads == 1 ? new TreeWalk(top, errors) : new ParallelWalk(top, threads, errors);
+        Errors errors = new Errors(options.onError);
+        Descent descent = new Descent(options, top);
+        boolean ordered = options.threads == 1;
+        Walk walk = ordered ? new TreeWalk(top, descent, errors) : new ParallelWalk(top, descent, errors);
         return StreamSupport.stream(Spliterators.spliteratorUnknownSize(walk,
-                threads == 1 ? Spliterator.ORDERED | Spliterator.NONNULL : Spliterator.NONNULL), false)
+                ordered ? Spliterator.ORDERED | Spliterator.NONNULL : Spliterator.NONNULL), false)
                 .onClose(walk::close);
     }
 

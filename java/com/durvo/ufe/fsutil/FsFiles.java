@@ -184,7 +184,7 @@ public final class FsFiles {
     }
 
     private static ChildFile stat(byte[] path, boolean follow) throws IOException {
-        long[] values = new long[NativeFs.STAT_LONGS];
+        long[] values = new long[EntryLayout.STAT_LONGS];
         NativeFs.stat(path, follow, values);
         return new ChildFile(path, values);
     }

@@ -18,6 +18,7 @@ final class NativeErrno extends Exception {
     private static final int NO_SUCH_FILE = 1;
     private static final int NOT_DIRECTORY = 2;
     private static final int ACCESS_DENIED = 3;
+    private static final int LINK_REFUSED = 4;
 
     final int errno;
     private final int kind;
@@ -37,6 +38,11 @@ final class NativeErrno extends Exception {
             case ACCESS_DENIED: return new AccessDeniedException(file, null, text);
             default: return new FileSystemException(file, null, text);
         }
+    }
+
+    /** Whether an open refused to go through a symbolic link ({@code ELOOP}). */
+    boolean isLinkRefused() {
+        return kind == LINK_REFUSED;
     }
 
     /** {@link #forFile} for a path given by its bytes. */

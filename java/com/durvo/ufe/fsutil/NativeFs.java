@@ -8,12 +8,6 @@ import java.lang.ref.Cleaner;
  * failures come back as {@link NativeErrno}.
  */
 final class NativeFs {
-    /** Longs per entry in a {@link #readDir} batch: sixteen stat values and the name's length. */
-    static final int ENTRY_LONGS = 17;
-
-    /** Longs of a single path's stat values, in a batch entry's order. */
-    static final int STAT_LONGS = 16;
-
     /** Closes native resources that their owners dropped unclosed. */
     static final Cleaner CLEANER = Cleaner.create();
 
@@ -37,14 +31,23 @@ final class NativeFs {
     /** The eleven statvfs figures of {@code path} into {@code out}. */
     static native void statvfs(String path, long[] out) throws NativeErrno;
 
-    /** Opens a directory, following a final link; the handle. */
-    static native long openDir(byte[] path) throws NativeErrno;
+    /** Opens a directory, following a final link; the handle, its device and inode into {@code id}. */
+    static native long openDir(byte[] path, long[] id) throws NativeErrno;
 
-    /** Opens the subdirectory {@code name} of an open directory, never through a link. */
-    static native long openDirAt(long parent, byte[] name) throws NativeErrno;
+    /**
+     * Opens the subdirectory {@code name} of an open directory, through a link only with
+     * {@link EntryLayout#FOLLOW}; as {@link #openDir} otherwise.
+     */
+    static native long openDirAt(long parent, byte[] name, int flags, long[] id) throws NativeErrno;
 
-    /** Fills a batch of entries; how many, 0 at the end. */
-    static native int readDir(long handle, long[] longs, byte[] names) throws NativeErrno;
+    /**
+     * Fills a batch of entries (see {@link EntryLayout}) with the attributes {@code want} asks for
+     * ({@link EntryLayout#TYPE} and others), read as {@code flags} say; how many, 0 at the end.
+     */
+    static native int readDir(long handle, int want, int flags, long[] longs, byte[] names) throws NativeErrno;
+
+    /** The failure {@code errno} stands for, not thrown. */
+    static native NativeErrno describe(int errno);
 
     static native void closeDir(long handle);
 

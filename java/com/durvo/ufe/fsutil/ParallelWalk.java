@@ -1,10 +1,17 @@
 package com.durvo.ufe.fsutil;
 
 import java.io.IOException;
+import java.io.InterruptedIOException;
+import java.io.UncheckedIOException;
 import java.lang.ref.Cleaner;
+import java.nio.file.FileSystemException;
 import java.util.ArrayList;
+import java.util.HashSet;
+import java.util.Iterator;
+import java.util.LinkedHashSet;
 import java.util.List;
 import java.util.NoSuchElementException;
+import java.util.Set;
 import java.util.concurrent.ArrayBlockingQueue;
 import java.util.concurrent.BlockingQueue;
 import java.util.concurrent.LinkedBlockingDeque;
@@ -14,26 +21,95 @@ import java.util.concurrent.atomic.AtomicInteger;
  * The walk with several threads: each takes a directory, reads it and queues
  * its subdirectories (newest first, so the walk stays deep and the queue
  * short), and hands its entries to the consuming thread some hundreds at a
- * time, since every hand-over may wake a sleeping thread. A queued directory
- * is opened by its full path. Closing, or dropping the walk unclosed, stops
- * the threads, which close what they have open.
+ * time, since every hand-over may wake a sleeping thread.
+ *
+ * <p>A queued directory is opened relative to its parent, as in the ordered
+ * walk, so a parent stays open while entries of it wait. When more than a few
+ * per thread are open, the least recently used waiting parent is closed; it
+ * is opened again from its own parent when its turn comes, and read only if it
+ * is still the same directory (device and inode). So the walk reaches any
+ * depth and path length with a bounded number of descriptors, and never
+ * through a link. Closing, or dropping the walk unclosed, stops the threads
+ * and closes every directory.
  */
 final class ParallelWalk implements FolderListing.Walk {
     private static final Object END = new Object();
+    /** What close() leaves for a consumer it may have woken. */
+    private static final Object CLOSED = new Object();
     /** Queued once per thread when no directory is left: wakes and ends it. */
     private static final Object STOP = new Object();
     /** Entries a thread gathers before it hands them over (or sooner, before it waits). */
     private static final int HANDOVER = 1024;
 
+    /**
+     * A directory of the walk, alive while it is read, while entries of it wait to be opened, or while
+     * a directory below it is alive: those may need it opened again. Fields other than the finals are
+     * guarded by the Shared instance.
+     */
+    private static final class Node implements Descent.Ancestors {
+        final Node parent;
+        final ChildFile entry;  // null for the root
+        final long dev;
+        final long ino;
+        DirStream dir;      // null while closed for the budget
+        boolean reading;
+        int users;          // threads opening an entry of it now
+        int waiting;        // its entries queued, not yet opened
+        int children;       // alive directories below it
+
+        Node(Node parent, ChildFile entry, DirStream dir) {
+            this.parent = parent;
+            this.entry = entry;
+            this.dir = dir;
+            this.dev = dir.dev;
+            this.ino = dir.ino;
+        }
+
+        boolean alive() {
+            return reading || users > 0 || waiting > 0 || children > 0;
+        }
+
+        @Override
+        public boolean contain(long d, long i) {
+            for (Node n = this; n != null; n = n.parent) {
+                if (n.dev == d && n.ino == i) {
+                    return true;
+                }
+            }
+            return false;
+        }
+    }
+
+    /** An entry of {@code parent} to enter. */
+    private static final class Task {
+        final Node parent;
+        final ChildFile entry;
+
+        Task(Node parent, ChildFile entry) {
+            this.parent = parent;
+            this.entry = entry;
+        }
+    }
+
     /** What the worker threads share; never the walk itself, so that the cleaner can see it dropped. */
     private static final class Shared implements Runnable {
-        final LinkedBlockingDeque<Object> dirs = new LinkedBlockingDeque<>();  // DirStream, ChildFile or STOP
+        final LinkedBlockingDeque<Object> dirs = new LinkedBlockingDeque<>();  // Node (the root), Task or STOP
         final AtomicInteger unfinished = new AtomicInteger(1);                // directories queued or being read
         final AtomicInteger working = new AtomicInteger();                    // threads not yet ended
-        final BlockingQueue<Object> out = new ArrayBlockingQueue<>(16);      // ChildFile[], IOException, END, or
-                                                                              // a thread's own failure
+        final BlockingQueue<Object> out = new ArrayBlockingQueue<>(16);      // ChildFile[], IOException, END,
+                                                                              // CLOSED, or a thread's own failure
         final List<Thread> threads = new ArrayList<>();
+        final Descent descent;
+        final int budget;
         volatile boolean closed;
+        // Guarded by this:
+        final Set<Node> open = new HashSet<>();
+        final LinkedHashSet<Node> idle = new LinkedHashSet<>();  // open, not root, in use by nobody; oldest first
+
+        Shared(Descent descent, int threads) {
+            this.descent = descent;
+            this.budget = 4 * threads + 8;
+        }
 
         void work() {
             try {
@@ -50,7 +126,6 @@ final class ParallelWalk implements FolderListing.Walk {
         }
 
         private void walk() throws InterruptedException {
-            DirStream.Batch batch = DirStream.Batch.ofThread();
             List<ChildFile> gathered = new ArrayList<>(HANDOVER + 128);
             while (!closed) {
                 Object task = dirs.pollFirst();
@@ -62,7 +137,10 @@ final class ParallelWalk implements FolderListing.Walk {
                     break;
                 }
                 try {
-                    list(task, batch, gathered);
+                    Node node = task instanceof Node ? (Node) task : enter((Task) task);
+                    if (node != null) {
+                        list(node, gathered);
+                    }
                 } finally {
                     if (unfinished.decrementAndGet() == 0) {
                         for (int i = 0; i < threads.size(); i++) {
@@ -85,27 +163,98 @@ final class ParallelWalk implements FolderListing.Walk {
             }
         }
 
-        private void list(Object task, DirStream.Batch batch, List<ChildFile> gathered) throws InterruptedException {
-            DirStream dir;
-            if (task instanceof DirStream) {
-                dir = (DirStream) task;
-            } else {
-                ChildFile d = (ChildFile) task;
-                try {
-                    dir = DirStream.open(d.pathBytes(), d.depth() + 1);
-                } catch (NativeErrno e) {
-                    out.put(e.forFile(d.pathBytes()));
-                    return;
+        /** Opens a queued directory; null when it is not to be read (its error, if any, handed over). */
+        private Node enter(Task task) throws InterruptedException {
+            Node parent = task.parent;
+            synchronized (this) {
+                parent.users++;
+                idle.remove(parent);
+            }
+            Node node = null;
+            try {
+                DirStream up = openAgain(parent);
+                DirStream dir = up == null ? null : descent.open(up, task.entry, parent);
+                if (dir != null) {
+                    synchronized (this) {
+                        node = new Node(parent, task.entry, dir);
+                        node.reading = true;
+                        parent.children++;
+                        opened(node);
+                    }
+                }
+            } catch (IOException e) {
+                out.put(e);
+            } finally {
+                synchronized (this) {
+                    parent.users--;
+                    parent.waiting--;
+                    settle(parent);
                 }
             }
+            return node;
+        }
+
+        /** The open directory of {@code node}, which the caller uses; opened again from its parent if the
+         * budget closed it. Null once the walk is closed. */
+        private DirStream openAgain(Node node) throws IOException {
+            synchronized (node) {  // one thread opens it again, the others wait for that
+                Node parent;
+                synchronized (this) {
+                    if (node.dir != null || closed) {
+                        return node.dir;
+                    }
+                    parent = node.parent;
+                    parent.users++;
+                    idle.remove(parent);
+                }
+                try {
+                    DirStream up = openAgain(parent);
+                    byte[] path = node.entry.pathBytes();
+                    DirStream dir;
+                    try {
+                        dir = up == null ? null : up.openChild(node.entry.nameBytes, path, descent.options.flags);
+                    } catch (NativeErrno e) {
+                        throw e.forFile(path);
+                    }
+                    if (dir == null) {
+                        return null;
+                    }
+                    if (dir.dev != node.dev || dir.ino != node.ino) {
+                        dir.close();
+                        throw new FileSystemException(FileNames.display(path), null,
+                                "replaced by another directory during the walk; not entered again");
+                    }
+                    synchronized (this) {
+                        node.dir = dir;
+                        opened(node);
+                        return node.dir;
+                    }
+                } finally {
+                    synchronized (this) {
+                        parent.users--;
+                        settle(parent);
+                    }
+                }
+            }
+        }
+
+        private void list(Node node, List<ChildFile> gathered) throws InterruptedException {
+            DirStream dir;
+            synchronized (this) {
+                dir = node.dir;
+            }
             try {
-                int count;
-                while (!closed && (count = dir.read(batch)) > 0) {
-                    for (ChildFile f : batch.entries(dir, count)) {
+                ChildFile[] read;
+                while (!closed && dir != null && (read = dir.next(descent.options.want, descent.options.flags))
+                        != null) {
+                    for (ChildFile f : read) {
                         gathered.add(f);
-                        if (f.isDirectory()) {
+                        if (descent.enters(f)) {
+                            synchronized (this) {
+                                node.waiting++;
+                            }
                             unfinished.incrementAndGet();
-                            dirs.addFirst(f);
+                            dirs.addFirst(new Task(node, f));
                         }
                     }
                     if (gathered.size() >= HANDOVER) {
@@ -115,7 +264,49 @@ final class ParallelWalk implements FolderListing.Walk {
             } catch (NativeErrno e) {
                 out.put(e.forFile(dir.path));
             } finally {
-                dir.close();
+                synchronized (this) {
+                    node.reading = false;
+                    settle(node);
+                }
+            }
+        }
+
+        /** Counts a directory just opened, closing idle ones over the budget. Holds this. */
+        private void opened(Node node) {
+            if (closed) {
+                node.dir.close();
+                node.dir = null;
+                return;
+            }
+            open.add(node);
+            Iterator<Node> oldest = idle.iterator();
+            while (open.size() > budget && oldest.hasNext()) {
+                Node n = oldest.next();
+                oldest.remove();
+                n.dir.close();
+                n.dir = null;
+                open.remove(n);
+            }
+        }
+
+        /** After a use of {@code node}: closes it when nothing needs it, or marks it idle. Holds this. */
+        private void settle(Node node) {
+            if (node.alive()) {
+                if (!node.reading && node.users == 0 && node.dir != null && node.parent != null) {
+                    idle.remove(node);
+                    idle.add(node);
+                }
+                return;
+            }
+            idle.remove(node);
+            if (node.dir != null) {
+                node.dir.close();
+                node.dir = null;
+                open.remove(node);
+            }
+            if (node.parent != null) {
+                node.parent.children--;
+                settle(node.parent);
             }
         }
 
@@ -125,26 +316,32 @@ final class ParallelWalk implements FolderListing.Walk {
             for (Thread t : threads) {
                 t.interrupt();
             }
-            Object d;
-            while ((d = dirs.poll()) != null) {
-                if (d instanceof DirStream) {
-                    ((DirStream) d).close();
+            synchronized (this) {
+                for (Node n : open) {
+                    n.dir.close();  // waits for a read in progress
                 }
             }
+            out.clear();
+            out.offer(CLOSED);  // wakes a consumer waiting for entries
         }
     }
 
-    private final Shared shared = new Shared();
+    private final Shared shared;
     private final Cleaner.Cleanable cleanable;
     private final FolderListing.Errors errors;
     private ChildFile[] entries = new ChildFile[0];
     private int next;
     private boolean ended;
 
-    ParallelWalk(DirStream root, int threads, FolderListing.Errors errors) {
+    ParallelWalk(DirStream root, Descent descent, FolderListing.Errors errors) {
         this.errors = errors;
-        shared.dirs.add(root);
-        Shared s = shared;
+        int threads = descent.options.threads;
+        Shared s = new Shared(descent, threads);
+        shared = s;
+        Node top = new Node(null, null, root);
+        top.reading = true;
+        s.open.add(top);
+        s.dirs.add(top);
         s.working.set(threads);
         for (int i = 0; i < threads; i++) {
             Thread t = new Thread(s::work, "fsstat-walk-" + i);
@@ -167,8 +364,12 @@ final class ParallelWalk implements FolderListing.Walk {
             try {
                 item = shared.out.take();
             } catch (InterruptedException e) {
-                Thread.currentThread().interrupt();
                 close();
+                Thread.currentThread().interrupt();
+                // Never a short walk passed off as a whole one.
+                throw new UncheckedIOException(new InterruptedIOException("walk interrupted; it is closed"));
+            }
+            if (item == CLOSED) {
                 return false;
             }
             if (item == END) {

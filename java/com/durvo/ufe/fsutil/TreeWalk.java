@@ -1,5 +1,6 @@
 package com.durvo.ufe.fsutil;
 
+import java.io.IOException;
 import java.util.ArrayDeque;
 import java.util.NoSuchElementException;
 
@@ -21,12 +22,14 @@ final class TreeWalk implements FolderListing.Walk {
     }
 
     private final ArrayDeque<Frame> stack = new ArrayDeque<>();
+    private final Descent descent;
     private final FolderListing.Errors errors;
     private ChildFile next;
     private ChildFile descend;
     private boolean closed;  // guarded by this, as the stack is
 
-    TreeWalk(DirStream root, FolderListing.Errors errors) {
+    TreeWalk(DirStream root, Descent descent, FolderListing.Errors errors) {
+        this.descent = descent;
         this.errors = errors;
         stack.push(new Frame(root));
     }
@@ -46,30 +49,29 @@ final class TreeWalk implements FolderListing.Walk {
                 ChildFile dir = descend;
                 descend = null;
                 try {
-                    push(top.dir.openChild(dir));
-                } catch (NativeErrno e) {
-                    errors.report(e.forFile(dir.pathBytes()));
+                    push(descent.open(top.dir, dir, this::above));
+                } catch (IOException e) {
+                    errors.report(e);
                 }
                 continue;
             }
             if (top.next < top.entries.length) {
                 next = top.entries[top.next++];
-                if (next.isDirectory()) {
+                if (descent.enters(next)) {
                     descend = next;
                 }
                 continue;
             }
-            DirStream.Batch batch = DirStream.Batch.ofThread();
-            int count = 0;
+            ChildFile[] read = null;
             try {
-                count = top.dir.read(batch);
+                read = top.dir.next(descent.options.want, descent.options.flags);
             } catch (NativeErrno e) {
                 errors.report(e.forFile(top.dir.path));
             }
-            if (count == 0) {
+            if (read == null) {
                 pop(top);
             } else {
-                top.entries = batch.entries(top.dir, count);
+                top.entries = read;
                 top.next = 0;
             }
         }
@@ -86,9 +88,18 @@ final class TreeWalk implements FolderListing.Walk {
         return current;
     }
 
+    private synchronized boolean above(long dev, long ino) {
+        for (Frame f : stack) {
+            if (f.dir.dev == dev && f.dir.ino == ino) {
+                return true;
+            }
+        }
+        return false;
+    }
+
     private synchronized void push(DirStream dir) {
         if (dir == null) {
-            return;  // the parent was closed under us
+            return;  // not to be read, or the parent was closed under us
         }
         if (closed) {
             dir.close();

@@ -3,6 +3,7 @@ package com.durvo.ufe.fsutil.tool;
 import com.durvo.ufe.fsutil.ChildFile;
 import com.durvo.ufe.fsutil.FileNames;
 import com.durvo.ufe.fsutil.FolderListing;
+import com.durvo.ufe.fsutil.WalkOptions;
 
 import java.io.IOException;
 import java.io.PrintStream;
@@ -94,8 +95,9 @@ final class Du {
             } catch (NumberFormatException e) {
                 du.threads = 0;
             }
-            if (du.threads < 1) {
-                throw new Args.UsageException("invalid number of threads: '" + threads + "'");
+            if (du.threads < 1 || du.threads > WalkOptions.MAX_THREADS) {
+                throw new Args.UsageException("invalid number of threads: '" + threads + "' (from 1 to "
+                        + WalkOptions.MAX_THREADS + ")");
             }
         }
         List<byte[]> operands = args.operands.isEmpty() ? List.of(new byte[] {'.'}) : args.operands;
@@ -121,7 +123,11 @@ final class Du {
         }
         long total = root.blocks() * 512;
         if (root.isDirectory()) {
-            try (Stream<ChildFile> walk = FolderListing.walk(FileNames.fromBytes(path), threads, this::unreadable)) {
+            // An entry whose attributes could not be read (in a directory that may be read but not
+            // searched) is reported, and not entered.
+            WalkOptions options = WalkOptions.builder().threads(threads).onError(this::unreadable)
+                    .directoryFilter(f -> f.attributeError() == null).build();
+            try (Stream<ChildFile> walk = FolderListing.walk(path, options)) {
                 if (summarize) {
                     total += sum(walk);
                 } else if (threads == 1) {
@@ -151,8 +157,17 @@ final class Du {
         return seen.add(new FileId(device, inode));
     }
 
-    /** The bytes {@code f} adds, or -1 when it was counted before (and is not shown again). */
+    /**
+     * The bytes {@code f} adds, or -1 when it was counted before (and is not shown again) or cannot be
+     * examined (which is reported).
+     */
     private long size(ChildFile f) {
+        IOException e = f.attributeError();
+        if (e != null) {
+            err.println("fsutil du: cannot access '" + Ls.shown(f.pathBytes()) + "': " + Lookup.reason(e));
+            status = 1;
+            return -1;
+        }
         return firstTime(f.device(), f.inode(), f.links(), f.isDirectory()) ? f.blocks() * 512 : -1;
     }
 
@@ -175,7 +190,7 @@ final class Du {
         for (ChildFile f : (Iterable<ChildFile>) walk::iterator) {
             total += close(open, f.depth());
             long bytes = size(f);
-            if (f.isDirectory()) {
+            if (f.isDirectory() && f.attributeError() == null) {
                 open.push(new Open(f.pathBytes(), f.depth(), Math.max(bytes, 0)));
                 continue;
             }
@@ -217,7 +232,7 @@ final class Du {
         for (ChildFile f : (Iterable<ChildFile>) walk::iterator) {
             byte[] path = f.pathBytes();
             long bytes = size(f);
-            if (f.isDirectory()) {
+            if (f.isDirectory() && f.attributeError() == null) {
                 long[] dir = dirs.computeIfAbsent(ByteBuffer.wrap(path), k -> new long[2]);
                 dir[0] += Math.max(bytes, 0);
                 dir[1] = f.depth();

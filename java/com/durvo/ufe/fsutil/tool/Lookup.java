@@ -37,6 +37,11 @@ final class Lookup {
         List<Entry> entries = new ArrayList<>();
         try (FolderListing listing = FolderListing.open(dir)) {
             for (ChildFile f : listing) {
+                // A directory that may be read but not searched: ls shows no entry it cannot examine.
+                IOException unexamined = f.attributeError();
+                if (unexamined != null) {
+                    throw unexamined;
+                }
                 entries.add(Entry.of(f, f.nameBytes()));
             }
         } catch (UncheckedIOException e) {

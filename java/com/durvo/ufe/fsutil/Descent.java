@@ -1,0 +1,67 @@
+package com.durvo.ufe.fsutil;
+
+import java.io.IOException;
+import java.nio.file.FileSystemException;
+import java.nio.file.FileSystemLoopException;
+
+/**
+ * What both walks decide about a directory they meet: whether to enter it,
+ * and, once it is open, whether to read it. A directory is always opened
+ * relative to its open parent, so no walk leaves its root through a link it
+ * was not asked to follow, whatever is renamed or swapped meanwhile.
+ */
+final class Descent {
+    /** The directories above one being entered, its parent included, for the loop check. */
+    interface Ancestors {
+        boolean contain(long dev, long ino);
+    }
+
+    final WalkOptions options;
+    private final long rootDev;
+
+    Descent(WalkOptions options, DirStream root) {
+        this.options = options;
+        this.rootDev = root.dev;
+    }
+
+    /** Whether to enter {@code entry}, judged before anything is opened. */
+    boolean enters(ChildFile entry) {
+        if (!entry.isDirectory() || entry.depth() >= options.maxDepth) {
+            return false;
+        }
+        if (options.sameFileSystem && entry.has(EntryAttribute.DEVICE) && entry.device() != rootDev) {
+            return false;
+        }
+        return options.directoryFilter == null || options.directoryFilter.test(entry);
+    }
+
+    /**
+     * Opens {@code entry} of {@code parent} for reading; null when it is not to be read after all (on
+     * another file system) or {@code parent} was closed meanwhile.
+     */
+    DirStream open(DirStream parent, ChildFile entry, Ancestors above) throws IOException {
+        byte[] path = entry.pathBytes();
+        DirStream dir;
+        try {
+            dir = parent.openChild(entry.nameBytes, path, options.flags);
+        } catch (NativeErrno e) {
+            if (e.isLinkRefused() && !options.followLinks) {
+                throw new FileSystemException(FileNames.display(path), null,
+                        "a symbolic link now, where a directory was listed; not followed");
+            }
+            throw e.forFile(path);
+        }
+        if (dir == null) {
+            return null;
+        }
+        if (options.sameFileSystem && dir.dev != rootDev) {
+            dir.close();
+            return null;
+        }
+        if (options.followLinks && above.contain(dir.dev, dir.ino)) {
+            dir.close();
+            throw new FileSystemLoopException(FileNames.display(path));
+        }
+        return dir;
+    }
+}
