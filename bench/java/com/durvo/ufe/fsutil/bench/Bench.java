@@ -4,6 +4,7 @@ import com.durvo.ufe.fsutil.ChildFile;
 import com.durvo.ufe.fsutil.FileSysStatUnix;
 import com.durvo.ufe.fsutil.FileSystemStat;
 import com.durvo.ufe.fsutil.FolderListing;
+import com.durvo.ufe.fsutil.WalkOptions;
 
 import java.io.BufferedReader;
 import java.io.IOException;
@@ -404,17 +405,13 @@ public final class Bench {
         Stream<ChildFile> open(String root) throws IOException;
     }
 
-    /**
-     * The library's walk that reads what a case needs, with that many threads;
-     * null while the library cannot be asked for it (its rows show as pending).
-     */
+    /** The library's walk that reads what a case needs, with that many threads. */
     private static WalkOpener opener(Reads reads, int threads) {
-        return switch (reads) {
-            case ALL -> root -> FolderListing.walk(root, threads);
-            // Waiting for WalkOptions: root -> FolderListing.walk(root,
-            //     WalkOptions.builder().readNamesAndTypes().threads(threads).build())
-            case NAMES_AND_TYPES -> null;
+        WalkOptions options = switch (reads) {
+            case ALL -> WalkOptions.builder().readAll().threads(threads).build();
+            case NAMES_AND_TYPES -> WalkOptions.builder().readNamesAndTypes().threads(threads).build();
         };
+        return root -> FolderListing.walk(root, options);
     }
 
     /** Where the peer programs are; a null one is not installed and its rows say so. */
@@ -510,9 +507,6 @@ public final class Bench {
     /** A case of the library's walk; every walk must deliver all n entries. */
     private static Contender javaWalk(String name, String root, Reads reads, int threads, long n) {
         WalkOpener opener = opener(reads, threads);
-        if (opener == null) {
-            return new Contender(name + " (pending)", null);
-        }
         return contender(name, 1, n, () -> libraryWalk(opener, root, reads));
     }
 
@@ -617,10 +611,6 @@ public final class Bench {
                 WalkOpener opener = opener(reads, threads);
                 String name = (reads == Reads.ALL ? "all attributes" : "names+types") + ", " + threads
                         + (threads == 1 ? " thread" : " threads");
-                if (opener == null) {
-                    notes.add("memory, walk of " + name + ": pending");
-                    continue;
-                }
                 progress("%s: memory while walking, %s", fs, name);
                 MemoryMXBean mx = ManagementFactory.getMemoryMXBean();
                 long[] m = new long[5];  // resident after 1,000, peak; heap after 1,000, peak; count
