@@ -45,6 +45,13 @@ import java.util.stream.Stream;
  * only there is the 1,000,000-entry size made (with {@code --big}) and the
  * generated tree walked. Each ROOT is walked as it is (e.g. /usr). Progress
  * goes to stderr, the table to stdout.
+ *
+ * <p>With {@code --walk-engine} it times walks alone, the library against
+ * find, bfs and fd run whole (each given by its path, {@code --find P
+ * --bfs P --fd P}; one not given is shown as not installed): on a tree of
+ * {@code --tree N} entries made in the first BASE, on each
+ * {@code --engine-root ROOT}, and on {@code --fuse ROOT}, a tree behind the
+ * FUSE delay layer that the caller has mounted.
  */
 public final class Bench {
     private static final int[] DEFAULT_SIZES = {1_000, 10_000, 100_000};
