@@ -12,6 +12,8 @@
  *   rm DIR         remove DIR and everything below it     -> "ok"
  *   fstatat DIR    readdir plus fstatat of each entry     -> "NS COUNT"
  *   walk DIR       the same over the whole tree below DIR -> "NS COUNT"
+ *   names DIR      walk for names and types: the type from readdir's
+ *                  d_type, fstatat only where it says unknown -> "NS COUNT"
  *   statvfs PATH N N statvfs calls                        -> "NS N"
  *
  * A failure answers "error TEXT"; the driver stops on it.
@@ -57,11 +59,15 @@ static int makeDir(const char *dir, long n) {
     return 0;
 }
 
-/* The least any lister with lstat attributes must do: readdir, and fstatat
- * of each entry relative to the open directory; with recurse, the same for
- * every subdirectory, opened relative to its parent and never through a link.
- * Answers the entries below fd, which it closes. */
-static long listAt(int fd, int recurse) {
+/* What a lister or walker cannot do without. */
+enum mode {
+    LIST,   /* readdir, and fstatat of each entry relative to the open directory */
+    WALK,   /* the same for every subdirectory, opened relative to its parent, never through a link */
+    NAMES,  /* a walk for names and types: the type from d_type, fstatat only when it is unknown */
+};
+
+/* Answers the entries below fd, which it closes. */
+static long listAt(int fd, enum mode mode) {
     DIR *dp = fdopendir(fd);
     if (dp == NULL) {
         close(fd);
@@ -73,12 +79,19 @@ static long listAt(int fd, int recurse) {
     while ((e = readdir(dp)) != NULL) {
         const char *name = e->d_name;
         if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
-        if (fstatat(dirfd(dp), name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-        sink += (uint64_t)st.st_size + st.st_ino + strlen(name);
+        int isDir;
+        if (mode == NAMES && e->d_type != DT_UNKNOWN) {
+            isDir = e->d_type == DT_DIR;
+            sink += e->d_type + strlen(name);
+        } else {
+            if (fstatat(dirfd(dp), name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+            isDir = S_ISDIR(st.st_mode);
+            sink += (uint64_t)st.st_size + st.st_ino + strlen(name);
+        }
         count++;
-        if (recurse && S_ISDIR(st.st_mode)) {
+        if (mode != LIST && isDir) {
             int sub = openat(dirfd(dp), name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            long below = sub < 0 ? -1 : listAt(sub, 1);
+            long below = sub < 0 ? -1 : listAt(sub, mode);
             if (below > 0) count += below;
         }
     }
@@ -86,9 +99,9 @@ static long listAt(int fd, int recurse) {
     return count;
 }
 
-static long list(const char *dir, int recurse) {
+static long list(const char *dir, enum mode mode) {
     int fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    return fd < 0 ? -1 : listAt(fd, recurse);
+    return fd < 0 ? -1 : listAt(fd, mode);
 }
 
 /* A tree of about n entries under root (which must not exist): directories
@@ -175,9 +188,10 @@ int main(void) {
         } else if (strcmp(cmd, "rm") == 0) {
             if (removeTree(arg) != 0) printf("error rm %s: %s\n", arg, strerror(errno));
             else printf("ok\n");
-        } else if (strcmp(cmd, "fstatat") == 0 || strcmp(cmd, "walk") == 0) {
+        } else if (strcmp(cmd, "fstatat") == 0 || strcmp(cmd, "walk") == 0 || strcmp(cmd, "names") == 0) {
+            enum mode mode = cmd[0] == 'f' ? LIST : cmd[0] == 'w' ? WALK : NAMES;
             int64_t t0 = nowNs();
-            long count = list(arg, strcmp(cmd, "walk") == 0);
+            long count = list(arg, mode);
             int64_t t1 = nowNs();
             if (count < 0) printf("error %s %s: %s\n", cmd, arg, strerror(errno));
             else printf("%lld %ld\n", (long long)(t1 - t0), count);

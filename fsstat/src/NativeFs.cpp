@@ -76,13 +76,56 @@ constexpr int kMountId = com_durvo_ufe_fsutil_EntryLayout_MOUNT_ID_BIT;
 constexpr int kDev = com_durvo_ufe_fsutil_EntryLayout_DEV;
 constexpr int kLstat = com_durvo_ufe_fsutil_EntryLayout_LSTAT;
 
-// What a listing handle owns: the open stream, and an error to report after
-// the entries read before it.
+// What a listing handle owns: the open directory, what was read of it and not
+// yet handed out, and an error to report after the entries read before it.
+// On Linux entries are read with getdents64 into the handle's own buffer, as
+// fdopendir would cost three more system calls for each directory.
 struct DirStream {
-    DIR *dir = nullptr;
+    int fd = -1;
     int iPendingErr = 0;
     bool bEnded = false;
+#ifdef __linux__
+    size_t iPos = 0;
+    size_t iLen = 0;
+    alignas(struct dirent64) char buf[32768];
+#else
+    DIR *dir = nullptr;
+#endif
 };
+
+// The next entry of ds, "." and ".." included: its name and d_type; false at
+// the end (errno 0) or on failure (errno set).
+bool nextEntry(DirStream *ds, const char **pszName, unsigned char *pType) {
+#ifdef __linux__
+    if (ds->iPos >= ds->iLen) {
+        const ssize_t n = getdents64(ds->fd, ds->buf, sizeof ds->buf);
+        if (n <= 0) {
+            if (n == 0) errno = 0;
+            return false;
+        }
+        ds->iLen = static_cast<size_t>(n);
+        ds->iPos = 0;
+    }
+    const auto *pEntry = reinterpret_cast<const struct dirent64 *>(ds->buf + ds->iPos);
+    ds->iPos += pEntry->d_reclen;
+#else
+    errno = 0;
+    const struct dirent *pEntry = readdir(ds->dir);
+    if (pEntry == nullptr) return false;
+#endif
+    *pszName = pEntry->d_name;
+    *pType = pEntry->d_type;
+    return true;
+}
+
+void closeStream(DirStream *ds) {
+#ifdef __linux__
+    close(ds->fd);
+#else
+    closedir(ds->dir);
+#endif
+    delete ds;
+}
 
 // A batch is built on the stack a chunk at a time and copied into the Java
 // arrays whenever the chunk is full, so a listing allocates nothing per batch.
@@ -109,37 +152,30 @@ struct Chunk {
 jlong handleOf(DirStream *ds) { return static_cast<jlong>(reinterpret_cast<std::intptr_t>(ds)); }
 DirStream *streamOf(jlong jlHandle) { return reinterpret_cast<DirStream *>(static_cast<std::intptr_t>(jlHandle)); }
 
-// A stream for an open directory descriptor, which it then owns, with the
-// directory's device and inode in jId; 0 with a NativeErrno pending on
-// failure (the descriptor is closed).
-jlong adoptDirectory(JNIEnv *env, int fd, jlongArray jId) {
+// A stream for an open directory descriptor, which it then owns; 0 with a
+// NativeErrno pending on failure (the descriptor is closed).
+jlong adoptDirectory(JNIEnv *env, int fd) {
     if (fd < 0) {
         fsstat::throwErrno(env, errno);
         return 0;
     }
-    struct stat st;
-    if (fstat(fd, &st) != 0) {
-        const int iErr = errno;
-        close(fd);
-        fsstat::throwErrno(env, iErr);
-        return 0;
-    }
-    const jlong id[] = {widen(st.st_dev), widen(st.st_ino)};
-    env->SetLongArrayRegion(jId, 0, 2, id);
-    DIR *dir = fdopendir(fd);
-    if (dir == nullptr) {
-        const int iErr = errno;
-        close(fd);
-        fsstat::throwErrno(env, iErr);
-        return 0;
-    }
     auto *ds = new (std::nothrow) DirStream;
     if (ds == nullptr) {
-        closedir(dir);
+        close(fd);
         fsstat::throwOutOfMemory(env);
         return 0;
     }
-    ds->dir = dir;
+    ds->fd = fd;
+#ifndef __linux__
+    ds->dir = fdopendir(fd);
+    if (ds->dir == nullptr) {
+        const int iErr = errno;
+        close(fd);
+        delete ds;
+        fsstat::throwErrno(env, iErr);
+        return 0;
+    }
+#endif
     return handleOf(ds);
 }
 
@@ -274,24 +310,34 @@ void jniStatvfs(JNIEnv *env, jclass, jstring jsPath,
     env->SetLongArrayRegion(jOut, 0, static_cast<jsize>(sizeof values / sizeof values[0]), values);
 }
 
-// Opens the directory at jPath (following a final link); its device and inode
-// into jId. The handle, closed with closeDir once; 0 with NativeErrno pending.
-jlong jniOpenDir(JNIEnv *env, jclass, jbyteArray jPath, jlongArray jId) {
+// Opens the directory at jPath (following a final link): the handle, closed
+// with closeDir once; 0 with NativeErrno pending.
+jlong jniOpenDir(JNIEnv *env, jclass, jbyteArray jPath) {
     MallocPtr szPath(fsstat::pathFromBytes(env, jPath));
     if (!szPath) return 0;
-    return adoptDirectory(env, open(szPath.get(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), jId);
+    return adoptDirectory(env, open(szPath.get(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 }
 
 // Opens the subdirectory jName of an open directory, relative to it: through
 // a symbolic link only with FOLLOW (a directory swapped for a link since it
 // was listed fails with ELOOP or ENOTDIR). As openDir otherwise.
-jlong jniOpenDirAt(JNIEnv *env, jclass, jlong jlParent, jbyteArray jName, jint jFlags, jlongArray jId) {
+jlong jniOpenDirAt(JNIEnv *env, jclass, jlong jlParent, jbyteArray jName, jint jFlags) {
     MallocPtr szName(fsstat::pathFromBytes(env, jName));
     if (!szName) return 0;
     const int iNoFollow = (jFlags & com_durvo_ufe_fsutil_EntryLayout_FOLLOW) != 0 ? 0 : O_NOFOLLOW;
-    const int fd = openat(dirfd(streamOf(jlParent)->dir), szName.get(),
-                          O_RDONLY | O_DIRECTORY | O_CLOEXEC | iNoFollow);
-    return adoptDirectory(env, fd, jId);
+    return adoptDirectory(env, openat(streamOf(jlParent)->fd, szName.get(),
+                                      O_RDONLY | O_DIRECTORY | O_CLOEXEC | iNoFollow));
+}
+
+// The open directory's device and inode into jId. Pending on failure: NativeErrno.
+void jniIdentity(JNIEnv *env, jclass, jlong jlHandle, jlongArray jId) {
+    struct stat st;
+    if (fstat(streamOf(jlHandle)->fd, &st) != 0) {
+        fsstat::throwErrno(env, errno);
+        return;
+    }
+    const jlong id[] = {widen(st.st_dev), widen(st.st_ino)};
+    env->SetLongArrayRegion(jId, 0, 2, id);
 }
 
 // The type bits of a directory entry's d_type; 0 where the file system
@@ -399,7 +445,7 @@ jint jniReadDir(JNIEnv *env, jclass, jlong jlHandle, jint jWant, jint jFlags, jl
     const size_t iNames = static_cast<size_t>(env->GetArrayLength(jNames));
     const bool bTypesOnly = (jWant & ~kType) == 0 && (jFlags & com_durvo_ufe_fsutil_EntryLayout_FOLLOW) == 0;
 
-    const int fd = dirfd(ds->dir);
+    const int fd = ds->fd;
     Chunk chunk;
     size_t iCount = 0;
     size_t iUsed = 0;
@@ -407,14 +453,13 @@ jint jniReadDir(JNIEnv *env, jclass, jlong jlHandle, jint jWant, jint jFlags, jl
     // Room for one more name of the longest length is kept, so an entry read
     // is always stored.
     while (iCount < iMaxEntries && iNames - iUsed > NAME_MAX) {
-        errno = 0;
-        const struct dirent *pEntry = readdir(ds->dir);
-        if (pEntry == nullptr) {
+        const char *szName = nullptr;
+        unsigned char dType = DT_UNKNOWN;
+        if (!nextEntry(ds, &szName, &dType)) {
             iErr = errno;
             if (iErr == 0) ds->bEnded = true;
             break;
         }
-        const char *szName = pEntry->d_name;
         if (szName[0] == '.' && (szName[1] == '\0' || (szName[1] == '.' && szName[2] == '\0'))) continue;
         const size_t iLen = std::strlen(szName);
         if (iLen > NAME_MAX) {  // only where NAME_MAX understates a name
@@ -422,7 +467,7 @@ jint jniReadDir(JNIEnv *env, jclass, jlong jlHandle, jint jWant, jint jFlags, jl
             break;
         }
         jlong *pOut = chunk.longs + chunk.iEntries * kEntryLongs;
-        const mode_t type = typeOf(pEntry->d_type);
+        const mode_t type = typeOf(dType);
         int iHave = 0;
         int iStatErr = 0;
         if (bTypesOnly && type != 0) {
@@ -461,11 +506,7 @@ jint jniReadDir(JNIEnv *env, jclass, jlong jlHandle, jint jWant, jint jFlags, jl
 // A NativeErrno for iErr, not thrown. Pending on null: the JVM's error.
 jthrowable jniDescribe(JNIEnv *env, jclass, jint jErr) { return fsstat::errnoObject(env, jErr); }
 
-void jniCloseDir(JNIEnv *, jclass, jlong jlHandle) {
-    DirStream *ds = streamOf(jlHandle);
-    closedir(ds->dir);
-    delete ds;
-}
+void jniCloseDir(JNIEnv *, jclass, jlong jlHandle) { closeStream(streamOf(jlHandle)); }
 
 // Signatures as NativeFs declares them.
 const JNINativeMethod kMethods[] = {
@@ -476,8 +517,9 @@ const JNINativeMethod kMethods[] = {
      reinterpret_cast<void *>(jniNameString)},
     {const_cast<char *>("statvfs"), const_cast<char *>("(Ljava/lang/String;[J)V"),
      reinterpret_cast<void *>(jniStatvfs)},
-    {const_cast<char *>("openDir"), const_cast<char *>("([B[J)J"), reinterpret_cast<void *>(jniOpenDir)},
-    {const_cast<char *>("openDirAt"), const_cast<char *>("(J[BI[J)J"), reinterpret_cast<void *>(jniOpenDirAt)},
+    {const_cast<char *>("openDir"), const_cast<char *>("([B)J"), reinterpret_cast<void *>(jniOpenDir)},
+    {const_cast<char *>("openDirAt"), const_cast<char *>("(J[BI)J"), reinterpret_cast<void *>(jniOpenDirAt)},
+    {const_cast<char *>("identity"), const_cast<char *>("(J[J)V"), reinterpret_cast<void *>(jniIdentity)},
     {const_cast<char *>("readDir"), const_cast<char *>("(JII[J[B)I"), reinterpret_cast<void *>(jniReadDir)},
     {const_cast<char *>("describe"), const_cast<char *>("(I)Lcom/durvo/ufe/fsutil/NativeErrno;"),
      reinterpret_cast<void *>(jniDescribe)},

@@ -11,7 +11,8 @@ import java.nio.file.FileSystemLoopException;
  * was not asked to follow, whatever is renamed or swapped meanwhile.
  */
 final class Descent {
-    /** The directories above one being entered, its parent included, for the loop check. */
+    /** The directories above one being entered, its parent included, for the loop check (which follows
+     * links only, so their identities are known). */
     interface Ancestors {
         boolean contain(long dev, long ino);
     }
@@ -19,9 +20,18 @@ final class Descent {
     final WalkOptions options;
     private final long rootDev;
 
-    Descent(WalkOptions options, DirStream root) {
+    /** The root's device and inode are asked for only when the options need them. */
+    Descent(WalkOptions options, DirStream root) throws IOException {
         this.options = options;
-        this.rootDev = root.dev;
+        long[] id = null;
+        if (options.sameFileSystem || options.followLinks) {
+            try {
+                id = root.identity();
+            } catch (NativeErrno e) {
+                throw e.forFile(root.path);
+            }
+        }
+        this.rootDev = id == null ? 0 : id[0];
     }
 
     /** Whether to enter {@code entry}, judged before anything is opened. */
@@ -51,14 +61,21 @@ final class Descent {
             }
             throw e.forFile(path);
         }
-        if (dir == null) {
-            return null;
+        if (dir == null || !(options.sameFileSystem || options.followLinks)) {
+            return dir;
         }
-        if (options.sameFileSystem && dir.dev != rootDev) {
+        long[] id;
+        try {
+            id = dir.identity();
+        } catch (NativeErrno e) {
+            dir.close();
+            throw e.forFile(path);
+        }
+        if (id == null || (options.sameFileSystem && id[0] != rootDev)) {
             dir.close();
             return null;
         }
-        if (options.followLinks && above.contain(dir.dev, dir.ino)) {
+        if (options.followLinks && above.contain(id[0], id[1])) {
             dir.close();
             throw new FileSystemLoopException(FileNames.display(path));
         }

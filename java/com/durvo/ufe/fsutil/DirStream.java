@@ -9,23 +9,38 @@ final class DirStream implements AutoCloseable {
     final byte[] path;
     /** The depth of its entries. */
     final int depth;
-    /** The directory's device and inode, as the open directory has them. */
-    final long dev;
-    final long ino;
     private final GuardedHandle handle;
+    /** The directory's device and inode, asked for only when a walk needs them. */
+    private volatile long[] id;
 
-    private DirStream(long handle, long[] id, byte[] path, int depth) {
+    private DirStream(long handle, byte[] path, int depth) {
         this.path = path;
         this.depth = depth;
-        this.dev = id[0];
-        this.ino = id[1];
         this.handle = new GuardedHandle(this, handle, NativeFs::closeDir);
     }
 
     /** Opens the directory at {@code path} (a final link is followed). */
     static DirStream open(byte[] path, int depth) throws NativeErrno {
-        long[] id = new long[2];
-        return new DirStream(NativeFs.openDir(path, id), id, path, depth);
+        return new DirStream(NativeFs.openDir(path), path, depth);
+    }
+
+    /** The device and inode if {@link #identity()} was asked before, else null. */
+    long[] knownIdentity() {
+        return id;
+    }
+
+    /** The open directory's device and inode; null once it is closed (and they were never asked for). */
+    long[] identity() throws NativeErrno {
+        long[] known = id;
+        if (known == null) {
+            known = handle.use(h -> {
+                long[] got = new long[2];
+                NativeFs.identity(h, got);
+                return got;
+            }, null);
+            id = known;
+        }
+        return known;
     }
 
     /**
@@ -33,10 +48,7 @@ final class DirStream implements AutoCloseable {
      * through a link only with {@link EntryLayout#FOLLOW} in {@code flags}. Null once this is closed.
      */
     DirStream openChild(byte[] name, byte[] path, int flags) throws NativeErrno {
-        return handle.use(h -> {
-            long[] id = new long[2];
-            return new DirStream(NativeFs.openDirAt(h, name, flags, id), id, path, depth + 1);
-        }, null);
+        return handle.use(h -> new DirStream(NativeFs.openDirAt(h, name, flags), path, depth + 1), null);
     }
 
     /**

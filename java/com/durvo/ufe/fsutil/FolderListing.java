@@ -262,7 +262,13 @@ public final class FolderListing implements AutoCloseable, Iterable<ChildFile> {
             return Stream.empty();
         }
         Errors errors = new Errors(options.onError);
-        Descent descent = new Descent(options, top);
+        Descent descent;
+        try {
+            descent = new Descent(options, top);
+        } catch (IOException e) {
+            top.close();
+            throw e;
+        }
         boolean ordered = options.threads == 1;
         Walk walk = ordered ? new TreeWalk(top, descent, errors) : new ParallelWalk(top, descent, errors);
         return StreamSupport.stream(Spliterators.spliteratorUnknownSize(walk,

@@ -36,14 +36,17 @@ final class NativeFs {
     /** The eleven statvfs figures of {@code path} into {@code out}. */
     static native void statvfs(String path, long[] out) throws NativeErrno;
 
-    /** Opens a directory, following a final link; the handle, its device and inode into {@code id}. */
-    static native long openDir(byte[] path, long[] id) throws NativeErrno;
+    /** Opens a directory, following a final link; the handle. */
+    static native long openDir(byte[] path) throws NativeErrno;
 
     /**
      * Opens the subdirectory {@code name} of an open directory, through a link only with
      * {@link EntryLayout#FOLLOW}; as {@link #openDir} otherwise.
      */
-    static native long openDirAt(long parent, byte[] name, int flags, long[] id) throws NativeErrno;
+    static native long openDirAt(long parent, byte[] name, int flags) throws NativeErrno;
+
+    /** The open directory's device and inode into {@code id}. */
+    static native void identity(long handle, long[] id) throws NativeErrno;
 
     /**
      * Fills a batch of entries (see {@link EntryLayout}) with the attributes {@code want} asks for

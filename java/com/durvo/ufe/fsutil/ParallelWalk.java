@@ -49,8 +49,7 @@ final class ParallelWalk implements FolderListing.Walk {
     private static final class Node implements Descent.Ancestors {
         final Node parent;
         final ChildFile entry;  // null for the root
-        final long dev;
-        final long ino;
+        long[] id;          // device and inode, once known: needed to follow links, or to open it again
         DirStream dir;      // null while closed for the budget
         boolean reading;
         int users;          // threads opening an entry of it now
@@ -61,8 +60,7 @@ final class ParallelWalk implements FolderListing.Walk {
             this.parent = parent;
             this.entry = entry;
             this.dir = dir;
-            this.dev = dir.dev;
-            this.ino = dir.ino;
+            this.id = dir.knownIdentity();
         }
 
         boolean alive() {
@@ -72,7 +70,7 @@ final class ParallelWalk implements FolderListing.Walk {
         @Override
         public boolean contain(long d, long i) {
             for (Node n = this; n != null; n = n.parent) {
-                if (n.dev == d && n.ino == i) {
+                if (n.id != null && n.id[0] == d && n.id[1] == i) {
                     return true;
                 }
             }
@@ -219,7 +217,14 @@ final class ParallelWalk implements FolderListing.Walk {
                     if (dir == null) {
                         return null;
                     }
-                    if (dir.dev != node.dev || dir.ino != node.ino) {
+                    long[] id;
+                    try {
+                        id = dir.identity();
+                    } catch (NativeErrno e) {
+                        dir.close();
+                        throw e.forFile(path);
+                    }
+                    if (id == null || id[0] != node.id[0] || id[1] != node.id[1]) {
                         dir.close();
                         throw new FileSystemException(FileNames.display(path), null,
                                 "replaced by another directory during the walk; not entered again");
@@ -283,6 +288,13 @@ final class ParallelWalk implements FolderListing.Walk {
             while (open.size() > budget && oldest.hasNext()) {
                 Node n = oldest.next();
                 oldest.remove();
+                try {
+                    if (n.id == null) {
+                        n.id = n.dir.identity();  // what it must still be when opened again
+                    }
+                } catch (NativeErrno e) {
+                    continue;  // kept open: it could not be recognised again
+                }
                 n.dir.close();
                 n.dir = null;
                 open.remove(n);

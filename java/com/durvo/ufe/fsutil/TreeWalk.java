@@ -90,7 +90,8 @@ final class TreeWalk implements FolderListing.Walk {
 
     private synchronized boolean above(long dev, long ino) {
         for (Frame f : stack) {
-            if (f.dir.dev == dev && f.dir.ino == ino) {
+            long[] id = f.dir.knownIdentity();
+            if (id != null && id[0] == dev && id[1] == ino) {
                 return true;
             }
         }

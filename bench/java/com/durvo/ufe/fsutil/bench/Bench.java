@@ -4,6 +4,7 @@ import com.durvo.ufe.fsutil.ChildFile;
 import com.durvo.ufe.fsutil.FileSysStatUnix;
 import com.durvo.ufe.fsutil.FileSystemStat;
 import com.durvo.ufe.fsutil.FolderListing;
+import com.durvo.ufe.fsutil.WalkOptions;
 
 import java.io.BufferedReader;
 import java.io.IOException;
@@ -13,6 +14,7 @@ import java.io.PrintStream;
 import java.io.Writer;
 import java.lang.management.ManagementFactory;
 import java.lang.management.MemoryMXBean;
+import java.math.BigDecimal;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.DirectoryStream;
 import java.nio.file.FileVisitResult;
@@ -43,6 +45,13 @@ import java.util.stream.Stream;
  * only there is the 1,000,000-entry size made (with {@code --big}) and the
  * generated tree walked. Each ROOT is walked as it is (e.g. /usr). Progress
  * goes to stderr, the table to stdout.
+ *
+ * <p>With {@code --walk-engine} it times walks alone, the library against
+ * find, bfs and fd run whole (each given by its path, {@code --find P
+ * --bfs P --fd P}; one not given is shown as not installed): on a tree of
+ * {@code --tree N} entries made in the first BASE, on each
+ * {@code --engine-root ROOT}, and on {@code --fuse ROOT}, a tree behind the
+ * FUSE delay layer that the caller has mounted.
  */
 public final class Bench {
     private static final int[] DEFAULT_SIZES = {1_000, 10_000, 100_000};
@@ -53,6 +62,7 @@ public final class Bench {
     private static final int FILESTORE_CALLS_PER_ROUND = 500;
     private static final int MEMORY_MIN_SIZE = 100_000;
     private static final int TREE_SIZE = 150_000;
+    private static final int ENGINE_TREE_SIZE = 1_000_000;
     /** os.walk with an lstat of every entry, timed inside Python: prints "NS COUNT". */
     private static final String PYTHON_WALK = String.join("\n",
             "import os, sys, time",
@@ -83,8 +93,9 @@ public final class Bench {
 
     /** One line of the table. */
     private record Row(String test, String fs, String size, String contender, double[] perOp) {
+        /** NaN for a contender that did not run. */
         double median() {
-            return percentile(perOp, 0.5);
+            return perOp.length == 0 ? Double.NaN : percentile(perOp, 0.5);
         }
     }
 
@@ -107,8 +118,20 @@ public final class Bench {
         List<String> walkRoots = new ArrayList<>();
         int[] sizes = DEFAULT_SIZES;
         int rounds = 7;
+        boolean engineOnly = false;
+        int engineTree = ENGINE_TREE_SIZE;
+        List<String> engineRoots = new ArrayList<>();
+        String fuseRoot = null;
+        Peers peers = new Peers();
         for (int i = 0; i < args.length; i++) {
             switch (args[i]) {
+                case "--walk-engine" -> engineOnly = true;
+                case "--tree" -> engineTree = Integer.parseInt(args[++i]);
+                case "--engine-root" -> engineRoots.add(args[++i]);
+                case "--fuse" -> fuseRoot = args[++i];
+                case "--find" -> peers.find = args[++i];
+                case "--bfs" -> peers.bfs = args[++i];
+                case "--fd" -> peers.fd = args[++i];
                 case "--floor" -> floorProgram = args[++i];
                 case "--dir" -> bases.add(args[++i]);
                 case "--big" -> big = true;
@@ -120,10 +143,16 @@ public final class Bench {
         }
         if (floorProgram == null || bases.isEmpty() || rounds < 1) {
             throw new IllegalArgumentException("usage: --floor PROGRAM --dir BASE [--dir BASE] [--big] "
-                    + "[--sizes N,N,..] [--rounds N]");
+                    + "[--sizes N,N,..] [--rounds N] [--walk ROOT].. | --walk-engine --floor PROGRAM --dir BASE "
+                    + "[--tree N] [--engine-root ROOT].. [--fuse ROOT] [--find P] [--bfs P] [--fd P] [--rounds N]");
         }
         try (Floor floor = new Floor(floorProgram)) {
             Bench bench = new Bench(floor, rounds, Math.max(2, rounds / 3));
+            if (engineOnly) {
+                bench.engine(Paths.get(bases.get(0)), engineTree, engineRoots, fuseRoot, peers);
+                bench.print(System.out);
+                return;
+            }
             for (int b = 0; b < bases.size(); b++) {
                 Path base = Paths.get(bases.get(b));
                 String fs = Files.getFileStore(base).type();
@@ -371,6 +400,262 @@ public final class Bench {
         return count[0];
     }
 
+    // ---- the walk engine against find, bfs and fd -------------------------------
+
+    /** What a walk reads of each entry: what its consumer may then ask. */
+    private enum Reads {
+        NAMES_AND_TYPES, ALL
+    }
+
+    /** Opens one walk of a root. */
+    private interface WalkOpener {
+        Stream<ChildFile> open(String root) throws IOException;
+    }
+
+    /** The library's walk that reads what a case needs, with that many threads. */
+    private static WalkOpener opener(Reads reads, int threads) {
+        WalkOptions options = switch (reads) {
+            case ALL -> WalkOptions.builder().readAll().threads(threads).build();
+            case NAMES_AND_TYPES -> WalkOptions.builder().readNamesAndTypes().threads(threads).build();
+        };
+        return root -> FolderListing.walk(root, options);
+    }
+
+    /** Where the peer programs are; a null one is not installed and its rows say so. */
+    private static final class Peers {
+        String find;
+        String bfs;
+        String fd;
+    }
+
+    /**
+     * The walk engine against the programs users run for the same job: a tree
+     * of treeSize entries made on base (tmpfs), each of roots as it is (/usr),
+     * and fuseRoot, a small tree behind the FUSE delay layer, where every
+     * metadata call is a round trip and only overlapping them helps.
+     */
+    private void engine(Path base, int treeSize, List<String> roots, String fuseRoot, Peers peers)
+            throws IOException {
+        String fs = Files.getFileStore(base).type();
+        Path tree = base.resolve("engine-tree");
+        progress("%s: making a tree of %,d entries in %s", fs, treeSize, tree);
+        floor.call("tree " + tree + " " + treeSize);
+        try {
+            engineOn(tree.toString(), fs, 1, peers);
+            walkMemory(tree.toString(), fs);
+        } finally {
+            floor.call("rm " + tree);
+        }
+        for (String root : roots) {
+            engineOn(root, root, 2, peers);
+        }
+        if (fuseRoot != null) {
+            latency(fuseRoot, peers);
+        }
+    }
+
+    /** Names and types, then all attributes, on one root. */
+    private void engineOn(String root, String where, int warm, Peers peers) throws IOException {
+        long n = floor.timed("names " + root)[1];
+        progress("%s: walking %,d entries against find, bfs and fd", where, n);
+        int measured = Math.min(rounds, 5);
+        String size = String.format(Locale.ROOT, "%,d", n);
+        checkPeerCounts(n, root, command(peers.find, root), command(peers.bfs, root),
+                command(peers.fd, "-HI", "--no-ignore", ".", root));
+
+        List<Row> names = addRows("names", where, size, List.of(
+                javaWalk("fsstat names+types", root, Reads.NAMES_AND_TYPES, 1, n),
+                javaWalk("fsstat names+types, 2 threads", root, Reads.NAMES_AND_TYPES, 2, n),
+                floorContender("floor: openat/readdir, d_type", "names " + root, 1, n),
+                peer("find ROOT", n, command(peers.find, root)),
+                peer("bfs ROOT", n, command(peers.bfs, root)),
+                peer("fdfind -HI --no-ignore -j2 . ROOT", n, command(peers.fd, "-HI", "--no-ignore", "-j2", ".", root))),
+                warm, measured);
+        targets.add(new Target(names.get(0), names.get(3), 0.9));
+        targets.add(new Target(names.get(0), names.get(4), 1.0));
+        targets.add(new Target(names.get(1), names.get(5), 1.0));
+
+        List<Row> all = addRows("attrs", where, size, List.of(
+                javaWalk("fsstat all attributes", root, Reads.ALL, 1, n),
+                javaWalk("fsstat all attributes, 2 threads", root, Reads.ALL, 2, n),
+                floorContender("floor: openat/readdir + fstatat", "walk " + root, 1, n),
+                peer("find ROOT -printf '%s %i %m\\n'", n, command(peers.find, root, "-printf", "%s %i %m\\n"))),
+                warm, measured);
+        targets.add(new Target(all.get(0), all.get(2), 1.1));
+        targets.add(new Target(all.get(0), all.get(3), 1.0));
+    }
+
+    /**
+     * The walk over the FUSE delay layer: 1 thread against 16 (one round trip
+     * at a time against sixteen in flight), and fd with as many threads.
+     * Rounds are few, since one walk with one thread takes seconds here.
+     */
+    private void latency(String root, Peers peers) throws IOException {
+        long n = floor.timed("names " + root)[1];
+        progress("fuse: walking %,d entries, every metadata call delayed", n);
+        checkPeerCounts(n, root, command(peers.fd, "-HI", "--no-ignore", ".", root));
+        int measured = Math.min(rounds, 3);
+        String size = String.format(Locale.ROOT, "%,d", n);
+        List<Row> names = addRows("names", "fuse", size, List.of(
+                javaWalk("fsstat names+types", root, Reads.NAMES_AND_TYPES, 1, n),
+                javaWalk("fsstat names+types, 16 threads", root, Reads.NAMES_AND_TYPES, 16, n),
+                floorContender("floor: openat/readdir, d_type", "names " + root, 1, n),
+                peer("fdfind -HI --no-ignore -j16 . ROOT", n, command(peers.fd, "-HI", "--no-ignore", "-j16", ".", root))),
+                1, measured);
+        targets.add(new Target(names.get(1), names.get(0), 1 / 8.0));
+        targets.add(new Target(names.get(1), names.get(3), 1.0));
+        List<Row> all = addRows("attrs", "fuse", size, List.of(
+                javaWalk("fsstat all attributes", root, Reads.ALL, 1, n),
+                javaWalk("fsstat all attributes, 16 threads", root, Reads.ALL, 16, n)),
+                1, measured);
+        targets.add(new Target(all.get(1), all.get(0), 1 / 8.0));
+    }
+
+    /** A case of the library's walk; every walk must deliver all n entries. */
+    private static Contender javaWalk(String name, String root, Reads reads, int threads, long n) {
+        WalkOpener opener = opener(reads, threads);
+        return contender(name, 1, n, () -> libraryWalk(opener, root, reads));
+    }
+
+    private static long libraryWalk(WalkOpener opener, String root, Reads reads) throws IOException {
+        long[] count = new long[1];
+        try (Stream<ChildFile> s = opener.open(root)) {
+            if (reads == Reads.ALL) {
+                s.forEach(f -> {
+                    sink += f.size() + f.inode() + f.mode();
+                    count[0]++;
+                });
+            } else {
+                s.forEach(f -> {
+                    sink += f.name().length() + f.type().ordinal();
+                    count[0]++;
+                });
+            }
+        }
+        return count[0];
+    }
+
+    /**
+     * A program run whole, as its users run it, its output to /dev/null: the
+     * wall time from start to exit, its start-up included. A program that is
+     * not installed (no command) gives a row that says so.
+     */
+    private static Contender peer(String name, long n, List<String> command) {
+        if (command == null) {
+            return new Contender(name + " (not installed)", null);
+        }
+        return new Contender(name, () -> {
+            long t0 = System.nanoTime();
+            Process p = new ProcessBuilder(command).redirectOutput(ProcessBuilder.Redirect.DISCARD)
+                    .redirectError(ProcessBuilder.Redirect.INHERIT).start();
+            int status = waitFor(p);
+            long ns = System.nanoTime() - t0;
+            if (status != 0) {
+                throw new IOException(String.join(" ", command) + " exited with status " + status);
+            }
+            return new long[] {n, ns};
+        });
+    }
+
+    /** A program and its arguments; null when the program is not installed. */
+    private static List<String> command(String program, String... args) {
+        if (program == null) {
+            return null;
+        }
+        List<String> command = new ArrayList<>(List.of(program));
+        command.addAll(Arrays.asList(args));
+        return command;
+    }
+
+    private static int waitFor(Process p) throws IOException {
+        try {
+            return p.waitFor();
+        } catch (InterruptedException e) {
+            Thread.currentThread().interrupt();
+            throw new IOException("interrupted waiting for " + p.info().command().orElse("a peer"), e);
+        }
+    }
+
+    /**
+     * Runs each peer once, untimed, counting its output lines: a peer that
+     * skipped entries (hidden ones, ignore files) would look faster than it is.
+     * find prints the root too, fd does not.
+     */
+    @SafeVarargs
+    private void checkPeerCounts(long n, String root, List<String>... commands) throws IOException {
+        for (List<String> command : commands) {
+            if (command == null) {
+                continue;
+            }
+            Process p = new ProcessBuilder(command).redirectError(ProcessBuilder.Redirect.INHERIT).start();
+            long lines = 0;
+            try (var in = p.getInputStream()) {
+                byte[] buffer = new byte[1 << 16];
+                for (int got; (got = in.read(buffer)) > 0; ) {
+                    for (int i = 0; i < got; i++) {
+                        if (buffer[i] == '\n') {
+                            lines++;
+                        }
+                    }
+                }
+            }
+            waitFor(p);
+            if (lines != n && lines != n + 1) {
+                notes.add(String.format(Locale.ROOT, "warning: %s printed %,d lines for the %,d entries below %s",
+                        String.join(" ", command), lines, n, root));
+            }
+        }
+    }
+
+    /**
+     * Walks root once per case more, reading the resident size every 1,000
+     * entries and, after a collection, the live heap after the first 1,000
+     * entries, every 100,000 and at the end.
+     */
+    private void walkMemory(String root, String fs) throws IOException {
+        for (Reads reads : Reads.values()) {
+            for (int threads : new int[] {1, 16}) {
+                WalkOpener opener = opener(reads, threads);
+                String name = (reads == Reads.ALL ? "all attributes" : "names+types") + ", " + threads
+                        + (threads == 1 ? " thread" : " threads");
+                progress("%s: memory while walking, %s", fs, name);
+                MemoryMXBean mx = ManagementFactory.getMemoryMXBean();
+                long[] m = new long[5];  // resident after 1,000, peak; heap after 1,000, peak; count
+                try (Stream<ChildFile> s = opener.open(root)) {
+                    s.forEach(f -> {
+                        sink += f.name().length();
+                        long count = ++m[4];
+                        if (count % 1_000 == 0) {
+                            if (count == 1_000 || count % 100_000 == 0) {
+                                System.gc();
+                                m[3] = Math.max(m[3], mx.getHeapMemoryUsage().getUsed());
+                                if (count == 1_000) {
+                                    m[2] = m[3];
+                                }
+                            }
+                            long rss = residentBytes();
+                            m[1] = Math.max(m[1], rss);
+                            if (count == 1_000) {
+                                m[0] = rss;
+                            }
+                        }
+                    });
+                }
+                System.gc();
+                long heapEnd = mx.getHeapMemoryUsage().getUsed();
+                long rssEnd = residentBytes();
+                notes.add(String.format(Locale.ROOT,
+                        "memory, walk of %,d entries on %s, %s: resident %.1f MiB after 1,000, peak %.1f, "
+                                + "at the end %.1f (%+.1f); live heap %.1f MiB after 1,000, peak %.1f, at the end "
+                                + "%.1f (%+.1f); flat within 10 MiB: %s",
+                        m[4], fs, name, mib(m[0]), mib(Math.max(m[1], rssEnd)), mib(rssEnd), mib(rssEnd - m[0]),
+                        mib(m[2]), mib(Math.max(m[3], heapEnd)), mib(heapEnd), mib(heapEnd - m[2]),
+                        Math.max(m[1], rssEnd) - m[0] <= 10 * MIB && Math.max(m[3], heapEnd) - m[2] <= 10 * MIB
+                                ? "met" : "MISSED"));
+            }
+        }
+    }
+
     // ---- statistics --------------------------------------------------------------
 
     private void statistics(Path base, String fs) throws IOException {
@@ -411,6 +696,12 @@ public final class Bench {
 
     // ---- measuring and reporting ------------------------------------------------
 
+    /** Measures contenders in interleaved rounds and adds their rows. */
+    private List<Row> addRows(String test, String fs, String size, List<Contender> contenders, int warm, int measured)
+            throws IOException {
+        return addRows(test, fs, size, contenders, measure(contenders, warm, measured));
+    }
+
     private List<Row> addRows(String test, String fs, String size, List<Contender> contenders, double[][] perOp) {
         List<Row> added = new ArrayList<>();
         for (int c = 0; c < contenders.size(); c++) {
@@ -422,13 +713,22 @@ public final class Bench {
         return added;
     }
 
-    /** Nanoseconds per operation of each contender in each measured round, after warm-up rounds. */
+    /**
+     * Nanoseconds per operation of each contender in each measured round,
+     * after warm-up rounds; none for a contender that cannot run (no round).
+     */
     private double[][] measure(List<Contender> contenders, int warm, int measured) throws IOException {
         int k = contenders.size();
-        double[][] result = new double[k][measured];
+        double[][] result = new double[k][];
+        for (int c = 0; c < k; c++) {
+            result[c] = new double[contenders.get(c).round() == null ? 0 : measured];
+        }
         for (int round = -warm; round < measured; round++) {
             for (int i = 0; i < k; i++) {
                 int c = Math.floorMod(i + round, k);  // rotate the order
+                if (contenders.get(c).round() == null) {
+                    continue;
+                }
                 long[] opsAndNs = contenders.get(c).round().run();
                 if (round >= 0) {
                     result[c][round] = opsAndNs[1] / (double) opsAndNs[0];
@@ -439,30 +739,43 @@ public final class Bench {
     }
 
     private void print(PrintStream out) {
-        out.printf(Locale.ROOT, "ns per entry (iteration, walk) or per call (statistics): median and min-max of %d"
-                + " rounds (%d for 1,000,000 entries and walks) after warm-up; x fsstat = median / median of the"
-                + " first fsstat row above it%n", rounds, Math.min(rounds, 5));
-        String format = "%-10s | %-6s | %9s | %-40s | %8s | %-17s | %8s%n";
-        out.printf(Locale.ROOT, format, "test", "fs", "entries", "contender", "median", "min-max", "x fsstat");
+        out.printf(Locale.ROOT, "ns per entry (iteration, walk, names, attrs) or per call (statistics): median and"
+                + " min-max of the measured rounds after warm-up; x fsstat = median / median of the first"
+                + " one-thread fsstat row above it%n");
+        String format = "%-10s | %-6s | %9s | %-40s | %8s | %-17s | %6s | %8s%n";
+        out.printf(Locale.ROOT, format, "test", "fs", "entries", "contender", "median", "min-max", "rounds",
+                "x fsstat");
         out.printf(Locale.ROOT, format, "-".repeat(10), "-".repeat(6), "-".repeat(9), "-".repeat(40), "-".repeat(8),
-                "-".repeat(17), "-".repeat(8));
+                "-".repeat(17), "-".repeat(6), "-".repeat(8));
         double library = 0;
+        String group = "";
         for (Row row : rows) {
-            if (row.contender().startsWith("fsstat") && !row.contender().contains("threads")) {
+            String here = row.test() + " " + row.fs() + " " + row.size();
+            if (!here.equals(group)) {
+                group = here;
+                library = Double.NaN;
+            }
+            if (Double.isNaN(library) && row.contender().startsWith("fsstat") && !row.contender().contains("threads")) {
                 library = row.median();
+            }
+            if (row.perOp().length == 0) {
+                out.printf(Locale.ROOT, format, row.test(), row.fs(), row.size(), row.contender(), "-", "-", "0", "-");
+                continue;
             }
             double[] sorted = row.perOp().clone();
             Arrays.sort(sorted);
             out.printf(Locale.ROOT, format, row.test(), row.fs(), row.size(), row.contender(),
                     String.format(Locale.ROOT, "%,.0f", row.median()),
                     String.format(Locale.ROOT, "%,.0f-%,.0f", sorted[0], sorted[sorted.length - 1]),
-                    String.format(Locale.ROOT, "%.2f", row.median() / library));
+                    sorted.length, Double.isNaN(library) ? "-" : String.format(Locale.ROOT, "%.2f", row.median() / library));
         }
         out.println();
         for (Target t : targets) {
             double ratio = t.a().median() / t.b().median();
-            String verdict = Double.isNaN(t.limit()) ? "no target at this size"
-                    : String.format(Locale.ROOT, "at most %.2f: %s", t.limit(), ratio <= t.limit() ? "met" : "MISSED");
+            String verdict = Double.isNaN(ratio) ? "not measured"
+                    : Double.isNaN(t.limit()) ? "no target at this size"
+                    : String.format(Locale.ROOT, "at most %s: %s",
+                            BigDecimal.valueOf(t.limit()).stripTrailingZeros().toPlainString(), ratio <= t.limit() ? "met" : "MISSED");
             out.printf(Locale.ROOT, "target %-10s %-6s %9s: %s / %s = %.2f (%s)%n", t.a().test(), t.a().fs(),
                     t.a().size(), t.a().contender(), t.b().contender(), ratio, verdict);
         }
