@@ -667,11 +667,6 @@ public final class FsFileSystemProvider extends FileSystemProvider {
         }
     }
 
-    boolean isLink(FsPath p) {
-        long[] st = statOrNull(p.bytes());
-        return st != null && (st[2] & TYPE_MASK) == SYMLINK;
-    }
-
     /** Permissions as a mode's bits. */
     static int modeOf(Set<PosixFilePermission> perms) {
         int mode = 0;

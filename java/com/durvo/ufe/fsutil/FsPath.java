@@ -402,9 +402,17 @@ final class FsPath implements Path {
             if (isDot(n)) {
                 continue;
             }
-            if (isDotDot(n) && real.getNameCount() > 0 && !fs.provider().isLink(real)) {
-                real = (FsPath) (real.getParent() != null ? real.getParent() : fs.root());
-                continue;
+            if (isDotDot(n) && real.getNameCount() > 0) {
+                long[] st;
+                try {
+                    st = FsFileSystemProvider.stat(real.bytes(), false);
+                } catch (NativeErrno e) {
+                    throw e.forFile(real.display());
+                }
+                if ((st[2] & 0xF000) != 0xA000) {
+                    real = (FsPath) (real.getParent() != null ? real.getParent() : fs.root());
+                    continue;
+                }
             }
             real = real.resolve(n);
         }
