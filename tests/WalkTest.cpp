@@ -113,6 +113,7 @@ TEST_F(Walk, EachEntryCarriesWhatWasAskedAndAnyThreadCountGivesTheSameSet) {
         {"all", all},
         {"types threads=2", all},
         {"all threads=3", all},
+        {"all nosync threads=2", all},
         {"types depth=1", {"/a", "/caf\xE9", "/e", "/link"}},
         {"types depth=2 threads=2", {"/a", "/a/b", "/a/fifo", "/a/one", "/caf\xE9", "/e", "/link"}},
         {"types depth=0", {}},

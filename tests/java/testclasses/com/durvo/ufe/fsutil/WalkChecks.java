@@ -25,7 +25,7 @@ public final class WalkChecks {
 
     /**
      * Walks {@code root} with options spelled as words ("types", "size", "statx": every attribute through
-     * statx, creation time and mount id included, "all", "depth=N", "follow", "xdev", "threads=N",
+     * statx, creation time and mount id included, "all", "nosync", "depth=N", "follow", "xdev", "threads=N",
      * "skip=NAME": a directory filter refusing that name) and gives one sorted line per entry: its path
      * relative to root, its type letter, then each of size, mode (octal), links, uid, gid, inode, blocks,
      * device:rdev:blksize, access, modification, change and creation time (seconds.nanoseconds) and mount id
@@ -42,6 +42,7 @@ public final class WalkChecks {
                 case "size": b.read(EntryAttribute.SIZE); break;
                 case "statx": b.read(EntryAttribute.values()); break;
                 case "all": b.readAll(); break;
+                case "nosync": b.dontSync(true); break;
                 case "depth": b.maxDepth(Integer.parseInt(kv[1])); break;
                 case "follow": b.followLinks(true); break;
                 case "xdev": b.sameFileSystem(true); break;
