@@ -161,6 +161,11 @@ TEST_F(Walk, LinksAreFollowedOnlyWhenAskedAndALoopIsReportedNotEntered) {
                               "error FileSystemLoopException /l1/up"}))
             << threads;
     }
+    // Every lstat value, following: a dangling link is itself (its size the target's length), a link to a
+    // directory the directory.
+    const std::string got = walk(dir.path(), "all follow");
+    EXPECT_NE(got.find("/dangling l 7 "), std::string::npos) << got;
+    EXPECT_NE(got.find("/l1 d "), std::string::npos) << got;
 }
 
 TEST_F(Walk, AnyDepthAndPathLengthWithEveryThreadCountAndNeverThroughASwappedInLink) {
