@@ -262,6 +262,17 @@ TEST_F(Walk, StaysOnTheRootsFileSystemWhenAsked) {
     EXPECT_EQ(umount(dir.at("mnt").c_str()), 0);
 }
 
+TEST_F(Walk, ARootGivenAsAPathIsTheDirectoryOfItsBytes) {
+    TempDir dir;
+    // Beside the Latin-1 root, the names a lossy reading of it would reach.
+    for (const char *d : {"caf\xE9", "caf?", "caf\xC3\xA9"}) ASSERT_EQ(mkdir(dir.at(d).c_str(), 0700), 0);
+    dir.file("caf\xE9/latin-1");
+    dir.file("caf?/question-mark");
+    dir.file("caf\xC3\xA9/utf-8");
+    EXPECT_EQ(callStatic(env, checks, "rootForms", "([B)Ljava/lang/String;", javaBytes(env, dir.at("caf\xE9"))),
+              "latin-1\nlatin-1\nlatin-1\nlatin-1\n");
+}
+
 TEST_F(Walk, BadOptionsAreIllegalArgumentsAndANonDirectoryRootIsNioS) {
     TempDir dir;
     dir.file("f");

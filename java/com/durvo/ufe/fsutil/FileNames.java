@@ -9,7 +9,9 @@ import java.nio.charset.CoderResult;
 import java.nio.charset.CodingErrorAction;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.InvalidPathException;
+import java.nio.file.FileSystems;
 import java.nio.file.Path;
+import java.nio.file.ProviderMismatchException;
 
 /**
  * File names between their bytes on disk and the strings the library
@@ -188,6 +190,47 @@ public final class FileNames {
         } catch (IllegalArgumentException e) {
             return Charset.defaultCharset();
         }
+    }
+
+    /**
+     * The exact bytes a path names: those an {@code fsstat:} path holds, or those the default file system's
+     * path passes to the system (read from its URI, which keeps them where its string may not).
+     */
+    static byte[] bytesOf(Path path) {
+        if (path instanceof FsPath) {
+            return ((FsPath) path).bytes().clone();
+        }
+        if (path.getFileSystem() != FileSystems.getDefault()) {
+            throw new ProviderMismatchException("a path of the default or the fsstat: file system is needed: " + path);
+        }
+        if (!path.isAbsolute()) {
+            return path.toString().isEmpty() ? new byte[] {'.'} : relativeBytes(path);
+        }
+        return unescape(path.toUri().getRawPath(), path.toString().endsWith("/") || path.getNameCount() == 0);
+    }
+
+    // A relative default path: its absolute URI's bytes less those of the working directory's.
+    private static byte[] relativeBytes(Path path) {
+        byte[] whole = unescape(path.toAbsolutePath().toUri().getRawPath(), false);
+        byte[] cwd = unescape(Path.of("").toAbsolutePath().toUri().getRawPath(), false);
+        int from = cwd.length + (cwd[cwd.length - 1] == '/' ? 0 : 1);
+        return java.util.Arrays.copyOfRange(whole, from, whole.length);
+    }
+
+    // A URI's raw path as bytes, its %XX escapes undone, less a trailing "/" the URI adds to a directory.
+    private static byte[] unescape(String raw, boolean keepSlash) {
+        java.io.ByteArrayOutputStream out = new java.io.ByteArrayOutputStream(raw.length());
+        for (int i = 0; i < raw.length(); i++) {
+            char c = raw.charAt(i);
+            if (c == '%') {
+                out.write(Integer.parseInt(raw, i + 1, i + 3, 16));
+                i += 2;
+            } else {
+                out.write(c);
+            }
+        }
+        byte[] b = out.toByteArray();
+        return !keepSlash && b.length > 1 && b[b.length - 1] == '/' ? java.util.Arrays.copyOf(b, b.length - 1) : b;
     }
 
     /**

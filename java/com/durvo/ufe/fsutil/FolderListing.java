@@ -98,6 +98,20 @@ public final class FolderListing implements AutoCloseable, Iterable<ChildFile> {
         return new FolderListing(openRoot(dir.clone()), options);
     }
 
+    /**
+     * {@link #open(String, WalkOptions)} of a {@link java.nio.file.Path}: one of the {@code fsstat:} file
+     * system, which holds its exact bytes, or of the default file system.
+     *
+     * @param dir     the directory
+     * @param options what to read
+     * @return the open listing
+     * @throws IOException as {@link #open(String)}
+     * @throws java.nio.file.ProviderMismatchException for a path of another file system
+     */
+    public static FolderListing open(java.nio.file.Path dir, WalkOptions options) throws IOException {
+        return open(FileNames.bytesOf(dir), options);
+    }
+
     private static DirStream openRoot(byte[] path) throws IOException {
         try {
             return DirStream.open(path, 1);
@@ -252,6 +266,21 @@ public final class FolderListing implements AutoCloseable, Iterable<ChildFile> {
     public static Stream<ChildFile> walk(byte[] root, WalkOptions options) throws IOException {
         FileNames.checkPath(root);
         return startWalk(root.clone(), options);
+    }
+
+    /**
+     * {@link #walk(String, WalkOptions)} from a {@link java.nio.file.Path}: one of the {@code fsstat:} file
+     * system, which holds its exact bytes, or of the default file system. Each entry's
+     * {@link ChildFile#toPath()} is a path of the {@code fsstat:} file system.
+     *
+     * @param root    the directory to walk
+     * @param options how to walk
+     * @return the entries
+     * @throws IOException when the root cannot be opened, as {@link #open(String)}
+     * @throws java.nio.file.ProviderMismatchException for a path of another file system
+     */
+    public static Stream<ChildFile> walk(java.nio.file.Path root, WalkOptions options) throws IOException {
+        return startWalk(FileNames.bytesOf(root), options);
     }
 
     private static Stream<ChildFile> startWalk(byte[] path, WalkOptions options) throws IOException {
