@@ -9,8 +9,6 @@
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -18,7 +16,6 @@
 #include <vector>
 
 using fsstat::MallocPtr;
-using fsstat::widen;
 
 namespace {
 
@@ -41,13 +38,9 @@ void JNICALL stat0(JNIEnv *env, jclass, jint dfd, jbyteArray jPath, jboolean jFo
         fsstat::throwErrno(env, errno);
         return;
     }
-    const jlong values[kStatxLongs] = {
-        widen(makedev(stx.stx_dev_major, stx.stx_dev_minor)), widen(stx.stx_ino), widen(stx.stx_mode),
-        widen(stx.stx_nlink), widen(stx.stx_uid), widen(stx.stx_gid),
-        widen(makedev(stx.stx_rdev_major, stx.stx_rdev_minor)), widen(stx.stx_size), widen(stx.stx_blksize),
-        widen(stx.stx_blocks), widen(stx.stx_atime.tv_sec), widen(stx.stx_atime.tv_nsec), widen(stx.stx_mtime.tv_sec),
-        widen(stx.stx_mtime.tv_nsec), widen(stx.stx_ctime.tv_sec), widen(stx.stx_ctime.tv_nsec),
-        widen(stx.stx_btime.tv_sec), widen(stx.stx_btime.tv_nsec), (stx.stx_mask & STATX_BTIME) != 0 ? 1 : 0};
+    jlong values[kStatxLongs];
+    fsstat::fillStatx(values, stx);
+    values[kStatxLongs - 1] = (stx.stx_mask & STATX_BTIME) != 0 ? 1 : 0;
     env->SetLongArrayRegion(jOut, 0, kStatxLongs, values);
 }
 
@@ -89,16 +82,7 @@ void JNICALL chown0(JNIEnv *env, jclass, jint dfd, jbyteArray jPath, jint uid, j
 // The eleven figures in FileSysStatUnix's order.
 void JNICALL statvfs0(JNIEnv *env, jclass, jbyteArray jPath, jlongArray jOut) {
     MallocPtr szPath(fsstat::pathFromBytes(env, jPath));
-    if (!szPath) return;
-    struct statvfs st;
-    if (statvfs(szPath.get(), &st) != 0) {
-        fsstat::throwErrno(env, errno);
-        return;
-    }
-    const jlong values[] = {widen(st.f_bsize), widen(st.f_frsize), widen(st.f_blocks), widen(st.f_bfree),
-                            widen(st.f_bavail), widen(st.f_files), widen(st.f_ffree), widen(st.f_favail),
-                            widen(st.f_fsid), widen(st.f_flag), widen(st.f_namemax)};
-    env->SetLongArrayRegion(jOut, 0, static_cast<jsize>(sizeof values / sizeof values[0]), values);
+    if (szPath) fsstat::statvfsInto(env, szPath.get(), jOut);
 }
 
 // The database routines' buffers grow until the entry fits.

@@ -30,9 +30,17 @@ jlong widen(T value) {
 constexpr int kStatLongs = com_durvo_ufe_fsutil_EntryLayout_STAT_LONGS;
 void fillStat(jlong *out, const struct stat &st);
 
+// fillStat's values from statx, then the creation time's seconds and
+// nanoseconds: kStatLongs + 2 longs.
+void fillStatx(jlong *out, const struct statx &stx);
+
 // Leaves a NativeErrno pending for iErr (what the Java side turns into the
 // java.nio.file exception that fits, naming the path).
 void throwErrno(JNIEnv *env, int iErr);
+
+// The eleven statvfs figures of szPath into jOut, in FileSysStatUnix's order;
+// NativeErrno pending on failure.
+void statvfsInto(JNIEnv *env, const char *szPath, jlongArray jOut);
 
 // The NativeErrno for iErr, not thrown; null with the JVM's error pending.
 jthrowable errnoObject(JNIEnv *env, int iErr);

@@ -231,6 +231,36 @@ void fillStat(jlong *out, const struct stat &st) {
     out[15] = widen(st.st_ctim.tv_nsec);
 }
 
+void fillStatx(jlong *out, const struct statx &stx) {
+    out[0] = static_cast<jlong>(makedev(stx.stx_dev_major, stx.stx_dev_minor));
+    out[1] = widen(stx.stx_ino);
+    out[2] = widen(stx.stx_mode);
+    out[3] = widen(stx.stx_nlink);
+    out[4] = widen(stx.stx_uid);
+    out[5] = widen(stx.stx_gid);
+    out[6] = static_cast<jlong>(makedev(stx.stx_rdev_major, stx.stx_rdev_minor));
+    out[7] = widen(stx.stx_size);
+    out[8] = widen(stx.stx_blksize);
+    out[9] = widen(stx.stx_blocks);
+    const struct statx_timestamp *times[] = {&stx.stx_atime, &stx.stx_mtime, &stx.stx_ctime, &stx.stx_btime};
+    for (int i = 0; i < 4; i++) {
+        out[10 + 2 * i] = widen(times[i]->tv_sec);
+        out[11 + 2 * i] = widen(times[i]->tv_nsec);
+    }
+}
+
+void statvfsInto(JNIEnv *env, const char *szPath, jlongArray jOut) {
+    struct statvfs st;
+    if (statvfs(szPath, &st) != 0) {
+        throwErrno(env, errno);
+        return;
+    }
+    const jlong values[] = {widen(st.f_bsize), widen(st.f_frsize), widen(st.f_blocks), widen(st.f_bfree),
+                            widen(st.f_bavail), widen(st.f_files), widen(st.f_ffree), widen(st.f_favail),
+                            widen(st.f_fsid), widen(st.f_flag), widen(st.f_namemax)};
+    env->SetLongArrayRegion(jOut, 0, static_cast<jsize>(sizeof values / sizeof values[0]), values);
+}
+
 jthrowable errnoObject(JNIEnv *env, int iErr) {
     LocalRef<jstring> jsText(env, env->NewStringUTF(std::strerror(iErr)));
     if (!jsText) return nullptr;  // out of memory is pending
@@ -295,19 +325,9 @@ jstring jniNameString(JNIEnv *env, jclass, jbyteArray jName) {
     return js;
 }
 
-void jniStatvfs(JNIEnv *env, jclass, jstring jsPath,
-                                                                 jlongArray jOut) {
+void jniStatvfs(JNIEnv *env, jclass, jstring jsPath, jlongArray jOut) {
     MallocPtr szPath(nativePath(env, jsPath));
-    if (!szPath) return;
-    struct statvfs st;
-    if (statvfs(szPath.get(), &st) != 0) {
-        fsstat::throwErrno(env, errno);
-        return;
-    }
-    const jlong values[] = {widen(st.f_bsize), widen(st.f_frsize), widen(st.f_blocks), widen(st.f_bfree),
-                            widen(st.f_bavail), widen(st.f_files), widen(st.f_ffree), widen(st.f_favail),
-                            widen(st.f_fsid), widen(st.f_flag), widen(st.f_namemax)};
-    env->SetLongArrayRegion(jOut, 0, static_cast<jsize>(sizeof values / sizeof values[0]), values);
+    if (szPath) fsstat::statvfsInto(env, szPath.get(), jOut);
 }
 
 // Opens the directory at jPath (following a final link): the handle, closed
@@ -371,21 +391,7 @@ std::atomic<bool> gNoStatx{false};
 int statxEntry(int fd, const char *szName, int iWant, int iAtFlags, jlong *pOut) {
     struct statx stx;
     if (statx(fd, szName, iAtFlags, static_cast<unsigned>(iWant & ~kDev), &stx) != 0) return -1;
-    pOut[0] = static_cast<jlong>(makedev(stx.stx_dev_major, stx.stx_dev_minor));
-    pOut[1] = widen(stx.stx_ino);
-    pOut[2] = widen(stx.stx_mode);
-    pOut[3] = widen(stx.stx_nlink);
-    pOut[4] = widen(stx.stx_uid);
-    pOut[5] = widen(stx.stx_gid);
-    pOut[6] = static_cast<jlong>(makedev(stx.stx_rdev_major, stx.stx_rdev_minor));
-    pOut[7] = widen(stx.stx_size);
-    pOut[8] = widen(stx.stx_blksize);
-    pOut[9] = widen(stx.stx_blocks);
-    const struct statx_timestamp *times[] = {&stx.stx_atime, &stx.stx_mtime, &stx.stx_ctime, &stx.stx_btime};
-    for (int i = 0; i < 4; i++) {
-        pOut[10 + 2 * i] = widen(times[i]->tv_sec);
-        pOut[11 + 2 * i] = widen(times[i]->tv_nsec);
-    }
+    fsstat::fillStatx(pOut, stx);
     pOut[kSlotMountId] = widen(stx.stx_mnt_id);
     return static_cast<int>(stx.stx_mask) | kDev;
 }

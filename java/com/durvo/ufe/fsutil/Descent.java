@@ -64,13 +64,7 @@ final class Descent {
         if (dir == null || !(options.sameFileSystem || options.followLinks)) {
             return dir;
         }
-        long[] id;
-        try {
-            id = dir.identity();
-        } catch (NativeErrno e) {
-            dir.close();
-            throw e.forFile(path);
-        }
+        long[] id = dir.identityOrClose();
         if (id == null || (options.sameFileSystem && id[0] != rootDev)) {
             dir.close();
             return null;

@@ -1,5 +1,7 @@
 package com.durvo.ufe.fsutil;
 
+import java.io.IOException;
+
 /**
  * One open directory of the library, guarded against a close from another
  * thread (see {@link GuardedHandle}): once closed it reads as ended.
@@ -41,6 +43,18 @@ final class DirStream implements AutoCloseable {
             id = known;
         }
         return known;
+    }
+
+    /**
+     * {@link #identity()} for a walk: on failure this directory is closed and the failure named after it.
+     */
+    long[] identityOrClose() throws IOException {
+        try {
+            return identity();
+        } catch (NativeErrno e) {
+            close();
+            throw e.forFile(path);
+        }
     }
 
     /**

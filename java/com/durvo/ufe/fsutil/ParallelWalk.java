@@ -217,13 +217,7 @@ final class ParallelWalk implements FolderListing.Walk {
                     if (dir == null) {
                         return null;
                     }
-                    long[] id;
-                    try {
-                        id = dir.identity();
-                    } catch (NativeErrno e) {
-                        dir.close();
-                        throw e.forFile(path);
-                    }
+                    long[] id = dir.identityOrClose();
                     if (id == null || id[0] != node.id[0] || id[1] != node.id[1]) {
                         dir.close();
                         throw new FileSystemException(FileNames.display(path), null,
