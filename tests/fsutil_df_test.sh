@@ -74,6 +74,15 @@ if [ -n "${mnt:-}" ]; then
   check "that mount point shown as $dir/mnt a\\x09b\\c\\xE9 ($out)" [ "${out#* 0% }" = "$dir/mnt a\\x09b\\c\\xE9" ]
 fi
 
+# Failures: GNU's line under our name, the same status, and no header over no rows.
+mkdir "$dir/d1" && touch "$dir/d1/f1"
+for operand in "$dir/d1/f1/" "$dir/none"; do
+  gnu=$(df "$operand" 2>&1); gnu_status=$?
+  ours=$(fsu df "$operand" 2>&1); ours_status=$?
+  check "df $operand: '$ours' ($ours_status), GNU '$gnu' ($gnu_status)" \
+    [ "$ours" = "fsutil $gnu" -a "$ours_status" = "$gnu_status" ]
+done
+
 # -v: the eleven figures under each row, the steady ones equal to stat -f's.
 out=$(fsu df -v /dev/shm | sed -n 3p)
 expected=$(stat -f -c 'bsize=%s frsize=%S blocks=%b files=%c namemax=%l' /dev/shm)

@@ -24,6 +24,31 @@ public interface FileSystemStat {
     FileSysStatUnix getFileSysStat(String path) throws IOException;
 
     /**
+     * The {@code statvfs} figures of the file system holding the path with exactly these bytes, which
+     * need not be text.
+     *
+     * @param path the path's bytes
+     * @return the eleven figures
+     * @throws IOException as {@link #getFileSysStat(String)}
+     */
+    default FileSysStatUnix getFileSysStat(byte[] path) throws IOException {
+        return StatvfsStat.of(path);
+    }
+
+    /**
+     * The {@code statvfs} figures of the file system holding {@code path}: a path of the {@code fsstat:}
+     * file system, by its exact bytes, or of the default file system.
+     *
+     * @param path the path
+     * @return the eleven figures
+     * @throws IOException as {@link #getFileSysStat(String)}
+     * @throws java.nio.file.ProviderMismatchException for a path of another file system
+     */
+    default FileSysStatUnix getFileSysStat(java.nio.file.Path path) throws IOException {
+        return StatvfsStat.of(FileNames.bytesOf(path));
+    }
+
+    /**
      * The statistics of this library. Every path the library delivers is
      * accepted, whatever its bytes; failures name the path in display form.
      *

@@ -18,6 +18,22 @@ final class StatvfsStat implements FileSystemStat {
         } catch (NativeErrno e) {
             throw e.forFile(FileNames.display(path));
         }
+        return figures(v);
+    }
+
+    /** The figures of the path with exactly these bytes. */
+    static FileSysStatUnix of(byte[] path) throws IOException {
+        FileNames.checkPath(path);
+        long[] v = new long[11];
+        try {
+            SysCalls.statvfs(path, v);
+        } catch (NativeErrno e) {
+            throw e.forFile(path);
+        }
+        return figures(v);
+    }
+
+    private static FileSysStatUnix figures(long[] v) {
         return new FileSysStatUnix(v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8], v[9], v[10]);
     }
 }

@@ -1,6 +1,5 @@
 package com.durvo.ufe.fsutil.tool;
 
-import com.durvo.ufe.fsutil.FileNames;
 import com.durvo.ufe.fsutil.FileSysStatUnix;
 import com.durvo.ufe.fsutil.FileSystemStat;
 
@@ -82,7 +81,9 @@ final class Df {
                 df.row(m != null ? m : Mounts.UNKNOWN, path, false);
             }
         }
-        df.print(out, args.has("-v", "--verbose"));
+        if (!df.rows.isEmpty()) {  // as GNU df: no header over no rows
+            df.print(out, args.has("-v", "--verbose"));
+        }
         return df.status;
     }
 
@@ -150,14 +151,14 @@ final class Df {
         }
         FileSysStatUnix st;
         try {
-            st = stat.getFileSysStat(FileNames.fromBytes(path));
+            st = stat.getFileSysStat(path);
         } catch (IOException e) {
-            String why = String.valueOf(e.getMessage());
+            String why = Lookup.reason(e);
             // A listed mount that has gone, or that we may not enter, is not worth an error.
-            if (everyMount && (why.contains("No such file or directory") || why.contains("Permission denied"))) {
+            if (everyMount && (why.equals("No such file or directory") || why.equals("Permission denied"))) {
                 return;
             }
-            err.println("fsutil df: " + why);
+            err.println("fsutil df: " + Ls.shown(path) + ": " + why);
             status = 1;
             return;
         }
