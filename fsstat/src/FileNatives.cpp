@@ -92,18 +92,6 @@ void jniCloseRead(JNIEnv *, jclass, jint fd) {
     closeFile(fd);
 }
 
-void jniStat(JNIEnv *env, jclass, jbyteArray jPath,
-                                                              jboolean jFollow, jlongArray jOut) {
-    MallocPtr szPath(fsstat::pathFromBytes(env, jPath));
-    if (!szPath) return;
-    struct stat st;
-    const int iStatus = jFollow ? getStat(env, szPath.get(), &st, 1) : getLstat(env, szPath.get(), &st, 1);
-    if (iStatus != 0) return;
-    jlong values[fsstat::kStatLongs];
-    fsstat::fillStat(values, st);
-    env->SetLongArrayRegion(jOut, 0, fsstat::kStatLongs, values);
-}
-
 jbyteArray jniReadLink(JNIEnv *env, jclass, jbyteArray jPath) {
     MallocPtr szPath(fsstat::pathFromBytes(env, jPath));
     if (!szPath) return nullptr;
@@ -123,7 +111,6 @@ const JNINativeMethod kMethods[] = {
     {const_cast<char *>("skip"), const_cast<char *>("(IJ)J"), reinterpret_cast<void *>(jniSkip)},
     {const_cast<char *>("remaining"), const_cast<char *>("(I)J"), reinterpret_cast<void *>(jniRemaining)},
     {const_cast<char *>("closeRead"), const_cast<char *>("(I)V"), reinterpret_cast<void *>(jniCloseRead)},
-    {const_cast<char *>("stat"), const_cast<char *>("([BZ[J)V"), reinterpret_cast<void *>(jniStat)},
     {const_cast<char *>("readLink"), const_cast<char *>("([B)[B"), reinterpret_cast<void *>(jniReadLink)},
 };
 

@@ -92,10 +92,11 @@ public final class FsFiles {
      * @param path the file, as the library delivers names and paths
      * @return its attributes, with nanosecond times
      * @throws java.nio.file.InvalidPathException for a NUL or an unpaired surrogate
-     * @throws IOException                         when stat fails, with the library's message, e.g.
-     *                                             {@code [JniUtil.getStat]  stat() failed on  '/x'. A
-     *                                             component of the path does not exist, or the path is
-     *                                             an empty string.}
+     * @throws java.nio.file.NoSuchFileException  when there is no such file
+     * @throws java.nio.file.NotDirectoryException when a component of the path is not a directory
+     * @throws java.nio.file.AccessDeniedException when a directory on the way may not be searched
+     * @throws IOException                         for any other failure, a {@code FileSystemException}
+     *                                             naming the path with the system's text
      */
     public static ChildFile stat(String path) throws IOException {
         FileNames.checkPath(path);
@@ -121,8 +122,7 @@ public final class FsFiles {
      * @param path the file, as the library delivers names and paths
      * @return its attributes, with nanosecond times
      * @throws java.nio.file.InvalidPathException for a NUL or an unpaired surrogate
-     * @throws IOException                         when lstat fails, with the library's message
-     *                                             ({@code [JniUtil.getLstat]  stat() failed on  '...})
+     * @throws IOException                         as {@link #stat(String)}
      */
     public static ChildFile lstat(String path) throws IOException {
         FileNames.checkPath(path);
@@ -184,9 +184,11 @@ public final class FsFiles {
     }
 
     private static ChildFile stat(byte[] path, boolean follow) throws IOException {
-        long[] values = new long[EntryLayout.STAT_LONGS];
-        NativeFs.stat(path, follow, values);
-        return new ChildFile(path, values);
+        try {
+            return new ChildFile(path, FsFileSystemProvider.stat(path, follow));
+        } catch (NativeErrno e) {
+            throw e.forFile(path);
+        }
     }
 
     private static byte[] readLink(byte[] path) throws IOException {

@@ -73,9 +73,6 @@ final class NativeFs {
 
     static native void closeRead(int fd);
 
-    /** The stat values of {@code path} (of a final link itself unless {@code follow}) into {@code out}. */
-    static native void stat(byte[] path, boolean follow, long[] out) throws IOException;
-
     /** The target of the link at {@code path}. */
     static native byte[] readLink(byte[] path) throws NativeErrno;
 }

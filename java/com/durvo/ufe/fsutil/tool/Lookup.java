@@ -8,17 +8,13 @@ import com.durvo.ufe.fsutil.FsFiles;
 import java.io.File;
 import java.io.IOException;
 import java.io.UncheckedIOException;
-import java.net.URI;
 import java.nio.ByteBuffer;
 import java.nio.charset.CharacterCodingException;
 import java.nio.charset.Charset;
 import java.nio.file.AccessDeniedException;
 import java.nio.file.FileSystemException;
-import java.nio.file.Files;
-import java.nio.file.LinkOption;
 import java.nio.file.NoSuchFileException;
 import java.nio.file.NotDirectoryException;
-import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.List;
@@ -52,35 +48,12 @@ final class Lookup {
 
     /** The attributes of {@code path} itself (a link is not followed), named {@code path}. */
     static Entry lstat(byte[] path) throws IOException {
-        try {
-            return Entry.of(FsFiles.lstat(path), path);
-        } catch (IOException e) {
-            // The library's message names the failing call; a missing file gets the words the GNU tools use.
-            if (!Files.exists(nioPath(path), LinkOption.NOFOLLOW_LINKS)) {
-                throw new NoSuchFileException(FileNames.display(path));
-            }
-            throw e;
-        }
+        return Entry.of(FsFiles.lstat(path), path);
     }
 
     /** The target of the symbolic link {@code path}, byte for byte. */
     static byte[] readLink(byte[] path) throws IOException {
         return FsFiles.readLinkBytes(path);
-    }
-
-    /** A java.nio path with exactly these bytes, whatever the file-name charset can decode. */
-    static Path nioPath(byte[] path) {
-        byte[] absolute = path.length > 0 && path[0] == '/' ? path : join(cwd(), path);
-        StringBuilder uri = new StringBuilder("file://");
-        for (byte b : absolute) {
-            int c = b & 0xFF;
-            if (c >= 'a' && c <= 'z' || c >= 'A' && c <= 'Z' || c >= '0' && c <= '9' || "/-_.~".indexOf(c) >= 0) {
-                uri.append((char) c);
-            } else {
-                uri.append('%').append(Character.forDigit(c >> 4, 16)).append(Character.forDigit(c & 15, 16));
-            }
-        }
-        return Path.of(URI.create(uri.toString()));
     }
 
     /**
