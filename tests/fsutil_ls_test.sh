@@ -58,4 +58,13 @@ out=$(fsu ls -l "$u" | grep ' link ')
 check "non-UTF-8 link target" [ "${out##* link }" = '-> target\xE9' ]
 out=$(fsu ls -R "$dir" | grep -F 'caf\xE9:')
 check "non-UTF-8 directory header" [ "$out" = "$dir/caf\\xE9:" ]
+
+# Failures: GNU's line under our name, and its status.
+touch "$dir/plain"
+for operand in "$dir/plain/" "$dir/none"; do
+  gnu=$(LC_ALL=C ls "$operand" 2>&1); gnu_status=$?
+  ours=$(fsu ls "$operand" 2>&1); ours_status=$?
+  check "ls $operand: '$ours' ($ours_status), GNU '$gnu' ($gnu_status)" \
+    [ "$ours" = "fsutil $gnu" -a "$ours_status" = "$gnu_status" ]
+done
 finish "fsutil ls"
