@@ -22,9 +22,9 @@ public:
         checks = env->FindClass("com/durvo/ufe/fsutil/WalkChecks");
         ASSERT_NE(checks, nullptr) << thrown(env);
     }
-    std::string walk(const std::string &root, const std::string &spec) {
+    std::string walk(const std::string &root, const std::string &words) {
         return callStatic(env, checks, "walk", "(Ljava/lang/String;Ljava/lang/String;)Ljava/lang/String;",
-                          env->NewStringUTF(root.c_str()), env->NewStringUTF(spec.c_str()));
+                          env->NewStringUTF(root.c_str()), env->NewStringUTF(words.c_str()));
     }
 
     ScopedMode mode{utf8ModeForThisRun()};
@@ -41,31 +41,31 @@ char letter(mode_t m) {
     }
 }
 
-// The line WalkChecks.walk gives for the entry at root + rel when what is read is spec's
+// The line WalkChecks.walk gives for the entry at root + rel when what is read is named by words
 // ("types", "size", "statx" or "all"), from the system's own answers.
-std::string expectedLine(const std::string &root, const std::string &rel, const std::string &spec) {
+std::string expectedLine(const std::string &root, const std::string &rel, const std::string &words) {
     struct statx x;
     EXPECT_EQ(statx(AT_FDCWD, (root + rel).c_str(), AT_SYMLINK_NOFOLLOW, STATX_ALL | STATX_MNT_ID, &x), 0) << rel;
-    const bool every = spec == "statx" || spec == "all";
+    const bool every = words == "statx" || words == "all";
     auto time = [](const struct statx_timestamp &t) { return std::to_string(t.tv_sec) + "." + std::to_string(t.tv_nsec); };
     auto oct = [](unsigned v) { std::ostringstream o; o << std::oct << v; return o.str(); };
     const std::string dev = std::to_string(makedev(x.stx_dev_major, x.stx_dev_minor)) + ":" +
                             std::to_string(makedev(x.stx_rdev_major, x.stx_rdev_minor)) + ":" +
                             std::to_string(x.stx_blksize);
     const std::vector<std::string> values = {
-        spec == "size" || every ? std::to_string(x.stx_size) : "-",
+        words == "size" || every ? std::to_string(x.stx_size) : "-",
         every ? oct(x.stx_mode) : "-",
         every ? std::to_string(x.stx_nlink) : "-",
         every ? std::to_string(x.stx_uid) : "-",
         every ? std::to_string(x.stx_gid) : "-",
         every ? std::to_string(x.stx_ino) : "-",
         every ? std::to_string(x.stx_blocks) : "-",
-        spec == "types" ? "-" : dev,
+        words == "types" ? "-" : dev,
         every ? time(x.stx_atime) : "-",
         every ? time(x.stx_mtime) : "-",
         every ? time(x.stx_ctime) : "-",
-        spec == "statx" && (x.stx_mask & STATX_BTIME) ? time(x.stx_btime) : "-",
-        spec == "statx" && (x.stx_mask & STATX_MNT_ID) ? std::to_string(x.stx_mnt_id) : "-",
+        words == "statx" && (x.stx_mask & STATX_BTIME) ? time(x.stx_btime) : "-",
+        words == "statx" && (x.stx_mask & STATX_MNT_ID) ? std::to_string(x.stx_mnt_id) : "-",
     };
     std::string line = rel + " " + letter(x.stx_mode);
     for (const auto &v : values) line += " " + v;
@@ -104,7 +104,7 @@ TEST_F(Walk, EachEntryCarriesWhatWasAskedAndAnyThreadCountGivesTheSameSet) {
     const std::vector<std::string> all = {"/a", "/a/b", "/a/b/c", "/a/b/c/three", "/a/b/two", "/a/fifo",
                                           "/a/one", "/caf\xE9", "/e", "/link"};
     const struct {
-        std::string spec;
+        std::string words;
         std::vector<std::string> entries;  // expected, by path relative to the root
     } rows[] = {
         {"types", all},
@@ -121,18 +121,18 @@ TEST_F(Walk, EachEntryCarriesWhatWasAskedAndAnyThreadCountGivesTheSameSet) {
         {"size skip=a threads=2", {"/a", "/caf\xE9", "/e", "/link"}},
     };
     for (const auto &r : rows) {
-        const std::string what = r.spec.substr(0, r.spec.find(' '));
+        const std::string what = r.words.substr(0, r.words.find(' '));
         std::vector<std::string> expected;
         for (const auto &e : r.entries) expected.push_back(expectedLine(dir.path(), e, what));
         // Names travel as the library's strings: compare them as that string's UTF-8.
-        std::string got = walk(dir.path(), r.spec), want = joinSorted(expected);
+        std::string got = walk(dir.path(), r.words), want = joinSorted(expected);
         if (utf8ModeForThisRun()) {
             const std::string latin = "/caf\xE9", shown = "/caf\xC2\xB6\xC3\xA9";
             if (size_t at = want.find(latin); at != std::string::npos) want.replace(at, latin.size(), shown);
         } else if (size_t at = want.find("/caf\xE9"); at != std::string::npos) {
             want.replace(at, 5, "/caf\xC3\xA9");
         }
-        EXPECT_EQ(got, want) << r.spec;
+        EXPECT_EQ(got, want) << r.words;
     }
     EXPECT_EQ(descriptorsOn(dir.path()), 0);
 }
@@ -252,11 +252,11 @@ TEST_F(Walk, StaysOnTheRootsFileSystemWhenAsked) {
         GTEST_SKIP() << "cannot mount a tmpfs here (" << std::strerror(errno) << "); needs root";
     }
     dir.file("mnt/inside");
-    for (const char *spec : {"types xdev", "all xdev threads=2"}) {
-        const std::string got = walk(dir.path(), spec);
-        EXPECT_NE(got.find("/mnt "), std::string::npos) << spec << ": " << got;
-        EXPECT_NE(got.find("/here/f "), std::string::npos) << spec << ": " << got;
-        EXPECT_EQ(got.find("/mnt/inside"), std::string::npos) << spec << ": " << got;
+    for (const char *words : {"types xdev", "all xdev threads=2"}) {
+        const std::string got = walk(dir.path(), words);
+        EXPECT_NE(got.find("/mnt "), std::string::npos) << words << ": " << got;
+        EXPECT_NE(got.find("/here/f "), std::string::npos) << words << ": " << got;
+        EXPECT_EQ(got.find("/mnt/inside"), std::string::npos) << words << ": " << got;
     }
     EXPECT_NE(walk(dir.path(), "types").find("/mnt/inside"), std::string::npos);
     EXPECT_EQ(umount(dir.at("mnt").c_str()), 0);

@@ -32,10 +32,10 @@ public final class WalkChecks {
      * that it has, else "-", then its attribute error's class or "-"; then one line per reported error:
      * "error CLASS relative-path".
      */
-    public static String walk(String root, String spec) throws IOException {
+    public static String walk(String root, String words) throws IOException {
         WalkOptions.Builder b = WalkOptions.builder();
         List<String> errors = new ArrayList<>();
-        for (String word : spec.split(" ")) {
+        for (String word : words.split(" ")) {
             String[] kv = word.split("=", 2);
             switch (kv[0]) {
                 case "types": b.readNamesAndTypes(); break;
