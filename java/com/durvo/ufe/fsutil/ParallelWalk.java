@@ -79,14 +79,7 @@ final class ParallelWalk implements FolderListing.Walk {
     }
 
     /** An entry of {@code parent} to enter. */
-    private static final class Task {
-        final Node parent;
-        final ChildFile entry;
-
-        Task(Node parent, ChildFile entry) {
-            this.parent = parent;
-            this.entry = entry;
-        }
+    private record Task(Node parent, ChildFile entry) {
     }
 
     /** What the worker threads share; never the walk itself, so that the cleaner can see it dropped. */
@@ -163,7 +156,7 @@ final class ParallelWalk implements FolderListing.Walk {
 
         /** Opens a queued directory; null when it is not to be read (its error, if any, handed over). */
         private Node enter(Task task) throws InterruptedException {
-            Node parent = task.parent;
+            Node parent = task.parent();
             synchronized (this) {
                 parent.users++;
                 idle.remove(parent);
@@ -171,10 +164,10 @@ final class ParallelWalk implements FolderListing.Walk {
             Node node = null;
             try {
                 DirStream up = openAgain(parent);
-                DirStream dir = up == null ? null : descent.open(up, task.entry, parent);
+                DirStream dir = up == null ? null : descent.open(up, task.entry(), parent);
                 if (dir != null) {
                     synchronized (this) {
-                        node = new Node(parent, task.entry, dir);
+                        node = new Node(parent, task.entry(), dir);
                         node.reading = true;
                         parent.children++;
                         opened(node);
