@@ -179,35 +179,6 @@ jlong adoptDirectory(JNIEnv *env, int fd) {
     return handleOf(ds);
 }
 
-// A Java string as the bytes of a path, as getNativeFilePath gives them. A
-// string of ASCII characters alone has no other reading (both candidates are
-// its own bytes), so it is copied without asking the file system or the JVM's
-// encoder. Null with the JVM's error pending when conversion fails.
-MallocPtr nativePath(JNIEnv *env, jstring jsPath) {
-    const jsize n = env->GetStringLength(jsPath);
-    constexpr jsize kQuick = 1024;
-    if (n < kQuick) {
-        jchar chars[kQuick];
-        env->GetStringRegion(jsPath, 0, n, chars);
-        bool bAscii = true;
-        for (jsize i = 0; i < n && bAscii; i++) bAscii = chars[i] != 0 && chars[i] < 0x80;
-        if (bAscii) {
-            MallocPtr szPath(static_cast<char *>(std::malloc(static_cast<size_t>(n) + 1)));
-            if (!szPath) {
-                fsstat::throwOutOfMemory(env);
-                return nullptr;
-            }
-            for (jsize i = 0; i < n; i++) szPath.get()[i] = static_cast<char>(chars[i]);
-            szPath.get()[n] = '\0';
-            return szPath;
-        }
-    }
-    MallocPtr szPath(getNativeFilePath(env, jsPath));
-    // Null with nothing pending: the codec found no memory.
-    if (!szPath && !env->ExceptionCheck()) fsstat::throwOutOfMemory(env);
-    return szPath;
-}
-
 } // namespace
 
 namespace fsstat {
@@ -312,22 +283,12 @@ void jniInitIDs(JNIEnv *env, jclass) {
     gErrnoClass = static_cast<jclass>(env->NewGlobalRef(jcls.get()));
 }
 
-jbyteArray jniPathBytes(JNIEnv *env, jclass, jstring jsPath) {
-    MallocPtr szPath(nativePath(env, jsPath));
-    return szPath ? fsstat::bytesFromPath(env, szPath.get()) : nullptr;
-}
-
 jstring jniNameString(JNIEnv *env, jclass, jbyteArray jName) {
     MallocPtr szName(fsstat::pathFromBytes(env, jName));
     if (!szName) return nullptr;
     jstring js = getJavaFilePath(env, szName.get());
     if (js == nullptr && !env->ExceptionCheck()) fsstat::throwOutOfMemory(env);
     return js;
-}
-
-void jniStatvfs(JNIEnv *env, jclass, jstring jsPath, jlongArray jOut) {
-    MallocPtr szPath(nativePath(env, jsPath));
-    if (szPath) fsstat::statvfsInto(env, szPath.get(), jOut);
 }
 
 // Opens the directory at jPath (following a final link): the handle, closed
@@ -517,12 +478,8 @@ void jniCloseDir(JNIEnv *, jclass, jlong jlHandle) { closeStream(streamOf(jlHand
 // Signatures as NativeFs declares them.
 const JNINativeMethod kMethods[] = {
     {const_cast<char *>("initIDs"), const_cast<char *>("()V"), reinterpret_cast<void *>(jniInitIDs)},
-    {const_cast<char *>("pathBytes"), const_cast<char *>("(Ljava/lang/String;)[B"),
-     reinterpret_cast<void *>(jniPathBytes)},
     {const_cast<char *>("nameString"), const_cast<char *>("([B)Ljava/lang/String;"),
      reinterpret_cast<void *>(jniNameString)},
-    {const_cast<char *>("statvfs"), const_cast<char *>("(Ljava/lang/String;[J)V"),
-     reinterpret_cast<void *>(jniStatvfs)},
     {const_cast<char *>("openDir"), const_cast<char *>("([B)J"), reinterpret_cast<void *>(jniOpenDir)},
     {const_cast<char *>("openDirAt"), const_cast<char *>("(J[BI)J"), reinterpret_cast<void *>(jniOpenDirAt)},
     {const_cast<char *>("identity"), const_cast<char *>("(J[J)V"), reinterpret_cast<void *>(jniIdentity)},

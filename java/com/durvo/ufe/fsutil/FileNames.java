@@ -44,20 +44,78 @@ public final class FileNames {
     }
 
     /**
-     * The bytes the library reads a name or path as. Where a string has two
-     * readings (its default-charset bytes unescaped, and its ISO-8859-1 bytes),
-     * the first wins when it names an existing file (a relative path counts
-     * from the working directory), else the second when that does, else the
-     * first. A {@link ChildFile} knows its exact bytes: prefer
+     * The bytes a name or path given as a string stands for. A string has up
+     * to two readings: its bytes in the default charset (the library's
+     * escapes undone), taken only when the charset carries every character,
+     * and its ISO-8859-1 bytes, taken only when every character is in
+     * ISO-8859-1. When only one names an existing file (a relative path counts
+     * from the working directory), that one is taken; when neither does, the
+     * first, so that a new file gets the name the string spells. When both
+     * name existing files that are not the same file, the one for which the
+     * library delivers this very string is taken, and where it delivers it for
+     * both, the string is refused: it could reach another file than the one
+     * it was delivered for. A {@link ChildFile} knows its exact bytes: prefer
      * {@link ChildFile#nameBytes()}.
      *
      * @param name a name or path as the library delivers it
      * @return the bytes on disk
-     * @throws InvalidPathException for a NUL character or an unpaired surrogate
+     * @throws InvalidPathException for a NUL character or an unpaired
+     *                              surrogate; for a string with no exact
+     *                              reading; for one whose two readings name
+     *                              two existing files
      */
     public static byte[] toBytes(String name) {
         checkPath(name);
-        return NativeFs.pathBytes(name);
+        boolean ascii = true;
+        boolean latin1 = true;
+        for (int i = 0; i < name.length(); i++) {
+            char c = name.charAt(i);
+            ascii &= c < 0x80;
+            latin1 &= c <= 0xFF;
+        }
+        if (ascii) {
+            return name.getBytes(StandardCharsets.US_ASCII);  // its only reading
+        }
+        byte[][] readings = SysCalls.readings(name);
+        // A reading is exact or not taken at all: no '?' for a character the charset lacks.
+        byte[] natural = Charset.defaultCharset().newEncoder().canEncode(name) ? readings[0] : null;
+        byte[] iso = latin1 ? readings[1] : null;
+        if (natural == null && iso == null) {
+            throw new InvalidPathException(name, "Malformed input or input contains unmappable characters");
+        }
+        if (iso == null || natural != null && java.util.Arrays.equals(natural, iso)) {
+            return natural;
+        }
+        if (natural == null) {
+            return iso;
+        }
+        long[] first = FsFileSystemProvider.statOrNull(natural);
+        long[] second = FsFileSystemProvider.statOrNull(iso);
+        if (first != null && second != null && (first[0] != second[0] || first[1] != second[1])) {
+            // Two files: the one whose own string this is, when the library delivers it for only one.
+            boolean naturalIsIts = name.equals(fromBytes(natural, 0, natural.length));
+            boolean isoIsIts = name.equals(fromBytes(iso, 0, iso.length));
+            if (naturalIsIts != isoIsIts) {
+                return naturalIsIts ? natural : iso;
+            }
+            throw new InvalidPathException(name, "the string names two existing files, " + spelled(natural) + " and "
+                    + spelled(iso) + ": give the path as bytes (FsFileSystem.getPath(byte[])), as a listed entry"
+                    + " (ChildFile.toPath()) or as an fsstat: URI");
+        }
+        return first == null && second != null ? iso : natural;
+    }
+
+    /** Bytes with everything but printable ASCII as \xNN, so that two spellings can be told apart. */
+    static String spelled(byte[] bytes) {
+        StringBuilder sb = new StringBuilder();
+        for (byte b : bytes) {
+            if (b >= 0x20 && b < 0x7F && b != '\\') {
+                sb.append((char) b);
+            } else {
+                sb.append(String.format("\\x%02X", b & 0xFF));
+            }
+        }
+        return sb.toString();
     }
 
     /**
@@ -65,15 +123,10 @@ public final class FileNames {
      *
      * @param onDisk the bytes, without a NUL
      * @return the library's string for them
-     * @throws IllegalArgumentException for a NUL byte
+     * @throws InvalidPathException for a NUL byte
      */
     public static String fromBytes(byte[] onDisk) {
-        for (byte b : onDisk) {
-            if (b == 0) {
-                throw new IllegalArgumentException("a file name holds no NUL byte");
-            }
-        }
-        NativeLibrary.load();
+        checkPath(onDisk);
         return fromBytes(onDisk, 0, onDisk.length);
     }
 
@@ -149,8 +202,7 @@ public final class FileNames {
      *                              or an unpaired surrogate
      */
     public static Path toPath(String name) {
-        checkPath(name);
-        return pathOf(NativeFs.pathBytes(name));
+        return pathOf(toBytes(name));
     }
 
     /**
@@ -183,7 +235,7 @@ public final class FileNames {
     }
 
     /** The charset the JDK turns file names into bytes with, as the JDK picks it. */
-    private static Charset jnuCharset() {
+    static Charset jnuCharset() {
         String name = System.getProperty("sun.jnu.encoding");
         try {
             return name != null ? Charset.forName(name) : Charset.defaultCharset();

@@ -69,8 +69,7 @@ public final class FolderListing implements AutoCloseable, Iterable<ChildFile> {
      * @throws IOException as {@link #open(String)}
      */
     public static FolderListing open(String dir, WalkOptions options) throws IOException {
-        FileNames.checkPath(dir);
-        return open(NativeFs.pathBytes(dir), options);
+        return open(FileNames.toBytes(dir), options);
     }
 
     /**
@@ -251,8 +250,7 @@ public final class FolderListing implements AutoCloseable, Iterable<ChildFile> {
      * @throws IOException when the root cannot be opened, as {@link #open(String)}
      */
     public static Stream<ChildFile> walk(String root, WalkOptions options) throws IOException {
-        FileNames.checkPath(root);
-        return startWalk(NativeFs.pathBytes(root), options);
+        return startWalk(FileNames.toBytes(root), options);
     }
 
     /**

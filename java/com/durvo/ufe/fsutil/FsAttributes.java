@@ -505,7 +505,7 @@ final class FsAttributes implements PosixFileAttributes {
     static int umask() {
         int u = 022;
         try {
-            for (String line : Files.readAllLines(Path.of("/proc/self/status"))) {
+            for (String line : Files.readAllLines(FsFileSystemProvider.jdkFileSystem().getPath("/proc/self/status"))) {
                 if (line.startsWith("Umask:")) {
                     u = Integer.parseInt(line.substring(6).trim(), 8);
                 }

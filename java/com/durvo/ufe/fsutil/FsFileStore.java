@@ -94,7 +94,7 @@ final class FsFileStore extends FileStore {
     }
 
     static List<Mount> mounts() throws IOException {
-        byte[] table = Files.readAllBytes(Path.of("/proc/self/mountinfo"));
+        byte[] table = Files.readAllBytes(FsFileSystemProvider.jdkFileSystem().getPath("/proc/self/mountinfo"));
         List<Mount> mounts = new ArrayList<>();
         int start = 0;
         for (int i = 0; i <= table.length; i++) {

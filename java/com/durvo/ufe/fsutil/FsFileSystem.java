@@ -25,16 +25,11 @@ import java.util.regex.Pattern;
  * or {@link ChildFile#toPath()}, and use them with {@code java.nio.file.Files}.
  *
  * <p>A string from the library (a listed name, a path's {@code toString()})
- * reads back to the same bytes. A string has up to two readings: its bytes in
- * the default charset (the library's escapes undone), taken only when the
- * charset carries every character, and its ISO-8859-1 bytes, taken only when
- * every character is in ISO-8859-1. When only one names a file, that one is
- * taken; when neither does, the first, so that a new file gets the name the
- * string spells. When both name existing files that are not the same file,
- * the one for which the library delivers this very string is taken, and
- * where it delivers it for both, {@code getPath} refuses the string (under
- * UTF-8, the string of a name holding an encoded surrogate is also the
- * natural spelling of another name).
+ * reads back to the same bytes; {@link FileNames#toBytes(String)} says how a
+ * string is read, and when it is refused because it could name another file.
+ * As the JVM's default file system (see
+ * {@link FsFileSystemProvider#FsFileSystemProvider(java.nio.file.spi.FileSystemProvider)})
+ * strings are read and made as the JDK's own default provider does.
  */
 public final class FsFileSystem extends FileSystem {
     private final FsFileSystemProvider provider;
@@ -134,19 +129,25 @@ public final class FsFileSystem extends FileSystem {
             }
             joined = sb.toString();
         }
-        // The default file system's words for what no file name can hold.
-        for (int i = 0; i < joined.length(); i++) {
-            char c = joined.charAt(i);
-            if (c == 0) {
-                throw new InvalidPathException(joined, "Nul character not allowed");
-            }
-            if (Character.isHighSurrogate(c) && i + 1 < joined.length() && Character.isLowSurrogate(joined.charAt(i + 1))) {
-                i++;
-            } else if (Character.isSurrogate(c)) {
-                throw new InvalidPathException(joined, "Malformed input or input contains unmappable characters");
-            }
+        return new FsPath(this, provider.isDefault() ? jdkReading(joined) : FileNames.toBytes(joined));
+    }
+
+    /** A string's bytes as the JDK's own default provider reads it: in its file name charset, strictly. */
+    private static byte[] jdkReading(String s) {
+        if (s.indexOf('\0') >= 0) {
+            throw new InvalidPathException(s, "Nul character not allowed");
         }
-        return new FsPath(this, read(joined));
+        try {
+            java.nio.ByteBuffer b = FileNames.jnuCharset().newEncoder()
+                    .onMalformedInput(java.nio.charset.CodingErrorAction.REPORT)
+                    .onUnmappableCharacter(java.nio.charset.CodingErrorAction.REPORT)
+                    .encode(java.nio.CharBuffer.wrap(s));
+            byte[] bytes = new byte[b.remaining()];
+            b.get(bytes);
+            return bytes;
+        } catch (java.nio.charset.CharacterCodingException e) {
+            throw new InvalidPathException(s, "Malformed input or input contains unmappable characters");
+        }
     }
 
     /**
@@ -170,59 +171,6 @@ public final class FsFileSystem extends FileSystem {
      */
     public byte[] bytesOf(Path path) {
         return FsPath.of(path).bytes().clone();
-    }
-
-    private byte[] read(String s) {
-        boolean ascii = true;
-        boolean latin1 = true;
-        for (int i = 0; i < s.length(); i++) {
-            char c = s.charAt(i);
-            ascii &= c < 0x80;
-            latin1 &= c <= 0xFF;
-        }
-        if (ascii) {
-            return s.getBytes(java.nio.charset.StandardCharsets.US_ASCII);  // its only reading
-        }
-        byte[][] readings = SysCalls.readings(s);
-        // A reading is exact or not taken at all: no '?' for a character the charset lacks.
-        byte[] natural = Charset.defaultCharset().newEncoder().canEncode(s) ? readings[0] : null;
-        byte[] iso = latin1 ? readings[1] : null;
-        if (natural == null && iso == null) {
-            throw new InvalidPathException(s, "Malformed input or input contains unmappable characters");
-        }
-        if (iso == null || natural != null && java.util.Arrays.equals(natural, iso)) {
-            return natural;
-        }
-        if (natural == null) {
-            return iso;
-        }
-        long[] first = provider.statOrNull(natural);
-        long[] second = provider.statOrNull(iso);
-        if (first != null && second != null && (first[0] != second[0] || first[1] != second[1])) {
-            // Two files: the one whose own string this is, when the library delivers it for only one.
-            boolean naturalIsIts = s.equals(FileNames.fromBytes(natural));
-            boolean isoIsIts = s.equals(FileNames.fromBytes(iso));
-            if (naturalIsIts != isoIsIts) {
-                return naturalIsIts ? natural : iso;
-            }
-            throw new InvalidPathException(s, "the string names two existing files, " + spelled(natural) + " and "
-                    + spelled(iso) + ": give the path as bytes (FsFileSystem.getPath(byte[])), as a listed entry"
-                    + " (ChildFile.toPath()) or as an fsstat: URI");
-        }
-        return first == null && second != null ? iso : natural;
-    }
-
-    /** Bytes with everything but printable ASCII as \xNN, so that two spellings can be told apart. */
-    static String spelled(byte[] bytes) {
-        StringBuilder sb = new StringBuilder();
-        for (byte b : bytes) {
-            if (b >= 0x20 && b < 0x7F && b != '\\') {
-                sb.append((char) b);
-            } else {
-                sb.append(String.format("\\x%02X", b & 0xFF));
-            }
-        }
-        return sb.toString();
     }
 
     /** {@code glob:} and {@code regex:} as the default file system reads them, matched against the path's string. */

@@ -59,6 +59,9 @@ public final class FsFileSystemProvider extends FileSystemProvider {
     private static final int SYMLINK = 0xA000;
     private static final int REGULAR = 0x8000;
 
+    /** The JDK's own provider once this one has been made the JVM's default. */
+    private static volatile FileSystemProvider builtin;
+
     private final FsFileSystem fileSystem;
     private final String scheme;
 
@@ -66,6 +69,42 @@ public final class FsFileSystemProvider extends FileSystemProvider {
     public FsFileSystemProvider() {
         this.scheme = "fsstat";
         this.fileSystem = new FsFileSystem(this);
+    }
+
+    /**
+     * This provider as the JVM's default, for the scheme {@code file}: the
+     * JDK makes it so when started with
+     * {@code -Djava.nio.file.spi.DefaultFileSystemProvider=com.durvo.ufe.fsutil.FsFileSystemProvider}.
+     * {@code Path.of(String)} then reads a string as the JDK's own provider
+     * does, and {@code toString()} is the JDK's string, so programs behave as
+     * before; paths from directory streams and from bytes keep their exact
+     * bytes, and every operation on them reaches the file they name.
+     *
+     * @param jdk the JDK's own default provider, which the library keeps
+     *            using for its own files
+     */
+    public FsFileSystemProvider(FileSystemProvider jdk) {
+        // Nothing here may use the default file system: it is being made.
+        builtin = Objects.requireNonNull(jdk, "jdk");
+        this.scheme = "file";
+        this.fileSystem = new FsFileSystem(this);
+    }
+
+    /** Whether this is the provider of the JVM's default file system, scheme {@code file}. */
+    boolean isDefault() {
+        return scheme.equals("file");
+    }
+
+    /**
+     * The JDK's own file system, for the library's own files (its copy of the
+     * native library, {@code /proc}): when this provider is the default, its
+     * operations need the native library, and reopening through
+     * {@code /proc/self/fd} would come back to it.
+     */
+    static FileSystem jdkFileSystem() {
+        FileSystem fs = java.nio.file.FileSystems.getDefault();  // makes the default provider first
+        FileSystemProvider jdk = builtin;
+        return jdk == null ? fs : jdk.getFileSystem(URI.create("file:///"));
     }
 
     /** The installed provider; one of this class's own where the service loader did not install one. */
@@ -281,7 +320,7 @@ public final class FsFileSystemProvider extends FileSystemProvider {
                 reopen.add(StandardOpenOption.DSYNC);
             }
             FileChannel channel;
-            Path proc = Path.of("/proc/self/fd/" + fd);
+            Path proc = jdkFileSystem().getPath("/proc/self/fd/" + fd);
             try {
                 channel = FileChannel.open(proc, reopen);
             } catch (AccessDeniedException e) {
@@ -651,7 +690,7 @@ public final class FsFileSystemProvider extends FileSystemProvider {
     }
 
     /** The values of the file itself at {@code path}, or null when there is none or it cannot be examined. */
-    long[] statOrNull(byte[] path) {
+    static long[] statOrNull(byte[] path) {
         try {
             return stat(path, false);
         } catch (NativeErrno e) {

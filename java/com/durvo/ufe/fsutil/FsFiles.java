@@ -56,8 +56,7 @@ public final class FsFiles {
      * @throws IOException                          if the file cannot be opened
      */
     public static InputStream newInputStream(String path) throws IOException {
-        FileNames.checkPath(path);
-        return FileInput.open(NativeFs.pathBytes(path));
+        return FileInput.open(FileNames.toBytes(path));
     }
 
     /**
@@ -99,8 +98,7 @@ public final class FsFiles {
      *                                             naming the path with the system's text
      */
     public static ChildFile stat(String path) throws IOException {
-        FileNames.checkPath(path);
-        return stat(NativeFs.pathBytes(path), true);
+        return stat(FileNames.toBytes(path), true);
     }
 
     /**
@@ -125,8 +123,7 @@ public final class FsFiles {
      * @throws IOException                         as {@link #stat(String)}
      */
     public static ChildFile lstat(String path) throws IOException {
-        FileNames.checkPath(path);
-        return stat(NativeFs.pathBytes(path), false);
+        return stat(FileNames.toBytes(path), false);
     }
 
     /**
@@ -166,8 +163,7 @@ public final class FsFiles {
      * @throws IOException as {@link #readLink(String)}
      */
     public static byte[] readLinkBytes(String link) throws IOException {
-        FileNames.checkPath(link);
-        return readLink(NativeFs.pathBytes(link));
+        return readLink(FileNames.toBytes(link));
     }
 
     /**

@@ -352,7 +352,7 @@ final class FsPath implements Path {
         StringBuilder uri = new StringBuilder(fs.provider().getScheme()).append("://");
         for (byte b : abs) {
             int c = b & 0xFF;
-            if (c < 0x80 && (Character.isLetterOrDigit(c) || "/-_.!~*'():@&=+$,".indexOf(c) >= 0)) {
+            if (c < 0x80 && (Character.isLetterOrDigit(c) || "/-_.!~*'():@&=+$,;".indexOf(c) >= 0)) {
                 uri.append((char) c);
             } else {
                 uri.append('%').append(Character.toUpperCase(Character.forDigit(c >> 4, 16)))
@@ -445,12 +445,16 @@ final class FsPath implements Path {
         return Arrays.hashCode(path);
     }
 
-    /** {@return the library's string for the bytes: handing it back to {@code getPath} finds this file} */
+    /**
+     * {@return the library's string for the bytes: handing it back to {@code getPath} finds this file; the
+     * JDK's string where this is the default file system, which {@code Path.of} reads as the JDK does}
+     */
     @Override
     public String toString() {
         String s = string;
         if (s == null) {
-            s = FileNames.fromBytes(path, 0, path.length);
+            s = fs.provider().isDefault() ? new String(path, FileNames.jnuCharset())
+                    : FileNames.fromBytes(path, 0, path.length);
             string = s;
         }
         return s;

@@ -27,14 +27,8 @@ final class NativeFs {
 
     private static native void initIDs();
 
-    /** The bytes the library reads {@code path} as (see {@link FileNames#toBytes}). */
-    static native byte[] pathBytes(String path);
-
     /** The library's string for a name or path with these bytes. */
     static native String nameString(byte[] name);
-
-    /** The eleven statvfs figures of {@code path} into {@code out}. */
-    static native void statvfs(String path, long[] out) throws NativeErrno;
 
     /** Opens a directory, following a final link; the handle. */
     static native long openDir(byte[] path) throws NativeErrno;

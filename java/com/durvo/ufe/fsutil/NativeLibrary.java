@@ -87,7 +87,7 @@ final class NativeLibrary {
     private static void loadOnce() {
         String explicit = System.getProperty(PATH_PROPERTY);
         if (explicit != null && !explicit.isEmpty()) {
-            Path file = Path.of(explicit).toAbsolutePath();
+            Path file = jdkPath(explicit).toAbsolutePath();
             String origin = "-D" + PATH_PROPERTY + "=" + explicit;
             String fix = "point -D" + PATH_PROPERTY + " at a libfsstat.so built for " + platform()
                     + ", or leave it unset to use the library in the jar";
@@ -228,6 +228,11 @@ final class NativeLibrary {
     }
 
     /** An owner-only directory to write the copy in; temporary: made for this load alone. */
+    /** A path of the JDK's own file system: the library is not there yet to serve this package's. */
+    private static Path jdkPath(String first, String... more) {
+        return FsFileSystemProvider.jdkFileSystem().getPath(first, more);
+    }
+
     private record Place(Path dir, boolean temporary, String fix) {
     }
 
@@ -260,7 +265,7 @@ final class NativeLibrary {
             removeStale(secure, stream);
             Set<OpenOption> create = Set.of(StandardOpenOption.CREATE_NEW, StandardOpenOption.WRITE,
                     StandardOpenOption.READ, LinkOption.NOFOLLOW_LINKS);
-            SeekableByteChannel copy = secure.newByteChannel(Path.of(name), create,
+            SeekableByteChannel copy = secure.newByteChannel(jdkPath(name), create,
                     PosixFilePermissions.asFileAttribute(OWNER_ONLY));
             try {
                 boolean linked = true;
@@ -275,7 +280,7 @@ final class NativeLibrary {
                         throw failure("the copy of libfsstat written to " + file + " does not read back as the jar's"
                                 + " (SHA-256 " + expected + "); " + place.fix, null);
                     }
-                    secure.deleteFile(Path.of(name));
+                    secure.deleteFile(jdkPath(name));
                     linked = false;
                     int fd = descriptorOf(copy);
                     if (fd < 0) {
@@ -296,7 +301,7 @@ final class NativeLibrary {
                     return true;
                 } finally {
                     if (linked) {
-                        secure.deleteFile(Path.of(name));
+                        secure.deleteFile(jdkPath(name));
                     }
                 }
             } finally {
@@ -344,7 +349,7 @@ final class NativeLibrary {
         long mark = ThreadLocalRandom.current().nextLong(copy.size() + 1, 1L << 31);
         copy.position(mark);
         String wanted = "pos:\t" + mark;
-        Path fdinfo = Path.of("/proc/self/fdinfo");
+        Path fdinfo = jdkPath("/proc/self/fdinfo");
         if (!Files.isDirectory(fdinfo)) {
             return -1;
         }
@@ -403,18 +408,18 @@ final class NativeLibrary {
         String chosen = System.getProperty(CACHE_PROPERTY);
         String own = "set -D" + CACHE_PROPERTY + " to a directory of your own";
         if (chosen != null && !chosen.isEmpty()) {
-            Path dir = Path.of(chosen).toAbsolutePath();
+            Path dir = jdkPath(chosen).toAbsolutePath();
             create(dir, "choose another -D" + CACHE_PROPERTY);
             return new Place(dir, false, "choose another -D" + CACHE_PROPERTY);
         }
         String xdg = System.getenv("XDG_CACHE_HOME");
-        Path home = Path.of(System.getProperty("user.home", "?"));
+        Path home = jdkPath(System.getProperty("user.home", "?"));
         if (xdg != null && xdg.startsWith("/") || home.isAbsolute() && Files.isWritable(home)) {
-            Path dir = xdg != null && xdg.startsWith("/") ? Path.of(xdg, "fsstat") : home.resolve(".cache").resolve("fsstat");
+            Path dir = xdg != null && xdg.startsWith("/") ? jdkPath(xdg, "fsstat") : home.resolve(".cache").resolve("fsstat");
             create(dir, own);
             return new Place(dir, false, own);
         }
-        Path tmp = Path.of(System.getProperty("java.io.tmpdir"));
+        Path tmp = jdkPath(System.getProperty("java.io.tmpdir"));
         Path dir = tmp.resolve("fsstat-" + currentUser());
         create(dir, own);
         try {
@@ -459,7 +464,7 @@ final class NativeLibrary {
     // container user without a passwd entry has no user.name, but owns its /proc/self.
     private static String currentUser() {
         try {
-            return Files.getOwner(Path.of("/proc/self")).getName();
+            return Files.getOwner(jdkPath("/proc/self")).getName();
         } catch (IOException | UnsupportedOperationException e) {
             return System.getProperty("user.name");
         }

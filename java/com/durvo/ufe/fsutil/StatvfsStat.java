@@ -2,7 +2,7 @@ package com.durvo.ufe.fsutil;
 
 import java.io.IOException;
 
-/** Statistics through the library's own reading of paths (see {@link FileNames#toBytes}). */
+/** Statistics of a path by its bytes; a string is read as {@link FileNames#toBytes} reads it. */
 final class StatvfsStat implements FileSystemStat {
     static final StatvfsStat INSTANCE = new StatvfsStat();
 
@@ -11,14 +11,7 @@ final class StatvfsStat implements FileSystemStat {
 
     @Override
     public FileSysStatUnix getFileSysStat(String path) throws IOException {
-        FileNames.checkPath(path);
-        long[] v = new long[11];
-        try {
-            NativeFs.statvfs(path, v);
-        } catch (NativeErrno e) {
-            throw e.forFile(FileNames.display(path));
-        }
-        return figures(v);
+        return of(FileNames.toBytes(path));
     }
 
     /** The figures of the path with exactly these bytes. */
