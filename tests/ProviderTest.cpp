@@ -466,5 +466,19 @@ TEST_F(Provider, SecureDirectoryStreamsReachPastPathMaxAndStayWithTheirDirectory
     EXPECT_EQ(call("renamedUnder", "([B)Ljava/lang/String;", javaBytes(env, dir.path())), "true false");
 }
 
+// The provider as the JVM's default, in a process of its own (see CMakeLists.txt).
+using IsolatedDefaultProvider = Provider;
+TEST_F(IsolatedDefaultProvider, PathsKeepTheirBytesWhileStringsAndUrisAreTheJdksOwn) {
+    TempDir dir;
+    std::vector<std::string> names = {"caf\xE9", "caf\xC3\xA9", "a\xED\xA0\x80", "\xF0\x9F\x98\x80", "\xC2\xB6", "a;b c%"};
+    for (int b = 1; b < 256; b++) {
+        if (b != '/' && b != '.') names.push_back(std::string(1, static_cast<char>(b)));
+    }
+    for (const std::string &name : names) dir.file(name, name);
+    ASSERT_EQ(mkdir(dir.at("d\xE9").c_str(), 0700), 0);
+    EXPECT_EQ(call("asDefault", "([B)Ljava/lang/String;", javaBytes(env, dir.path())),
+              std::to_string(names.size() + 1) + "\n");
+}
+
 } // namespace
 } // namespace fsstat::test

@@ -193,7 +193,8 @@ public final class FileNames {
      * {@code Path.of} of that string is the UTF-8 name {@code caf\xC2\xB6\xC3\xA9},
      * another file or none. This method takes the name's bytes as the library
      * reads them and gives a {@code Path} only when those bytes decode in that
-     * charset and encode back to themselves.
+     * charset and encode back to themselves. With the {@code fsstat:} provider
+     * as the JVM's default file system every name has one.
      *
      * @param name a name or path as the library delivers it
      * @return the path, naming the same file
@@ -218,6 +219,9 @@ public final class FileNames {
     }
 
     private static Path pathOf(byte[] bytes) {
+        if (FileSystems.getDefault() instanceof FsFileSystem fs) {
+            return fs.getPath(bytes);  // this provider is the default: its paths are bytes
+        }
         Charset jnu = jnuCharset();
         try {
             String inJnu = jnu.newDecoder().decode(ByteBuffer.wrap(bytes)).toString();

@@ -598,4 +598,54 @@ public final class ProviderChecks {
         }
         return bad.toString();
     }
+
+    /**
+     * With this provider as the JVM's default: each entry of dir, listed through the default file system, read
+     * and turned into strings, URIs and files, against the JDK's own provider on the same bytes and strings.
+     * Disagreements, one a line, after the entry count.
+     */
+    public static String asDefault(byte[] dir) throws IOException {
+        FileSystem fs = FileSystems.getDefault();
+        StringBuilder out = new StringBuilder();
+        Set<String> schemes = new HashSet<>();
+        java.nio.file.spi.FileSystemProvider.installedProviders().forEach(p -> schemes.add(p.getScheme()));
+        if (!(fs.provider() instanceof FsFileSystemProvider) || !schemes.containsAll(Set.of("file", "fsstat"))) {
+            return "default " + fs.provider() + ", installed " + schemes;
+        }
+        FileSystem jdk = FsFileSystemProvider.jdkFileSystem();
+        Path base = Path.of(new String(dir, StandardCharsets.US_ASCII));
+        int n = 0;
+        try (DirectoryStream<Path> entries = Files.newDirectoryStream(base)) {
+            for (Path p : entries) {
+                n++;
+                Path theirs = jdk.provider().getPath(p.toUri());  // the same bytes, the JDK's path
+                String name = FileNames.display(FS.bytesOf(p));
+                if (!p.toString().equals(theirs.toString())) {
+                    out.append(name).append(": string ").append(p).append(" vs ").append(theirs).append('\n');
+                }
+                String ours = readBack(() -> Path.of(p.toString()).toUri().toString());
+                String jdks = readBack(() -> jdk.getPath(theirs.toString()).toUri().toString());
+                if (!ours.equals(jdks)) {
+                    out.append(name).append(": its string reads as ").append(ours).append(" vs ").append(jdks).append('\n');
+                }
+                if (Files.isRegularFile(p, LinkOption.NOFOLLOW_LINKS)
+                        && !java.util.Arrays.equals(Files.readAllBytes(p), Files.readAllBytes(theirs))) {
+                    out.append(name).append(": content\n");
+                }
+                if (!p.toFile().equals(new java.io.File(theirs.toString())) || !Path.of(p.toUri()).equals(p)
+                        || !FileNames.toPath(FS.bytesOf(p)).equals(p)) {
+                    out.append(name).append(": file, URI or toPath\n");
+                }
+            }
+        }
+        return n + "\n" + out;
+    }
+
+    private static String readBack(java.util.concurrent.Callable<String> reading) {
+        try {
+            return reading.call();
+        } catch (Exception e) {
+            return e.getClass().getSimpleName();
+        }
+    }
 }
