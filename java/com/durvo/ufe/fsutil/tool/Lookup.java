@@ -3,13 +3,11 @@ package com.durvo.ufe.fsutil.tool;
 import com.durvo.ufe.fsutil.ChildFile;
 import com.durvo.ufe.fsutil.FileNames;
 import com.durvo.ufe.fsutil.FolderListing;
+import com.durvo.ufe.fsutil.FsFileSystem;
 import com.durvo.ufe.fsutil.FsFiles;
 
-import java.io.File;
 import java.io.IOException;
 import java.io.UncheckedIOException;
-import java.nio.ByteBuffer;
-import java.nio.charset.CharacterCodingException;
 import java.nio.charset.Charset;
 import java.nio.file.AccessDeniedException;
 import java.nio.file.FileSystemException;
@@ -21,9 +19,6 @@ import java.util.List;
 
 /** Files by the bytes of their paths: a directory's entries, one path's attributes, a link's target. */
 final class Lookup {
-    private static final byte[] DOT = {'.'};
-    private static final byte[] DOT_DOT = {'.', '.'};
-    private static final byte[] ROOT = {'/'};
 
     private Lookup() {
     }
@@ -56,43 +51,14 @@ final class Lookup {
         return FsFiles.readLinkBytes(path);
     }
 
-    /**
-     * The absolute path with links resolved, where the name can be handed to
-     * java.io as it is; otherwise made absolute with "." and ".." taken out.
-     */
+    /** The absolute path with links resolved, by its exact bytes; the path as given where that fails. */
     static byte[] canonical(byte[] path) {
-        Charset jnu = fileNameCharset();
+        FsFileSystem fs = FsFileSystem.get();
         try {
-            String name = jnu.newDecoder().decode(ByteBuffer.wrap(path)).toString();
-            return new File(name).getCanonicalPath().getBytes(jnu);
-        } catch (CharacterCodingException e) {
-            return normalize(path.length > 0 && path[0] == '/' ? path : join(cwd(), path));
+            return fs.bytesOf(fs.getPath(path).toRealPath());
         } catch (IOException e) {
             return path;
         }
-    }
-
-    private static byte[] normalize(byte[] absolute) {
-        List<byte[]> parts = new ArrayList<>();
-        int start = 0;
-        for (int i = 0; i <= absolute.length; i++) {
-            if (i == absolute.length || absolute[i] == '/') {
-                byte[] part = Arrays.copyOfRange(absolute, start, i);
-                start = i + 1;
-                if (Arrays.equals(part, DOT_DOT)) {
-                    if (!parts.isEmpty()) {
-                        parts.remove(parts.size() - 1);
-                    }
-                } else if (part.length > 0 && !Arrays.equals(part, DOT)) {
-                    parts.add(part);
-                }
-            }
-        }
-        byte[] result = ROOT;
-        for (byte[] part : parts) {
-            result = join(result, part);
-        }
-        return result;
     }
 
     /** {@code dir/name}, without doubling a slash that ends {@code dir}. */
@@ -104,10 +70,6 @@ final class Lookup {
         }
         System.arraycopy(name, 0, joined, joined.length - name.length, name.length);
         return joined;
-    }
-
-    private static byte[] cwd() {
-        return System.getProperty("user.dir").getBytes(fileNameCharset());
     }
 
     static Charset fileNameCharset() {
