@@ -480,5 +480,21 @@ TEST_F(IsolatedDefaultProvider, PathsKeepTheirBytesWhileStringsAndUrisAreTheJdks
               std::to_string(names.size() + 1) + "\n");
 }
 
+TEST_F(Provider, WatchServiceSeesWhatTheDefaultOneSeesByExactNamesAndLeavesNothingOpen) {
+    TempDir theirs, ours;
+    auto watchDescriptors = [] { return descriptorsOn("anon_inode:inotify") + descriptorsOn("anon_inode:[eventfd]"); };
+    const int before = watchDescriptors();
+    const std::string y = "\\xED\\xA0\\x80\\xC2\\xB6..";  // Y as spelled
+    EXPECT_EQ(call("watchSameAsDefault", "(Ljava/lang/String;[B)Ljava/lang/String;", env->NewStringUTF(theirs.path().c_str()),
+                   javaBytes(env, ours.path())),
+              "true | NoSuchFileException | NotDirectoryException | ProviderMismatchException | IllegalArgumentException"
+              " | UnsupportedOperationException | UnsupportedOperationException"
+              " | ENTRY_CREATE a\\xE9 1 listed, ENTRY_MODIFY a\\xE9 2 listed, ENTRY_CREATE b" + y + " 1, ENTRY_MODIFY b" + y +
+                  " 1, ENTRY_DELETE b" + y + " 1, ENTRY_CREATE m" + y + " 1 listed, ENTRY_CREATE end 1 listed, true true"
+              " | ENTRY_DELETE a\\xE9 1, ENTRY_DELETE m" + y + " 1, ENTRY_DELETE end 1, false false"
+              " | ClosedWatchServiceException false ClosedWatchServiceException ClosedWatchServiceException");
+    EXPECT_EQ(watchDescriptors(), before);
+}
+
 } // namespace
 } // namespace fsstat::test

@@ -61,10 +61,11 @@ jbyteArray bytesFromPath(JNIEnv *env, const char *szPath);
 bool registerFileNatives(JNIEnv *env, jclass jcls);
 
 // Register the natives of SysCalls by area (PathNatives.cpp: files and
-// directories; AttrNatives.cpp: attributes); false with the JVM's error pending
-// when one of them does not match the class.
+// directories; AttrNatives.cpp: attributes; WatchNatives.cpp: inotify); false
+// with the JVM's error pending when one of them does not match the class.
 bool registerPathNatives(JNIEnv *env, jclass jcls);
 bool registerAttrNatives(JNIEnv *env, jclass jcls);
+bool registerWatchNatives(JNIEnv *env, jclass jcls);
 
 } // namespace fsstat
 

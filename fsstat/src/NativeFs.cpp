@@ -531,7 +531,7 @@ extern "C" JNIEXPORT jint JNICALL JNI_OnLoad(JavaVM *vm, void *) {
     // The fsstat: file system's system calls, in a class of their own.
     LocalRef<jclass> jclsCalls(env, findUninitialised(env, "com.durvo.ufe.fsutil.SysCalls"));
     if (!jclsCalls || !fsstat::registerPathNatives(env, jclsCalls.get()) ||
-        !fsstat::registerAttrNatives(env, jclsCalls.get()))
+        !fsstat::registerAttrNatives(env, jclsCalls.get()) || !fsstat::registerWatchNatives(env, jclsCalls.get()))
         return JNI_ERR;
     return JNI_VERSION_1_8;
 }

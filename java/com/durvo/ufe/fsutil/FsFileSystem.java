@@ -199,8 +199,8 @@ public final class FsFileSystem extends FileSystem {
     }
 
     @Override
-    public WatchService newWatchService() {
-        throw new UnsupportedOperationException("newWatchService: the fsstat file system has no WatchService yet");
+    public WatchService newWatchService() throws IOException {
+        return new FsWatchService(this);
     }
 
     /** Glob syntax as {@link java.nio.file.FileSystem#getPathMatcher} describes it, for names and paths. */

@@ -49,8 +49,12 @@ import java.util.Set;
  * they reach files past the system's path length limit, and a directory
  * renamed or replaced meanwhile does not redirect them.
  *
- * <p>Not yet available, each failing with an {@link UnsupportedOperationException}
- * that names it: watch services and the {@code user} attribute view.
+ * <p>{@code newWatchService()} gives a watch service on inotify that behaves as
+ * the default provider's on Linux; each event's context is the entry's name
+ * as its exact bytes.
+ *
+ * <p>Not yet available, failing with an {@link UnsupportedOperationException}
+ * that names it: the {@code user} attribute view.
  */
 public final class FsFileSystemProvider extends FileSystemProvider {
     private static final int EINVAL = 22;  // readlink's answer for a file that is no link

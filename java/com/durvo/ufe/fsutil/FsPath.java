@@ -425,9 +425,12 @@ final class FsPath implements Path {
     }
 
     @Override
-    public WatchKey register(WatchService watcher, WatchEvent.Kind<?>[] events, WatchEvent.Modifier... modifiers) {
-        Objects.requireNonNull(watcher, "watcher");
-        throw new UnsupportedOperationException("register: the fsstat file system has no WatchService yet");
+    public WatchKey register(WatchService watcher, WatchEvent.Kind<?>[] events, WatchEvent.Modifier... modifiers)
+            throws IOException {
+        if (!(Objects.requireNonNull(watcher, "watcher") instanceof FsWatchService)) {
+            throw new ProviderMismatchException();
+        }
+        return ((FsWatchService) watcher).register(this, events, modifiers);
     }
 
     @Override

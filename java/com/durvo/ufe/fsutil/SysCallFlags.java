@@ -4,9 +4,10 @@ import java.lang.annotation.Native;
 
 /**
  * What {@link SysCalls} and its natives agree on: the options of an open, the
- * stand-in for the working directory and the length of a statx result. The
- * library is compiled against the header javac makes of this class, which
- * holds nothing else so that the library alone can be built from it.
+ * stand-in for the working directory, the length of a statx result and
+ * inotify's masks. The library is compiled against the header javac makes of
+ * this class, which holds nothing else so that the library alone can be built
+ * from it.
  */
 final class SysCallFlags {
     /** In place of a directory descriptor: the working directory. */
@@ -26,6 +27,17 @@ final class SysCallFlags {
 
     /** Longs of a statx result: the sixteen stat values, then the birth time (seconds, nanoseconds, 1 if known). */
     @Native static final int STATX_LONGS = 19;
+
+    // inotify's event masks, which the watch service reads events with.
+    @Native static final int IN_MODIFY = 0x2;
+    @Native static final int IN_ATTRIB = 0x4;
+    @Native static final int IN_MOVED_FROM = 0x40;
+    @Native static final int IN_MOVED_TO = 0x80;
+    @Native static final int IN_CREATE = 0x100;
+    @Native static final int IN_DELETE = 0x200;
+    @Native static final int IN_Q_OVERFLOW = 0x4000;
+    @Native static final int IN_IGNORED = 0x8000;
+    @Native static final int IN_ONLYDIR = 0x1000000;
 
     private SysCallFlags() {
     }

@@ -20,6 +20,15 @@ final class SysCalls {
     static final int NOFOLLOW = SysCallFlags.NOFOLLOW;
     static final int DIRECTORY = SysCallFlags.DIRECTORY;
     static final int STATX_LONGS = SysCallFlags.STATX_LONGS;
+    static final int IN_MODIFY = SysCallFlags.IN_MODIFY;
+    static final int IN_ATTRIB = SysCallFlags.IN_ATTRIB;
+    static final int IN_MOVED_FROM = SysCallFlags.IN_MOVED_FROM;
+    static final int IN_MOVED_TO = SysCallFlags.IN_MOVED_TO;
+    static final int IN_CREATE = SysCallFlags.IN_CREATE;
+    static final int IN_DELETE = SysCallFlags.IN_DELETE;
+    static final int IN_Q_OVERFLOW = SysCallFlags.IN_Q_OVERFLOW;
+    static final int IN_IGNORED = SysCallFlags.IN_IGNORED;
+    static final int IN_ONLYDIR = SysCallFlags.IN_ONLYDIR;
 
     static {
         NativeFs.ensureLoaded();
@@ -99,4 +108,26 @@ final class SysCalls {
 
     /** {@code getpwuid_r} or {@code getgrgid_r}: the name, null when there is none. */
     static native byte[] userName(int id, boolean group) throws NativeErrno;
+
+    /** {@code inotify_init1(IN_NONBLOCK | IN_CLOEXEC)}. */
+    static native int inotifyInit() throws NativeErrno;
+
+    /** {@code eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)}. */
+    static native int eventFd() throws NativeErrno;
+
+    /** {@code write(fd, 1)} to an eventfd: wakes the thread in {@link #inotifyRead}. */
+    static native void wake(int fd);
+
+    /** {@code inotify_add_watch(fd, path, mask)}: the watch descriptor. */
+    static native int inotifyAdd(int fd, byte[] path, int mask) throws NativeErrno;
+
+    /** {@code inotify_rm_watch(fd, wd)}; a watch the kernel dropped already is no failure. */
+    static native void inotifyRemove(int fd, int wd);
+
+    /**
+     * {@code poll} on {@code fd} and {@code wakeFd}, then {@code read(fd, buf)}:
+     * the bytes of whole {@code struct inotify_event}s (0 when none were there
+     * after all), or -1 once {@code wakeFd} is signalled.
+     */
+    static native int inotifyRead(int fd, int wakeFd, byte[] buf) throws NativeErrno;
 }

@@ -1,5 +1,10 @@
 package com.durvo.ufe.fsutil;
 
+import static java.nio.file.StandardWatchEventKinds.ENTRY_CREATE;
+import static java.nio.file.StandardWatchEventKinds.ENTRY_DELETE;
+import static java.nio.file.StandardWatchEventKinds.ENTRY_MODIFY;
+import static java.nio.file.StandardWatchEventKinds.OVERFLOW;
+
 import java.io.IOException;
 import java.net.URI;
 import java.nio.ByteBuffer;
@@ -18,14 +23,20 @@ import java.nio.file.Path;
 import java.nio.file.SecureDirectoryStream;
 import java.nio.file.StandardCopyOption;
 import java.nio.file.StandardOpenOption;
+import java.nio.file.WatchEvent;
+import java.nio.file.WatchKey;
+import java.nio.file.WatchService;
 import java.nio.file.attribute.FileTime;
 import java.nio.file.attribute.PosixFilePermissions;
 import java.time.Instant;
 import java.util.ArrayList;
+import java.util.HashMap;
 import java.util.HashSet;
+import java.util.LinkedHashMap;
 import java.util.List;
 import java.util.Map;
 import java.util.Set;
+import java.util.concurrent.TimeUnit;
 import java.util.function.Function;
 import java.util.stream.Stream;
 
@@ -647,5 +658,106 @@ public final class ProviderChecks {
         } catch (Exception e) {
             return e.getClass().getSimpleName();
         }
+    }
+
+    /**
+     * A watch service's life on both file systems (ASCII names on the default one, X and Y standing for names
+     * that are no text on ours): registration and its failures, the events of changes in the watched directory,
+     * the key's end when the directory goes, and close waking a thread in take(). The steps whose outcomes differ,
+     * one a line, then ours, and whether our poller thread outlived its service.
+     */
+    public static String watchSameAsDefault(String defaultDir, byte[] ourDir) throws Exception {
+        List<List<String>> outcomes = new ArrayList<>();
+        for (Path root : new Path[] {Path.of(defaultDir), FS.getPath(ourDir)}) {
+            boolean ours = root.getFileSystem() == FS;
+            Function<String, Path> at = n -> ours ? root.resolve(FS.getPath(hostile(n))) : root.resolve(n);
+            Function<Path, String> name = p -> FileNames.spelled(ours ? FS.bytesOf(p) : hostile(p.toString()));
+            Path w = at.apply("wX");
+            Files.createDirectory(w);
+            Files.createFile(at.apply("fY"));
+            List<String> seen = new ArrayList<>();
+            try (WatchService ws = root.getFileSystem().newWatchService();
+                    WatchService foreign = (ours ? FileSystems.getDefault() : FS).newWatchService()) {
+                WatchKey key = w.register(ws, ENTRY_CREATE);
+                WatchEvent.Kind<Object> odd = new WatchEvent.Kind<>() {
+                    public String name() {
+                        return "odd";
+                    }
+
+                    public Class<Object> type() {
+                        return Object.class;
+                    }
+                };
+                for (Op op : List.<Op>of(() -> w.register(ws, ENTRY_CREATE, ENTRY_DELETE, ENTRY_MODIFY) == key,
+                        () -> at.apply("none").register(ws, ENTRY_CREATE), () -> at.apply("fY").register(ws, ENTRY_CREATE),
+                        () -> w.register(foreign, ENTRY_CREATE), () -> w.register(ws, OVERFLOW), () -> w.register(ws, odd),
+                        () -> w.register(ws, new WatchEvent.Kind<?>[] {ENTRY_CREATE}, () -> "odd"))) {
+                    seen.add(outcome(op));
+                }
+                Files.writeString(at.apply("wX/aX"), "x");
+                Files.writeString(at.apply("wX/bY"), "y");
+                Files.writeString(at.apply("wX/aX"), "z", StandardOpenOption.APPEND);
+                Files.delete(at.apply("wX/bY"));
+                Files.move(at.apply("fY"), at.apply("wX/mY"));
+                Files.createFile(at.apply("wX/end"));
+                seen.add(events(ws, key, name, "end"));
+                for (String n : new String[] {"aX", "mY", "end", ""}) {
+                    Files.delete(at.apply("wX/" + n));
+                }
+                seen.add(events(ws, key, name, null));
+
+                WatchKey rootKey = root.register(ws, ENTRY_CREATE);
+                String[] took = {"took nothing"};
+                Thread taker = new Thread(() -> took[0] = outcome(ws::take));
+                taker.start();
+                for (int i = 0; i < 10_000 && taker.getState() != Thread.State.WAITING; i++) {
+                    Thread.sleep(1);
+                }
+                ws.close();
+                taker.join(10_000);
+                seen.add(took[0] + " " + rootKey.isValid() + " " + outcome(ws::poll) + " " + outcome(() -> root.register(ws,
+                        ENTRY_CREATE)));
+            }
+            outcomes.add(seen);
+        }
+        StringBuilder out = new StringBuilder();
+        for (int i = 0; i < outcomes.get(0).size(); i++) {
+            if (!outcomes.get(0).get(i).equals(outcomes.get(1).get(i))) {
+                out.append("step ").append(i).append(": ").append(outcomes.get(1).get(i)).append(" != ")
+                        .append(outcomes.get(0).get(i)).append('\n');
+            }
+        }
+        boolean pollerLeft = Thread.getAllStackTraces().keySet().stream().anyMatch(t -> t.getName().startsWith("fsstat watch"));
+        return out.append(String.join(" | ", outcomes.get(1))).append(pollerLeft ? " | poller left running" : "").toString();
+    }
+
+    /**
+     * The events of key summed by kind and name in order of arrival, until one names last, or the key's end;
+     * "listed" where the directory stream gives a path equal to the context. Then isValid and reset.
+     */
+    private static String events(WatchService ws, WatchKey key, Function<Path, String> name, String last) throws Exception {
+        Map<String, Integer> counts = new LinkedHashMap<>();
+        Map<String, Object> contexts = new HashMap<>();
+        for (WatchKey k; (k = ws.poll(10, TimeUnit.SECONDS)) == key;) {
+            boolean done = false;
+            for (WatchEvent<?> e : k.pollEvents()) {
+                String s = e.kind() + " " + (e.context() == null ? "-" : name.apply((Path) e.context()));
+                counts.merge(s, e.count(), Integer::sum);
+                contexts.put(s, e.context());
+                done |= s.endsWith(" " + last);
+            }
+            if (done || !k.reset()) {
+                break;
+            }
+        }
+        Set<Path> listed = new HashSet<>();
+        if (Files.isDirectory((Path) key.watchable())) {
+            try (DirectoryStream<Path> ds = Files.newDirectoryStream((Path) key.watchable())) {
+                ds.forEach(p -> listed.add(p.getFileName()));
+            }
+        }
+        StringBuilder out = new StringBuilder();
+        counts.forEach((s, n) -> out.append(s).append(' ').append(n).append(listed.contains(contexts.get(s)) ? " listed, " : ", "));
+        return out.append(key.isValid()).append(' ').append(key.reset()).toString();
     }
 }
