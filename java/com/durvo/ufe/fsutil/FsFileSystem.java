@@ -104,7 +104,7 @@ public final class FsFileSystem extends FileSystem {
 
     @Override
     public Set<String> supportedFileAttributeViews() {
-        return Set.of("basic", "posix", "unix", "owner");
+        return Set.of("basic", "posix", "unix", "owner", "user");
     }
 
     /**
@@ -134,18 +134,6 @@ public final class FsFileSystem extends FileSystem {
             }
             joined = sb.toString();
         }
-        // The default file system's words for what no file name can hold.
-        for (int i = 0; i < joined.length(); i++) {
-            char c = joined.charAt(i);
-            if (c == 0) {
-                throw new InvalidPathException(joined, "Nul character not allowed");
-            }
-            if (Character.isHighSurrogate(c) && i + 1 < joined.length() && Character.isLowSurrogate(joined.charAt(i + 1))) {
-                i++;
-            } else if (Character.isSurrogate(c)) {
-                throw new InvalidPathException(joined, "Malformed input or input contains unmappable characters");
-            }
-        }
         return new FsPath(this, read(joined));
     }
 
@@ -172,16 +160,33 @@ public final class FsFileSystem extends FileSystem {
         return FsPath.of(path).bytes().clone();
     }
 
-    private byte[] read(String s) {
+    /**
+     * A string's exact readings, as the class description says: its
+     * default-charset bytes and its ISO-8859-1 bytes, each null where the
+     * string has none (never both).
+     *
+     * @throws InvalidPathException for a NUL, an unpaired surrogate, or a string with no exact reading
+     */
+    static byte[][] readings(String s) {
         boolean ascii = true;
         boolean latin1 = true;
         for (int i = 0; i < s.length(); i++) {
             char c = s.charAt(i);
+            // The default file system's words for what no file name can hold.
+            if (c == 0) {
+                throw new InvalidPathException(s, "Nul character not allowed");
+            }
+            if (Character.isHighSurrogate(c) && i + 1 < s.length() && Character.isLowSurrogate(s.charAt(i + 1))) {
+                i++;
+            } else if (Character.isSurrogate(c)) {
+                throw new InvalidPathException(s, "Malformed input or input contains unmappable characters");
+            }
             ascii &= c < 0x80;
             latin1 &= c <= 0xFF;
         }
         if (ascii) {
-            return s.getBytes(java.nio.charset.StandardCharsets.US_ASCII);  // its only reading
+            byte[] b = s.getBytes(java.nio.charset.StandardCharsets.US_ASCII);  // its only reading
+            return new byte[][] {b, b};
         }
         byte[][] readings = SysCalls.readings(s);
         // A reading is exact or not taken at all: no '?' for a character the charset lacks.
@@ -190,6 +195,13 @@ public final class FsFileSystem extends FileSystem {
         if (natural == null && iso == null) {
             throw new InvalidPathException(s, "Malformed input or input contains unmappable characters");
         }
+        return new byte[][] {natural, iso};
+    }
+
+    private byte[] read(String s) {
+        byte[][] readings = readings(s);
+        byte[] natural = readings[0];
+        byte[] iso = readings[1];
         if (iso == null || natural != null && java.util.Arrays.equals(natural, iso)) {
             return natural;
         }
