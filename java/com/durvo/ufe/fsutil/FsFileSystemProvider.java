@@ -49,8 +49,14 @@ import java.util.Set;
  * they reach files past the system's path length limit, and a directory
  * renamed or replaced meanwhile does not redirect them.
  *
- * <p>Not yet available, each failing with an {@link UnsupportedOperationException}
- * that names it: watch services and the {@code user} attribute view.
+ * <p>The {@code user} attribute view ({@code UserDefinedFileAttributeView},
+ * {@code user:name} by name) reads and writes a file's extended attributes in
+ * the {@code user.} namespace through a descriptor, as the default provider
+ * does; an attribute's name travels as a file name does, so a listed name
+ * reads back.
+ *
+ * <p>Not yet available: watch services, failing with an
+ * {@link UnsupportedOperationException} that names them.
  */
 public final class FsFileSystemProvider extends FileSystemProvider {
     private static final int EINVAL = 22;  // readlink's answer for a file that is no link
