@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/sysmacros.h>
+#include <sys/xattr.h>
 
 #include <thread>
 
@@ -416,6 +417,28 @@ TEST_F(Provider, FileStoreIsTheMountOfTheFileWithStatvfsFigures) {
     EXPECT_EQ(fields[12] + " " + fields[15] + " " + fields[16] + " " + fields[17],
               std::to_string(vfs.f_files) + " " + std::to_string(vfs.f_fsid) + " " + std::to_string(vfs.f_flag) + " " +
                   std::to_string(vfs.f_namemax));
+}
+
+TEST_F(Provider, UserAttributesReachTheFilesOwnNamesAndFailAsTheJdksView) {
+    TempDir dir;
+    dir.file("f\xE9");
+    if (setxattr(dir.at("f\xE9").c_str(), "user.caf\xE9", "v1", 2, 0) != 0) {
+        GTEST_SKIP() << "no user attributes in " << dir.path() << ": " << std::strerror(errno);
+    }
+    ASSERT_EQ(symlink("f\xE9", dir.at("l").c_str()), 0);
+    EXPECT_EQ(call("userAttributes", "([B)Ljava/lang/String;", javaBytes(env, dir.path())),
+              "1; 2; 3; [110, 0, 119]; FileSystemException: Insufficient space in buffer; 2; deleted; "
+              "FileSystemException: No data available; IllegalArgumentException; "
+              "FileSystemException: Too many levels of symbolic links or unable to access attributes of symbolic link; "
+              "NoSuchFileException: No such file or directory; true; ");
+    // What the system sees: caf\xE9 gone, and w\u00e9 under the bytes the charset gives it (ISO-8859-1's where
+    // it has none).
+    char names[256], value[16];
+    const ssize_t n = listxattr(dir.at("f\xE9").c_str(), names, sizeof names);
+    const std::string name = runEncoding() == "ISO-8859-1" || runEncoding() == "US-ASCII" ? "user.w\xE9" : "user.w\xC3\xA9";
+    EXPECT_EQ(hex(std::string(names, static_cast<size_t>(std::max<ssize_t>(n, 0)))), hex(name + '\0'));
+    const ssize_t size = getxattr(dir.at("f\xE9").c_str(), name.c_str(), value, sizeof value);
+    EXPECT_EQ(hex(std::string(value, static_cast<size_t>(std::max<ssize_t>(size, 0)))), hex(std::string("n\0w", 3)));
 }
 
 TEST_F(Provider, FilesHelpersAndBadInputBehaveAsOnTheDefaultFileSystem) {

@@ -1,6 +1,7 @@
 // The natives of class SysCalls that read and change attributes: statx with
 // the birth time where the file system keeps one, times, permissions and
-// owners, file-system figures, and the user and group databases.
+// owners, file-system figures, extended attributes, and the user and group
+// databases.
 #include "JniUtil.h"
 #include "Internal.h"
 #include "com_durvo_ufe_fsutil_SysCallFlags.h"
@@ -9,6 +10,7 @@
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -85,6 +87,57 @@ void JNICALL statvfs0(JNIEnv *env, jclass, jbyteArray jPath, jlongArray jOut) {
     if (szPath) fsstat::statvfsInto(env, szPath.get(), jOut);
 }
 
+// Extended attributes are reached through a descriptor the caller opened, as
+// the default provider reaches them. A value or list may grow between asking
+// its size and reading it: the read then fails with ERANGE and both are asked
+// again (a few rounds: another process that keeps it growing wins).
+template <typename Read>
+jbyteArray readWhole(JNIEnv *env, Read read) {
+    int iErr = ERANGE;
+    for (int i = 0; i < 8 && iErr == ERANGE; i++) {
+        ssize_t n = read(nullptr, 0);
+        iErr = n < 0 ? errno : 0;
+        if (iErr != 0) break;
+        std::vector<char> buf(static_cast<size_t>(n));
+        if (n > 0) {
+            n = read(buf.data(), buf.size());
+            iErr = n < 0 ? errno : 0;
+        }
+        if (iErr == 0) {
+            jbyteArray jBytes = env->NewByteArray(static_cast<jsize>(n));
+            if (jBytes != nullptr) {
+                env->SetByteArrayRegion(jBytes, 0, static_cast<jsize>(n), reinterpret_cast<const jbyte *>(buf.data()));
+            }
+            return jBytes;
+        }
+    }
+    fsstat::throwErrno(env, iErr);
+    return nullptr;
+}
+
+jbyteArray JNICALL getxattr0(JNIEnv *env, jclass, jint fd, jbyteArray jName) {
+    MallocPtr szName(fsstat::pathFromBytes(env, jName));
+    if (!szName) return nullptr;
+    return readWhole(env, [&](char *buf, size_t n) { return fgetxattr(fd, szName.get(), buf, n); });
+}
+
+jbyteArray JNICALL listxattr0(JNIEnv *env, jclass, jint fd) {
+    return readWhole(env, [&](char *buf, size_t n) { return flistxattr(fd, buf, n); });
+}
+
+void JNICALL setxattr0(JNIEnv *env, jclass, jint fd, jbyteArray jName, jbyteArray jValue) {
+    MallocPtr szName(fsstat::pathFromBytes(env, jName));
+    if (!szName) return;
+    std::vector<char> value(static_cast<size_t>(env->GetArrayLength(jValue)));
+    env->GetByteArrayRegion(jValue, 0, static_cast<jsize>(value.size()), reinterpret_cast<jbyte *>(value.data()));
+    if (fsetxattr(fd, szName.get(), value.data(), value.size(), 0) != 0) fsstat::throwErrno(env, errno);
+}
+
+void JNICALL removexattr0(JNIEnv *env, jclass, jint fd, jbyteArray jName) {
+    MallocPtr szName(fsstat::pathFromBytes(env, jName));
+    if (szName && fremovexattr(fd, szName.get()) != 0) fsstat::throwErrno(env, errno);
+}
+
 // The database routines' buffers grow until the entry fits.
 template <typename Lookup>
 int lookupWithBuffer(Lookup lookup) {
@@ -143,6 +196,10 @@ const JNINativeMethod kMethods[] = {
     {const_cast<char *>("fchmod"), const_cast<char *>("(II)V"), reinterpret_cast<void *>(fchmod0)},
     {const_cast<char *>("chown"), const_cast<char *>("(I[BIIZ)V"), reinterpret_cast<void *>(chown0)},
     {const_cast<char *>("statvfs"), const_cast<char *>("([B[J)V"), reinterpret_cast<void *>(statvfs0)},
+    {const_cast<char *>("getxattr"), const_cast<char *>("(I[B)[B"), reinterpret_cast<void *>(getxattr0)},
+    {const_cast<char *>("listxattr"), const_cast<char *>("(I)[B"), reinterpret_cast<void *>(listxattr0)},
+    {const_cast<char *>("setxattr"), const_cast<char *>("(I[B[B)V"), reinterpret_cast<void *>(setxattr0)},
+    {const_cast<char *>("removexattr"), const_cast<char *>("(I[B)V"), reinterpret_cast<void *>(removexattr0)},
     {const_cast<char *>("userId"), const_cast<char *>("([BZ)I"), reinterpret_cast<void *>(userId0)},
     {const_cast<char *>("userName"), const_cast<char *>("(IZ)[B"), reinterpret_cast<void *>(userName0)},
 };

@@ -26,7 +26,8 @@ constexpr jint kRead = com_durvo_ufe_fsutil_SysCallFlags_READ, kWrite = com_durv
                kAppend = com_durvo_ufe_fsutil_SysCallFlags_APPEND, kCreate = com_durvo_ufe_fsutil_SysCallFlags_CREATE,
                kCreateNew = com_durvo_ufe_fsutil_SysCallFlags_CREATE_NEW, kTruncate = com_durvo_ufe_fsutil_SysCallFlags_TRUNCATE,
                kSync = com_durvo_ufe_fsutil_SysCallFlags_SYNC, kDsync = com_durvo_ufe_fsutil_SysCallFlags_DSYNC,
-               kNoFollow = com_durvo_ufe_fsutil_SysCallFlags_NOFOLLOW, kDirectory = com_durvo_ufe_fsutil_SysCallFlags_DIRECTORY;
+               kNoFollow = com_durvo_ufe_fsutil_SysCallFlags_NOFOLLOW, kDirectory = com_durvo_ufe_fsutil_SysCallFlags_DIRECTORY,
+               kNonBlock = com_durvo_ufe_fsutil_SysCallFlags_NONBLOCK;
 // The working directory in place of a directory descriptor.
 constexpr jint kCwd = com_durvo_ufe_fsutil_SysCallFlags_CWD;
 
@@ -42,6 +43,7 @@ int openFlags(jint options) {
     if (options & kDsync) flags |= O_DSYNC;
     if (options & kNoFollow) flags |= O_NOFOLLOW;
     if (options & kDirectory) flags |= O_DIRECTORY;
+    if (options & kNonBlock) flags |= O_NONBLOCK;
     return flags;
 }
 
@@ -56,15 +58,15 @@ int openRetrying(int dfd, const char *szPath, int flags, mode_t mode) {
 // An existing file: a FIFO is opened O_PATH only, since the caller reopens
 // the descriptor through /proc/self/fd, and that open is the one that must
 // wait for the other end (an open here would wait, and the reopen would then
-// wait again for a writer that has come and gone). Anything else is opened
-// with flags.
+// wait again for a writer that has come and gone); with O_NONBLOCK nothing
+// waits, and nobody reopens. Anything else is opened with flags.
 int openExisting(int dfd, const char *szPath, int flags) {
     const int probe = openat(dfd, szPath, O_PATH | O_CLOEXEC | (flags & (O_NOFOLLOW | O_DIRECTORY)));
     if (probe < 0) return -1;
     struct stat st;
     int iErr = fstat(probe, &st) != 0 ? errno : 0;
     if (iErr == 0 && S_ISLNK(st.st_mode)) iErr = ELOOP;  // O_PATH | O_NOFOLLOW opens a final link itself
-    if (iErr == 0 && S_ISFIFO(st.st_mode)) return probe;
+    if (iErr == 0 && S_ISFIFO(st.st_mode) && (flags & O_NONBLOCK) == 0) return probe;
     close(probe);
     if (iErr != 0) {
         errno = iErr;

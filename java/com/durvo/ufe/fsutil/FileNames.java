@@ -65,24 +65,9 @@ public final class FileNames {
      *                              two existing files
      */
     public static byte[] toBytes(String name) {
-        checkPath(name);
-        boolean ascii = true;
-        boolean latin1 = true;
-        for (int i = 0; i < name.length(); i++) {
-            char c = name.charAt(i);
-            ascii &= c < 0x80;
-            latin1 &= c <= 0xFF;
-        }
-        if (ascii) {
-            return name.getBytes(StandardCharsets.US_ASCII);  // its only reading
-        }
-        byte[][] readings = SysCalls.readings(name);
-        // A reading is exact or not taken at all: no '?' for a character the charset lacks.
-        byte[] natural = Charset.defaultCharset().newEncoder().canEncode(name) ? readings[0] : null;
-        byte[] iso = latin1 ? readings[1] : null;
-        if (natural == null && iso == null) {
-            throw new InvalidPathException(name, "Malformed input or input contains unmappable characters");
-        }
+        byte[][] readings = readings(name);
+        byte[] natural = readings[0];
+        byte[] iso = readings[1];
         if (iso == null || natural != null && java.util.Arrays.equals(natural, iso)) {
             return natural;
         }
@@ -103,6 +88,36 @@ public final class FileNames {
                     + " (ChildFile.toPath()) or as an fsstat: URI");
         }
         return first == null && second != null ? iso : natural;
+    }
+
+    /**
+     * A string's exact readings: its default-charset bytes (the library's
+     * escapes undone) and its ISO-8859-1 bytes, each null where the string has
+     * none, never both; the same array twice for ASCII.
+     *
+     * @throws InvalidPathException for a NUL, an unpaired surrogate, or a string with no exact reading
+     */
+    static byte[][] readings(String name) {
+        checkPath(name);
+        boolean ascii = true;
+        boolean latin1 = true;
+        for (int i = 0; i < name.length(); i++) {
+            char c = name.charAt(i);
+            ascii &= c < 0x80;
+            latin1 &= c <= 0xFF;
+        }
+        if (ascii) {
+            byte[] only = name.getBytes(StandardCharsets.US_ASCII);
+            return new byte[][] {only, only};
+        }
+        byte[][] readings = SysCalls.readings(name);
+        // A reading is exact or not taken at all: no '?' for a character the charset lacks.
+        byte[] natural = Charset.defaultCharset().newEncoder().canEncode(name) ? readings[0] : null;
+        byte[] iso = latin1 ? readings[1] : null;
+        if (natural == null && iso == null) {
+            throw new InvalidPathException(name, "Malformed input or input contains unmappable characters");
+        }
+        return new byte[][] {natural, iso};
     }
 
     /** Bytes with everything but printable ASCII as \xNN, so that two spellings can be told apart. */

@@ -15,6 +15,7 @@ import java.nio.file.attribute.GroupPrincipal;
 import java.nio.file.attribute.PosixFileAttributeView;
 import java.nio.file.attribute.PosixFileAttributes;
 import java.nio.file.attribute.PosixFilePermission;
+import java.nio.file.attribute.UserDefinedFileAttributeView;
 import java.nio.file.attribute.UserPrincipal;
 import java.nio.file.attribute.UserPrincipalLookupService;
 import java.nio.file.attribute.UserPrincipalNotFoundException;
@@ -28,7 +29,8 @@ import java.util.Set;
 /**
  * The attribute views of the {@code fsstat} file system: {@code basic},
  * {@code posix}, {@code owner} and {@code unix}, read with one {@code statx}
- * and changed with one system call each.
+ * and changed with one system call each, and {@code user}
+ * ({@link FsUserAttributes}).
  *
  * <p>The {@code unix} view's names: the {@code posix} view's, and {@code dev},
  * {@code ino}, {@code mode}, {@code nlink}, {@code uid}, {@code gid},
@@ -340,6 +342,9 @@ final class FsAttributes implements PosixFileAttributes {
         if (type == FileOwnerAttributeView.class) {
             return type.cast(new View("owner", path, follow));
         }
+        if (type == UserDefinedFileAttributeView.class) {
+            return type.cast(new FsUserAttributes(path, follow));
+        }
         return null;
     }
 
@@ -352,6 +357,9 @@ final class FsAttributes implements PosixFileAttributes {
     static Map<String, Object> readMap(FsPlace path, String attributes, boolean follow) throws IOException {
         int colon = attributes.indexOf(':');
         String view = colon < 0 ? "basic" : attributes.substring(0, colon);
+        if (view.equals("user")) {
+            return new FsUserAttributes(path, follow).readAttributes(attributes.substring(colon + 1).split(",", -1));
+        }
         List<String> all = names(view);
         Map<String, Object> out = new LinkedHashMap<>();
         FsAttributes a = read(path, follow);
@@ -375,7 +383,6 @@ final class FsAttributes implements PosixFileAttributes {
             case "owner": return List.of("owner");
             case "posix": return concat(BASIC, POSIX);
             case "unix": return concat(concat(BASIC, POSIX), UNIX);
-            case "user": throw new UnsupportedOperationException("View 'user' (extended attributes) not available yet");
             default: throw new UnsupportedOperationException("View '" + view + "' not available");
         }
     }
@@ -435,6 +442,10 @@ final class FsAttributes implements PosixFileAttributes {
         int colon = attribute.indexOf(':');
         String view = colon < 0 ? "basic" : attribute.substring(0, colon);
         String name = attribute.substring(colon + 1);
+        if (view.equals("user")) {
+            new FsUserAttributes(path, follow).set(name, value);
+            return;
+        }
         names(view);
         View v = new View(view, path, follow);
         switch (name) {

@@ -11,6 +11,7 @@ import java.nio.file.attribute.FileAttributeView;
 import java.nio.file.attribute.FileOwnerAttributeView;
 import java.nio.file.attribute.FileStoreAttributeView;
 import java.nio.file.attribute.PosixFileAttributeView;
+import java.nio.file.attribute.UserDefinedFileAttributeView;
 import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.List;
@@ -213,15 +214,18 @@ final class FsFileStore extends FileStore {
         return figures()[1];
     }
 
+    /** The {@code user} view where the file system keeps user attributes, found by asking the file for one. */
     @Override
     public boolean supportsFileAttributeView(Class<? extends FileAttributeView> type) {
         return type == BasicFileAttributeView.class || type == PosixFileAttributeView.class
-                || type == FileOwnerAttributeView.class;
+                || type == FileOwnerAttributeView.class
+                || type == UserDefinedFileAttributeView.class && FsUserAttributes.supported(file);
     }
 
     @Override
     public boolean supportsFileAttributeView(String name) {
-        return name.equals("basic") || name.equals("posix") || name.equals("unix") || name.equals("owner");
+        return name.equals("basic") || name.equals("posix") || name.equals("unix") || name.equals("owner")
+                || name.equals("user") && FsUserAttributes.supported(file);
     }
 
     @Override

@@ -53,8 +53,11 @@ import java.util.Set;
  * the default provider's on Linux; each event's context is the entry's name
  * as its exact bytes.
  *
- * <p>Not yet available, failing with an {@link UnsupportedOperationException}
- * that names it: the {@code user} attribute view.
+ * <p>The {@code user} attribute view ({@code UserDefinedFileAttributeView},
+ * {@code user:name} by name) reads and writes a file's extended attributes in
+ * the {@code user.} namespace through a descriptor, as the default provider
+ * does; an attribute's name travels as a file name does, so a listed name
+ * reads back.
  */
 public final class FsFileSystemProvider extends FileSystemProvider {
     private static final int EINVAL = 22;  // readlink's answer for a file that is no link

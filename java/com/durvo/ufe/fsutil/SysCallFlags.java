@@ -24,6 +24,8 @@ final class SysCallFlags {
     @Native static final int DSYNC = 128;
     @Native static final int NOFOLLOW = 256;
     @Native static final int DIRECTORY = 512;
+    /** Opens at once where an open would wait (a FIFO with no writer): for its attributes, not its data. */
+    @Native static final int NONBLOCK = 1024;
 
     /** Longs of a statx result: the sixteen stat values, then the birth time (seconds, nanoseconds, 1 if known). */
     @Native static final int STATX_LONGS = 19;

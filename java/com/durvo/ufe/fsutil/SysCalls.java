@@ -19,6 +19,7 @@ final class SysCalls {
     static final int DSYNC = SysCallFlags.DSYNC;
     static final int NOFOLLOW = SysCallFlags.NOFOLLOW;
     static final int DIRECTORY = SysCallFlags.DIRECTORY;
+    static final int NONBLOCK = SysCallFlags.NONBLOCK;
     static final int STATX_LONGS = SysCallFlags.STATX_LONGS;
     static final int IN_MODIFY = SysCallFlags.IN_MODIFY;
     static final int IN_ATTRIB = SysCallFlags.IN_ATTRIB;
@@ -102,6 +103,18 @@ final class SysCalls {
 
     /** {@code statvfs(path)}: the eleven figures in {@link FileSysStatUnix}'s order. */
     static native void statvfs(byte[] path, long[] out) throws NativeErrno;
+
+    /** {@code fgetxattr(fd, name)}: the whole value, asked again when it grew meanwhile. */
+    static native byte[] getxattr(int fd, byte[] name) throws NativeErrno;
+
+    /** {@code flistxattr(fd)}: every name, each followed by a NUL. */
+    static native byte[] listxattr(int fd) throws NativeErrno;
+
+    /** {@code fsetxattr(fd, name, value, 0)}. */
+    static native void setxattr(int fd, byte[] name, byte[] value) throws NativeErrno;
+
+    /** {@code fremovexattr(fd, name)}. */
+    static native void removexattr(int fd, byte[] name) throws NativeErrno;
 
     /** {@code getpwnam_r} or {@code getgrnam_r}: the id, -1 when there is none. */
     static native int userId(byte[] name, boolean group) throws NativeErrno;

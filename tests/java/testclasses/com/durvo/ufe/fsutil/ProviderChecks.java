@@ -28,6 +28,7 @@ import java.nio.file.WatchKey;
 import java.nio.file.WatchService;
 import java.nio.file.attribute.FileTime;
 import java.nio.file.attribute.PosixFilePermissions;
+import java.nio.file.attribute.UserDefinedFileAttributeView;
 import java.time.Instant;
 import java.util.ArrayList;
 import java.util.HashMap;
@@ -363,6 +364,39 @@ public final class ProviderChecks {
         for (String f : List.of("bsize", "frsize", "blocks", "bfree", "bavail", "files", "ffree", "favail", "fsid", "flag",
                 "namemax")) {
             out.append(' ').append(s.getAttribute(f));
+        }
+        return out.toString();
+    }
+
+    /**
+     * The user view of dir/fX (which holds user.caf\xE9 = "v1" and a link l to it) and of a missing file, step
+     * by step: each result, or the exception's class and the system's words (the end of its reason).
+     */
+    public static String userAttributes(byte[] dir) throws IOException {
+        Path f = FS.getPath(dir).resolve(FS.getPath(hostile("fX")));
+        Path link = f.resolveSibling("l");
+        UserDefinedFileAttributeView v = Files.getFileAttributeView(f, UserDefinedFileAttributeView.class);
+        String listed = v.list().get(0);  // caf\xE9, to be read back by its library string
+        List<Op> steps = List.of(() -> v.list().size(), () -> v.size(listed),
+                () -> v.write("w\u00e9", ByteBuffer.wrap(new byte[] {'n', 0, 'w'})),
+                () -> java.util.Arrays.toString((byte[]) Files.getAttribute(link, "user:w\u00e9")),
+                () -> v.read(listed, ByteBuffer.allocate(1)), () -> Files.readAttributes(f, "user:*").size(), () -> {
+                    v.delete(listed);
+                    return "deleted";
+                }, () -> v.read("none", ByteBuffer.allocate(8)), () -> v.write("a\0b", ByteBuffer.allocate(1)),
+                () -> Files.getFileAttributeView(link, UserDefinedFileAttributeView.class, LinkOption.NOFOLLOW_LINKS).list(),
+                () -> Files.getFileAttributeView(f.resolveSibling("none"), UserDefinedFileAttributeView.class).list(),
+                () -> Files.getFileStore(f).supportsFileAttributeView("user"));
+        StringBuilder out = new StringBuilder();
+        for (Op step : steps) {
+            try {
+                out.append(step.run());
+            } catch (java.nio.file.FileSystemException e) {
+                out.append(e.getClass().getSimpleName()).append(": ").append(e.getReason().replaceAll(".*: ", ""));
+            } catch (Exception e) {
+                out.append(e.getClass().getSimpleName());
+            }
+            out.append("; ");
         }
         return out.toString();
     }
