@@ -621,7 +621,7 @@ public final class FsFileSystemProvider extends FileSystemProvider {
         if (name == null) {
             return false;
         }
-        byte[] b = ((FsPath) name).bytes();
+        byte[] b = ((FsPath) name).exact();
         return b.length > 0 && b[0] == '.';
     }
 

@@ -20,6 +20,7 @@ import java.util.Objects;
  */
 final class FsPath implements Path {
     private static final byte[] EMPTY = {};
+    private static final byte[] DOT = {'.'};
 
     private final FsFileSystem fs;
     private final byte[] path;
@@ -56,8 +57,13 @@ final class FsPath implements Path {
         return out != null ? Arrays.copyOf(out, o) : n == p.length ? p : Arrays.copyOf(p, n);
     }
 
-    /** The bytes, for the system calls; callers never change them. */
+    /** The bytes for the system calls, "." for the empty path as on the default file system; never changed. */
     byte[] bytes() {
+        return path.length == 0 ? DOT : path;
+    }
+
+    /** The path's own bytes, empty for the empty path; never changed. */
+    byte[] exact() {
         return path;
     }
 

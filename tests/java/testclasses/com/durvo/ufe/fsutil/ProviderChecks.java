@@ -613,7 +613,8 @@ public final class ProviderChecks {
                 () -> at.apply("lX").toRealPath(LinkOption.NOFOLLOW_LINKS).getFileName(),
                 () -> Files.getFileStore(at.apply("none")),
                 () -> Files.getFileStore(at.apply("dX")).supportsFileAttributeView("posix"),
-                () -> Files.isHidden(at.apply(".hX")));
+                () -> Files.isHidden(at.apply(".hX")),
+                () -> Files.isDirectory(root.getFileSystem().getPath("")) + " " + Files.isHidden(root.getFileSystem().getPath("")));
             List<String> seen = new ArrayList<>();
             for (Op step : steps) {
                 String o;
