@@ -595,6 +595,9 @@ public final class FsFileSystemProvider extends FileSystemProvider {
             } catch (NativeErrno e) {
                 throw e.forFile(t.display());
             }
+            if (type == REGULAR || type == DIRECTORY) {
+                FsUserAttributes.copy(s, t);
+            }
         }
     }
 

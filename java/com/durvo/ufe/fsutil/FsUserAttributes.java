@@ -101,6 +101,39 @@ final class FsUserAttributes implements UserDefinedFileAttributeView {
         return List.copyOf(names);
     }
 
+    /**
+     * Copies every {@code user.} attribute of {@code from} to {@code to}, as the
+     * default provider's copy with {@code COPY_ATTRIBUTES} does: by their bytes,
+     * and what cannot be read or written is left out.
+     */
+    static void copy(FsPath from, FsPath to) {
+        FsUserAttributes source = new FsUserAttributes(FsPlace.of(from), true);
+        FsUserAttributes target = new FsUserAttributes(FsPlace.of(to), true);
+        try {
+            byte[] all = source.onFile("list", SysCalls::listxattr);
+            for (int start = 0, end; start < all.length; start = end + 1) {
+                end = start;
+                while (end < all.length && all[end] != 0) {
+                    end++;
+                }
+                byte[] key = Arrays.copyOfRange(all, start, end);
+                if (key.length > PREFIX.length && Arrays.equals(key, 0, PREFIX.length, PREFIX, 0, PREFIX.length)) {
+                    try {
+                        byte[] value = source.onFile("read", fd -> SysCalls.getxattr(fd, key));
+                        target.onFile("write", fd -> {
+                            SysCalls.setxattr(fd, key, value);
+                            return null;
+                        });
+                    } catch (IOException e) {
+                        // this one is left out
+                    }
+                }
+            }
+        } catch (IOException e) {
+            // nothing to copy from here
+        }
+    }
+
     @Override
     public int size(String name) throws IOException {
         return value(name).length;
