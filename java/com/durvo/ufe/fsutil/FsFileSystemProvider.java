@@ -273,6 +273,9 @@ public final class FsFileSystemProvider extends FileSystemProvider {
                 throw new UnsupportedOperationException(Objects.requireNonNull(o) + " not supported");
             }
         }
+        if (deleteOnClose && (flags & SysCalls.CREATE_NEW) == 0) {
+            flags |= SysCalls.NOFOLLOW;  // as the JDK: what is deleted is never a link's target
+        }
         boolean write = (flags & (SysCalls.WRITE | SysCalls.APPEND)) != 0;
         if ((flags & SysCalls.READ) != 0 && (flags & SysCalls.APPEND) != 0) {
             throw new IllegalArgumentException("READ + APPEND not allowed");
