@@ -617,7 +617,7 @@ public final class FsFileSystemProvider extends FileSystemProvider {
         if (name == null) {
             return false;
         }
-        byte[] b = ((FsPath) name).bytes();
+        byte[] b = ((FsPath) name).exactBytes();
         return b.length > 0 && b[0] == '.';
     }
 

@@ -20,6 +20,7 @@ import java.util.Objects;
  */
 final class FsPath implements Path {
     private static final byte[] EMPTY = {};
+    private static final byte[] DOT = {'.'};
 
     private final FsFileSystem fs;
     private final byte[] path;
@@ -56,8 +57,16 @@ final class FsPath implements Path {
         return out != null ? Arrays.copyOf(out, o) : n == p.length ? p : Arrays.copyOf(p, n);
     }
 
-    /** The bytes, for the system calls; callers never change them. */
+    /**
+     * The bytes for the system calls; callers never change them. The empty
+     * path names the working directory there, as with the JDK's provider.
+     */
     byte[] bytes() {
+        return path.length > 0 ? path : DOT;
+    }
+
+    /** The exact bytes; callers never change them. */
+    byte[] exactBytes() {
         return path;
     }
 
