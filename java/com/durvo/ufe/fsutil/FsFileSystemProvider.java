@@ -660,7 +660,8 @@ public final class FsFileSystemProvider extends FileSystemProvider {
         if (type != BasicFileAttributes.class && type != java.nio.file.attribute.PosixFileAttributes.class) {
             throw new UnsupportedOperationException("readAttributes of " + type.getName());
         }
-        return type.cast(FsAttributes.read(p, follows(options)));
+        FsAttributes a = FsAttributes.read(p, follows(options));
+        return type.cast(type == BasicFileAttributes.class ? a.basic() : a);
     }
 
     @Override
