@@ -568,7 +568,16 @@ public final class ProviderChecks {
                 () -> at.apply("lX").toRealPath(LinkOption.NOFOLLOW_LINKS).getFileName(),
                 () -> Files.getFileStore(at.apply("none")),
                 () -> Files.getFileStore(at.apply("dX")).supportsFileAttributeView("posix"),
-                () -> Files.isHidden(at.apply(".hX")));
+                () -> Files.isHidden(at.apply(".hX")),
+                () -> Files.isDirectory(root.getFileSystem().getPath("")),
+                () -> Files.createSymbolicLink(at.apply("gX"), FS == root.getFileSystem() ? FS.getPath(hostile("tX"))
+                        : Path.of("tX")),
+                () -> Files.writeString(at.apply("gX"), "made through the link") != null && Files.exists(at.apply("tX")),
+                () -> Files.newByteChannel(at.apply("gX"), StandardOpenOption.READ, StandardOpenOption.DELETE_ON_CLOSE),
+                () -> (Files.readAttributes(at.apply("tX"), java.nio.file.attribute.BasicFileAttributes.class)
+                        instanceof java.nio.file.attribute.PosixFileAttributes) + " " + (Files.getFileAttributeView(
+                        at.apply("tX"), java.nio.file.attribute.BasicFileAttributeView.class)
+                        instanceof java.nio.file.attribute.PosixFileAttributeView));
             List<String> seen = new ArrayList<>();
             for (Op step : steps) {
                 String o;
