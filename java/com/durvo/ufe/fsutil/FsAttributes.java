@@ -149,7 +149,7 @@ final class FsAttributes implements PosixFileAttributes {
 
     @Override
     public GroupPrincipal group() {
-        return new Principal((int) st[5], true);
+        return new Group((int) st[5]);
     }
 
     @Override
@@ -165,8 +165,11 @@ final class FsAttributes implements PosixFileAttributes {
 
     // ---- Principals
 
-    /** A user or group: its id, and its name from the system's database where it has one (looked up when asked). */
-    static final class Principal implements GroupPrincipal {
+    /**
+     * A user or group: its id, and its name from the system's database where it has one (looked up when asked).
+     * Only a group is a {@link GroupPrincipal}, as with the JDK's provider, where code tells the two apart so.
+     */
+    static class Principal implements UserPrincipal {
         final int id;
         final boolean group;
         private volatile String name;
@@ -207,6 +210,12 @@ final class FsAttributes implements PosixFileAttributes {
         }
     }
 
+    private static final class Group extends Principal implements GroupPrincipal {
+        Group(int id) {
+            super(id, true);
+        }
+    }
+
     /** By name, else by number as the default provider takes one. */
     private static Principal principal(String name, boolean group) throws IOException {
         Objects.requireNonNull(name, "name");
@@ -223,7 +232,7 @@ final class FsAttributes implements PosixFileAttributes {
                 throw new UserPrincipalNotFoundException(name);
             }
         }
-        return new Principal(id, group);
+        return group ? new Group(id) : new Principal(id, false);
     }
 
     private static int idOf(Object principal, boolean group) {
