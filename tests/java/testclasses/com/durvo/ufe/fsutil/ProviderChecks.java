@@ -577,7 +577,9 @@ public final class ProviderChecks {
                 () -> (Files.readAttributes(at.apply("tX"), java.nio.file.attribute.BasicFileAttributes.class)
                         instanceof java.nio.file.attribute.PosixFileAttributes) + " " + (Files.getFileAttributeView(
                         at.apply("tX"), java.nio.file.attribute.BasicFileAttributeView.class)
-                        instanceof java.nio.file.attribute.PosixFileAttributeView));
+                        instanceof java.nio.file.attribute.PosixFileAttributeView),
+                () -> root.getFileSystem().getUserPrincipalLookupService().lookupPrincipalByName(
+                        Files.getOwner(at.apply("tX")).getName()) instanceof java.nio.file.attribute.GroupPrincipal);
             List<String> seen = new ArrayList<>();
             for (Op step : steps) {
                 String o;
