@@ -94,6 +94,12 @@ jlong JNICALL open0(JNIEnv *env, jclass, jint dfd, jbyteArray jPath, jint option
             fd = openRetrying(dirOf(dfd), szPath.get(), flags | O_CREAT | O_EXCL, perms);
             bCreated = fd >= 0;
             if (fd < 0 && errno == EEXIST) fd = openExisting(dirOf(dfd), szPath.get(), flags);
+            if (fd < 0 && errno == ENOENT) {
+                // The name is a link to nothing (or just went): a plain create follows
+                // the link and makes its target, as the JDK's open does.
+                fd = openRetrying(dirOf(dfd), szPath.get(), flags | O_CREAT, perms);
+                bCreated = fd >= 0;
+            }
             if (fd < 0 && errno != ENOENT && errno != EEXIST) break;
         }
     } else {

@@ -151,7 +151,7 @@ final class FsAttributes implements PosixFileAttributes {
 
     @Override
     public GroupPrincipal group() {
-        return new Principal((int) st[5], true);
+        return new Group((int) st[5]);
     }
 
     @Override
@@ -167,8 +167,11 @@ final class FsAttributes implements PosixFileAttributes {
 
     // ---- Principals
 
-    /** A user or group: its id, and its name from the system's database where it has one (looked up when asked). */
-    static final class Principal implements GroupPrincipal {
+    /**
+     * A user or group: its id, and its name from the system's database where it has one (looked up when asked).
+     * Only a group is a {@link GroupPrincipal}, as with the JDK's provider, where code tells the two apart so.
+     */
+    static class Principal implements UserPrincipal {
         final int id;
         final boolean group;
         private volatile String name;
@@ -209,6 +212,12 @@ final class FsAttributes implements PosixFileAttributes {
         }
     }
 
+    private static final class Group extends Principal implements GroupPrincipal {
+        Group(int id) {
+            super(id, true);
+        }
+    }
+
     /** By name, else by number as the default provider takes one. */
     private static Principal principal(String name, boolean group) throws IOException {
         Objects.requireNonNull(name, "name");
@@ -225,7 +234,7 @@ final class FsAttributes implements PosixFileAttributes {
                 throw new UserPrincipalNotFoundException(name);
             }
         }
-        return new Principal(id, group);
+        return group ? new Group(id) : new Principal(id, false);
     }
 
     private static int idOf(Object principal, boolean group) {
@@ -237,7 +246,51 @@ final class FsAttributes implements PosixFileAttributes {
 
     // ---- Views
 
-    /** One class for the three standard views; its name is the view asked for. */
+    /**
+     * The basic view: as the JDK's, neither it nor what it reads can be cast
+     * to the posix view or attributes, so code handed it changes no mode.
+     */
+    private static final class BasicView implements BasicFileAttributeView {
+        private final View view;
+
+        BasicView(View view) {
+            this.view = view;
+        }
+
+        @Override
+        public String name() {
+            return "basic";
+        }
+
+        @Override
+        public BasicFileAttributes readAttributes() throws IOException {
+            return read(view.path, view.follow).basic();
+        }
+
+        @Override
+        public void setTimes(FileTime lastModifiedTime, FileTime lastAccessTime, FileTime createTime)
+                throws IOException {
+            view.setTimes(lastModifiedTime, lastAccessTime, createTime);
+        }
+    }
+
+    /** These attributes as basic ones only, for the basic view. */
+    BasicFileAttributes basic() {
+        FsAttributes a = this;
+        return new BasicFileAttributes() {
+            @Override public FileTime lastModifiedTime() { return a.lastModifiedTime(); }
+            @Override public FileTime lastAccessTime() { return a.lastAccessTime(); }
+            @Override public FileTime creationTime() { return a.creationTime(); }
+            @Override public boolean isRegularFile() { return a.isRegularFile(); }
+            @Override public boolean isDirectory() { return a.isDirectory(); }
+            @Override public boolean isSymbolicLink() { return a.isSymbolicLink(); }
+            @Override public boolean isOther() { return a.isOther(); }
+            @Override public long size() { return a.size(); }
+            @Override public Object fileKey() { return a.fileKey(); }
+        };
+    }
+
+    /** One class for the standard views; its name is the view asked for. */
     private static final class View implements PosixFileAttributeView {
         private final String name;
         private final FsPlace path;
@@ -334,7 +387,7 @@ final class FsAttributes implements PosixFileAttributes {
     static <V extends FileAttributeView> V view(FsPlace path, Class<V> type, boolean follow) {
         Objects.requireNonNull(type, "type");
         if (type == BasicFileAttributeView.class) {
-            return type.cast(new View("basic", path, follow));
+            return type.cast(new BasicView(new View("basic", path, follow)));
         }
         if (type == PosixFileAttributeView.class) {
             return type.cast(new View("posix", path, follow));

@@ -75,7 +75,7 @@ final class FsDirectoryStream implements SecureDirectoryStream<Path> {
             <T> T call(Call<T> c) throws IOException {
                 Object result;
                 try {
-                    result = fd.use(h -> c.apply((int) h, p.bytes()), CLOSED);
+                    result = fd.use(h -> c.apply((int) h, p.exactBytes()), CLOSED);
                 } catch (NativeErrno e) {
                     throw e.forFile(display());
                 }
@@ -89,7 +89,7 @@ final class FsDirectoryStream implements SecureDirectoryStream<Path> {
 
             @Override
             String display() {
-                return dir.resolve(p.bytes()).display();
+                return dir.resolve(p.exactBytes()).display();
             }
         };
     }
@@ -108,7 +108,7 @@ final class FsDirectoryStream implements SecureDirectoryStream<Path> {
 
     @Override
     public SecureDirectoryStream<Path> newDirectoryStream(Path path, LinkOption... options) throws IOException {
-        return open(dir.resolve(FsPath.of(path).bytes()), at(path), follows(options), e -> true);
+        return open(dir.resolve(FsPath.of(path).exactBytes()), at(path), follows(options), e -> true);
     }
 
     @Override
@@ -140,8 +140,8 @@ final class FsDirectoryStream implements SecureDirectoryStream<Path> {
             throw new ProviderMismatchException();
         }
         FsDirectoryStream target = (FsDirectoryStream) targetdir;
-        byte[] from = FsPath.of(srcpath).bytes();
-        byte[] to = FsPath.of(targetpath).bytes();
+        byte[] from = FsPath.of(srcpath).exactBytes();
+        byte[] to = FsPath.of(targetpath).exactBytes();
         Object moved;
         try {
             moved = fd.use(h -> target.fd.use(t -> {

@@ -170,7 +170,7 @@ public final class FsFileSystem extends FileSystem {
      * @throws java.nio.file.ProviderMismatchException for a path of another file system
      */
     public byte[] bytesOf(Path path) {
-        return FsPath.of(path).exact().clone();
+        return FsPath.of(path).exactBytes().clone();
     }
 
     /** {@code glob:} and {@code regex:} as the default file system reads them, matched against the path's string. */

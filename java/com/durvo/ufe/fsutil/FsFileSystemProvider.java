@@ -280,6 +280,9 @@ public final class FsFileSystemProvider extends FileSystemProvider {
                 throw new UnsupportedOperationException(Objects.requireNonNull(o) + " not supported");
             }
         }
+        if (deleteOnClose && (flags & SysCalls.CREATE_NEW) == 0) {
+            flags |= SysCalls.NOFOLLOW;  // as the JDK: what is deleted is never a link's target
+        }
         boolean write = (flags & (SysCalls.WRITE | SysCalls.APPEND)) != 0;
         if ((flags & SysCalls.READ) != 0 && (flags & SysCalls.APPEND) != 0) {
             throw new IllegalArgumentException("READ + APPEND not allowed");
@@ -624,7 +627,7 @@ public final class FsFileSystemProvider extends FileSystemProvider {
         if (name == null) {
             return false;
         }
-        byte[] b = ((FsPath) name).exact();
+        byte[] b = ((FsPath) name).exactBytes();
         return b.length > 0 && b[0] == '.';
     }
 
@@ -667,7 +670,8 @@ public final class FsFileSystemProvider extends FileSystemProvider {
         if (type != BasicFileAttributes.class && type != java.nio.file.attribute.PosixFileAttributes.class) {
             throw new UnsupportedOperationException("readAttributes of " + type.getName());
         }
-        return type.cast(FsAttributes.read(p, follows(options)));
+        FsAttributes a = FsAttributes.read(p, follows(options));
+        return type.cast(type == BasicFileAttributes.class ? a.basic() : a);
     }
 
     @Override

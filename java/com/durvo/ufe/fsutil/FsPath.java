@@ -57,13 +57,16 @@ final class FsPath implements Path {
         return out != null ? Arrays.copyOf(out, o) : n == p.length ? p : Arrays.copyOf(p, n);
     }
 
-    /** The bytes for the system calls, "." for the empty path as on the default file system; never changed. */
+    /**
+     * The bytes for the system calls; callers never change them. The empty
+     * path names the working directory there, as with the JDK's provider.
+     */
     byte[] bytes() {
-        return path.length == 0 ? DOT : path;
+        return path.length > 0 ? path : DOT;
     }
 
-    /** The path's own bytes, empty for the empty path; never changed. */
-    byte[] exact() {
+    /** The exact bytes; callers never change them. */
+    byte[] exactBytes() {
         return path;
     }
 

@@ -614,7 +614,17 @@ public final class ProviderChecks {
                 () -> Files.getFileStore(at.apply("none")),
                 () -> Files.getFileStore(at.apply("dX")).supportsFileAttributeView("posix"),
                 () -> Files.isHidden(at.apply(".hX")),
-                () -> Files.isDirectory(root.getFileSystem().getPath("")) + " " + Files.isHidden(root.getFileSystem().getPath("")));
+                () -> Files.isDirectory(root.getFileSystem().getPath("")) + " " + Files.isHidden(root.getFileSystem().getPath("")),
+                () -> Files.createSymbolicLink(at.apply("gX"), FS == root.getFileSystem() ? FS.getPath(hostile("tX"))
+                        : Path.of("tX")),
+                () -> Files.writeString(at.apply("gX"), "made through the link") != null && Files.exists(at.apply("tX")),
+                () -> Files.newByteChannel(at.apply("gX"), StandardOpenOption.READ, StandardOpenOption.DELETE_ON_CLOSE),
+                () -> (Files.readAttributes(at.apply("tX"), java.nio.file.attribute.BasicFileAttributes.class)
+                        instanceof java.nio.file.attribute.PosixFileAttributes) + " " + (Files.getFileAttributeView(
+                        at.apply("tX"), java.nio.file.attribute.BasicFileAttributeView.class)
+                        instanceof java.nio.file.attribute.PosixFileAttributeView),
+                () -> root.getFileSystem().getUserPrincipalLookupService().lookupPrincipalByName(
+                        Files.getOwner(at.apply("tX")).getName()) instanceof java.nio.file.attribute.GroupPrincipal);
             List<String> seen = new ArrayList<>();
             for (Op step : steps) {
                 String o;
