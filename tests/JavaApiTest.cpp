@@ -14,23 +14,11 @@
 namespace fsstat::test {
 namespace {
 
-class JavaApi : public JniTest {
+class JavaApi : public ChecksTest {
 public:
-    void SetUp() override {
-        JniTest::SetUp();
-        checks = env->FindClass("com/durvo/ufe/fsutil/ApiChecks");
-        ASSERT_NE(checks, nullptr) << thrown(env);
-    }
-    template <typename... Args>
-    std::string call(const char *name, const char *sig, Args... args) {
-        return callStatic(env, checks, name, sig, args...);
-    }
-    jstring str(const std::string &s) { return env->NewStringUTF(s.c_str()); }
+    JavaApi() : ChecksTest("ApiChecks") {}
     void expectRoutesAgree(const std::string &dir, const std::map<std::string, std::string> &made,
                            const std::map<std::string, std::string> &links = {});
-
-    ScopedMode mode{utf8ModeForThisRun()};
-    jclass checks = nullptr;
 };
 
 std::vector<int64_t> longs(JNIEnv *env, jobject array) {
@@ -166,15 +154,6 @@ TEST_F(JavaApi, HostileNamesListAsTheOneAtATimeRouteListsThemAndReadBack) {
     close(sock);
     made["fifo"] = made["sock"] = "";
     expectRoutesAgree(dir.path(), made, links);
-
-    // Past the one-at-a-time route's 1024-byte path buffer.
-    std::string deep = dir.path();
-    while (deep.size() < 1100) {
-        deep += "/" + std::string(200, 'd');
-        ASSERT_EQ(mkdir(deep.c_str(), 0700), 0);
-    }
-    for (const char *name : {"x", "caf\xE9"}) dir.file(deep.substr(dir.path().size() + 1) + "/" + name, name);
-    expectRoutesAgree(deep, {{"x", "x"}, {"caf\xE9", "caf\xE9"}});
 }
 
 TEST_F(JavaApi, FailuresAreTheExceptionsNioUsesOrTheLibrarysStatMessages) {

@@ -257,6 +257,28 @@ std::string callStatic(JNIEnv *env, jclass cls, const char *name, const char *si
     return failed.empty() ? utf8(env, js) : failed;
 }
 
+// A test driving the static methods of one check class (com/durvo/ufe/fsutil/NAME) in the run's charset mode.
+class ChecksTest : public JniTest {
+protected:
+    explicit ChecksTest(const char *name) : name_(std::string("com/durvo/ufe/fsutil/") + name) {}
+    void SetUp() override {
+        JniTest::SetUp();
+        checks = env->FindClass(name_.c_str());
+        ASSERT_NE(checks, nullptr) << thrown(env);
+    }
+    template <typename... Args>
+    std::string call(const char *method, const char *sig, Args... args) {
+        return callStatic(env, checks, method, sig, args...);
+    }
+    jstring str(const std::string &s) { return env->NewStringUTF(s.c_str()); }
+
+    ScopedMode mode{utf8ModeForThisRun()};
+    jclass checks = nullptr;
+
+private:
+    std::string name_;
+};
+
 } // namespace fsstat::test
 
 #endif

@@ -10,26 +10,20 @@
 #include <sys/sysmacros.h>
 #include <sys/xattr.h>
 
+#include <iterator>
+#include <sstream>
 #include <thread>
 
 namespace fsstat::test {
 namespace {
 
-class Provider : public JniTest {
+class Provider : public ChecksTest {
 public:
-    void SetUp() override {
-        JniTest::SetUp();
-        checks = env->FindClass("com/durvo/ufe/fsutil/ProviderChecks");
-        ASSERT_NE(checks, nullptr) << thrown(env);
-    }
-    template <typename... Args>
-    std::string call(const char *name, const char *sig, Args... args) {
-        return callStatic(env, checks, name, sig, args...);
-    }
-    // A static method's Object answer: a byte[] as its bytes, a String as itself.
-    std::string object(const char *name, const char *sig, jobject arg) {
-        jmethodID m = env->GetStaticMethodID(checks, name, sig);
-        jobject r = env->CallStaticObjectMethod(checks, m, arg);
+    Provider() : ChecksTest("ProviderChecks") {}
+    // What readBack answers for path (a String or byte[]): a byte[] as its bytes, a String as itself.
+    std::string readBack(jobject path) {
+        jmethodID m = env->GetStaticMethodID(checks, "readBack", "(Ljava/lang/Object;)Ljava/lang/Object;");
+        jobject r = env->CallStaticObjectMethod(checks, m, path);
         const std::string failed = thrown(env);
         if (!failed.empty()) return failed;
         jclass bytes = env->FindClass("[B");
@@ -42,9 +36,6 @@ public:
         env->PopLocalFrame(nullptr);
         return got;
     }
-
-    ScopedMode mode{utf8ModeForThisRun()};
-    jclass checks = nullptr;
 };
 
 std::string contentOf(const std::string &path) {
@@ -100,11 +91,11 @@ TEST_F(Provider, StringsReadBackToTheirBytesAndAStringNamingTwoFilesIsRefused) {
         env->PushLocalFrame(16);
         std::string got, expected;
         if (r.literal != nullptr) {
-            got = object("readString", "(Ljava/lang/String;)Ljava/lang/Object;", newJavaString(env, dir.path() + "/" + r.literal));
+            got = readBack(newJavaString(env, dir.path() + "/" + r.literal));
             expected = r.expected.at(run);
             if (expected.rfind("java.", 0) != 0) expected = dir.path() + "/" + expected;
         } else {
-            got = object("readBack", "([B)Ljava/lang/Object;", javaBytes(env, dir.at(r.name)));
+            got = readBack(javaBytes(env, dir.at(r.name)));
             expected = r.expected.count(run) != 0 ? r.expected.at(run) : dir.at(r.name);
         }
         if (expected.rfind("java.", 0) == 0) {
@@ -186,16 +177,17 @@ TEST_F(Provider, HostileTreeListsReadsAndStatsAsTheSystemSays) {
 
 TEST_F(Provider, OpenOptionsDoWhatTheSystemsOpenDoes) {
     TempDir dir;
-    const std::string f = dir.at("f\xE9"), none = dir.at("none\xE9");
     const std::string e9 = runEncoding() == "ISO-8859-1" ? "\xC3\xA9" : "\\xE9";  // \xE9 as display shows it
     const std::string shownF = dir.at("f") + e9, shownNone = dir.at("none") + e9;
+    ASSERT_EQ(symlink("f\xE9", dir.at("link").c_str()), 0);
+    const std::string loop = ": Too many levels of symbolic links or unable to access attributes of symbolic link";
     struct Row {
         const char *options;
         bool exists;  // f holds "old" first
         const char *text;
         std::string result;  // "wrote N read R" or the start of "Class: message"
         const char *after;   // the file's content after, "<none>" when gone
-        bool onF = true;     // else the path none
+        const char *name = "f\xE9";
     } rows[] = {
         {"READ", true, "", "wrote 0 read old", "old"},
         {"READ,WRITE", true, "xy", "wrote 2 read xyd", "xyd"},
@@ -204,20 +196,21 @@ TEST_F(Provider, OpenOptionsDoWhatTheSystemsOpenDoes) {
         {"WRITE,CREATE_NEW", true, "xy", "java.nio.file.FileAlreadyExistsException: " + shownF, "old"},
         {"WRITE,CREATE,SYNC,DSYNC", true, "xy", "wrote 2 read ", "xyd"},
         {"READ,WRITE,DELETE_ON_CLOSE", true, "xy", "wrote 2 read xyd", "<none>"},
-        {"WRITE", false, "xy", "java.nio.file.NoSuchFileException: " + shownNone, "<none>", false},
-        {"WRITE,CREATE,perms=r--------", false, "xy", "wrote 2 read ", "xy", false},
-        {"READ,CREATE_NEW", false, "", "java.nio.file.NoSuchFileException: " + shownNone, "<none>", false},
+        {"WRITE", false, "xy", "java.nio.file.NoSuchFileException: " + shownNone, "<none>", "none\xE9"},
+        {"WRITE,CREATE,perms=r--------", false, "xy", "wrote 2 read ", "xy", "none\xE9"},
+        {"READ,CREATE_NEW", false, "", "java.nio.file.NoSuchFileException: " + shownNone, "<none>", "none\xE9"},
         {"READ,APPEND", true, "", "java.lang.IllegalArgumentException: READ + APPEND not allowed", "old"},
+        // A final link is refused, as open(O_NOFOLLOW) refuses it.
+        {"READ,NOFOLLOW_LINKS", true, "", "java.nio.file.FileSystemException: " + dir.at("link") + loop, "old", "link"},
     };
     for (const Row &r : rows) {
-        unlink(f.c_str());
-        unlink(none.c_str());
+        unlink(dir.at("f\xE9").c_str());
+        unlink(dir.at("none\xE9").c_str());
         if (r.exists) dir.file("f\xE9", "old");
-        const std::string path = r.onF ? f : none;
-        const std::string options = r.options;
+        const std::string path = dir.at(r.name);
         env->PushLocalFrame(8);
         const std::string got = call("open", "([BLjava/lang/String;Ljava/lang/String;)Ljava/lang/String;",
-                                     javaBytes(env, path), env->NewStringUTF(options.c_str()), env->NewStringUTF(r.text));
+                                     javaBytes(env, path), str(r.options), str(r.text));
         env->PopLocalFrame(nullptr);
         EXPECT_EQ(got.substr(0, r.result.size()), r.result) << r.options;
         EXPECT_EQ(contentOf(path), r.after) << r.options;
@@ -227,13 +220,6 @@ TEST_F(Provider, OpenOptionsDoWhatTheSystemsOpenDoes) {
             EXPECT_EQ(st.st_mode & 0777, 0400u) << "made with owner rw for the reopen, then given its own mode";
         }
     }
-    // NOFOLLOW_LINKS: a final link is refused, as open(O_NOFOLLOW) refuses it.
-    dir.file("f\xE9", "old");
-    ASSERT_EQ(symlink("f\xE9", dir.at("link").c_str()), 0);
-    EXPECT_EQ(call("open", "([BLjava/lang/String;Ljava/lang/String;)Ljava/lang/String;", javaBytes(env, dir.at("link")),
-                   env->NewStringUTF("READ,NOFOLLOW_LINKS"), env->NewStringUTF("")),
-              "java.nio.file.FileSystemException: " + dir.at("link") +
-                  ": Too many levels of symbolic links or unable to access attributes of symbolic link");
 }
 
 TEST_F(Provider, OperationsChangeTheDiskAsTheSystemCallsThenSeeIt) {
@@ -241,9 +227,7 @@ TEST_F(Provider, OperationsChangeTheDiskAsTheSystemCallsThenSeeIt) {
     const std::string e9 = runEncoding() == "ISO-8859-1" ? "\xC3\xA9" : "\\xE9";  // \xE9 as display shows it
     const std::string d = dir.path(), f = dir.at("f\xE9"), shownF = d + "/f" + e9;
     dir.file("f\xE9", "content");
-    dir.file(".hidden\xE9");
     // create
-    EXPECT_EQ(op("createFile", f), "java.nio.file.FileAlreadyExistsException: " + shownF);
     EXPECT_EQ(op("createDirectory", dir.at("d\xE9")), "path " + d + "/d" + e9);
     struct stat st;
     ASSERT_EQ(lstat(dir.at("d\xE9").c_str(), &st), 0);
@@ -254,8 +238,6 @@ TEST_F(Provider, OperationsChangeTheDiskAsTheSystemCallsThenSeeIt) {
     EXPECT_EQ(op("createLink", dir.at("h\xE9"), f), "path " + d + "/h" + e9);
     ASSERT_EQ(lstat(f.c_str(), &st), 0);
     EXPECT_EQ(st.st_nlink, 2u);
-    EXPECT_EQ(op("isSameFile", dir.at("h\xE9"), dir.at("l\xE9")), "true");
-    EXPECT_EQ(op("isHidden", dir.at(".hidden\xE9")) + op("isHidden", f), "truefalse");
     dir.file("g.f");
     dir.file("\xE9.f");
     EXPECT_EQ(op("list", d), runEncoding() == "ISO-8859-1" ? "g.f \xC3\xA9.f" : "\\xE9.f g.f") << "a glob on the strings";
@@ -264,9 +246,6 @@ TEST_F(Provider, OperationsChangeTheDiskAsTheSystemCallsThenSeeIt) {
     ASSERT_EQ(lstat(dir.at("l\xE9").c_str(), &st), 0);
     EXPECT_EQ(std::vector<long>({st.st_atim.tv_sec, st.st_atim.tv_nsec, st.st_mtim.tv_sec, st.st_mtim.tv_nsec}),
               std::vector<long>({1, 7, 2, 9}));
-    EXPECT_EQ(op("setPermissions", dir.at("h\xE9")), "path " + d + "/h" + e9);
-    ASSERT_EQ(stat(f.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0521u);
     EXPECT_EQ(op("setMode", f), "path " + shownF);
     ASSERT_EQ(stat(f.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 04751u);
@@ -304,10 +283,8 @@ TEST_F(Provider, OperationsChangeTheDiskAsTheSystemCallsThenSeeIt) {
     EXPECT_EQ(op("copyAll", dir.at("p\xE9"), dir.at("cp")), "path " + d + "/cp");
     ASSERT_EQ(lstat(dir.at("cp").c_str(), &dst), 0);
     EXPECT_EQ(dst.st_mode, static_cast<mode_t>(S_IFIFO | 0640)) << "a FIFO copied as a FIFO";
-    EXPECT_EQ(op("copy", f, dir.at("c\xE9")), "java.nio.file.FileAlreadyExistsException: " + d + "/c" + e9);
     EXPECT_EQ(op("move", dir.at("c\xE9"), dir.at("m\xE9")), "path " + d + "/m" + e9);
     EXPECT_EQ(contentOf(dir.at("m\xE9")) + contentOf(dir.at("c\xE9")), "content<none>");
-    EXPECT_EQ(op("move", dir.at("m\xE9"), f), "java.nio.file.FileAlreadyExistsException: " + shownF);
     EXPECT_EQ(op("moveReplace", dir.at("m\xE9"), dir.at("h\xE9")), "path " + d + "/h" + e9);
     struct stat shm;
     if (stat("/dev/shm", &shm) == 0 && lstat(d.c_str(), &st) == 0 && shm.st_dev != st.st_dev) {
@@ -323,13 +300,9 @@ TEST_F(Provider, OperationsChangeTheDiskAsTheSystemCallsThenSeeIt) {
         rmdir(name);
     }
     // delete
-    dir.file("d\xE9/x");
-    EXPECT_EQ(op("delete", dir.at("d\xE9")), "java.nio.file.DirectoryNotEmptyException: " + d + "/d" + e9);
-    EXPECT_EQ(op("delete", dir.at("d\xE9/x")), "");
     EXPECT_EQ(op("delete", dir.at("d\xE9")), "");
     EXPECT_EQ(op("delete", dir.at("l\xE9")), "");
     EXPECT_EQ(contentOf(f), "content") << "deleting a link leaves its target";
-    EXPECT_EQ(op("deleteIfExists", dir.at("d\xE9")), "false");
     EXPECT_EQ(lstat(dir.at("d\xE9").c_str(), &st) == 0 || lstat(dir.at("l\xE9").c_str(), &st) == 0, false);
 }
 
@@ -349,13 +322,10 @@ TEST_F(Provider, FailuresAreTheDefaultProvidersExceptionsNamingThePathUncut) {
         std::string a, b, expected;
     } rows[] = {
         {"delete", d + "/none\xE9", "", "java.nio.file.NoSuchFileException: " + d + "/none" + e9},
-        {"createDirectory", d + "/none/x", "", "java.nio.file.NoSuchFileException: " + d + "/none/x"},
-        {"createDirectory", d + "/f", "", "java.nio.file.FileAlreadyExistsException: " + d + "/f"},
         {"createFile", d + "/f/x", "", "java.nio.file.NotDirectoryException: " + d + "/f/x"},
         {"createFile", d + "/locked/x", "", "java.nio.file.AccessDeniedException: " + d + "/locked/x"},
         {"checkWrite", d + "/secret", "", "java.nio.file.AccessDeniedException: " + d + "/secret"},
         {"checkRead", d + "/secret", "", "false"},
-        {"readSymbolicLink", d + "/f", "", "java.nio.file.NotLinkException: " + d + "/f"},
         {"realPath", d + "/loop", "", "java.nio.file.FileSystemException: " + d + "/loop: Too many levels of symbolic links"},
         {"realPathNoFollow", d + "/loop/..", "", "java.nio.file.FileSystemException: " + d + "/loop/..: Too many levels"},
         {"move", d + "/none", d + "/x", "java.nio.file.NoSuchFileException: " + d + "/none"},
@@ -401,22 +371,15 @@ TEST_F(Provider, FileStoreIsTheMountOfTheFileWithStatvfsFigures) {
         }
     }
     endmntent(table);
-    const auto frsize = static_cast<unsigned long long>(vfs.f_frsize);
-    const std::string got = call("store", "([B)Ljava/lang/String;", javaBytes(env, dir.path()));
-    // Free figures move while the test runs: compare the fixed ones exactly, the rest by field count.
-    EXPECT_EQ(got.substr(0, name.size() + type.size() + 3), name + " " + type + " " + (vfs.f_flag & ST_RDONLY ? "t" : "f"));
-    std::vector<std::string> fields;
-    for (size_t at = 0, next; at != std::string::npos; at = next == std::string::npos ? next : next + 1) {
-        next = got.find(' ', at);
-        fields.push_back(got.substr(at, next == std::string::npos ? next : next - at));
-    }
-    ASSERT_EQ(fields.size(), 18u) << got;
-    EXPECT_EQ(fields[3], std::to_string(vfs.f_blocks * frsize));
-    EXPECT_EQ(fields[6] + " " + fields[7] + " " + fields[8] + " " + fields[9], std::to_string(frsize) + " " +
-              std::to_string(vfs.f_bsize) + " " + std::to_string(frsize) + " " + std::to_string(vfs.f_blocks));
-    EXPECT_EQ(fields[12] + " " + fields[15] + " " + fields[16] + " " + fields[17],
-              std::to_string(vfs.f_files) + " " + std::to_string(vfs.f_fsid) + " " + std::to_string(vfs.f_flag) + " " +
-                  std::to_string(vfs.f_namemax));
+    std::istringstream got(call("store", "([B)Ljava/lang/String;", javaBytes(env, dir.path())));
+    const std::vector<std::string> f{std::istream_iterator<std::string>(got), {}};
+    ASSERT_EQ(f.size(), 18u);
+    // Free figures move while the test runs: compare the fixed ones.
+    auto s = [](auto v) { return std::to_string(v); };
+    EXPECT_EQ(std::vector<std::string>({f[0], f[1], f[2], f[3], f[6], f[7], f[8], f[9], f[12], f[15], f[16], f[17]}),
+              std::vector<std::string>({name, type, vfs.f_flag & ST_RDONLY ? "true" : "false",
+                                        s(vfs.f_blocks * vfs.f_frsize), s(vfs.f_frsize), s(vfs.f_bsize), s(vfs.f_frsize),
+                                        s(vfs.f_blocks), s(vfs.f_files), s(vfs.f_fsid), s(vfs.f_flag), s(vfs.f_namemax)}));
 }
 
 TEST_F(Provider, UserAttributesReachTheFilesOwnNamesAndFailAsTheJdksView) {
@@ -446,10 +409,7 @@ TEST_F(Provider, UserAttributesReachTheFilesOwnNamesAndFailAsTheJdksView) {
     EXPECT_EQ(getxattr(dir.at("g\xE9").c_str(), name.c_str(), value, sizeof value), 3);
 }
 
-TEST_F(Provider, FilesHelpersAndBadInputBehaveAsOnTheDefaultFileSystem) {
-    TempDir dir;
-    EXPECT_EQ(call("filesHelpers", "([B)Ljava/lang/String;", javaBytes(env, dir.path())), "2 2 three true true FileSystemLoopException");
-    EXPECT_EQ(contentOf(dir.at("w\xE9")), "one\ntwo\n");
+TEST_F(Provider, FilesOperationsAndBadInputBehaveAsOnTheDefaultFileSystem) {
     EXPECT_EQ(call("badInput", "()Ljava/lang/String;"), "");
     TempDir theirs, ours;
     EXPECT_EQ(call("sameAsDefault", "(Ljava/lang/String;[B)Ljava/lang/String;", env->NewStringUTF(theirs.path().c_str()),

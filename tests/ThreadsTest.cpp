@@ -71,27 +71,5 @@ TEST_F(IsolatedThreads, RacingFirstUsesThenParallelListingsEachSeeTheirOwnEntrie
     EXPECT_STREQ(codepage, nl_langinfo(CODESET));
 }
 
-// A name converts whatever mode each step of its conversion sees.
-TEST_F(IsolatedThreads, NamesStillConvertWhileTheModeSwitches) {
-    ScopedMode saved(true);
-    std::atomic<bool> stop{false};
-    std::thread switcher([&stop] {
-        for (jboolean mode = JNI_TRUE; !stop; mode = !mode) {
-            Java_com_durvo_ufe_fsutil_FolderIteratorNix_init(nullptr, nullptr, mode);
-        }
-    });
-    char name[] = "plain";
-    int failed = 0;
-    for (int i = 0; i < 100000; i++) {
-        jstring js = getJavaFilePath(env, name);
-        failed += js == nullptr ? 1 : 0;
-        thrown(env);
-        env->DeleteLocalRef(js);
-    }
-    stop = true;
-    switcher.join();
-    EXPECT_EQ(failed, 0) << "of 100000 conversions";
-}
-
 } // namespace
 } // namespace fsstat::test

@@ -15,20 +15,12 @@
 namespace fsstat::test {
 namespace {
 
-class Walk : public JniTest {
+class Walk : public ChecksTest {
 public:
-    void SetUp() override {
-        JniTest::SetUp();
-        checks = env->FindClass("com/durvo/ufe/fsutil/WalkChecks");
-        ASSERT_NE(checks, nullptr) << thrown(env);
-    }
+    Walk() : ChecksTest("WalkChecks") {}
     std::string walk(const std::string &root, const std::string &words) {
-        return callStatic(env, checks, "walk", "(Ljava/lang/String;Ljava/lang/String;)Ljava/lang/String;",
-                          env->NewStringUTF(root.c_str()), env->NewStringUTF(words.c_str()));
+        return call("walk", "(Ljava/lang/String;Ljava/lang/String;)Ljava/lang/String;", str(root), str(words));
     }
-
-    ScopedMode mode{utf8ModeForThisRun()};
-    jclass checks = nullptr;
 };
 
 char letter(mode_t m) {
@@ -197,16 +189,14 @@ TEST_F(Walk, AnyDepthAndPathLengthWithEveryThreadCountAndNeverThroughASwappedInL
     for (const char *threads : {"types threads=2", "types threads=3"}) EXPECT_EQ(walk(dir.path(), threads), ordered);
     EXPECT_EQ(descriptorsOn(dir.path()), 0);
     const jint most = env->CallStaticIntMethod(checks, env->GetStaticMethodID(checks, "mostOpen", "(Ljava/lang/String;I)I"),
-                                               env->NewStringUTF(dir.path().c_str()), 2);
+                                               str(dir.path()), 2);
     EXPECT_EQ(thrown(env), "");
     EXPECT_LE(most, 18);  // the budget of two threads, and a directory each being opened
     // Deeper than a path can name: what TempDir cannot remove.
     EXPECT_EQ(system(("rm -rf " + dir.path() + "/a*").c_str()), 0);
 
-    EXPECT_EQ(callStatic(env, checks, "swapForLink",
-                         "(Ljava/lang/String;Ljava/lang/String;Ljava/lang/String;)Ljava/lang/String;",
-                         env->NewStringUTF(dir.path().c_str()), env->NewStringUTF("victim"),
-                         env->NewStringUTF(outside.path().c_str())),
+    EXPECT_EQ(call("swapForLink", "(Ljava/lang/String;Ljava/lang/String;Ljava/lang/String;)Ljava/lang/String;",
+                   str(dir.path()), str("victim"), str(outside.path())),
               "");
     EXPECT_EQ(descriptorsOn(dir.path()), 0);
 }
@@ -215,8 +205,7 @@ TEST_F(Walk, CloseFromAnotherThreadEndsItAndAnInterruptedConsumerIsTold) {
     TempDir dir;
     for (const char *d : {"a", "b", "c"}) ASSERT_EQ(mkdir(dir.at(d).c_str(), 0700), 0);
     for (jint threads : {2, 4}) {
-        EXPECT_EQ(callStatic(env, checks, "closeAndInterrupt", "(Ljava/lang/String;I)Ljava/lang/String;",
-                             env->NewStringUTF(dir.path().c_str()), threads),
+        EXPECT_EQ(call("closeAndInterrupt", "(Ljava/lang/String;I)Ljava/lang/String;", str(dir.path()), threads),
                   "close: ended\ninterrupt: interrupted\n")
             << threads << " threads";
         EXPECT_EQ(descriptorsOn(dir.path()), 0);
@@ -269,15 +258,14 @@ TEST_F(Walk, ARootGivenAsAPathIsTheDirectoryOfItsBytes) {
     dir.file("caf\xE9/latin-1");
     dir.file("caf?/question-mark");
     dir.file("caf\xC3\xA9/utf-8");
-    EXPECT_EQ(callStatic(env, checks, "rootForms", "([B)Ljava/lang/String;", javaBytes(env, dir.at("caf\xE9"))),
+    EXPECT_EQ(call("rootForms", "([B)Ljava/lang/String;", javaBytes(env, dir.at("caf\xE9"))),
               "latin-1\nlatin-1\nlatin-1\nlatin-1\n");
 }
 
 TEST_F(Walk, BadOptionsAreIllegalArgumentsAndANonDirectoryRootIsNioS) {
     TempDir dir;
     dir.file("f");
-    EXPECT_EQ(callStatic(env, checks, "badInput", "(Ljava/lang/String;)Ljava/lang/String;",
-                         env->NewStringUTF(dir.at("f").c_str())),
+    EXPECT_EQ(call("badInput", "(Ljava/lang/String;)Ljava/lang/String;", str(dir.at("f"))),
               "IllegalArgumentException: threads must be from 1 to 128: 0\n"
               "IllegalArgumentException: threads must be from 1 to 128: 129\n"
               "IllegalArgumentException: maxDepth must be at least 0: -1\n"

@@ -21,17 +21,13 @@ public final class ApiChecks {
     private ApiChecks() {
     }
 
-    /**
-     * Per entry of dir: the name, its bytes, its values, the path's bytes and toBytes(path). Of a file or link
-     * besides: its content by dir + "/" + name (the exception if that fails), by the entry and by the path's
-     * bytes; lstat by the string (null if that failed) and stat by the bytes; of a link, its target's bytes and
-     * toBytes(dir + "/" + its string).
-     */
+    /** Per entry of dir: name, bytes, values, path bytes, toBytes(path); of a file or link its content by string
+     * (or the exception), entry and bytes, lstat by string, stat by bytes; of a link its target's bytes and string. */
     public static Object[] list(String dir) throws IOException {
         List<Object> rows = new ArrayList<>();
         try (FolderListing listing = FolderListing.open(dir)) {
             for (ChildFile f : listing) {
-                Object[] row = {f.name(), f.nameBytes(), values(f), f.pathBytes(), FileNames.toBytes(f.path()),
+                Object[] row = {f.name(), f.nameBytes(), values(f), FsFileSystem.get().bytesOf(f.toPath()), FileNames.toBytes(f.path()),
                     null, null, null, null, null, null, null};
                 String path = dir + "/" + f.name();
                 if (f.type() == ChildFile.Type.REGULAR || f.type() == ChildFile.Type.SYMLINK) {
@@ -67,10 +63,8 @@ public final class ApiChecks {
             f.changeTime().getNano(), f.type().ordinal()};
     }
 
-    /**
-     * What op (list, open, stat, lstat, readLink, statistics) on path (String, byte[] or null) throws:
-     * "Class: message", or "". Statistics that succeed answer "bsize blocks files".
-     */
+    /** What op (list, open, stat, lstat, readLink, statistics) on path (String, byte[] or null) throws, as
+     * "Class: message", or ""; statistics that succeed answer "bsize blocks files". */
     public static String error(String op, Object path) {
         byte[] b = path instanceof byte[] ? (byte[]) path : null;
         String s = b == null ? (String) path : null;
@@ -123,10 +117,8 @@ public final class ApiChecks {
         return steps;
     }
 
-    /**
-     * Rounds of a thread reading a (all 'a') while this one closes the stream at a random moment and opens b,
-     * which may get the same descriptor number: anything but 'a' read through the stream is a reused descriptor.
-     */
+    /** Rounds of a thread reading a (all 'a') while this one closes the stream and opens b, which may reuse the
+     * descriptor: anything but 'a' read is a reused descriptor. */
     public static String closeStreamMidway(String a, String b, int rounds) throws Exception {
         for (int r = 0; r < rounds; r++) {
             InputStream in = FsFiles.newInputStream(a);
@@ -198,10 +190,7 @@ public final class ApiChecks {
         }
     }
 
-    /**
-     * Every file of dir removed after the first entry was read: the entries
-     * the directory stream had already buffered are skipped, no error.
-     */
+    /** Every file of dir removed after the first entry: entries already buffered are skipped, no error. */
     public static String vanishing(String dir) throws IOException {
         try (FolderListing listing = FolderListing.open(dir)) {
             Iterator<ChildFile> it = listing.iterator();
@@ -222,11 +211,7 @@ public final class ApiChecks {
         }
     }
 
-    /**
-     * walk(root) against Files.walk, which lists in the same readdir order:
-     * the same paths in the same order; closing a walk stopped early leaves
-     * nothing open (checked by the caller).
-     */
+    /** walk(root) in the order of Files.walk (the same readdir order); walks stopped early and closed. */
     public static String walk(String root) throws IOException {
         List<String> expected;
         try (Stream<Path> s = Files.walk(Path.of(root))) {
@@ -252,11 +237,8 @@ public final class ApiChecks {
         return String.join("\n", problems);
     }
 
-    /**
-     * A subdirectory (victim, relative to root) removed after it was delivered but before the walk goes
-     * into it: every entry is still delivered, and the error comes at the end. The count delivered, or what
-     * went wrong.
-     */
+    /** A subdirectory removed after its delivery, before the walk enters it: the count delivered when the error
+     * naming it comes at the end, or what went wrong. */
     public static String walkPastVanishedDirectory(String root, String victim) throws IOException {
         long[] seen = {0};
         try (Stream<ChildFile> s = FolderListing.walk(root)) {

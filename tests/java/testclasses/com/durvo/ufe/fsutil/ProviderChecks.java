@@ -58,21 +58,17 @@ public final class ProviderChecks {
         return out.toByteArray();
     }
 
+    // A path as its bytes displayed, X and Y in a default path standing for ours.
     private static String shown(Object result) {
-        if (result instanceof Path && ((Path) result).getFileSystem() == FS) {
-            return "path " + FileNames.display(FS.bytesOf((Path) result));
+        if (!(result instanceof Path)) {
+            return String.valueOf(result);
         }
-        if (result instanceof Path) {
-            return "path " + FileNames.display(hostile(result.toString()));
-        }
-        return String.valueOf(result);
+        Path p = (Path) result;
+        return "path " + FileNames.display(p.getFileSystem() == FS ? FS.bytesOf(p) : hostile(p.toString()));
     }
 
-    /**
-     * Every path operation on the default file system's paths of ASCII strings and on ours of the same strings
-     * with X and Y standing for names that are no valid text (one holds "..", one an encoded surrogate): the
-     * default's result with the same stand-ins must be ours. Mismatches, one a line.
-     */
+    /** Each path operation on the default file system's ASCII paths and on ours with X and Y for names that are no
+     * text (one holds "..", one an encoded surrogate) must agree: the mismatches, one a line. */
     public static String pathOperations() {
         String[] paths = {"", "/", ".", "..", "a", "/a", "a/b", "/a/b/c", "a/./b/../c", "../a", "/..", "/../X",
             "a//b/", "X", "X/Y", "/X/../Y", "Y/..", "a/..", "/a/b/../../..", "X/a/b", "/X/Y/X", "a/X/../../..", "Y/Y"};
@@ -148,30 +144,17 @@ public final class ProviderChecks {
         }
     }
 
-    /** What getPath makes of the library's string for these bytes: the bytes it read, or "Class: message". */
-    public static Object readBack(byte[] bytes) {
+    /** What getPath makes of a string, or of the library's string for bytes: the bytes it read, or "Class: message". */
+    public static Object readBack(Object path) {
         try {
-            return FS.bytesOf(FS.getPath(FileNames.fromBytes(bytes)));
+            return FS.bytesOf(FS.getPath(path instanceof byte[] ? FileNames.fromBytes((byte[]) path) : (String) path));
         } catch (RuntimeException e) {
             return e.getClass().getName() + ": " + e.getMessage();
         }
     }
 
-    /** What getPath makes of a string: its bytes, or "Class: message". */
-    public static Object readString(String s) {
-        try {
-            return FS.bytesOf(FS.getPath(s));
-        } catch (RuntimeException e) {
-            return e.getClass().getName() + ": " + e.getMessage();
-        }
-    }
-
-    /**
-     * Each entry of dir through the provider, as a row: the path's bytes, the content read (null for no regular
-     * file), unix:* as {dev, ino, mode, nlink, uid, gid, rdev, size, blksize, blocks, atime s, ns, mtime s, ns,
-     * ctime s, ns, birth s, ns or -1 -1}, what getPath reads its string as (bytes or "refused"), and whether its
-     * URI gives it back.
-     */
+    /** Per entry of dir: its bytes, content (regular files), unix:* as the test's statx row (birth -1 -1 if none),
+     * what getPath reads its string as (bytes or "refused"), and whether its URI gives it back. */
     public static Object[] tree(byte[] dir) throws IOException {
         List<Object[]> rows = new ArrayList<>();
         try (Stream<Path> s = Files.list(FS.getPath(dir))) {
@@ -202,11 +185,8 @@ public final class ProviderChecks {
         return rows.toArray();
     }
 
-    /**
-     * Opens path with options (StandardOpenOption names and NOFOLLOW_LINKS, comma-separated; "perms=rw-------"
-     * for an initial mode), writes text if any, then reads what the channel reads from 0 if it can: "wrote N
-     * read R", or the exception's "Class: message".
-     */
+    /** Opens path with options ("READ,WRITE", NOFOLLOW_LINKS, "perms=rw-------"), writes text, reads from 0 when
+     * it can: "wrote N read R", or "Class: message". */
     public static String open(byte[] path, String options, String text) {
         Set<OpenOption> opts = new HashSet<>();
         List<java.nio.file.attribute.FileAttribute<?>> attrs = new ArrayList<>();
@@ -250,16 +230,12 @@ public final class ProviderChecks {
                     Files.delete(p);
                     yield null;
                 }
-                case "deleteIfExists" -> Files.deleteIfExists(p);
                 case "readSymbolicLink" -> Files.readSymbolicLink(p);
                 case "move" -> Files.move(p, q);
                 case "moveReplace" -> Files.move(p, q, StandardCopyOption.REPLACE_EXISTING);
                 case "moveAtomic" -> Files.move(p, q, StandardCopyOption.ATOMIC_MOVE);
-                case "copy" -> Files.copy(p, q);
                 case "copyAll" -> Files.copy(p, q, StandardCopyOption.COPY_ATTRIBUTES, StandardCopyOption.REPLACE_EXISTING,
                         LinkOption.NOFOLLOW_LINKS);
-                case "isSameFile" -> Files.isSameFile(p, q);
-                case "isHidden" -> Files.isHidden(p);
                 case "checkRead" -> Files.isReadable(p);
                 case "checkWrite" -> {
                     p.getFileSystem().provider().checkAccess(p, java.nio.file.AccessMode.WRITE);
@@ -306,45 +282,31 @@ public final class ProviderChecks {
         }
     }
 
-    /**
-     * A channel's life as the JDK's channels live it: a read waiting on an empty FIFO (whose writer the test
-     * holds open) ends with AsynchronousCloseException when another thread closes the channel, and with
-     * ClosedByInterruptException when the reader is interrupted; a regular file maps, locks and transfers.
-     */
+    /** A read waiting on an empty FIFO ends as the JDK's does when another thread closes the channel and when the
+     * reader is interrupted; a regular file maps, locks and transfers. */
     public static String channels(byte[] fifo, byte[] file) throws Exception {
         StringBuilder out = new StringBuilder();
-        for (int round = 0; round < 2; round++) {
+        for (boolean close : new boolean[] {true, false}) {
             SeekableByteChannel ch = Files.newByteChannel(FS.getPath(fifo));
             Thread reader = Thread.currentThread();
-            boolean close = round == 0;
             Thread other = new Thread(() -> {
                 try {
                     Thread.sleep(200);
-                } catch (InterruptedException e) {
-                    return;
-                }
-                if (close) {
-                    try {
+                    if (close) {
                         ch.close();
-                    } catch (IOException e) {
-                        // reported by the reader's outcome
+                    } else {
+                        reader.interrupt();
                     }
-                } else {
-                    reader.interrupt();
+                } catch (InterruptedException | IOException e) {
+                    // told by the reader's outcome
                 }
             });
             other.start();
-            try {
-                ch.read(ByteBuffer.allocate(8));
-                out.append("read returned ");
-            } catch (IOException e) {
-                out.append(e.getClass().getSimpleName()).append(' ').append(ch.isOpen()).append(' ');
-            }
+            out.append(outcome(() -> ch.read(ByteBuffer.allocate(8)))).append(' ').append(ch.isOpen()).append(' ');
             Thread.interrupted();
             other.join();
         }
-        Path p = FS.getPath(file);
-        try (FileChannel ch = FileChannel.open(p, StandardOpenOption.READ, StandardOpenOption.WRITE);
+        try (FileChannel ch = FileChannel.open(FS.getPath(file), StandardOpenOption.READ, StandardOpenOption.WRITE);
                 FileLock lock = ch.lock()) {
             MappedByteBuffer m = ch.map(FileChannel.MapMode.READ_WRITE, 0, ch.size());
             m.put(0, (byte) 'M');
@@ -368,10 +330,8 @@ public final class ProviderChecks {
         return out.toString();
     }
 
-    /**
-     * The user view of dir/fX (which holds user.caf\xE9 = "v1" and a link l to it) and of a missing file, step
-     * by step: each result, or the exception's class and the system's words (the end of its reason).
-     */
+    /** The user view of dir/fX (holding user.caf\xE9 = "v1"; l links to it) step by step: each result, or the
+     * exception's class and the end of its reason. */
     public static String userAttributes(byte[] dir) throws IOException {
         Path f = FS.getPath(dir).resolve(FS.getPath(hostile("fX")));
         Path link = f.resolveSibling("l");
@@ -401,47 +361,6 @@ public final class ProviderChecks {
         return out.toString();
     }
 
-    /** Files.walk, find, lines, writeString and readString through the provider under dir: what they saw. */
-    public static String filesHelpers(byte[] dir) throws IOException {
-        Path d = FS.getPath(dir);
-        Path f = Files.writeString(d.resolve(FS.getPath(hostile("wX"))), "one\ntwo\n");
-        Files.write(d.resolve(FS.getPath(hostile("wY"))), List.of("three"), StandardOpenOption.CREATE_NEW);
-        long lines;
-        try (Stream<String> l = Files.lines(f)) {
-            lines = l.count();
-        }
-        Set<String> walked = new HashSet<>();
-        try (Stream<Path> w = Files.walk(d)) {
-            w.forEach(p -> walked.add(new String(FS.bytesOf(d.relativize(p)), StandardCharsets.ISO_8859_1)));
-        }
-        long found;
-        try (Stream<Path> s = Files.find(d, 1, (p, a) -> a.isRegularFile())) {
-            found = s.count();
-        }
-        Set<String> made = Set.of("", new String(hostile("wX"), StandardCharsets.ISO_8859_1),
-                new String(hostile("wY"), StandardCharsets.ISO_8859_1));
-        // A listed entry's Path is the one Files.list gives.
-        Set<Path> listed = new HashSet<>();
-        try (FolderListing l = FolderListing.open(dir)) {
-            l.forEach(e -> listed.add(e.toPath()));
-        }
-        Set<Path> byFiles = new HashSet<>();
-        try (Stream<Path> s = Files.list(d)) {
-            s.forEach(byFiles::add);
-        }
-        // The JDK's walker knows a loop by the file keys.
-        Files.createSymbolicLink(d.resolve("loop"), d);
-        String loop = outcome(() -> {
-            try (Stream<Path> w = Files.walk(d, java.nio.file.FileVisitOption.FOLLOW_LINKS)) {
-                return w.count();
-            } catch (java.io.UncheckedIOException e) {
-                throw e.getCause();
-            }
-        });
-        return lines + " " + found + " " + Files.readString(d.resolve(FS.getPath(hostile("wY")))).trim() + " "
-                + walked.equals(made) + " " + listed.equals(byFiles) + " " + loop;
-    }
-
     /** Bad input as the default provider meets it: the class of what each of ours and theirs throws, when they differ. */
     public static String badInput() {
         StringBuilder bad = new StringBuilder();
@@ -461,11 +380,8 @@ public final class ProviderChecks {
         return bad.toString();
     }
 
-    /**
-     * Down depth directories named name below root, one SecureDirectoryStream each, never by the whole path: at
-     * the bottom a file made, written, read and given times through the stream, then moved into the level above
-     * as g\xE9. What each step saw, and what the whole path gives the same Files call.
-     */
+    /** Down depth levels of name below root, a SecureDirectoryStream each: at the bottom a file made, written, read
+     * and timed through the stream, then moved up as g\xE9; what each step saw, and what the whole path gives. */
     public static String secureDown(byte[] root, byte[] name, int depth) throws IOException {
         List<SecureDirectoryStream<Path>> open = new ArrayList<>();
         try {
@@ -541,7 +457,7 @@ public final class ProviderChecks {
     }
 
     /** The stream's length; the stream closed, so that its directories are. */
-    private static long count(Stream<Path> s) {
+    private static long count(Stream<?> s) {
         try (s) {
             return s.count();
         }
@@ -552,13 +468,8 @@ public final class ProviderChecks {
         return "deleted";
     }
 
-    /**
-     * The same Files operations, in order, under two fresh directories: with ASCII names on the default file
-     * system and with X and Y standing for names that are no text on ours. Each step's outcome (its result with
-     * the directory left out, or the class of what it threw, ours possibly a subclass of theirs: a link refused
-     * by NOFOLLOW_LINKS is their bare IOException and our FileSystemException naming it) must be the same; the
-     * differences, one a line.
-     */
+    /** The same Files steps under two fresh directories, ASCII names on the default file system and X and Y on ours:
+     * the steps whose outcomes (results relative to the directory, or exception classes) differ, one a line. */
     public static String sameAsDefault(String defaultDir, byte[] ourDir) {
         Path[] roots = {Path.of(defaultDir), FS.getPath(ourDir)};
         List<List<String>> outcomes = new ArrayList<>();
@@ -613,7 +524,7 @@ public final class ProviderChecks {
                 () -> at.apply("lX").toRealPath(LinkOption.NOFOLLOW_LINKS).getFileName(),
                 () -> Files.getFileStore(at.apply("none")),
                 () -> Files.getFileStore(at.apply("dX")).supportsFileAttributeView("posix"),
-                () -> Files.isHidden(at.apply(".hX")),
+                () -> Files.isHidden(at.apply(".hX")) + " " + Files.isHidden(at.apply("dX")),
                 () -> Files.isDirectory(root.getFileSystem().getPath("")) + " " + Files.isHidden(root.getFileSystem().getPath("")),
                 () -> Files.createSymbolicLink(at.apply("gX"), FS == root.getFileSystem() ? FS.getPath(hostile("tX"))
                         : Path.of("tX")),
@@ -624,7 +535,13 @@ public final class ProviderChecks {
                         at.apply("tX"), java.nio.file.attribute.BasicFileAttributeView.class)
                         instanceof java.nio.file.attribute.PosixFileAttributeView),
                 () -> root.getFileSystem().getUserPrincipalLookupService().lookupPrincipalByName(
-                        Files.getOwner(at.apply("tX")).getName()) instanceof java.nio.file.attribute.GroupPrincipal);
+                        Files.getOwner(at.apply("tX")).getName()) instanceof java.nio.file.attribute.GroupPrincipal,
+                () -> Files.write(at.apply("dX/wY"), List.of("one", "two"), StandardOpenOption.CREATE_NEW),
+                () -> count(Files.lines(at.apply("dX/wY"))),
+                () -> count(Files.find(at.apply(""), 2, (p, a) -> a.isRegularFile())),
+                // The JDK's walker knows a loop by the file keys.
+                () -> Files.createSymbolicLink(at.apply("dX/loop"), root),
+                () -> count(Files.walk(at.apply(""), java.nio.file.FileVisitOption.FOLLOW_LINKS)));
             List<String> seen = new ArrayList<>();
             for (Op step : steps) {
                 String o;
@@ -634,9 +551,9 @@ public final class ProviderChecks {
                         ((java.io.Closeable) r).close();
                         r = "open";
                     }
-                    o = r instanceof Path ? "path " + FileNames.display(root == roots[0]
-                            ? hostile(root.relativize((Path) r).toString()) : FS.bytesOf(root.relativize((Path) r)))
-                            : String.valueOf(r);
+                    o = shown(r instanceof Path ? root.relativize((Path) r) : r);
+                } catch (java.io.UncheckedIOException e) {
+                    o = e.getCause().getClass().getName();
                 } catch (Exception e) {
                     o = e.getClass().getName();
                 }
@@ -644,22 +561,24 @@ public final class ProviderChecks {
             }
             outcomes.add(seen);
         }
-        StringBuilder bad = new StringBuilder();
-        for (int i = 0; i < outcomes.get(0).size(); i++) {
-            if (!outcomes.get(0).get(i).equals(outcomes.get(1).get(i))
-                    && !subclass(outcomes.get(1).get(i), outcomes.get(0).get(i))) {
-                bad.append("step ").append(i).append(": ").append(outcomes.get(1).get(i)).append(" != ")
-                        .append(outcomes.get(0).get(i)).append('\n');
-            }
-        }
-        return bad.toString();
+        return differences(outcomes).toString();
     }
 
-    /**
-     * With this provider as the JVM's default: each entry of dir, listed through the default file system, read
-     * and turned into strings, URIs and files, against the JDK's own provider on the same bytes and strings.
-     * Disagreements, one a line, after the entry count.
-     */
+    /** The steps whose outcomes differ between the default file system's run and ours (ours may throw a subclass). */
+    private static StringBuilder differences(List<List<String>> outcomes) {
+        StringBuilder bad = new StringBuilder();
+        for (int i = 0; i < outcomes.get(0).size(); i++) {
+            String theirs = outcomes.get(0).get(i);
+            String ours = outcomes.get(1).get(i);
+            if (!theirs.equals(ours) && !subclass(ours, theirs)) {
+                bad.append("step ").append(i).append(": ").append(ours).append(" != ").append(theirs).append('\n');
+            }
+        }
+        return bad;
+    }
+
+    /** With this provider as the default: each entry of dir as string, URI, file and content against the JDK's
+     * provider on the same bytes; the entry count, then the disagreements. */
     public static String asDefault(byte[] dir) throws IOException {
         FileSystem fs = FileSystems.getDefault();
         StringBuilder out = new StringBuilder();
@@ -679,8 +598,8 @@ public final class ProviderChecks {
                 if (!p.toString().equals(theirs.toString())) {
                     out.append(name).append(": string ").append(p).append(" vs ").append(theirs).append('\n');
                 }
-                String ours = readBack(() -> Path.of(p.toString()).toUri().toString());
-                String jdks = readBack(() -> jdk.getPath(theirs.toString()).toUri().toString());
+                String ours = outcome(() -> Path.of(p.toString()).toUri().toString());
+                String jdks = outcome(() -> jdk.getPath(theirs.toString()).toUri().toString());
                 if (!ours.equals(jdks)) {
                     out.append(name).append(": its string reads as ").append(ours).append(" vs ").append(jdks).append('\n');
                 }
@@ -697,20 +616,8 @@ public final class ProviderChecks {
         return n + "\n" + out;
     }
 
-    private static String readBack(java.util.concurrent.Callable<String> reading) {
-        try {
-            return reading.call();
-        } catch (Exception e) {
-            return e.getClass().getSimpleName();
-        }
-    }
-
-    /**
-     * A watch service's life on both file systems (ASCII names on the default one, X and Y standing for names
-     * that are no text on ours): registration and its failures, the events of changes in the watched directory,
-     * the key's end when the directory goes, and close waking a thread in take(). The steps whose outcomes differ,
-     * one a line, then ours, and whether our poller thread outlived its service.
-     */
+    /** A watch service's life on both file systems (X and Y on ours): registration and its failures, the events,
+     * the key's end with its directory, close waking take(); the differing steps, ours, and any poller left. */
     public static String watchSameAsDefault(String defaultDir, byte[] ourDir) throws Exception {
         List<List<String>> outcomes = new ArrayList<>();
         for (Path root : new Path[] {Path.of(defaultDir), FS.getPath(ourDir)}) {
@@ -765,21 +672,13 @@ public final class ProviderChecks {
             }
             outcomes.add(seen);
         }
-        StringBuilder out = new StringBuilder();
-        for (int i = 0; i < outcomes.get(0).size(); i++) {
-            if (!outcomes.get(0).get(i).equals(outcomes.get(1).get(i))) {
-                out.append("step ").append(i).append(": ").append(outcomes.get(1).get(i)).append(" != ")
-                        .append(outcomes.get(0).get(i)).append('\n');
-            }
-        }
+        StringBuilder out = differences(outcomes);
         boolean pollerLeft = Thread.getAllStackTraces().keySet().stream().anyMatch(t -> t.getName().startsWith("fsstat watch"));
         return out.append(String.join(" | ", outcomes.get(1))).append(pollerLeft ? " | poller left running" : "").toString();
     }
 
-    /**
-     * The events of key summed by kind and name in order of arrival, until one names last, or the key's end;
-     * "listed" where the directory stream gives a path equal to the context. Then isValid and reset.
-     */
+    /** The events of key summed by kind and name until one names last or the key ends ("listed" where the
+     * directory stream gives the context's path), then isValid and reset. */
     private static String events(WatchService ws, WatchKey key, Function<Path, String> name, String last) throws Exception {
         Map<String, Integer> counts = new LinkedHashMap<>();
         Map<String, Object> contexts = new HashMap<>();

@@ -14,7 +14,6 @@ import java.util.TreeSet;
 import java.util.concurrent.CountDownLatch;
 import java.util.concurrent.TimeUnit;
 import java.util.concurrent.atomic.AtomicReference;
-import java.util.function.Consumer;
 import java.util.function.Supplier;
 import java.util.stream.Stream;
 
@@ -23,15 +22,10 @@ public final class WalkChecks {
     private WalkChecks() {
     }
 
-    /**
-     * Walks {@code root} with options spelled as words ("types", "size", "statx": every attribute through
-     * statx, creation time and mount id included, "all", "nosync", "depth=N", "follow", "xdev", "threads=N",
-     * "skip=NAME": a directory filter refusing that name) and gives one sorted line per entry: its path
-     * relative to root, its type letter, then each of size, mode (octal), links, uid, gid, inode, blocks,
-     * device:rdev:blksize, access, modification, change and creation time (seconds.nanoseconds) and mount id
-     * that it has, else "-", then its attribute error's class or "-"; then one line per reported error:
-     * "error CLASS relative-path".
-     */
+    /** Walks root with options as words ("types", "size", "statx": every attribute, "all", "nosync", "depth=N",
+     * "follow", "xdev", "threads=N", "skip=NAME"): one sorted line per entry, its relative path, type letter, size,
+     * mode (octal), links, uid, gid, inode, blocks, device:rdev:blksize, the four times (s.ns) and mount id or "-"
+     * for each it lacks, then its attribute error's class or "-"; and "error CLASS relative-path" per error. */
     public static String walk(String root, String words) throws IOException {
         WalkOptions.Builder b = WalkOptions.builder();
         List<String> errors = new ArrayList<>();
@@ -107,11 +101,8 @@ public final class WalkChecks {
         return at < 0 ? path : path.substring(at + root.length());
     }
 
-    /**
-     * A directory swapped for a link to {@code outside} after it was listed and before it is entered
-     * (the directory filter does the swap, so the moment is exact): each thread count gives no entry
-     * below it and reports it. What went wrong, or "".
-     */
+    /** A directory swapped for a link to outside after its listing, before its walk (the filter swaps it): no
+     * entry below it and one error naming it, with each thread count. What went wrong, or "". */
     public static String swapForLink(String root, String victim, String outside) throws IOException {
         List<String> problems = new ArrayList<>();
         for (int threads : new int[] {1, 2}) {
@@ -143,10 +134,8 @@ public final class WalkChecks {
         return String.join("\n", problems);
     }
 
-    /**
-     * With the walk's threads held in the directory filter, the consuming thread waits: closing the stream
-     * from another thread ends its iteration, and interrupting it makes it throw. What each gave.
-     */
+    /** With the walk's threads held in the filter, closing the stream from another thread ends the waiting consumer's
+     * iteration, and interrupting the consumer makes it throw. What each gave. */
     public static String closeAndInterrupt(String root, int threads) throws Exception {
         StringBuilder out = new StringBuilder();
         for (String how : new String[] {"close", "interrupt"}) {
@@ -189,10 +178,7 @@ public final class WalkChecks {
         return out.toString();
     }
 
-    /**
-     * The most descriptors on {@code root} or below that the walk with {@code threads} held at once, as seen
-     * whenever it asked whether to enter a directory.
-     */
+    /** The most descriptors on root or below that the walk held at once, seen at each directory filter call. */
     public static int mostOpen(String root, int threads) throws IOException {
         int[] most = {0};
         WalkOptions o = WalkOptions.builder().readNamesAndTypes().threads(threads).directoryFilter(f -> {
@@ -219,11 +205,7 @@ public final class WalkChecks {
         return most[0];
     }
 
-    /**
-     * The names of the entries below {@code root} (bytes, which need not be text) when the root is given
-     * as bytes, as a default file system Path made from its file: URI, as an fsstat: Path, and as a
-     * default Path relative to the working directory: one line per form.
-     */
+    /** The names below root, given as bytes, as a file: URI Path, as an fsstat: Path and as a relative Path. */
     public static String rootForms(byte[] root) throws IOException {
         StringBuilder uri = new StringBuilder("file://");
         for (byte b : root) {
@@ -247,18 +229,16 @@ public final class WalkChecks {
     /** What each bad input gives: the exception's class and message. */
     public static String badInput(String notADirectory) {
         List<String> got = new ArrayList<>();
-        Consumer<Runnable> attempt = r -> {
+        for (Runnable r : List.<Runnable>of(() -> WalkOptions.builder().threads(0),
+                () -> WalkOptions.builder().threads(WalkOptions.MAX_THREADS + 1), () -> WalkOptions.builder().maxDepth(-1),
+                () -> WalkOptions.builder().read())) {
             try {
                 r.run();
                 got.add("nothing");
             } catch (RuntimeException e) {
                 got.add(e.getClass().getSimpleName() + ": " + e.getMessage());
             }
-        };
-        attempt.accept(() -> WalkOptions.builder().threads(0));
-        attempt.accept(() -> WalkOptions.builder().threads(WalkOptions.MAX_THREADS + 1));
-        attempt.accept(() -> WalkOptions.builder().maxDepth(-1));
-        attempt.accept(() -> WalkOptions.builder().read());
+        }
         try (Stream<ChildFile> s = FolderListing.walk(notADirectory, WalkOptions.defaults())) {
             got.add("walked " + s.count());
         } catch (IOException e) {
