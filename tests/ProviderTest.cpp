@@ -192,47 +192,54 @@ TEST_F(Provider, OpenOptionsDoWhatTheSystemsOpenDoes) {
         const char *options;
         bool exists;  // f holds "old" first
         const char *text;
-        std::string result;  // "wrote N read R" or the start of "Class: message"
+        std::string result;  // "at P wrote N read R" or the start of "Class: message"
         const char *after;   // the file's content after, "<none>" when gone
         bool onF = true;     // else the path none
     } rows[] = {
-        {"READ", true, "", "wrote 0 read old", "old"},
-        {"READ,WRITE", true, "xy", "wrote 2 read xyd", "xyd"},
-        {"WRITE,APPEND", true, "xy", "wrote 2 read ", "oldxy"},
-        {"WRITE,TRUNCATE_EXISTING", true, "xy", "wrote 2 read ", "xy"},
+        {"READ", true, "", "at 0 wrote 0 read old", "old"},
+        {"READ,WRITE", true, "xy", "at 0 wrote 2 read xyd", "xyd"},
+        {"WRITE,APPEND", true, "xy", "at 3 wrote 2 read ", "oldxy"},
+        {"WRITE,TRUNCATE_EXISTING", true, "xy", "at 0 wrote 2 read ", "xy"},
         {"WRITE,CREATE_NEW", true, "xy", "java.nio.file.FileAlreadyExistsException: " + shownF, "old"},
-        {"WRITE,CREATE,SYNC,DSYNC", true, "xy", "wrote 2 read ", "xyd"},
-        {"READ,WRITE,DELETE_ON_CLOSE", true, "xy", "wrote 2 read xyd", "<none>"},
+        {"WRITE,CREATE,SYNC,DSYNC", true, "xy", "at 0 wrote 2 read ", "xyd"},
+        {"READ,WRITE,DELETE_ON_CLOSE", true, "xy", "at 0 wrote 2 read xyd", "<none>"},
         {"WRITE", false, "xy", "java.nio.file.NoSuchFileException: " + shownNone, "<none>", false},
-        {"WRITE,CREATE,perms=r--------", false, "xy", "wrote 2 read ", "xy", false},
+        {"WRITE,CREATE,perms=r--------", false, "xy", "at 0 wrote 2 read ", "xy", false},
         {"READ,CREATE_NEW", false, "", "java.nio.file.NoSuchFileException: " + shownNone, "<none>", false},
         {"READ,APPEND", true, "", "java.lang.IllegalArgumentException: READ + APPEND not allowed", "old"},
     };
-    for (const Row &r : rows) {
-        unlink(f.c_str());
-        unlink(none.c_str());
-        if (r.exists) dir.file("f\xE9", "old");
-        const std::string path = r.onF ? f : none;
-        const std::string options = r.options;
-        env->PushLocalFrame(8);
-        const std::string got = call("open", "([BLjava/lang/String;Ljava/lang/String;)Ljava/lang/String;",
-                                     javaBytes(env, path), env->NewStringUTF(options.c_str()), env->NewStringUTF(r.text));
-        env->PopLocalFrame(nullptr);
-        EXPECT_EQ(got.substr(0, r.result.size()), r.result) << r.options;
-        EXPECT_EQ(contentOf(path), r.after) << r.options;
-        struct stat st;
-        if (std::string(r.options).find("perms=r--") != std::string::npos) {
-            ASSERT_EQ(stat(path.c_str(), &st), 0);
-            EXPECT_EQ(st.st_mode & 0777, 0400u) << "made with owner rw for the reopen, then given its own mode";
-        }
-    }
-    // NOFOLLOW_LINKS: a final link is refused, as open(O_NOFOLLOW) refuses it.
-    dir.file("f\xE9", "old");
     ASSERT_EQ(symlink("f\xE9", dir.at("link").c_str()), 0);
-    EXPECT_EQ(call("open", "([BLjava/lang/String;Ljava/lang/String;)Ljava/lang/String;", javaBytes(env, dir.at("link")),
-                   env->NewStringUTF("READ,NOFOLLOW_LINKS"), env->NewStringUTF("")),
-              "java.nio.file.FileSystemException: " + dir.at("link") +
-                  ": Too many levels of symbolic links or unable to access attributes of symbolic link");
+    // The JDK's channel made over our descriptor, and the reopen through /proc/self/fd of JVMs without that.
+    for (const bool reopen : {false, true}) {
+        const char *route = reopen ? "reopened" : "made over the descriptor";
+        for (const Row &r : rows) {
+            unlink(f.c_str());
+            unlink(none.c_str());
+            if (r.exists) dir.file("f\xE9", "old");
+            const std::string path = r.onF ? f : none;
+            const std::string options = r.options;
+            env->PushLocalFrame(8);
+            const std::string got = call("open", "([BLjava/lang/String;Ljava/lang/String;Z)Ljava/lang/String;",
+                                         javaBytes(env, path), env->NewStringUTF(options.c_str()),
+                                         env->NewStringUTF(r.text), static_cast<jboolean>(reopen));
+            env->PopLocalFrame(nullptr);
+            EXPECT_EQ(got.substr(0, r.result.size()), r.result) << r.options << ", " << route;
+            EXPECT_EQ(contentOf(path), r.after) << r.options << ", " << route;
+            struct stat st;
+            if (std::string(r.options).find("perms=r--") != std::string::npos) {
+                ASSERT_EQ(stat(path.c_str(), &st), 0);
+                EXPECT_EQ(st.st_mode & 0777, 0400u) << "its own mode, yet written through the channel, " << route;
+            }
+        }
+        // NOFOLLOW_LINKS: a final link is refused, as open(O_NOFOLLOW) refuses it.
+        env->PushLocalFrame(8);
+        EXPECT_EQ(call("open", "([BLjava/lang/String;Ljava/lang/String;Z)Ljava/lang/String;", javaBytes(env, dir.at("link")),
+                       env->NewStringUTF("READ,NOFOLLOW_LINKS"), env->NewStringUTF(""), static_cast<jboolean>(reopen)),
+                  "java.nio.file.FileSystemException: " + dir.at("link") +
+                      ": Too many levels of symbolic links or unable to access attributes of symbolic link")
+            << route;
+        env->PopLocalFrame(nullptr);
+    }
 }
 
 TEST_F(Provider, OperationsChangeTheDiskAsTheSystemCallsThenSeeIt) {
@@ -372,17 +379,23 @@ TEST_F(Provider, ChannelsAreTheJdksOwnCloseAndInterruptEndABlockedRead) {
     TempDir dir;
     ASSERT_EQ(mkfifo(dir.at("fifo\xE9").c_str(), 0600), 0);
     dir.file("file\xE9", "content");
-    // A writer that holds the FIFO open and never writes, so that reads wait.
-    std::thread writer([&] {
-        const int fd = open(dir.at("fifo\xE9").c_str(), O_WRONLY);
-        sleep(2);
-        close(fd);
-    });
-    EXPECT_EQ(call("channels", "([B[B)Ljava/lang/String;", javaBytes(env, dir.at("fifo\xE9")), javaBytes(env, dir.at("file\xE9"))),
-              "AsynchronousCloseException false ClosedByInterruptException false true Montent");
-    writer.join();
-    EXPECT_EQ(contentOf(dir.at("file\xE9")), "Montent") << "written through the mapping";
-    EXPECT_EQ(descriptorsOn(dir.path()), 0);
+    // Over our descriptor, then reopened through /proc/self/fd (see OpenOptionsDoWhatTheSystemsOpenDoes).
+    for (const bool reopen : {false, true}) {
+        // A writer that holds the FIFO open and never writes, so that reads wait.
+        std::thread writer([&] {
+            const int fd = open(dir.at("fifo\xE9").c_str(), O_WRONLY);
+            sleep(2);
+            close(fd);
+        });
+        EXPECT_EQ(call("channels", "([B[BZ)Ljava/lang/String;", javaBytes(env, dir.at("fifo\xE9")),
+                       javaBytes(env, dir.at("file\xE9")), static_cast<jboolean>(reopen)),
+                  "AsynchronousCloseException false ClosedByInterruptException false true Montent")
+            << (reopen ? "reopened" : "made over the descriptor");
+        writer.join();
+        EXPECT_EQ(contentOf(dir.at("file\xE9")), "Montent") << "written through the mapping";
+        EXPECT_EQ(descriptorsOn(dir.path()), 0);
+        dir.file("file\xE9", "content");
+    }
 }
 
 TEST_F(Provider, FileStoreIsTheMountOfTheFileWithStatvfsFigures) {

@@ -26,7 +26,8 @@ constexpr jint kRead = com_durvo_ufe_fsutil_SysCallFlags_READ, kWrite = com_durv
                kAppend = com_durvo_ufe_fsutil_SysCallFlags_APPEND, kCreate = com_durvo_ufe_fsutil_SysCallFlags_CREATE,
                kCreateNew = com_durvo_ufe_fsutil_SysCallFlags_CREATE_NEW, kTruncate = com_durvo_ufe_fsutil_SysCallFlags_TRUNCATE,
                kSync = com_durvo_ufe_fsutil_SysCallFlags_SYNC, kDsync = com_durvo_ufe_fsutil_SysCallFlags_DSYNC,
-               kNoFollow = com_durvo_ufe_fsutil_SysCallFlags_NOFOLLOW, kDirectory = com_durvo_ufe_fsutil_SysCallFlags_DIRECTORY;
+               kNoFollow = com_durvo_ufe_fsutil_SysCallFlags_NOFOLLOW, kDirectory = com_durvo_ufe_fsutil_SysCallFlags_DIRECTORY,
+               kReopen = com_durvo_ufe_fsutil_SysCallFlags_REOPEN;
 // The working directory in place of a directory descriptor.
 constexpr jint kCwd = com_durvo_ufe_fsutil_SysCallFlags_CWD;
 
@@ -53,12 +54,11 @@ int openRetrying(int dfd, const char *szPath, int flags, mode_t mode) {
     return fd;
 }
 
-// An existing file: a FIFO is opened O_PATH only, since the caller reopens
-// the descriptor through /proc/self/fd, and that open is the one that must
-// wait for the other end (an open here would wait, and the reopen would then
-// wait again for a writer that has come and gone). Anything else is opened
-// with flags.
-int openExisting(int dfd, const char *szPath, int flags) {
+// An existing file that the caller reopens through /proc/self/fd: a FIFO is
+// opened O_PATH only, since the reopen is the open that must wait for the
+// other end (an open here would wait, and the reopen would then wait again
+// for a writer that has come and gone). Anything else is opened with flags.
+int openToReopen(int dfd, const char *szPath, int flags) {
     const int probe = openat(dfd, szPath, O_PATH | O_CLOEXEC | (flags & (O_NOFOLLOW | O_DIRECTORY)));
     if (probe < 0) return -1;
     struct stat st;
@@ -74,8 +74,9 @@ int openExisting(int dfd, const char *szPath, int flags) {
 }
 
 // Opens with SysCalls' options; the descriptor, with bit 32 set when this call
-// created the file. CREATE tries an exclusive create first so that the caller
-// knows whether the mode it gave was applied.
+// created the file. With REOPEN, CREATE tries an exclusive create first so
+// that the caller knows whether the mode it gave was applied (the reopen needs
+// the file made with owner read and write).
 jlong JNICALL open0(JNIEnv *env, jclass, jint dfd, jbyteArray jPath, jint options, jint mode) {
     MallocPtr szPath(fsstat::pathFromBytes(env, jPath));
     if (!szPath) return -1;
@@ -86,16 +87,18 @@ jlong JNICALL open0(JNIEnv *env, jclass, jint dfd, jbyteArray jPath, jint option
     if (options & kCreateNew) {
         fd = openRetrying(dirOf(dfd), szPath.get(), flags | O_CREAT | O_EXCL, perms);
         bCreated = fd >= 0;
+    } else if (!(options & kReopen)) {
+        fd = openRetrying(dirOf(dfd), szPath.get(), flags | (options & kCreate ? O_CREAT : 0), perms);
     } else if (options & kCreate) {
         // Another process may create or remove it in between: a few rounds settle that.
         for (int i = 0; i < 8 && fd < 0; i++) {
             fd = openRetrying(dirOf(dfd), szPath.get(), flags | O_CREAT | O_EXCL, perms);
             bCreated = fd >= 0;
-            if (fd < 0 && errno == EEXIST) fd = openExisting(dirOf(dfd), szPath.get(), flags);
+            if (fd < 0 && errno == EEXIST) fd = openToReopen(dirOf(dfd), szPath.get(), flags);
             if (fd < 0 && errno != ENOENT && errno != EEXIST) break;
         }
     } else {
-        fd = openExisting(dirOf(dfd), szPath.get(), flags);
+        fd = openToReopen(dirOf(dfd), szPath.get(), flags);
     }
     if (fd < 0) {
         fsstat::throwErrno(env, errno);
@@ -105,6 +108,87 @@ jlong JNICALL open0(JNIEnv *env, jclass, jint dfd, jbyteArray jPath, jint option
 }
 
 void JNICALL close0(JNIEnv *, jclass, jint fd) { close(fd); }
+
+// The JDK's own FileChannel over a descriptor, made by the factory that
+// FileInputStream and RandomAccessFile use. It is internal, and its
+// parameters changed between releases: JDK 17 takes (fd, path, readable,
+// writable, direct, parent), later releases a Closeable parent and then a
+// sync flag before direct. Looked up once, by channelFactory0; where none of
+// these is found, the Java side reaches open files through /proc/self/fd.
+struct ChannelFactory {
+    jclass jclsDescriptor;  // global references
+    jclass jclsChannel;
+    jmethodID jmidDescriptor;
+    jfieldID jfidFd;
+    jfieldID jfidAppend;
+    jmethodID jmidOpen;
+    bool bTakesSync;
+};
+ChannelFactory gFactory;
+
+// A global reference to a class; null, nothing pending, where there is none.
+jclass globalClass(JNIEnv *env, const char *szName) {
+    fsstat::LocalRef<jclass> jcls(env, env->FindClass(szName));
+    if (!jcls) {
+        env->ExceptionClear();
+        return nullptr;
+    }
+    return static_cast<jclass>(env->NewGlobalRef(jcls.get()));
+}
+
+jboolean JNICALL channelFactory0(JNIEnv *env, jclass) {
+    ChannelFactory f{};
+    f.jclsDescriptor = globalClass(env, "java/io/FileDescriptor");
+    f.jclsChannel = globalClass(env, "sun/nio/ch/FileChannelImpl");
+    if (f.jclsDescriptor != nullptr && f.jclsChannel != nullptr) {
+        f.jmidDescriptor = env->GetMethodID(f.jclsDescriptor, "<init>", "()V");
+        f.jfidFd = f.jmidDescriptor != nullptr ? env->GetFieldID(f.jclsDescriptor, "fd", "I") : nullptr;
+        f.jfidAppend = f.jfidFd != nullptr ? env->GetFieldID(f.jclsDescriptor, "append", "Z") : nullptr;
+        env->ExceptionClear();  // a member missing: no factory
+    }
+    struct Shape {
+        const char *szSig;
+        bool bTakesSync;
+    };
+    const Shape shapes[] = {
+        {"(Ljava/io/FileDescriptor;Ljava/lang/String;ZZZZLjava/io/Closeable;)Ljava/nio/channels/FileChannel;", true},
+        {"(Ljava/io/FileDescriptor;Ljava/lang/String;ZZZLjava/io/Closeable;)Ljava/nio/channels/FileChannel;", false},
+        {"(Ljava/io/FileDescriptor;Ljava/lang/String;ZZZLjava/lang/Object;)Ljava/nio/channels/FileChannel;", false},
+    };
+    for (const Shape &shape : shapes) {
+        if (f.jfidAppend == nullptr) break;
+        f.jmidOpen = env->GetStaticMethodID(f.jclsChannel, "open", shape.szSig);
+        if (f.jmidOpen != nullptr) {
+            f.bTakesSync = shape.bTakesSync;
+            break;
+        }
+        env->ExceptionClear();
+    }
+    if (f.jmidOpen == nullptr) {
+        if (f.jclsDescriptor != nullptr) env->DeleteGlobalRef(f.jclsDescriptor);
+        if (f.jclsChannel != nullptr) env->DeleteGlobalRef(f.jclsChannel);
+        return JNI_FALSE;
+    }
+    gFactory = f;
+    return JNI_TRUE;
+}
+
+// The descriptor is the channel's once it is made; on failure it stays the caller's.
+jobject JNICALL channel0(JNIEnv *env, jclass, jint fd, jstring jsPath, jboolean jRead, jboolean jWrite,
+                         jboolean jAppend, jboolean jSync) {
+    const ChannelFactory &f = gFactory;
+    fsstat::LocalRef<jobject> jDescriptor(env, env->NewObject(f.jclsDescriptor, f.jmidDescriptor));
+    if (!jDescriptor) return nullptr;
+    env->SetIntField(jDescriptor.get(), f.jfidFd, fd);
+    // The JDK's channel keeps an APPEND descriptor's position at the end by this flag.
+    env->SetBooleanField(jDescriptor.get(), f.jfidAppend, jAppend);
+    if (f.bTakesSync) {
+        return env->CallStaticObjectMethod(f.jclsChannel, f.jmidOpen, jDescriptor.get(), jsPath, jRead, jWrite, jSync,
+                                           JNI_FALSE, nullptr);
+    }
+    return env->CallStaticObjectMethod(f.jclsChannel, f.jmidOpen, jDescriptor.get(), jsPath, jRead, jWrite, JNI_FALSE,
+                                       nullptr);
+}
 
 void JNICALL mkdir0(JNIEnv *env, jclass, jint dfd, jbyteArray jPath, jint mode) {
     MallocPtr szPath(fsstat::pathFromBytes(env, jPath));
@@ -221,6 +305,9 @@ jobjectArray JNICALL readings0(JNIEnv *env, jclass, jstring jsPath) {
 const JNINativeMethod kMethods[] = {
     {const_cast<char *>("open"), const_cast<char *>("(I[BII)J"), reinterpret_cast<void *>(open0)},
     {const_cast<char *>("close"), const_cast<char *>("(I)V"), reinterpret_cast<void *>(close0)},
+    {const_cast<char *>("channelFactory"), const_cast<char *>("()Z"), reinterpret_cast<void *>(channelFactory0)},
+    {const_cast<char *>("channel"), const_cast<char *>("(ILjava/lang/String;ZZZZ)Ljava/nio/channels/FileChannel;"),
+     reinterpret_cast<void *>(channel0)},
     {const_cast<char *>("mkdir"), const_cast<char *>("(I[BI)V"), reinterpret_cast<void *>(mkdir0)},
     {const_cast<char *>("unlink"), const_cast<char *>("(I[BZ)V"), reinterpret_cast<void *>(unlink0)},
     {const_cast<char *>("mknod"), const_cast<char *>("(I[BIJ)V"), reinterpret_cast<void *>(mknod0)},

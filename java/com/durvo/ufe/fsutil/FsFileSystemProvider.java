@@ -40,9 +40,11 @@ import java.util.Set;
  * path with bytes not valid in the default charset as {@code \xNN}.
  *
  * <p>Channels are the JDK's own {@link FileChannel}: the file is opened by its
- * bytes with exactly the options asked for, and the open file is then reached
- * through its descriptor's {@code /proc/self/fd} entry, whatever its name;
- * closing, interrupting and mapping behave as on the default file system.
+ * bytes with exactly the options asked for, and the JDK's channel is made over
+ * that descriptor (on a JVM without the JDK's factory for that, the open file
+ * is reached through its descriptor's {@code /proc/self/fd} entry, whatever
+ * its name); closing, interrupting and mapping behave as on the default file
+ * system.
  *
  * <p>{@code Files.newDirectoryStream} gives a {@link java.nio.file.SecureDirectoryStream}:
  * its operations on relative paths work relative to the open directory, so
@@ -207,6 +209,21 @@ public final class FsFileSystemProvider extends FileSystemProvider {
     /** {@link #newFileChannel} of the file at {@code place}. */
     static FileChannel openChannel(FsPlace place, Set<? extends OpenOption> options, FileAttribute<?>... attrs)
             throws IOException {
+        return openChannel(place, options, ChannelFactory.FOUND, attrs);
+    }
+
+    /** Whether the JDK's channels can be made over our descriptors, asked once. */
+    private static final class ChannelFactory {
+        static final boolean FOUND = SysCalls.channelFactory();
+    }
+
+    /**
+     * {@link #openChannel}, the JDK's channel made over the descriptor if
+     * {@code direct} (only where {@link ChannelFactory#FOUND}), else reached
+     * by a reopen through {@code /proc/self/fd}.
+     */
+    static FileChannel openChannel(FsPlace place, Set<? extends OpenOption> options, boolean direct,
+            FileAttribute<?>... attrs) throws IOException {
         int flags = 0;
         boolean deleteOnClose = false;
         for (OpenOption o : options) {
@@ -246,12 +263,13 @@ public final class FsFileSystemProvider extends FileSystemProvider {
             flags |= SysCalls.READ;
         }
         int mode = FsAttributes.initialMode(0666, attrs);
-        // The reopen below checks permissions again: a file created here is
-        // made with owner read and write, and given its own mode after.
-        int created = mode | 0600;
-        int openFlags = flags;
+        // A reopen checks permissions again: a file created for one is made
+        // with owner read and write, and given its own mode after.
+        int created = direct ? mode : mode | 0600;
+        int openFlags = direct ? flags : flags | SysCalls.REOPEN;
         long opened = place.call((dfd, p) -> SysCalls.open(dfd, p, openFlags, created));
         int fd = (int) opened;
+        FileChannel channel = null;
         try {
             if (deleteOnClose) {
                 // As the JDK on Unix: removed now, gone for good once closed.
@@ -264,52 +282,68 @@ public final class FsFileSystemProvider extends FileSystemProvider {
                     // the file stays; the channel is still good
                 }
             }
-            EnumSet<StandardOpenOption> reopen = EnumSet.noneOf(StandardOpenOption.class);
-            if ((flags & SysCalls.READ) != 0) {
-                reopen.add(StandardOpenOption.READ);
+            if (!direct) {
+                return reopen(place, fd, flags, (opened >>> 32) != 0 && created != mode ? mode : -1);
             }
-            if ((flags & SysCalls.WRITE) != 0) {
-                reopen.add(StandardOpenOption.WRITE);
-            }
-            if ((flags & SysCalls.APPEND) != 0) {
-                reopen.add(StandardOpenOption.APPEND);
-            }
-            if ((flags & SysCalls.SYNC) != 0) {
-                reopen.add(StandardOpenOption.SYNC);
-            }
-            if ((flags & SysCalls.DSYNC) != 0) {
-                reopen.add(StandardOpenOption.DSYNC);
-            }
-            FileChannel channel;
-            Path proc = Path.of("/proc/self/fd/" + fd);
-            try {
-                channel = FileChannel.open(proc, reopen);
-            } catch (AccessDeniedException e) {
-                throw new AccessDeniedException(place.display());
-            } catch (FileSystemException e) {
-                throw new FileSystemException(place.display(), null, e.getReason());
-            }
-            try {
-                if (!sameFile(fd, proc)) {
-                    throw new FileSystemException(place.display(), null,
-                            "/proc/self/fd does not lead to the open file (is procfs mounted on /proc?)");
-                }
-            } catch (IOException | RuntimeException e) {
-                channel.close();
-                throw e;
-            }
-            if ((opened >>> 32) != 0 && created != mode) {
-                try {
-                    SysCalls.fchmod(fd, mode & ~FsAttributes.umask());
-                } catch (NativeErrno e) {
-                    channel.close();
-                    throw e.forFile(place.display());
-                }
-            }
+            channel = SysCalls.channel(fd, place.display(), (flags & SysCalls.READ) != 0, write,
+                    (flags & SysCalls.APPEND) != 0, (flags & (SysCalls.SYNC | SysCalls.DSYNC)) != 0);
             return channel;
         } finally {
-            SysCalls.close(fd);
+            if (channel == null) {
+                SysCalls.close(fd);
+            }
         }
+    }
+
+    /**
+     * A channel of the open file {@code fd} through its {@code /proc/self/fd}
+     * entry, with the access that {@code flags} ask, then given {@code mode}
+     * unless it is -1. The caller closes {@code fd}.
+     */
+    private static FileChannel reopen(FsPlace place, int fd, int flags, int mode) throws IOException {
+        EnumSet<StandardOpenOption> reopen = EnumSet.noneOf(StandardOpenOption.class);
+        if ((flags & SysCalls.READ) != 0) {
+            reopen.add(StandardOpenOption.READ);
+        }
+        if ((flags & SysCalls.WRITE) != 0) {
+            reopen.add(StandardOpenOption.WRITE);
+        }
+        if ((flags & SysCalls.APPEND) != 0) {
+            reopen.add(StandardOpenOption.APPEND);
+        }
+        if ((flags & SysCalls.SYNC) != 0) {
+            reopen.add(StandardOpenOption.SYNC);
+        }
+        if ((flags & SysCalls.DSYNC) != 0) {
+            reopen.add(StandardOpenOption.DSYNC);
+        }
+        FileChannel channel;
+        Path proc = Path.of("/proc/self/fd/" + fd);
+        try {
+            channel = FileChannel.open(proc, reopen);
+        } catch (AccessDeniedException e) {
+            throw new AccessDeniedException(place.display());
+        } catch (FileSystemException e) {
+            throw new FileSystemException(place.display(), null, e.getReason());
+        }
+        try {
+            if (!sameFile(fd, proc)) {
+                throw new FileSystemException(place.display(), null,
+                        "/proc/self/fd does not lead to the open file (is procfs mounted on /proc?)");
+            }
+        } catch (IOException | RuntimeException e) {
+            channel.close();
+            throw e;
+        }
+        if (mode != -1) {
+            try {
+                SysCalls.fchmod(fd, mode & ~FsAttributes.umask());
+            } catch (NativeErrno e) {
+                channel.close();
+                throw e.forFile(place.display());
+            }
+        }
+        return channel;
     }
 
     /** Whether the open file of {@code fd} is what {@code proc} leads to: procfs, not a look-alike tree. */

@@ -23,6 +23,8 @@ final class SysCallFlags {
     @Native static final int DSYNC = 128;
     @Native static final int NOFOLLOW = 256;
     @Native static final int DIRECTORY = 512;
+    /** The caller reopens the descriptor through {@code /proc/self/fd} (see {@link SysCalls#open}). */
+    @Native static final int REOPEN = 1024;
 
     /** Longs of a statx result: the sixteen stat values, then the birth time (seconds, nanoseconds, 1 if known). */
     @Native static final int STATX_LONGS = 19;

@@ -19,6 +19,7 @@ final class SysCalls {
     static final int DSYNC = SysCallFlags.DSYNC;
     static final int NOFOLLOW = SysCallFlags.NOFOLLOW;
     static final int DIRECTORY = SysCallFlags.DIRECTORY;
+    static final int REOPEN = SysCallFlags.REOPEN;
     static final int STATX_LONGS = SysCallFlags.STATX_LONGS;
 
     static {
@@ -30,14 +31,27 @@ final class SysCalls {
 
     /**
      * {@code openat(dfd, path, flags, mode)}: the descriptor, bit 32 set when
-     * this call created the file. An existing FIFO is opened {@code O_PATH}
-     * only: the caller's reopen through {@code /proc/self/fd} is the open that
-     * waits for the other end.
+     * this call created the file. With {@link #REOPEN}, for a caller that
+     * reopens the descriptor through {@code /proc/self/fd}: an existing FIFO
+     * is opened {@code O_PATH} only, as the reopen is the open that waits for
+     * the other end, and {@link #CREATE} tells whether it created the file.
      */
     static native long open(int dfd, byte[] path, int options, int mode) throws NativeErrno;
 
     /** {@code close(fd)}. */
     static native void close(int fd);
+
+    /** Whether {@link #channel} works in this JVM: looks up the JDK's factory, once. */
+    static native boolean channelFactory();
+
+    /**
+     * The JDK's own {@link java.nio.channels.FileChannel} over the open
+     * descriptor {@code fd}, which then belongs to it: closed with it, or by
+     * the JDK's cleaner when the channel is dropped unclosed. Until it is
+     * made (on an exception), {@code fd} stays the caller's.
+     */
+    static native java.nio.channels.FileChannel channel(int fd, String path, boolean readable, boolean writable,
+            boolean append, boolean sync);
 
     /** {@code mkdirat(dfd, path, mode)}. */
     static native void mkdir(int dfd, byte[] path, int mode) throws NativeErrno;

@@ -192,10 +192,12 @@ public final class ProviderChecks {
 
     /**
      * Opens path with options (StandardOpenOption names and NOFOLLOW_LINKS, comma-separated; "perms=rw-------"
-     * for an initial mode), writes text if any, then reads what the channel reads from 0 if it can: "wrote N
-     * read R", or the exception's "Class: message".
+     * for an initial mode), writes text if any, then reads what the channel reads from 0 if it can: "at P wrote
+     * N read R" (P its position when opened: the end with APPEND), or the exception's "Class: message". With
+     * reopen, the channel is reached through /proc/self/fd, as on a JVM whose channels cannot be made over a
+     * descriptor.
      */
-    public static String open(byte[] path, String options, String text) {
+    public static String open(byte[] path, String options, String text, boolean reopen) {
         Set<OpenOption> opts = new HashSet<>();
         List<java.nio.file.attribute.FileAttribute<?>> attrs = new ArrayList<>();
         for (String o : options.split(",")) {
@@ -207,8 +209,9 @@ public final class ProviderChecks {
                 opts.add(StandardOpenOption.valueOf(o));
             }
         }
-        try (SeekableByteChannel ch = Files.newByteChannel(FS.getPath(path), opts,
+        try (SeekableByteChannel ch = channel(FS.getPath(path), opts, reopen,
                 attrs.toArray(new java.nio.file.attribute.FileAttribute<?>[0]))) {
+            long at = ch.position();
             int wrote = text.isEmpty() ? 0 : ch.write(ByteBuffer.wrap(text.getBytes(StandardCharsets.ISO_8859_1)));
             String read = "";
             if (opts.contains(StandardOpenOption.READ) || !opts.contains(StandardOpenOption.WRITE)
@@ -217,10 +220,16 @@ public final class ProviderChecks {
                 ch.position(0).read(b);
                 read = new String(b.array(), 0, b.position(), StandardCharsets.ISO_8859_1);
             }
-            return "wrote " + wrote + " read " + read;
+            return "at " + at + " wrote " + wrote + " read " + read;
         } catch (Exception e) {
             return e.getClass().getName() + ": " + e.getMessage();
         }
+    }
+
+    private static FileChannel channel(Path p, Set<OpenOption> options, boolean reopen,
+            java.nio.file.attribute.FileAttribute<?>... attrs) throws IOException {
+        return reopen ? FsFileSystemProvider.openChannel(FsPlace.of(FsPath.of(p)), options, false, attrs)
+                : FileChannel.open(p, options, attrs);
     }
 
     /** What op on a and b (paths' bytes; b may be null) does: "" or the result, or "Class: message". */
@@ -298,11 +307,12 @@ public final class ProviderChecks {
      * A channel's life as the JDK's channels live it: a read waiting on an empty FIFO (whose writer the test
      * holds open) ends with AsynchronousCloseException when another thread closes the channel, and with
      * ClosedByInterruptException when the reader is interrupted; a regular file maps, locks and transfers.
+     * With reopen, through /proc/self/fd (see open).
      */
-    public static String channels(byte[] fifo, byte[] file) throws Exception {
+    public static String channels(byte[] fifo, byte[] file, boolean reopen) throws Exception {
         StringBuilder out = new StringBuilder();
         for (int round = 0; round < 2; round++) {
-            SeekableByteChannel ch = Files.newByteChannel(FS.getPath(fifo));
+            SeekableByteChannel ch = channel(FS.getPath(fifo), Set.of(StandardOpenOption.READ), reopen);
             Thread reader = Thread.currentThread();
             boolean close = round == 0;
             Thread other = new Thread(() -> {
@@ -332,7 +342,7 @@ public final class ProviderChecks {
             other.join();
         }
         Path p = FS.getPath(file);
-        try (FileChannel ch = FileChannel.open(p, StandardOpenOption.READ, StandardOpenOption.WRITE);
+        try (FileChannel ch = channel(p, Set.of(StandardOpenOption.READ, StandardOpenOption.WRITE), reopen);
                 FileLock lock = ch.lock()) {
             MappedByteBuffer m = ch.map(FileChannel.MapMode.READ_WRITE, 0, ch.size());
             m.put(0, (byte) 'M');
