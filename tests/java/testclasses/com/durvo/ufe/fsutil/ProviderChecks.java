@@ -113,6 +113,19 @@ public final class ProviderChecks {
         if (FS.getPath(X).compareTo(FS.getPath("z")) <= 0 || FS.getPath("a").compareTo(FS.getPath("a/b")) >= 0) {
             bad.append("compareTo is not on unsigned bytes\n");
         }
+        // A listed entry is its directory resolved against its name, also where the directory ends in '/'.
+        for (String s : List.of("/", ".", "..")) {
+            Path dir = FS.getPath(s);
+            try (DirectoryStream<Path> entries = Files.newDirectoryStream(dir)) {
+                for (Path p : entries) {
+                    if (!p.equals(dir.resolve(p.getFileName()))) {
+                        bad.append("listed in ").append(s).append(": ").append(shown(p)).append('\n');
+                    }
+                }
+            } catch (IOException e) {
+                bad.append("list(").append(s).append("): ").append(e).append('\n');
+            }
+        }
         return bad.toString();
     }
 
