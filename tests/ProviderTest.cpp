@@ -355,6 +355,7 @@ TEST_F(Provider, FailuresAreTheDefaultProvidersExceptionsNamingThePathUncut) {
         std::string a, b, expected;
     } rows[] = {
         {"delete", d + "/none\xE9", "", "java.nio.file.NoSuchFileException: " + d + "/none" + e9},
+        {"delete", d + "/tab\tdel\x7F", "", "java.nio.file.NoSuchFileException: " + d + "/tab\\x09del\\x7F"},
         {"createDirectory", d + "/none/x", "", "java.nio.file.NoSuchFileException: " + d + "/none/x"},
         {"createDirectory", d + "/f", "", "java.nio.file.FileAlreadyExistsException: " + d + "/f"},
         {"createFile", d + "/f/x", "", "java.nio.file.NotDirectoryException: " + d + "/f/x"},

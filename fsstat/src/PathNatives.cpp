@@ -116,35 +116,21 @@ void JNICALL close0(JNIEnv *, jclass, jint fd) { close(fd); }
 // sync flag before direct. Looked up once, by channelFactory0; where none of
 // these is found, the Java side reaches open files through /proc/self/fd.
 struct ChannelFactory {
-    jclass jclsDescriptor;  // global references
-    jclass jclsChannel;
-    jmethodID jmidDescriptor;
-    jfieldID jfidFd;
+    jfieldID jfidFd;  // of java.io.FileDescriptor
     jfieldID jfidAppend;
+    jclass jclsChannel;  // a global reference
     jmethodID jmidOpen;
     bool bTakesSync;
 };
 ChannelFactory gFactory;
 
-// A global reference to a class; null, nothing pending, where there is none.
-jclass globalClass(JNIEnv *env, const char *szName) {
-    fsstat::LocalRef<jclass> jcls(env, env->FindClass(szName));
-    if (!jcls) {
-        env->ExceptionClear();
-        return nullptr;
-    }
-    return static_cast<jclass>(env->NewGlobalRef(jcls.get()));
-}
-
 jboolean JNICALL channelFactory0(JNIEnv *env, jclass) {
     ChannelFactory f{};
-    f.jclsDescriptor = globalClass(env, "java/io/FileDescriptor");
-    f.jclsChannel = globalClass(env, "sun/nio/ch/FileChannelImpl");
-    if (f.jclsDescriptor != nullptr && f.jclsChannel != nullptr) {
-        f.jmidDescriptor = env->GetMethodID(f.jclsDescriptor, "<init>", "()V");
-        f.jfidFd = f.jmidDescriptor != nullptr ? env->GetFieldID(f.jclsDescriptor, "fd", "I") : nullptr;
-        f.jfidAppend = f.jfidFd != nullptr ? env->GetFieldID(f.jclsDescriptor, "append", "Z") : nullptr;
-        env->ExceptionClear();  // a member missing: no factory
+    fsstat::LocalRef<jclass> jclsDescriptor(env, env->FindClass("java/io/FileDescriptor"));
+    fsstat::LocalRef<jclass> jclsChannel(env, jclsDescriptor ? env->FindClass("sun/nio/ch/FileChannelImpl") : nullptr);
+    if (jclsChannel) {
+        f.jfidFd = env->GetFieldID(jclsDescriptor.get(), "fd", "I");
+        f.jfidAppend = f.jfidFd != nullptr ? env->GetFieldID(jclsDescriptor.get(), "append", "Z") : nullptr;
     }
     struct Shape {
         const char *szSig;
@@ -156,38 +142,32 @@ jboolean JNICALL channelFactory0(JNIEnv *env, jclass) {
         {"(Ljava/io/FileDescriptor;Ljava/lang/String;ZZZLjava/lang/Object;)Ljava/nio/channels/FileChannel;", false},
     };
     for (const Shape &shape : shapes) {
+        env->ExceptionClear();  // a class or member missing: no factory
         if (f.jfidAppend == nullptr) break;
-        f.jmidOpen = env->GetStaticMethodID(f.jclsChannel, "open", shape.szSig);
-        if (f.jmidOpen != nullptr) {
-            f.bTakesSync = shape.bTakesSync;
-            break;
-        }
-        env->ExceptionClear();
+        f.jmidOpen = env->GetStaticMethodID(jclsChannel.get(), "open", shape.szSig);
+        f.bTakesSync = shape.bTakesSync;
+        if (f.jmidOpen != nullptr) break;
     }
-    if (f.jmidOpen == nullptr) {
-        if (f.jclsDescriptor != nullptr) env->DeleteGlobalRef(f.jclsDescriptor);
-        if (f.jclsChannel != nullptr) env->DeleteGlobalRef(f.jclsChannel);
-        return JNI_FALSE;
-    }
+    env->ExceptionClear();
+    if (f.jmidOpen == nullptr) return JNI_FALSE;
+    f.jclsChannel = static_cast<jclass>(env->NewGlobalRef(jclsChannel.get()));
+    if (f.jclsChannel == nullptr) return JNI_FALSE;  // no memory for it: the reopen serves
     gFactory = f;
     return JNI_TRUE;
 }
 
-// The descriptor is the channel's once it is made; on failure it stays the caller's.
-jobject JNICALL channel0(JNIEnv *env, jclass, jint fd, jstring jsPath, jboolean jRead, jboolean jWrite,
-                         jboolean jAppend, jboolean jSync) {
+// fd is the channel's once it is made; on failure it stays the caller's.
+jobject JNICALL channel0(JNIEnv *env, jclass, jobject jHolder, jint fd, jstring jsPath, jboolean jRead,
+                         jboolean jWrite, jboolean jAppend, jboolean jSync) {
     const ChannelFactory &f = gFactory;
-    fsstat::LocalRef<jobject> jDescriptor(env, env->NewObject(f.jclsDescriptor, f.jmidDescriptor));
-    if (!jDescriptor) return nullptr;
-    env->SetIntField(jDescriptor.get(), f.jfidFd, fd);
+    env->SetIntField(jHolder, f.jfidFd, fd);
     // The JDK's channel keeps an APPEND descriptor's position at the end by this flag.
-    env->SetBooleanField(jDescriptor.get(), f.jfidAppend, jAppend);
+    env->SetBooleanField(jHolder, f.jfidAppend, jAppend);
     if (f.bTakesSync) {
-        return env->CallStaticObjectMethod(f.jclsChannel, f.jmidOpen, jDescriptor.get(), jsPath, jRead, jWrite, jSync,
-                                           JNI_FALSE, nullptr);
+        return env->CallStaticObjectMethod(f.jclsChannel, f.jmidOpen, jHolder, jsPath, jRead, jWrite, jSync, JNI_FALSE,
+                                           nullptr);
     }
-    return env->CallStaticObjectMethod(f.jclsChannel, f.jmidOpen, jDescriptor.get(), jsPath, jRead, jWrite, JNI_FALSE,
-                                       nullptr);
+    return env->CallStaticObjectMethod(f.jclsChannel, f.jmidOpen, jHolder, jsPath, jRead, jWrite, JNI_FALSE, nullptr);
 }
 
 void JNICALL mkdir0(JNIEnv *env, jclass, jint dfd, jbyteArray jPath, jint mode) {
@@ -306,7 +286,8 @@ const JNINativeMethod kMethods[] = {
     {const_cast<char *>("open"), const_cast<char *>("(I[BII)J"), reinterpret_cast<void *>(open0)},
     {const_cast<char *>("close"), const_cast<char *>("(I)V"), reinterpret_cast<void *>(close0)},
     {const_cast<char *>("channelFactory"), const_cast<char *>("()Z"), reinterpret_cast<void *>(channelFactory0)},
-    {const_cast<char *>("channel"), const_cast<char *>("(ILjava/lang/String;ZZZZ)Ljava/nio/channels/FileChannel;"),
+    {const_cast<char *>("channel"),
+     const_cast<char *>("(Ljava/io/FileDescriptor;ILjava/lang/String;ZZZZ)Ljava/nio/channels/FileChannel;"),
      reinterpret_cast<void *>(channel0)},
     {const_cast<char *>("mkdir"), const_cast<char *>("(I[BI)V"), reinterpret_cast<void *>(mkdir0)},
     {const_cast<char *>("unlink"), const_cast<char *>("(I[BZ)V"), reinterpret_cast<void *>(unlink0)},

@@ -1,5 +1,6 @@
 package com.durvo.ufe.fsutil;
 
+import java.io.FileDescriptor;
 import java.io.IOException;
 import java.net.URI;
 import java.nio.channels.FileChannel;
@@ -285,7 +286,7 @@ public final class FsFileSystemProvider extends FileSystemProvider {
             if (!direct) {
                 return reopen(place, fd, flags, (opened >>> 32) != 0 && created != mode ? mode : -1);
             }
-            channel = SysCalls.channel(fd, place.display(), (flags & SysCalls.READ) != 0, write,
+            channel = SysCalls.channel(new FileDescriptor(), fd, place.display(), (flags & SysCalls.READ) != 0, write,
                     (flags & SysCalls.APPEND) != 0, (flags & (SysCalls.SYNC | SysCalls.DSYNC)) != 0);
             return channel;
         } finally {

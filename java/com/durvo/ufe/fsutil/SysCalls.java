@@ -46,12 +46,13 @@ final class SysCalls {
 
     /**
      * The JDK's own {@link java.nio.channels.FileChannel} over the open
-     * descriptor {@code fd}, which then belongs to it: closed with it, or by
-     * the JDK's cleaner when the channel is dropped unclosed. Until it is
-     * made (on an exception), {@code fd} stays the caller's.
+     * descriptor {@code fd}, set into {@code holder} (a new descriptor object),
+     * which then belongs to it: closed with it, or by the JDK's cleaner when
+     * the channel is dropped unclosed. Until it is made (on an exception),
+     * {@code fd} stays the caller's.
      */
-    static native java.nio.channels.FileChannel channel(int fd, String path, boolean readable, boolean writable,
-            boolean append, boolean sync);
+    static native java.nio.channels.FileChannel channel(java.io.FileDescriptor holder, int fd, String path,
+            boolean readable, boolean writable, boolean append, boolean sync);
 
     /** {@code mkdirat(dfd, path, mode)}. */
     static native void mkdir(int dfd, byte[] path, int mode) throws NativeErrno;
