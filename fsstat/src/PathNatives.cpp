@@ -109,65 +109,67 @@ jlong JNICALL open0(JNIEnv *env, jclass, jint dfd, jbyteArray jPath, jint option
 
 void JNICALL close0(JNIEnv *, jclass, jint fd) { close(fd); }
 
-// The JDK's own FileChannel over a descriptor, made by the factory that
-// FileInputStream and RandomAccessFile use. It is internal, and its
+// The JDK makes its own FileChannel over a java.io.FileDescriptor with an
+// internal factory, the one FileInputStream and RandomAccessFile use, whose
 // parameters changed between releases: JDK 17 takes (fd, path, readable,
 // writable, direct, parent), later releases a Closeable parent and then a
-// sync flag before direct. Looked up once, by channelFactory0; where none of
-// these is found, the Java side reaches open files through /proc/self/fd.
-struct ChannelFactory {
-    jfieldID jfidFd;  // of java.io.FileDescriptor
-    jfieldID jfidAppend;
-    jclass jclsChannel;  // a global reference
-    jmethodID jmidOpen;
-    bool bTakesSync;
-};
-ChannelFactory gFactory;
+// sync flag before direct. Java calls it through a method handle: a JNI call
+// into Java costs more than the open itself. The descriptor's fields are set
+// here, as the JDK's natives set them.
+jfieldID gDescriptorFd, gDescriptorAppend;
 
-jboolean JNICALL channelFactory0(JNIEnv *env, jclass) {
-    ChannelFactory f{};
+// The factory as a Method made accessible (its override flag set), for
+// MethodHandles.Lookup.unreflect; null where this JVM has none of the shapes
+// above or a member is missing (the Java side then reaches open files through
+// /proc/self/fd). Once, before openInto.
+jobject JNICALL channelFactory0(JNIEnv *env, jclass) {
     fsstat::LocalRef<jclass> jclsDescriptor(env, env->FindClass("java/io/FileDescriptor"));
     fsstat::LocalRef<jclass> jclsChannel(env, jclsDescriptor ? env->FindClass("sun/nio/ch/FileChannelImpl") : nullptr);
-    if (jclsChannel) {
-        f.jfidFd = env->GetFieldID(jclsDescriptor.get(), "fd", "I");
-        f.jfidAppend = f.jfidFd != nullptr ? env->GetFieldID(jclsDescriptor.get(), "append", "Z") : nullptr;
-    }
-    struct Shape {
-        const char *szSig;
-        bool bTakesSync;
+    fsstat::LocalRef<jclass> jclsAccessible(env, jclsChannel ? env->FindClass("java/lang/reflect/AccessibleObject")
+                                                              : nullptr);
+    jfieldID jfidFd = nullptr, jfidAppend = nullptr, jfidOverride = nullptr;
+    if (jclsAccessible) jfidFd = env->GetFieldID(jclsDescriptor.get(), "fd", "I");
+    if (jfidFd != nullptr) jfidAppend = env->GetFieldID(jclsDescriptor.get(), "append", "Z");
+    if (jfidAppend != nullptr) jfidOverride = env->GetFieldID(jclsAccessible.get(), "override", "Z");
+    const char *const sigs[] = {
+        "(Ljava/io/FileDescriptor;Ljava/lang/String;ZZZZLjava/io/Closeable;)Ljava/nio/channels/FileChannel;",
+        "(Ljava/io/FileDescriptor;Ljava/lang/String;ZZZLjava/io/Closeable;)Ljava/nio/channels/FileChannel;",
+        "(Ljava/io/FileDescriptor;Ljava/lang/String;ZZZLjava/lang/Object;)Ljava/nio/channels/FileChannel;",
     };
-    const Shape shapes[] = {
-        {"(Ljava/io/FileDescriptor;Ljava/lang/String;ZZZZLjava/io/Closeable;)Ljava/nio/channels/FileChannel;", true},
-        {"(Ljava/io/FileDescriptor;Ljava/lang/String;ZZZLjava/io/Closeable;)Ljava/nio/channels/FileChannel;", false},
-        {"(Ljava/io/FileDescriptor;Ljava/lang/String;ZZZLjava/lang/Object;)Ljava/nio/channels/FileChannel;", false},
-    };
-    for (const Shape &shape : shapes) {
+    jmethodID jmidOpen = nullptr;
+    for (const char *szSig : sigs) {
         env->ExceptionClear();  // a class or member missing: no factory
-        if (f.jfidAppend == nullptr) break;
-        f.jmidOpen = env->GetStaticMethodID(jclsChannel.get(), "open", shape.szSig);
-        f.bTakesSync = shape.bTakesSync;
-        if (f.jmidOpen != nullptr) break;
+        if (jfidOverride == nullptr) break;
+        jmidOpen = env->GetStaticMethodID(jclsChannel.get(), "open", szSig);
+        if (jmidOpen != nullptr) break;
     }
     env->ExceptionClear();
-    if (f.jmidOpen == nullptr) return JNI_FALSE;
-    f.jclsChannel = static_cast<jclass>(env->NewGlobalRef(jclsChannel.get()));
-    if (f.jclsChannel == nullptr) return JNI_FALSE;  // no memory for it: the reopen serves
-    gFactory = f;
-    return JNI_TRUE;
+    if (jmidOpen == nullptr) return nullptr;
+    jobject jMethod = env->ToReflectedMethod(jclsChannel.get(), jmidOpen, JNI_TRUE);
+    if (jMethod == nullptr) return nullptr;  // out of memory, pending
+    env->SetBooleanField(jMethod, jfidOverride, JNI_TRUE);
+    gDescriptorFd = jfidFd;
+    gDescriptorAppend = jfidAppend;
+    return jMethod;
 }
 
-// fd is the channel's once it is made; on failure it stays the caller's.
-jobject JNICALL channel0(JNIEnv *env, jclass, jobject jHolder, jint fd, jstring jsPath, jboolean jRead,
-                         jboolean jWrite, jboolean jAppend, jboolean jSync) {
-    const ChannelFactory &f = gFactory;
-    env->SetIntField(jHolder, f.jfidFd, fd);
-    // The JDK's channel keeps an APPEND descriptor's position at the end by this flag.
-    env->SetBooleanField(jHolder, f.jfidAppend, jAppend);
-    if (f.bTakesSync) {
-        return env->CallStaticObjectMethod(f.jclsChannel, f.jmidOpen, jHolder, jsPath, jRead, jWrite, jSync, JNI_FALSE,
-                                           nullptr);
+// open0 without REOPEN, the descriptor set into jHolder (a new
+// FileDescriptor) with its APPEND flag, by which the JDK's channel keeps the
+// position at the end. The descriptor, which is the caller's to close until a
+// channel is made over jHolder.
+jint JNICALL openInto0(JNIEnv *env, jclass jcls, jobject jHolder, jint dfd, jbyteArray jPath, jint options,
+                       jint mode) {
+    if (gDescriptorAppend == nullptr) {  // channelFactory0 not asked, or it found nothing
+        fsstat::LocalRef<jclass> jclsState(env, env->FindClass("java/lang/IllegalStateException"));
+        if (jclsState) env->ThrowNew(jclsState.get(), "no channel factory");
+        return -1;
     }
-    return env->CallStaticObjectMethod(f.jclsChannel, f.jmidOpen, jHolder, jsPath, jRead, jWrite, JNI_FALSE, nullptr);
+    const jlong opened = open0(env, jcls, dfd, jPath, options & ~kReopen, mode);
+    if (opened < 0) return -1;
+    const auto fd = static_cast<jint>(opened & 0xFFFFFFFF);
+    env->SetIntField(jHolder, gDescriptorFd, fd);
+    env->SetBooleanField(jHolder, gDescriptorAppend, (options & kAppend) != 0);
+    return fd;
 }
 
 void JNICALL mkdir0(JNIEnv *env, jclass, jint dfd, jbyteArray jPath, jint mode) {
@@ -285,10 +287,10 @@ jobjectArray JNICALL readings0(JNIEnv *env, jclass, jstring jsPath) {
 const JNINativeMethod kMethods[] = {
     {const_cast<char *>("open"), const_cast<char *>("(I[BII)J"), reinterpret_cast<void *>(open0)},
     {const_cast<char *>("close"), const_cast<char *>("(I)V"), reinterpret_cast<void *>(close0)},
-    {const_cast<char *>("channelFactory"), const_cast<char *>("()Z"), reinterpret_cast<void *>(channelFactory0)},
-    {const_cast<char *>("channel"),
-     const_cast<char *>("(Ljava/io/FileDescriptor;ILjava/lang/String;ZZZZ)Ljava/nio/channels/FileChannel;"),
-     reinterpret_cast<void *>(channel0)},
+    {const_cast<char *>("channelFactory"), const_cast<char *>("()Ljava/lang/reflect/Method;"),
+     reinterpret_cast<void *>(channelFactory0)},
+    {const_cast<char *>("openInto"), const_cast<char *>("(Ljava/io/FileDescriptor;I[BII)I"),
+     reinterpret_cast<void *>(openInto0)},
     {const_cast<char *>("mkdir"), const_cast<char *>("(I[BI)V"), reinterpret_cast<void *>(mkdir0)},
     {const_cast<char *>("unlink"), const_cast<char *>("(I[BZ)V"), reinterpret_cast<void *>(unlink0)},
     {const_cast<char *>("mknod"), const_cast<char *>("(I[BIJ)V"), reinterpret_cast<void *>(mknod0)},

@@ -88,6 +88,11 @@ final class FsDirectoryStream implements SecureDirectoryStream<Path> {
             }
 
             @Override
+            public String toString() {
+                return dir.resolve(p.bytes()).toString();
+            }
+
+            @Override
             String display() {
                 return dir.resolve(p.bytes()).display();
             }

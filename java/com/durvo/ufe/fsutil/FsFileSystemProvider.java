@@ -2,6 +2,10 @@ package com.durvo.ufe.fsutil;
 
 import java.io.FileDescriptor;
 import java.io.IOException;
+import java.lang.invoke.MethodHandle;
+import java.lang.invoke.MethodHandles;
+import java.lang.invoke.MethodType;
+import java.lang.reflect.Method;
 import java.net.URI;
 import java.nio.channels.FileChannel;
 import java.nio.channels.SeekableByteChannel;
@@ -210,18 +214,38 @@ public final class FsFileSystemProvider extends FileSystemProvider {
     /** {@link #newFileChannel} of the file at {@code place}. */
     static FileChannel openChannel(FsPlace place, Set<? extends OpenOption> options, FileAttribute<?>... attrs)
             throws IOException {
-        return openChannel(place, options, ChannelFactory.FOUND, attrs);
+        return openChannel(place, options, ChannelFactory.OPEN != null, attrs);
     }
 
-    /** Whether the JDK's channels can be made over our descriptors, asked once. */
+    /** The JDK's factory of its channels over a descriptor, looked up once. */
     private static final class ChannelFactory {
-        static final boolean FOUND = SysCalls.channelFactory();
+        /** (descriptor, path, readable, writable, sync) to the JDK's channel; null where there is none. */
+        static final MethodHandle OPEN = find();
+
+        private static MethodHandle find() {
+            Method m = SysCalls.channelFactory();
+            if (m == null) {
+                return null;
+            }
+            try {
+                MethodHandle open = MethodHandles.lookup().unreflect(m);
+                // After readable and writable: (direct, parent), or (sync, direct, parent).
+                open = m.getParameterCount() == 6
+                        ? MethodHandles.dropArguments(MethodHandles.insertArguments(open, 4, false, null), 4,
+                                boolean.class)
+                        : MethodHandles.insertArguments(open, 5, false, null);
+                return open.asType(MethodType.methodType(FileChannel.class, FileDescriptor.class, String.class,
+                        boolean.class, boolean.class, boolean.class));
+            } catch (IllegalAccessException | RuntimeException e) {
+                return null;  // the reopen serves
+            }
+        }
     }
 
     /**
      * {@link #openChannel}, the JDK's channel made over the descriptor if
-     * {@code direct} (only where {@link ChannelFactory#FOUND}), else reached
-     * by a reopen through {@code /proc/self/fd}.
+     * {@code direct} (only where there is a {@link ChannelFactory}), else
+     * reached by a reopen through {@code /proc/self/fd}.
      */
     static FileChannel openChannel(FsPlace place, Set<? extends OpenOption> options, boolean direct,
             FileAttribute<?>... attrs) throws IOException {
@@ -264,44 +288,69 @@ public final class FsFileSystemProvider extends FileSystemProvider {
             flags |= SysCalls.READ;
         }
         int mode = FsAttributes.initialMode(0666, attrs);
-        // A reopen checks permissions again: a file created for one is made
-        // with owner read and write, and given its own mode after.
-        int created = direct ? mode : mode | 0600;
-        int openFlags = direct ? flags : flags | SysCalls.REOPEN;
-        long opened = place.call((dfd, p) -> SysCalls.open(dfd, p, openFlags, created));
-        int fd = (int) opened;
-        FileChannel channel = null;
+        FileChannel channel = direct ? overDescriptor(place, flags, mode) : reopen(place, flags, mode);
+        if (deleteOnClose) {
+            // As the JDK on Unix: removed now, gone for good once closed.
+            try {
+                place.call((dfd, p) -> {
+                    SysCalls.unlink(dfd, p, false);
+                    return null;
+                });
+            } catch (IOException e) {
+                // the file stays; the channel is still good
+            }
+        }
+        return channel;
+    }
+
+    /** The file at {@code place} opened with {@code flags}, and the JDK's channel made over its descriptor. */
+    private static FileChannel overDescriptor(FsPlace place, int flags, int mode) throws IOException {
+        FileDescriptor holder = new FileDescriptor();
+        int fd = place.call((dfd, p) -> SysCalls.openInto(holder, dfd, p, flags, mode));
         try {
-            if (deleteOnClose) {
-                // As the JDK on Unix: removed now, gone for good once closed.
-                try {
-                    place.call((dfd, p) -> {
-                        SysCalls.unlink(dfd, p, false);
-                        return null;
-                    });
-                } catch (IOException e) {
-                    // the file stays; the channel is still good
-                }
+            return (FileChannel) ChannelFactory.OPEN.invokeExact(holder, place.toString(),
+                    (flags & SysCalls.READ) != 0, (flags & (SysCalls.WRITE | SysCalls.APPEND)) != 0,
+                    (flags & (SysCalls.SYNC | SysCalls.DSYNC)) != 0);
+        } catch (Throwable e) {
+            SysCalls.close(fd);  // no channel owns it
+            if (e instanceof RuntimeException r) {
+                throw r;
             }
-            if (!direct) {
-                return reopen(place, fd, flags, (opened >>> 32) != 0 && created != mode ? mode : -1);
+            if (e instanceof Error err) {
+                throw err;
             }
-            channel = SysCalls.channel(new FileDescriptor(), fd, place.display(), (flags & SysCalls.READ) != 0, write,
-                    (flags & SysCalls.APPEND) != 0, (flags & (SysCalls.SYNC | SysCalls.DSYNC)) != 0);
-            return channel;
-        } finally {
-            if (channel == null) {
-                SysCalls.close(fd);
-            }
+            throw new IllegalStateException(e);  // the factory declares nothing checked
         }
     }
 
     /**
-     * A channel of the open file {@code fd} through its {@code /proc/self/fd}
-     * entry, with the access that {@code flags} ask, then given {@code mode}
-     * unless it is -1. The caller closes {@code fd}.
+     * The file at {@code place} opened with {@code flags}, its channel reached
+     * through the descriptor's {@code /proc/self/fd} entry; a file created
+     * here is given {@code mode}.
      */
-    private static FileChannel reopen(FsPlace place, int fd, int flags, int mode) throws IOException {
+    private static FileChannel reopen(FsPlace place, int flags, int mode) throws IOException {
+        // The reopen checks permissions again: a file created here is made
+        // with owner read and write, and given its own mode after.
+        long opened = place.call((dfd, p) -> SysCalls.open(dfd, p, flags | SysCalls.REOPEN, mode | 0600));
+        int fd = (int) opened;
+        try {
+            FileChannel channel = throughProc(place, fd, flags);
+            if ((opened >>> 32) != 0 && (mode | 0600) != mode) {
+                try {
+                    SysCalls.fchmod(fd, mode & ~FsAttributes.umask());
+                } catch (NativeErrno e) {
+                    channel.close();
+                    throw e.forFile(place.display());
+                }
+            }
+            return channel;
+        } finally {
+            SysCalls.close(fd);
+        }
+    }
+
+    /** A channel of the open file {@code fd} through {@code /proc/self/fd}, with the access that {@code flags} ask. */
+    private static FileChannel throughProc(FsPlace place, int fd, int flags) throws IOException {
         EnumSet<StandardOpenOption> reopen = EnumSet.noneOf(StandardOpenOption.class);
         if ((flags & SysCalls.READ) != 0) {
             reopen.add(StandardOpenOption.READ);
@@ -335,14 +384,6 @@ public final class FsFileSystemProvider extends FileSystemProvider {
         } catch (IOException | RuntimeException e) {
             channel.close();
             throw e;
-        }
-        if (mode != -1) {
-            try {
-                SysCalls.fchmod(fd, mode & ~FsAttributes.umask());
-            } catch (NativeErrno e) {
-                channel.close();
-                throw e.forFile(place.display());
-            }
         }
         return channel;
     }

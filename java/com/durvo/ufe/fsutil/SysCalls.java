@@ -41,18 +41,21 @@ final class SysCalls {
     /** {@code close(fd)}. */
     static native void close(int fd);
 
-    /** Whether {@link #channel} works in this JVM: looks up the JDK's factory, once. */
-    static native boolean channelFactory();
+    /**
+     * The JDK's internal factory of its {@link java.nio.channels.FileChannel}
+     * over a {@link java.io.FileDescriptor} (as {@code RandomAccessFile} makes
+     * its channel), made accessible for a method handle; null where this JVM
+     * has no factory of a known shape. Once, before {@link #openInto}.
+     */
+    static native java.lang.reflect.Method channelFactory();
 
     /**
-     * The JDK's own {@link java.nio.channels.FileChannel} over the open
-     * descriptor {@code fd}, set into {@code holder} (a new descriptor object),
-     * which then belongs to it: closed with it, or by the JDK's cleaner when
-     * the channel is dropped unclosed. Until it is made (on an exception),
-     * {@code fd} stays the caller's.
+     * {@link #open} (without {@link #REOPEN}), the descriptor set into
+     * {@code holder}, a new descriptor object, with the {@link #APPEND} flag;
+     * the descriptor, the caller's to close until a channel owns the holder.
      */
-    static native java.nio.channels.FileChannel channel(java.io.FileDescriptor holder, int fd, String path,
-            boolean readable, boolean writable, boolean append, boolean sync);
+    static native int openInto(java.io.FileDescriptor holder, int dfd, byte[] path, int options, int mode)
+            throws NativeErrno;
 
     /** {@code mkdirat(dfd, path, mode)}. */
     static native void mkdir(int dfd, byte[] path, int mode) throws NativeErrno;
