@@ -113,16 +113,16 @@ void JNICALL close0(JNIEnv *, jclass, jint fd) { close(fd); }
 // internal factory, the one FileInputStream and RandomAccessFile use, whose
 // parameters changed between releases: JDK 17 takes (fd, path, readable,
 // writable, direct, parent), later releases a Closeable parent and then a
-// sync flag before direct. Java calls it through a method handle: a JNI call
-// into Java costs more than the open itself. The descriptor's fields are set
-// here, as the JDK's natives set them.
-jfieldID gDescriptorFd, gDescriptorAppend;
-
-// The factory as a Method made accessible (its override flag set), for
-// MethodHandles.Lookup.unreflect; null where this JVM has none of the shapes
-// above or a member is missing (the Java side then reaches open files through
-// /proc/self/fd). Once, before openInto.
-jobject JNICALL channelFactory0(JNIEnv *env, jclass) {
+// sync flag before direct. Java calls it, and sets the descriptor's fd and
+// append fields, through method handles: a JNI call into Java costs more than
+// the open itself, and each JNI field access a transition into the VM.
+//
+// The factory and the two fields as reflected members made accessible (their
+// override flag set, which only JNI can do here), for MethodHandles.Lookup's
+// unreflect; null where this JVM has none of the factory's shapes above or a
+// member is missing (the Java side then reaches open files through
+// /proc/self/fd).
+jobjectArray JNICALL channelFactory0(JNIEnv *env, jclass) {
     fsstat::LocalRef<jclass> jclsDescriptor(env, env->FindClass("java/io/FileDescriptor"));
     fsstat::LocalRef<jclass> jclsChannel(env, jclsDescriptor ? env->FindClass("sun/nio/ch/FileChannelImpl") : nullptr);
     fsstat::LocalRef<jclass> jclsAccessible(env, jclsChannel ? env->FindClass("java/lang/reflect/AccessibleObject")
@@ -145,31 +145,19 @@ jobject JNICALL channelFactory0(JNIEnv *env, jclass) {
     }
     env->ExceptionClear();
     if (jmidOpen == nullptr) return nullptr;
-    jobject jMethod = env->ToReflectedMethod(jclsChannel.get(), jmidOpen, JNI_TRUE);
-    if (jMethod == nullptr) return nullptr;  // out of memory, pending
-    env->SetBooleanField(jMethod, jfidOverride, JNI_TRUE);
-    gDescriptorFd = jfidFd;
-    gDescriptorAppend = jfidAppend;
-    return jMethod;
-}
-
-// open0 without REOPEN, the descriptor set into jHolder (a new
-// FileDescriptor) with its APPEND flag, by which the JDK's channel keeps the
-// position at the end. The descriptor, which is the caller's to close until a
-// channel is made over jHolder.
-jint JNICALL openInto0(JNIEnv *env, jclass jcls, jobject jHolder, jint dfd, jbyteArray jPath, jint options,
-                       jint mode) {
-    if (gDescriptorAppend == nullptr) {  // channelFactory0 not asked, or it found nothing
-        fsstat::LocalRef<jclass> jclsState(env, env->FindClass("java/lang/IllegalStateException"));
-        if (jclsState) env->ThrowNew(jclsState.get(), "no channel factory");
-        return -1;
+    fsstat::LocalRef<jobjectArray> jMembers(env, env->NewObjectArray(3, jclsAccessible.get(), nullptr));
+    if (!jMembers) return nullptr;
+    fsstat::LocalRef<jobject> jOpen(env, env->ToReflectedMethod(jclsChannel.get(), jmidOpen, JNI_TRUE));
+    fsstat::LocalRef<jobject> jFd(env, jOpen ? env->ToReflectedField(jclsDescriptor.get(), jfidFd, JNI_FALSE) : nullptr);
+    fsstat::LocalRef<jobject> jAppend(env, jFd ? env->ToReflectedField(jclsDescriptor.get(), jfidAppend, JNI_FALSE)
+                                              : nullptr);
+    if (!jAppend) return nullptr;  // out of memory, pending
+    const jobject members[] = {jOpen.get(), jFd.get(), jAppend.get()};
+    for (jsize i = 0; i < 3; i++) {
+        env->SetBooleanField(members[i], jfidOverride, JNI_TRUE);
+        env->SetObjectArrayElement(jMembers.get(), i, members[i]);
     }
-    const jlong opened = open0(env, jcls, dfd, jPath, options & ~kReopen, mode);
-    if (opened < 0) return -1;
-    const auto fd = static_cast<jint>(opened & 0xFFFFFFFF);
-    env->SetIntField(jHolder, gDescriptorFd, fd);
-    env->SetBooleanField(jHolder, gDescriptorAppend, (options & kAppend) != 0);
-    return fd;
+    return jMembers.release();
 }
 
 void JNICALL mkdir0(JNIEnv *env, jclass, jint dfd, jbyteArray jPath, jint mode) {
@@ -287,10 +275,8 @@ jobjectArray JNICALL readings0(JNIEnv *env, jclass, jstring jsPath) {
 const JNINativeMethod kMethods[] = {
     {const_cast<char *>("open"), const_cast<char *>("(I[BII)J"), reinterpret_cast<void *>(open0)},
     {const_cast<char *>("close"), const_cast<char *>("(I)V"), reinterpret_cast<void *>(close0)},
-    {const_cast<char *>("channelFactory"), const_cast<char *>("()Ljava/lang/reflect/Method;"),
+    {const_cast<char *>("channelFactory"), const_cast<char *>("()[Ljava/lang/reflect/AccessibleObject;"),
      reinterpret_cast<void *>(channelFactory0)},
-    {const_cast<char *>("openInto"), const_cast<char *>("(Ljava/io/FileDescriptor;I[BII)I"),
-     reinterpret_cast<void *>(openInto0)},
     {const_cast<char *>("mkdir"), const_cast<char *>("(I[BI)V"), reinterpret_cast<void *>(mkdir0)},
     {const_cast<char *>("unlink"), const_cast<char *>("(I[BZ)V"), reinterpret_cast<void *>(unlink0)},
     {const_cast<char *>("mknod"), const_cast<char *>("(I[BIJ)V"), reinterpret_cast<void *>(mknod0)},

@@ -5,6 +5,8 @@ import java.io.IOException;
 import java.lang.invoke.MethodHandle;
 import java.lang.invoke.MethodHandles;
 import java.lang.invoke.MethodType;
+import java.lang.reflect.AccessibleObject;
+import java.lang.reflect.Field;
 import java.lang.reflect.Method;
 import java.net.URI;
 import java.nio.channels.FileChannel;
@@ -220,24 +222,38 @@ public final class FsFileSystemProvider extends FileSystemProvider {
     /** The JDK's factory of its channels over a descriptor, looked up once. */
     private static final class ChannelFactory {
         /** (descriptor, path, readable, writable, sync) to the JDK's channel; null where there is none. */
-        static final MethodHandle OPEN = find();
+        static final MethodHandle OPEN;
+        /** Setters of a descriptor's {@code fd} and {@code append} fields. */
+        static final MethodHandle SET_FD;
+        static final MethodHandle SET_APPEND;
 
-        private static MethodHandle find() {
-            Method m = SysCalls.channelFactory();
-            if (m == null) {
-                return null;
+        static {
+            MethodHandle[] found = find();
+            OPEN = found[0];
+            SET_FD = found[1];
+            SET_APPEND = found[2];
+        }
+
+        private static MethodHandle[] find() {
+            AccessibleObject[] members = SysCalls.channelFactory();
+            if (members == null) {
+                return new MethodHandle[3];
             }
             try {
-                MethodHandle open = MethodHandles.lookup().unreflect(m);
+                Method m = (Method) members[0];
+                MethodHandles.Lookup lookup = MethodHandles.lookup();
+                MethodHandle open = lookup.unreflect(m);
                 // After readable and writable: (direct, parent), or (sync, direct, parent).
                 open = m.getParameterCount() == 6
                         ? MethodHandles.dropArguments(MethodHandles.insertArguments(open, 4, false, null), 4,
                                 boolean.class)
                         : MethodHandles.insertArguments(open, 5, false, null);
-                return open.asType(MethodType.methodType(FileChannel.class, FileDescriptor.class, String.class,
-                        boolean.class, boolean.class, boolean.class));
+                return new MethodHandle[] {
+                    open.asType(MethodType.methodType(FileChannel.class, FileDescriptor.class, String.class,
+                            boolean.class, boolean.class, boolean.class)),
+                    lookup.unreflectSetter((Field) members[1]), lookup.unreflectSetter((Field) members[2])};
             } catch (IllegalAccessException | RuntimeException e) {
-                return null;  // the reopen serves
+                return new MethodHandle[3];  // the reopen serves
             }
         }
     }
@@ -305,9 +321,12 @@ public final class FsFileSystemProvider extends FileSystemProvider {
 
     /** The file at {@code place} opened with {@code flags}, and the JDK's channel made over its descriptor. */
     private static FileChannel overDescriptor(FsPlace place, int flags, int mode) throws IOException {
-        FileDescriptor holder = new FileDescriptor();
-        int fd = place.call((dfd, p) -> SysCalls.openInto(holder, dfd, p, flags, mode));
+        int fd = (int) (long) place.call((dfd, p) -> SysCalls.open(dfd, p, flags, mode));
         try {
+            FileDescriptor holder = new FileDescriptor();
+            ChannelFactory.SET_FD.invokeExact(holder, fd);
+            // The JDK's channel keeps an APPEND descriptor's position at the end by this flag.
+            ChannelFactory.SET_APPEND.invokeExact(holder, (flags & SysCalls.APPEND) != 0);
             return (FileChannel) ChannelFactory.OPEN.invokeExact(holder, place.toString(),
                     (flags & SysCalls.READ) != 0, (flags & (SysCalls.WRITE | SysCalls.APPEND)) != 0,
                     (flags & (SysCalls.SYNC | SysCalls.DSYNC)) != 0);

@@ -44,18 +44,11 @@ final class SysCalls {
     /**
      * The JDK's internal factory of its {@link java.nio.channels.FileChannel}
      * over a {@link java.io.FileDescriptor} (as {@code RandomAccessFile} makes
-     * its channel), made accessible for a method handle; null where this JVM
-     * has no factory of a known shape. Once, before {@link #openInto}.
+     * its channel), then the descriptor's {@code fd} and {@code append}
+     * fields, made accessible for method handles; null where this JVM has no
+     * factory of a known shape.
      */
-    static native java.lang.reflect.Method channelFactory();
-
-    /**
-     * {@link #open} (without {@link #REOPEN}), the descriptor set into
-     * {@code holder}, a new descriptor object, with the {@link #APPEND} flag;
-     * the descriptor, the caller's to close until a channel owns the holder.
-     */
-    static native int openInto(java.io.FileDescriptor holder, int dfd, byte[] path, int options, int mode)
-            throws NativeErrno;
+    static native java.lang.reflect.AccessibleObject[] channelFactory();
 
     /** {@code mkdirat(dfd, path, mode)}. */
     static native void mkdir(int dfd, byte[] path, int mode) throws NativeErrno;
