@@ -185,39 +185,43 @@ TEST_F(Provider, OpenOptionsDoWhatTheSystemsOpenDoes) {
         const char *options;
         bool exists;  // f holds "old" first
         const char *text;
-        std::string result;  // "wrote N read R" or the start of "Class: message"
+        std::string result;  // "at P wrote N read R" or the start of "Class: message"
         const char *after;   // the file's content after, "<none>" when gone
         const char *name = "f\xE9";
     } rows[] = {
-        {"READ", true, "", "wrote 0 read old", "old"},
-        {"READ,WRITE", true, "xy", "wrote 2 read xyd", "xyd"},
-        {"WRITE,APPEND", true, "xy", "wrote 2 read ", "oldxy"},
-        {"WRITE,TRUNCATE_EXISTING", true, "xy", "wrote 2 read ", "xy"},
+        {"READ", true, "", "at 0 wrote 0 read old", "old"},
+        {"READ,WRITE", true, "xy", "at 0 wrote 2 read xyd", "xyd"},
+        {"WRITE,APPEND", true, "xy", "at 3 wrote 2 read ", "oldxy"},
+        {"WRITE,TRUNCATE_EXISTING", true, "xy", "at 0 wrote 2 read ", "xy"},
         {"WRITE,CREATE_NEW", true, "xy", "java.nio.file.FileAlreadyExistsException: " + shownF, "old"},
-        {"WRITE,CREATE,SYNC,DSYNC", true, "xy", "wrote 2 read ", "xyd"},
-        {"READ,WRITE,DELETE_ON_CLOSE", true, "xy", "wrote 2 read xyd", "<none>"},
+        {"WRITE,CREATE,SYNC,DSYNC", true, "xy", "at 0 wrote 2 read ", "xyd"},
+        {"READ,WRITE,DELETE_ON_CLOSE", true, "xy", "at 0 wrote 2 read xyd", "<none>"},
         {"WRITE", false, "xy", "java.nio.file.NoSuchFileException: " + shownNone, "<none>", "none\xE9"},
-        {"WRITE,CREATE,perms=r--------", false, "xy", "wrote 2 read ", "xy", "none\xE9"},
+        {"WRITE,CREATE,perms=r--------", false, "xy", "at 0 wrote 2 read ", "xy", "none\xE9"},
         {"READ,CREATE_NEW", false, "", "java.nio.file.NoSuchFileException: " + shownNone, "<none>", "none\xE9"},
         {"READ,APPEND", true, "", "java.lang.IllegalArgumentException: READ + APPEND not allowed", "old"},
         // A final link is refused, as open(O_NOFOLLOW) refuses it.
         {"READ,NOFOLLOW_LINKS", true, "", "java.nio.file.FileSystemException: " + dir.at("link") + loop, "old", "link"},
     };
-    for (const Row &r : rows) {
-        unlink(dir.at("f\xE9").c_str());
-        unlink(dir.at("none\xE9").c_str());
-        if (r.exists) dir.file("f\xE9", "old");
-        const std::string path = dir.at(r.name);
-        env->PushLocalFrame(8);
-        const std::string got = call("open", "([BLjava/lang/String;Ljava/lang/String;)Ljava/lang/String;",
-                                     javaBytes(env, path), str(r.options), str(r.text));
-        env->PopLocalFrame(nullptr);
-        EXPECT_EQ(got.substr(0, r.result.size()), r.result) << r.options;
-        EXPECT_EQ(contentOf(path), r.after) << r.options;
-        struct stat st;
-        if (std::string(r.options).find("perms=r--") != std::string::npos) {
-            ASSERT_EQ(stat(path.c_str(), &st), 0);
-            EXPECT_EQ(st.st_mode & 0777, 0400u) << "made with owner rw for the reopen, then given its own mode";
+    // The JDK's channel made over our descriptor, and the reopen through /proc/self/fd of JVMs without that.
+    for (const bool reopen : {false, true}) {
+        const char *route = reopen ? "reopened" : "made over the descriptor";
+        for (const Row &r : rows) {
+            unlink(dir.at("f\xE9").c_str());
+            unlink(dir.at("none\xE9").c_str());
+            if (r.exists) dir.file("f\xE9", "old");
+            const std::string path = dir.at(r.name);
+            env->PushLocalFrame(8);
+            const std::string got = call("open", "([BLjava/lang/String;Ljava/lang/String;Z)Ljava/lang/String;",
+                                         javaBytes(env, path), str(r.options), str(r.text), static_cast<jboolean>(reopen));
+            env->PopLocalFrame(nullptr);
+            EXPECT_EQ(got.substr(0, r.result.size()), r.result) << r.options << ", " << route;
+            EXPECT_EQ(contentOf(path), r.after) << r.options << ", " << route;
+            struct stat st;
+            if (std::string(r.options).find("perms=r--") != std::string::npos) {
+                ASSERT_EQ(stat(path.c_str(), &st), 0);
+                EXPECT_EQ(st.st_mode & 0777, 0400u) << "its own mode, yet written through the channel, " << route;
+            }
         }
     }
 }
@@ -322,6 +326,9 @@ TEST_F(Provider, FailuresAreTheDefaultProvidersExceptionsNamingThePathUncut) {
         std::string a, b, expected;
     } rows[] = {
         {"delete", d + "/none\xE9", "", "java.nio.file.NoSuchFileException: " + d + "/none" + e9},
+        {"delete", d + "/tab\tdel\x7F", "", "java.nio.file.NoSuchFileException: " + d + "/tab\\x09del\\x7F"},
+        {"createDirectory", d + "/none/x", "", "java.nio.file.NoSuchFileException: " + d + "/none/x"},
+        {"createDirectory", d + "/f", "", "java.nio.file.FileAlreadyExistsException: " + d + "/f"},
         {"createFile", d + "/f/x", "", "java.nio.file.NotDirectoryException: " + d + "/f/x"},
         {"createFile", d + "/locked/x", "", "java.nio.file.AccessDeniedException: " + d + "/locked/x"},
         {"checkWrite", d + "/secret", "", "java.nio.file.AccessDeniedException: " + d + "/secret"},
@@ -343,17 +350,23 @@ TEST_F(Provider, ChannelsAreTheJdksOwnCloseAndInterruptEndABlockedRead) {
     TempDir dir;
     ASSERT_EQ(mkfifo(dir.at("fifo\xE9").c_str(), 0600), 0);
     dir.file("file\xE9", "content");
-    // A writer that holds the FIFO open and never writes, so that reads wait.
-    std::thread writer([&] {
-        const int fd = open(dir.at("fifo\xE9").c_str(), O_WRONLY);
-        sleep(2);
-        close(fd);
-    });
-    EXPECT_EQ(call("channels", "([B[B)Ljava/lang/String;", javaBytes(env, dir.at("fifo\xE9")), javaBytes(env, dir.at("file\xE9"))),
-              "AsynchronousCloseException false ClosedByInterruptException false true Montent");
-    writer.join();
-    EXPECT_EQ(contentOf(dir.at("file\xE9")), "Montent") << "written through the mapping";
-    EXPECT_EQ(descriptorsOn(dir.path()), 0);
+    // Over our descriptor, then reopened through /proc/self/fd (see OpenOptionsDoWhatTheSystemsOpenDoes).
+    for (const bool reopen : {false, true}) {
+        // A writer that holds the FIFO open and never writes, so that reads wait.
+        std::thread writer([&] {
+            const int fd = open(dir.at("fifo\xE9").c_str(), O_WRONLY);
+            sleep(2);
+            close(fd);
+        });
+        EXPECT_EQ(call("channels", "([B[BZ)Ljava/lang/String;", javaBytes(env, dir.at("fifo\xE9")),
+                       javaBytes(env, dir.at("file\xE9")), static_cast<jboolean>(reopen)),
+                  "AsynchronousCloseException false ClosedByInterruptException false true Montent")
+            << (reopen ? "reopened" : "made over the descriptor");
+        writer.join();
+        EXPECT_EQ(contentOf(dir.at("file\xE9")), "Montent") << "written through the mapping";
+        EXPECT_EQ(descriptorsOn(dir.path()), 0);
+        dir.file("file\xE9", "content");
+    }
 }
 
 TEST_F(Provider, FileStoreIsTheMountOfTheFileWithStatvfsFigures) {

@@ -299,6 +299,10 @@ jlong jniOpenDir(JNIEnv *env, jclass, jbyteArray jPath) {
     return adoptDirectory(env, open(szPath.get(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 }
 
+// A stream of the open directory fd, reading a duplicate of it: fd stays the
+// caller's. As openDir otherwise.
+jlong jniDupDir(JNIEnv *env, jclass, jint fd) { return adoptDirectory(env, fcntl(fd, F_DUPFD_CLOEXEC, 0)); }
+
 // Opens the subdirectory jName of an open directory, relative to it: through
 // a symbolic link only with FOLLOW (a directory swapped for a link since it
 // was listed fails with ELOOP or ENOTDIR). As openDir otherwise.
@@ -481,6 +485,7 @@ const JNINativeMethod kMethods[] = {
     {const_cast<char *>("nameString"), const_cast<char *>("([B)Ljava/lang/String;"),
      reinterpret_cast<void *>(jniNameString)},
     {const_cast<char *>("openDir"), const_cast<char *>("([B)J"), reinterpret_cast<void *>(jniOpenDir)},
+    {const_cast<char *>("dupDir"), const_cast<char *>("(I)J"), reinterpret_cast<void *>(jniDupDir)},
     {const_cast<char *>("openDirAt"), const_cast<char *>("(J[BI)J"), reinterpret_cast<void *>(jniOpenDirAt)},
     {const_cast<char *>("identity"), const_cast<char *>("(J[J)V"), reinterpret_cast<void *>(jniIdentity)},
     {const_cast<char *>("readDir"), const_cast<char *>("(JII[J[B)I"), reinterpret_cast<void *>(jniReadDir)},

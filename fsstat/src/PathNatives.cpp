@@ -27,7 +27,7 @@ constexpr jint kRead = com_durvo_ufe_fsutil_SysCallFlags_READ, kWrite = com_durv
                kCreateNew = com_durvo_ufe_fsutil_SysCallFlags_CREATE_NEW, kTruncate = com_durvo_ufe_fsutil_SysCallFlags_TRUNCATE,
                kSync = com_durvo_ufe_fsutil_SysCallFlags_SYNC, kDsync = com_durvo_ufe_fsutil_SysCallFlags_DSYNC,
                kNoFollow = com_durvo_ufe_fsutil_SysCallFlags_NOFOLLOW, kDirectory = com_durvo_ufe_fsutil_SysCallFlags_DIRECTORY,
-               kNonBlock = com_durvo_ufe_fsutil_SysCallFlags_NONBLOCK;
+               kNonBlock = com_durvo_ufe_fsutil_SysCallFlags_NONBLOCK, kReopen = com_durvo_ufe_fsutil_SysCallFlags_REOPEN;
 // The working directory in place of a directory descriptor.
 constexpr jint kCwd = com_durvo_ufe_fsutil_SysCallFlags_CWD;
 
@@ -55,12 +55,11 @@ int openRetrying(int dfd, const char *szPath, int flags, mode_t mode) {
     return fd;
 }
 
-// An existing file: a FIFO is opened O_PATH only, since the caller reopens
-// the descriptor through /proc/self/fd, and that open is the one that must
-// wait for the other end (an open here would wait, and the reopen would then
-// wait again for a writer that has come and gone); with O_NONBLOCK nothing
-// waits, and nobody reopens. Anything else is opened with flags.
-int openExisting(int dfd, const char *szPath, int flags) {
+// An existing file that the caller reopens through /proc/self/fd: a FIFO is
+// opened O_PATH only, since the reopen is the open that must wait for the
+// other end (an open here would wait, and the reopen would then wait again
+// for a writer that has come and gone). Anything else is opened with flags.
+int openToReopen(int dfd, const char *szPath, int flags) {
     const int probe = openat(dfd, szPath, O_PATH | O_CLOEXEC | (flags & (O_NOFOLLOW | O_DIRECTORY)));
     if (probe < 0) return -1;
     struct stat st;
@@ -76,8 +75,9 @@ int openExisting(int dfd, const char *szPath, int flags) {
 }
 
 // Opens with SysCalls' options; the descriptor, with bit 32 set when this call
-// created the file. CREATE tries an exclusive create first so that the caller
-// knows whether the mode it gave was applied.
+// created the file. With REOPEN, CREATE tries an exclusive create first so
+// that the caller knows whether the mode it gave was applied (the reopen needs
+// the file made with owner read and write).
 jlong JNICALL open0(JNIEnv *env, jclass, jint dfd, jbyteArray jPath, jint options, jint mode) {
     MallocPtr szPath(fsstat::pathFromBytes(env, jPath));
     if (!szPath) return -1;
@@ -88,12 +88,14 @@ jlong JNICALL open0(JNIEnv *env, jclass, jint dfd, jbyteArray jPath, jint option
     if (options & kCreateNew) {
         fd = openRetrying(dirOf(dfd), szPath.get(), flags | O_CREAT | O_EXCL, perms);
         bCreated = fd >= 0;
+    } else if (!(options & kReopen)) {
+        fd = openRetrying(dirOf(dfd), szPath.get(), flags | (options & kCreate ? O_CREAT : 0), perms);
     } else if (options & kCreate) {
         // Another process may create or remove it in between: a few rounds settle that.
         for (int i = 0; i < 8 && fd < 0; i++) {
             fd = openRetrying(dirOf(dfd), szPath.get(), flags | O_CREAT | O_EXCL, perms);
             bCreated = fd >= 0;
-            if (fd < 0 && errno == EEXIST) fd = openExisting(dirOf(dfd), szPath.get(), flags);
+            if (fd < 0 && errno == EEXIST) fd = openToReopen(dirOf(dfd), szPath.get(), flags);
             if (fd < 0 && errno == ENOENT) {
                 // The name is a link to nothing (or just went): a plain create follows
                 // the link and makes its target, as the JDK's open does.
@@ -103,7 +105,7 @@ jlong JNICALL open0(JNIEnv *env, jclass, jint dfd, jbyteArray jPath, jint option
             if (fd < 0 && errno != ENOENT && errno != EEXIST) break;
         }
     } else {
-        fd = openExisting(dirOf(dfd), szPath.get(), flags);
+        fd = openToReopen(dirOf(dfd), szPath.get(), flags);
     }
     if (fd < 0) {
         fsstat::throwErrno(env, errno);
@@ -113,6 +115,57 @@ jlong JNICALL open0(JNIEnv *env, jclass, jint dfd, jbyteArray jPath, jint option
 }
 
 void JNICALL close0(JNIEnv *, jclass, jint fd) { close(fd); }
+
+// The JDK makes its own FileChannel over a java.io.FileDescriptor with an
+// internal factory, the one FileInputStream and RandomAccessFile use, whose
+// parameters changed between releases: JDK 17 takes (fd, path, readable,
+// writable, direct, parent), later releases a Closeable parent and then a
+// sync flag before direct. Java calls it, and sets the descriptor's fd and
+// append fields, through method handles: a JNI call into Java costs more than
+// the open itself, and each JNI field access a transition into the VM.
+//
+// The factory and the two fields as reflected members made accessible (their
+// override flag set, which only JNI can do here), for MethodHandles.Lookup's
+// unreflect; null where this JVM has none of the factory's shapes above or a
+// member is missing (the Java side then reaches open files through
+// /proc/self/fd).
+jobjectArray JNICALL channelFactory0(JNIEnv *env, jclass) {
+    fsstat::LocalRef<jclass> jclsDescriptor(env, env->FindClass("java/io/FileDescriptor"));
+    fsstat::LocalRef<jclass> jclsChannel(env, jclsDescriptor ? env->FindClass("sun/nio/ch/FileChannelImpl") : nullptr);
+    fsstat::LocalRef<jclass> jclsAccessible(env, jclsChannel ? env->FindClass("java/lang/reflect/AccessibleObject")
+                                                              : nullptr);
+    jfieldID jfidFd = nullptr, jfidAppend = nullptr, jfidOverride = nullptr;
+    if (jclsAccessible) jfidFd = env->GetFieldID(jclsDescriptor.get(), "fd", "I");
+    if (jfidFd != nullptr) jfidAppend = env->GetFieldID(jclsDescriptor.get(), "append", "Z");
+    if (jfidAppend != nullptr) jfidOverride = env->GetFieldID(jclsAccessible.get(), "override", "Z");
+    const char *const sigs[] = {
+        "(Ljava/io/FileDescriptor;Ljava/lang/String;ZZZZLjava/io/Closeable;)Ljava/nio/channels/FileChannel;",
+        "(Ljava/io/FileDescriptor;Ljava/lang/String;ZZZLjava/io/Closeable;)Ljava/nio/channels/FileChannel;",
+        "(Ljava/io/FileDescriptor;Ljava/lang/String;ZZZLjava/lang/Object;)Ljava/nio/channels/FileChannel;",
+    };
+    jmethodID jmidOpen = nullptr;
+    for (const char *szSig : sigs) {
+        env->ExceptionClear();  // a class or member missing: no factory
+        if (jfidOverride == nullptr) break;
+        jmidOpen = env->GetStaticMethodID(jclsChannel.get(), "open", szSig);
+        if (jmidOpen != nullptr) break;
+    }
+    env->ExceptionClear();
+    if (jmidOpen == nullptr) return nullptr;
+    fsstat::LocalRef<jobjectArray> jMembers(env, env->NewObjectArray(3, jclsAccessible.get(), nullptr));
+    if (!jMembers) return nullptr;
+    fsstat::LocalRef<jobject> jOpen(env, env->ToReflectedMethod(jclsChannel.get(), jmidOpen, JNI_TRUE));
+    fsstat::LocalRef<jobject> jFd(env, jOpen ? env->ToReflectedField(jclsDescriptor.get(), jfidFd, JNI_FALSE) : nullptr);
+    fsstat::LocalRef<jobject> jAppend(env, jFd ? env->ToReflectedField(jclsDescriptor.get(), jfidAppend, JNI_FALSE)
+                                              : nullptr);
+    if (!jAppend) return nullptr;  // out of memory, pending
+    const jobject members[] = {jOpen.get(), jFd.get(), jAppend.get()};
+    for (jsize i = 0; i < 3; i++) {
+        env->SetBooleanField(members[i], jfidOverride, JNI_TRUE);
+        env->SetObjectArrayElement(jMembers.get(), i, members[i]);
+    }
+    return jMembers.release();
+}
 
 void JNICALL mkdir0(JNIEnv *env, jclass, jint dfd, jbyteArray jPath, jint mode) {
     MallocPtr szPath(fsstat::pathFromBytes(env, jPath));
@@ -229,6 +282,8 @@ jobjectArray JNICALL readings0(JNIEnv *env, jclass, jstring jsPath) {
 const JNINativeMethod kMethods[] = {
     {const_cast<char *>("open"), const_cast<char *>("(I[BII)J"), reinterpret_cast<void *>(open0)},
     {const_cast<char *>("close"), const_cast<char *>("(I)V"), reinterpret_cast<void *>(close0)},
+    {const_cast<char *>("channelFactory"), const_cast<char *>("()[Ljava/lang/reflect/AccessibleObject;"),
+     reinterpret_cast<void *>(channelFactory0)},
     {const_cast<char *>("mkdir"), const_cast<char *>("(I[BI)V"), reinterpret_cast<void *>(mkdir0)},
     {const_cast<char *>("unlink"), const_cast<char *>("(I[BZ)V"), reinterpret_cast<void *>(unlink0)},
     {const_cast<char *>("mknod"), const_cast<char *>("(I[BIJ)V"), reinterpret_cast<void *>(mknod0)},

@@ -26,6 +26,11 @@ final class DirStream implements AutoCloseable {
         return new DirStream(NativeFs.openDir(path), path, depth);
     }
 
+    /** The open directory {@code fd}, whose path is {@code path}, read through a descriptor of its own. */
+    static DirStream of(int fd, byte[] path, int depth) throws NativeErrno {
+        return new DirStream(NativeFs.dupDir(fd), path, depth);
+    }
+
     /** The device and inode if {@link #identity()} was asked before, else null. */
     long[] knownIdentity() {
         return id;
@@ -71,7 +76,7 @@ final class DirStream implements AutoCloseable {
      */
     ChildFile[] next(int want, int flags) throws NativeErrno {
         Batch batch = Batch.OF_THREAD.get();
-        int count = handle.use(h -> NativeFs.readDir(h, want, flags, batch.longs, batch.names), 0);
+        int count = read(batch, want, flags);
         if (count == 0) {
             return null;
         }
@@ -84,6 +89,31 @@ final class DirStream implements AutoCloseable {
             name += length;
         }
         return children;
+    }
+
+    /** What takes a batch's names one by one: {@code length} bytes of {@code names} from {@code from}. */
+    interface Names {
+        void accept(byte[] names, int from, int length);
+    }
+
+    /**
+     * Hands the next entries' names to {@code each} without making entries of them; false at the end or
+     * once closed.
+     */
+    boolean nextNames(Names each) throws NativeErrno {
+        Batch batch = Batch.OF_THREAD.get();
+        int count = read(batch, EntryLayout.TYPE, 0);
+        int name = 0;
+        for (int i = 0; i < count; i++) {
+            int length = (int) batch.longs[i * EntryLayout.ENTRY_LONGS + EntryLayout.NAME_LENGTH];
+            each.accept(batch.names, name, length);
+            name += length;
+        }
+        return count > 0;
+    }
+
+    private int read(Batch batch, int want, int flags) throws NativeErrno {
+        return handle.use(h -> NativeFs.readDir(h, want, flags, batch.longs, batch.names), 0);
     }
 
     @Override

@@ -178,8 +178,15 @@ public final class FileNames {
      * @return the readable form
      */
     public static String display(byte[] bytes) {
+        // Most names decode whole and hold no control character, and then are
+        // their decoded string, which encodes back to the same bytes.
+        Charset charset = Charset.defaultCharset();
+        String plain = new String(bytes, charset);
+        if (isVisible(plain) && java.util.Arrays.equals(plain.getBytes(charset), bytes)) {
+            return plain;
+        }
         ByteBuffer in = ByteBuffer.wrap(bytes);
-        CharsetDecoder decoder = Charset.defaultCharset().newDecoder()
+        CharsetDecoder decoder = charset.newDecoder()
                 .onMalformedInput(CodingErrorAction.REPORT).onUnmappableCharacter(CodingErrorAction.REPORT);
         CharBuffer out = CharBuffer.allocate(in.remaining() * 4 + 16);
         StringBuilder shown = new StringBuilder();
@@ -342,6 +349,16 @@ public final class FileNames {
             }
         }
         NativeLibrary.load();
+    }
+
+    private static boolean isVisible(String s) {
+        for (int i = 0; i < s.length(); i++) {
+            char c = s.charAt(i);
+            if (c < 0x20 || c == 0x7F) {
+                return false;
+            }
+        }
+        return true;
     }
 
     private static void appendVisible(StringBuilder shown, CharBuffer chars) {

@@ -11,8 +11,9 @@ import java.nio.file.ProviderMismatchException;
 import java.nio.file.SecureDirectoryStream;
 import java.nio.file.attribute.FileAttribute;
 import java.nio.file.attribute.FileAttributeView;
-import java.nio.charset.StandardCharsets;
+import java.util.ArrayList;
 import java.util.Iterator;
+import java.util.List;
 import java.util.NoSuchElementException;
 import java.util.Set;
 
@@ -43,8 +44,7 @@ final class FsDirectoryStream implements SecureDirectoryStream<Path> {
         this.filter = filter;
         this.fd = new GuardedHandle(this, fd, h -> SysCalls.close((int) h));
         try {
-            // The descriptor's /proc entry is the open directory itself, whatever its path now.
-            this.stream = DirStream.open(("/proc/self/fd/" + fd).getBytes(StandardCharsets.US_ASCII), 1);
+            this.stream = DirStream.of(fd, dir.bytes(), 1);
         } catch (NativeErrno e) {
             this.fd.close();
             throw e;
@@ -85,6 +85,11 @@ final class FsDirectoryStream implements SecureDirectoryStream<Path> {
                 @SuppressWarnings("unchecked")
                 T t = (T) result;
                 return t;
+            }
+
+            @Override
+            public String toString() {
+                return dir.resolve(p.bytes()).toString();
             }
 
             @Override
@@ -177,7 +182,7 @@ final class FsDirectoryStream implements SecureDirectoryStream<Path> {
         }
         iterated = true;
         return new Iterator<>() {
-            private ChildFile[] batch = new ChildFile[0];
+            private final List<Path> batch = new ArrayList<>();
             private int next;
             private Path ahead;
             private boolean ended;
@@ -189,11 +194,11 @@ final class FsDirectoryStream implements SecureDirectoryStream<Path> {
                         ended = true;
                         break;
                     }
-                    if (next == batch.length) {
+                    if (next == batch.size()) {
                         read();
                         continue;
                     }
-                    Path p = dir.resolve(batch[next++].nameBytes);
+                    Path p = batch.get(next++);
                     try {
                         if (filter.accept(p)) {
                             ahead = p;
@@ -206,12 +211,11 @@ final class FsDirectoryStream implements SecureDirectoryStream<Path> {
             }
 
             private void read() {
+                batch.clear();
+                next = 0;
                 try {
                     // Names alone: a Path needs nothing else from the entry.
-                    ChildFile[] read = stream.next(EntryLayout.TYPE, 0);
-                    ended = read == null;
-                    batch = ended ? new ChildFile[0] : read;
-                    next = 0;
+                    ended = !stream.nextNames((names, from, length) -> batch.add(dir.child(names, from, length)));
                 } catch (NativeErrno e) {
                     ended = true;
                     throw new DirectoryIteratorException(e.forFile(dir.display()));

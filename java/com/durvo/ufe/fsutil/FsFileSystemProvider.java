@@ -1,6 +1,13 @@
 package com.durvo.ufe.fsutil;
 
+import java.io.FileDescriptor;
 import java.io.IOException;
+import java.lang.invoke.MethodHandle;
+import java.lang.invoke.MethodHandles;
+import java.lang.invoke.MethodType;
+import java.lang.reflect.AccessibleObject;
+import java.lang.reflect.Field;
+import java.lang.reflect.Method;
 import java.net.URI;
 import java.nio.channels.FileChannel;
 import java.nio.channels.SeekableByteChannel;
@@ -40,9 +47,11 @@ import java.util.Set;
  * path with bytes not valid in the default charset as {@code \xNN}.
  *
  * <p>Channels are the JDK's own {@link FileChannel}: the file is opened by its
- * bytes with exactly the options asked for, and the open file is then reached
- * through its descriptor's {@code /proc/self/fd} entry, whatever its name;
- * closing, interrupting and mapping behave as on the default file system.
+ * bytes with exactly the options asked for, and the JDK's channel is made over
+ * that descriptor (on a JVM without the JDK's factory for that, the open file
+ * is reached through its descriptor's {@code /proc/self/fd} entry, whatever
+ * its name); closing, interrupting and mapping behave as on the default file
+ * system.
  *
  * <p>{@code Files.newDirectoryStream} gives a {@link java.nio.file.SecureDirectoryStream}:
  * its operations on relative paths work relative to the open directory, so
@@ -253,6 +262,55 @@ public final class FsFileSystemProvider extends FileSystemProvider {
     /** {@link #newFileChannel} of the file at {@code place}. */
     static FileChannel openChannel(FsPlace place, Set<? extends OpenOption> options, FileAttribute<?>... attrs)
             throws IOException {
+        return openChannel(place, options, ChannelFactory.OPEN != null, attrs);
+    }
+
+    /** The JDK's factory of its channels over a descriptor, looked up once. */
+    private static final class ChannelFactory {
+        /** (descriptor, path, readable, writable, sync) to the JDK's channel; null where there is none. */
+        static final MethodHandle OPEN;
+        /** Setters of a descriptor's {@code fd} and {@code append} fields. */
+        static final MethodHandle SET_FD;
+        static final MethodHandle SET_APPEND;
+
+        static {
+            MethodHandle[] found = find();
+            OPEN = found[0];
+            SET_FD = found[1];
+            SET_APPEND = found[2];
+        }
+
+        private static MethodHandle[] find() {
+            AccessibleObject[] members = SysCalls.channelFactory();
+            if (members == null) {
+                return new MethodHandle[3];
+            }
+            try {
+                Method m = (Method) members[0];
+                MethodHandles.Lookup lookup = MethodHandles.lookup();
+                MethodHandle open = lookup.unreflect(m);
+                // After readable and writable: (direct, parent), or (sync, direct, parent).
+                open = m.getParameterCount() == 6
+                        ? MethodHandles.dropArguments(MethodHandles.insertArguments(open, 4, false, null), 4,
+                                boolean.class)
+                        : MethodHandles.insertArguments(open, 5, false, null);
+                return new MethodHandle[] {
+                    open.asType(MethodType.methodType(FileChannel.class, FileDescriptor.class, String.class,
+                            boolean.class, boolean.class, boolean.class)),
+                    lookup.unreflectSetter((Field) members[1]), lookup.unreflectSetter((Field) members[2])};
+            } catch (IllegalAccessException | RuntimeException e) {
+                return new MethodHandle[3];  // the reopen serves
+            }
+        }
+    }
+
+    /**
+     * {@link #openChannel}, the JDK's channel made over the descriptor if
+     * {@code direct} (only where there is a {@link ChannelFactory}), else
+     * reached by a reopen through {@code /proc/self/fd}.
+     */
+    static FileChannel openChannel(FsPlace place, Set<? extends OpenOption> options, boolean direct,
+            FileAttribute<?>... attrs) throws IOException {
         int flags = 0;
         boolean deleteOnClose = false;
         for (OpenOption o : options) {
@@ -295,59 +353,57 @@ public final class FsFileSystemProvider extends FileSystemProvider {
             flags |= SysCalls.READ;
         }
         int mode = FsAttributes.initialMode(0666, attrs);
-        // The reopen below checks permissions again: a file created here is
-        // made with owner read and write, and given its own mode after.
-        int created = mode | 0600;
-        int openFlags = flags;
-        long opened = place.call((dfd, p) -> SysCalls.open(dfd, p, openFlags, created));
+        FileChannel channel = direct ? overDescriptor(place, flags, mode) : reopen(place, flags, mode);
+        if (deleteOnClose) {
+            // As the JDK on Unix: removed now, gone for good once closed.
+            try {
+                place.call((dfd, p) -> {
+                    SysCalls.unlink(dfd, p, false);
+                    return null;
+                });
+            } catch (IOException e) {
+                // the file stays; the channel is still good
+            }
+        }
+        return channel;
+    }
+
+    /** The file at {@code place} opened with {@code flags}, and the JDK's channel made over its descriptor. */
+    private static FileChannel overDescriptor(FsPlace place, int flags, int mode) throws IOException {
+        int fd = (int) (long) place.call((dfd, p) -> SysCalls.open(dfd, p, flags, mode));
+        try {
+            FileDescriptor holder = new FileDescriptor();
+            ChannelFactory.SET_FD.invokeExact(holder, fd);
+            // The JDK's channel keeps an APPEND descriptor's position at the end by this flag.
+            ChannelFactory.SET_APPEND.invokeExact(holder, (flags & SysCalls.APPEND) != 0);
+            return (FileChannel) ChannelFactory.OPEN.invokeExact(holder, place.toString(),
+                    (flags & SysCalls.READ) != 0, (flags & (SysCalls.WRITE | SysCalls.APPEND)) != 0,
+                    (flags & (SysCalls.SYNC | SysCalls.DSYNC)) != 0);
+        } catch (Throwable e) {
+            SysCalls.close(fd);  // no channel owns it
+            if (e instanceof RuntimeException r) {
+                throw r;
+            }
+            if (e instanceof Error err) {
+                throw err;
+            }
+            throw new IllegalStateException(e);  // the factory declares nothing checked
+        }
+    }
+
+    /**
+     * The file at {@code place} opened with {@code flags}, its channel reached
+     * through the descriptor's {@code /proc/self/fd} entry; a file created
+     * here is given {@code mode}.
+     */
+    private static FileChannel reopen(FsPlace place, int flags, int mode) throws IOException {
+        // The reopen checks permissions again: a file created here is made
+        // with owner read and write, and given its own mode after.
+        long opened = place.call((dfd, p) -> SysCalls.open(dfd, p, flags | SysCalls.REOPEN, mode | 0600));
         int fd = (int) opened;
         try {
-            if (deleteOnClose) {
-                // As the JDK on Unix: removed now, gone for good once closed.
-                try {
-                    place.call((dfd, p) -> {
-                        SysCalls.unlink(dfd, p, false);
-                        return null;
-                    });
-                } catch (IOException e) {
-                    // the file stays; the channel is still good
-                }
-            }
-            EnumSet<StandardOpenOption> reopen = EnumSet.noneOf(StandardOpenOption.class);
-            if ((flags & SysCalls.READ) != 0) {
-                reopen.add(StandardOpenOption.READ);
-            }
-            if ((flags & SysCalls.WRITE) != 0) {
-                reopen.add(StandardOpenOption.WRITE);
-            }
-            if ((flags & SysCalls.APPEND) != 0) {
-                reopen.add(StandardOpenOption.APPEND);
-            }
-            if ((flags & SysCalls.SYNC) != 0) {
-                reopen.add(StandardOpenOption.SYNC);
-            }
-            if ((flags & SysCalls.DSYNC) != 0) {
-                reopen.add(StandardOpenOption.DSYNC);
-            }
-            FileChannel channel;
-            Path proc = jdkFileSystem().getPath("/proc/self/fd/" + fd);
-            try {
-                channel = FileChannel.open(proc, reopen);
-            } catch (AccessDeniedException e) {
-                throw new AccessDeniedException(place.display());
-            } catch (FileSystemException e) {
-                throw new FileSystemException(place.display(), null, e.getReason());
-            }
-            try {
-                if (!sameFile(fd, proc)) {
-                    throw new FileSystemException(place.display(), null,
-                            "/proc/self/fd does not lead to the open file (is procfs mounted on /proc?)");
-                }
-            } catch (IOException | RuntimeException e) {
-                channel.close();
-                throw e;
-            }
-            if ((opened >>> 32) != 0 && created != mode) {
+            FileChannel channel = throughProc(place, fd, flags);
+            if ((opened >>> 32) != 0 && (mode | 0600) != mode) {
                 try {
                     SysCalls.fchmod(fd, mode & ~FsAttributes.umask());
                 } catch (NativeErrno e) {
@@ -359,6 +415,45 @@ public final class FsFileSystemProvider extends FileSystemProvider {
         } finally {
             SysCalls.close(fd);
         }
+    }
+
+    /** A channel of the open file {@code fd} through {@code /proc/self/fd}, with the access that {@code flags} ask. */
+    private static FileChannel throughProc(FsPlace place, int fd, int flags) throws IOException {
+        EnumSet<StandardOpenOption> reopen = EnumSet.noneOf(StandardOpenOption.class);
+        if ((flags & SysCalls.READ) != 0) {
+            reopen.add(StandardOpenOption.READ);
+        }
+        if ((flags & SysCalls.WRITE) != 0) {
+            reopen.add(StandardOpenOption.WRITE);
+        }
+        if ((flags & SysCalls.APPEND) != 0) {
+            reopen.add(StandardOpenOption.APPEND);
+        }
+        if ((flags & SysCalls.SYNC) != 0) {
+            reopen.add(StandardOpenOption.SYNC);
+        }
+        if ((flags & SysCalls.DSYNC) != 0) {
+            reopen.add(StandardOpenOption.DSYNC);
+        }
+        FileChannel channel;
+        Path proc = jdkFileSystem().getPath("/proc/self/fd/" + fd);
+        try {
+            channel = FileChannel.open(proc, reopen);
+        } catch (AccessDeniedException e) {
+            throw new AccessDeniedException(place.display());
+        } catch (FileSystemException e) {
+            throw new FileSystemException(place.display(), null, e.getReason());
+        }
+        try {
+            if (!sameFile(fd, proc)) {
+                throw new FileSystemException(place.display(), null,
+                        "/proc/self/fd does not lead to the open file (is procfs mounted on /proc?)");
+            }
+        } catch (IOException | RuntimeException e) {
+            channel.close();
+            throw e;
+        }
+        return channel;
     }
 
     /** Whether the open file of {@code fd} is what {@code proc} leads to: procfs, not a look-alike tree. */

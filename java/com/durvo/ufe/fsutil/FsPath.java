@@ -30,8 +30,13 @@ final class FsPath implements Path {
 
     /** A path of {@code fs} with these bytes, which hold no NUL and are owned by the path from now on. */
     FsPath(FsFileSystem fs, byte[] path) {
+        this(fs, normal(path), true);
+    }
+
+    /** A path of bytes that are normal already (see {@link #normal}). */
+    private FsPath(FsFileSystem fs, byte[] path, boolean normal) {
         this.fs = fs;
-        this.path = normal(path);
+        this.path = path;
     }
 
     private static byte[] normal(byte[] p) {
@@ -292,6 +297,20 @@ final class FsPath implements Path {
         }
         System.arraycopy(child, 0, out, out.length - child.length, child.length);
         return with(out);
+    }
+
+    /**
+     * This path with a directory entry's name appended: {@code length} bytes of {@code names} from
+     * {@code from}, which hold no '/', so the result is normal as it is.
+     */
+    FsPath child(byte[] names, int from, int length) {
+        int at = isEmpty() ? 0 : path[path.length - 1] == '/' ? path.length : path.length + 1;
+        byte[] out = Arrays.copyOf(path, at + length);
+        if (at > path.length) {
+            out[path.length] = '/';
+        }
+        System.arraycopy(names, from, out, at, length);
+        return new FsPath(fs, out, true);
     }
 
     @Override

@@ -20,6 +20,10 @@ abstract class FsPlace {
     /** The file's path for messages, in display form. */
     abstract String display();
 
+    /** The file's path as the library's string (see {@link FsPath#toString}). */
+    @Override
+    public abstract String toString();
+
     static FsPlace of(FsPath path) {
         return new FsPlace() {
             @Override
@@ -34,6 +38,11 @@ abstract class FsPlace {
             @Override
             String display() {
                 return path.display();
+            }
+
+            @Override
+            public String toString() {
+                return path.toString();
             }
         };
     }

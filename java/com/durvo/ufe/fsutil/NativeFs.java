@@ -33,6 +33,9 @@ final class NativeFs {
     /** Opens a directory, following a final link; the handle. */
     static native long openDir(byte[] path) throws NativeErrno;
 
+    /** A handle of the open directory {@code fd}, through a duplicate of it ({@code fd} stays the caller's). */
+    static native long dupDir(int fd) throws NativeErrno;
+
     /**
      * Opens the subdirectory {@code name} of an open directory, through a link only with
      * {@link EntryLayout#FOLLOW}; as {@link #openDir} otherwise.

@@ -26,6 +26,8 @@ final class SysCallFlags {
     @Native static final int DIRECTORY = 512;
     /** Opens at once where an open would wait (a FIFO with no writer): for its attributes, not its data. */
     @Native static final int NONBLOCK = 1024;
+    /** The caller reopens the descriptor through {@code /proc/self/fd} (see {@link SysCalls#open}). */
+    @Native static final int REOPEN = 2048;
 
     /** Longs of a statx result: the sixteen stat values, then the birth time (seconds, nanoseconds, 1 if known). */
     @Native static final int STATX_LONGS = 19;

@@ -20,6 +20,7 @@ final class SysCalls {
     static final int NOFOLLOW = SysCallFlags.NOFOLLOW;
     static final int DIRECTORY = SysCallFlags.DIRECTORY;
     static final int NONBLOCK = SysCallFlags.NONBLOCK;
+    static final int REOPEN = SysCallFlags.REOPEN;
     static final int STATX_LONGS = SysCallFlags.STATX_LONGS;
     static final int IN_MODIFY = SysCallFlags.IN_MODIFY;
     static final int IN_ATTRIB = SysCallFlags.IN_ATTRIB;
@@ -40,14 +41,24 @@ final class SysCalls {
 
     /**
      * {@code openat(dfd, path, flags, mode)}: the descriptor, bit 32 set when
-     * this call created the file. An existing FIFO is opened {@code O_PATH}
-     * only: the caller's reopen through {@code /proc/self/fd} is the open that
-     * waits for the other end.
+     * this call created the file. With {@link #REOPEN}, for a caller that
+     * reopens the descriptor through {@code /proc/self/fd}: an existing FIFO
+     * is opened {@code O_PATH} only, as the reopen is the open that waits for
+     * the other end, and {@link #CREATE} tells whether it created the file.
      */
     static native long open(int dfd, byte[] path, int options, int mode) throws NativeErrno;
 
     /** {@code close(fd)}. */
     static native void close(int fd);
+
+    /**
+     * The JDK's internal factory of its {@link java.nio.channels.FileChannel}
+     * over a {@link java.io.FileDescriptor} (as {@code RandomAccessFile} makes
+     * its channel), then the descriptor's {@code fd} and {@code append}
+     * fields, made accessible for method handles; null where this JVM has no
+     * factory of a known shape.
+     */
+    static native java.lang.reflect.AccessibleObject[] channelFactory();
 
     /** {@code mkdirat(dfd, path, mode)}. */
     static native void mkdir(int dfd, byte[] path, int mode) throws NativeErrno;

@@ -15,8 +15,13 @@ import java.io.Writer;
 import java.lang.management.ManagementFactory;
 import java.lang.management.MemoryMXBean;
 import java.math.BigDecimal;
+import java.net.URI;
+import java.nio.ByteBuffer;
+import java.nio.channels.FileChannel;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.DirectoryStream;
+import java.nio.file.FileSystem;
+import java.nio.file.FileSystems;
 import java.nio.file.FileVisitResult;
 import java.nio.file.FileStore;
 import java.nio.file.Files;
@@ -24,12 +29,14 @@ import java.nio.file.LinkOption;
 import java.nio.file.Path;
 import java.nio.file.Paths;
 import java.nio.file.SimpleFileVisitor;
+import java.nio.file.StandardOpenOption;
 import java.nio.file.attribute.BasicFileAttributes;
 import java.nio.file.attribute.PosixFileAttributes;
 import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.List;
 import java.util.Locale;
+import java.util.Set;
 import java.util.stream.Stream;
 
 /**
@@ -52,6 +59,13 @@ import java.util.stream.Stream;
  * {@code --tree N} entries made in the first BASE, on each
  * {@code --engine-root ROOT}, and on {@code --fuse ROOT}, a tree behind the
  * FUSE delay layer that the caller has mounted.
+ *
+ * <p>With {@code --provider} it times the {@code fsstat:} file system's
+ * channels and directory streams against the default file system's on each
+ * BASE: a 1 GiB file read and written whole, 10,000 files of 4 KiB opened,
+ * read and closed, and made, written and closed, and a directory of 100,000
+ * entries listed with each entry's attributes; then each {@code --list DIR}
+ * as it is.
  */
 public final class Bench {
     private static final int[] DEFAULT_SIZES = {1_000, 10_000, 100_000};
@@ -63,6 +77,10 @@ public final class Bench {
     private static final int MEMORY_MIN_SIZE = 100_000;
     private static final int TREE_SIZE = 150_000;
     private static final int ENGINE_TREE_SIZE = 1_000_000;
+    private static final long BIG_FILE = 1L << 30;
+    private static final int SMALL_FILES = 10_000;
+    private static final int SMALL_FILE_SIZE = 4096;
+    private static final int PROVIDER_DIR_SIZE = 100_000;
     /** os.walk with an lstat of every entry, timed inside Python: prints "NS COUNT". */
     private static final String PYTHON_WALK = String.join("\n",
             "import os, sys, time",
@@ -107,8 +125,26 @@ public final class Bench {
     private record Contender(String name, Round round) {
     }
 
-    /** A target: the median of row a at most limit times the median of row b. */
-    private record Target(Row a, Row b, double limit) {
+    /**
+     * A target: the median of row a at most limit times the median of row b; or, paired, the median
+     * of the rounds' own ratios a / b, which a slow spell of the machine during a round leaves alone
+     * (both contenders ran in it), for contenders that differ by a few percent.
+     */
+    private record Target(Row a, Row b, double limit, boolean paired) {
+        Target(Row a, Row b, double limit) {
+            this(a, b, limit, false);
+        }
+
+        double ratio() {
+            if (!paired || a.perOp().length == 0) {
+                return a.median() / b.median();
+            }
+            double[] r = new double[a.perOp().length];
+            for (int i = 0; i < r.length; i++) {
+                r[i] = a.perOp()[i] / b.perOp()[i];
+            }
+            return percentile(r, 0.5);
+        }
     }
 
     public static void main(String[] args) throws Exception {
@@ -117,8 +153,10 @@ public final class Bench {
         boolean big = false;
         List<String> walkRoots = new ArrayList<>();
         int[] sizes = DEFAULT_SIZES;
-        int rounds = 7;
+        int rounds = -1;  // 7, or 15 for the provider, whose contenders differ by a few percent
         boolean engineOnly = false;
+        boolean providerOnly = false;
+        List<String> lists = new ArrayList<>();
         int engineTree = ENGINE_TREE_SIZE;
         List<String> engineRoots = new ArrayList<>();
         String fuseRoot = null;
@@ -126,6 +164,8 @@ public final class Bench {
         for (int i = 0; i < args.length; i++) {
             switch (args[i]) {
                 case "--walk-engine" -> engineOnly = true;
+                case "--provider" -> providerOnly = true;
+                case "--list" -> lists.add(args[++i]);
                 case "--tree" -> engineTree = Integer.parseInt(args[++i]);
                 case "--engine-root" -> engineRoots.add(args[++i]);
                 case "--fuse" -> fuseRoot = args[++i];
@@ -141,15 +181,24 @@ public final class Bench {
                 default -> throw new IllegalArgumentException("unknown argument " + args[i]);
             }
         }
+        if (rounds == -1) {
+            rounds = providerOnly ? 15 : 7;
+        }
         if (floorProgram == null || bases.isEmpty() || rounds < 1) {
             throw new IllegalArgumentException("usage: --floor PROGRAM --dir BASE [--dir BASE] [--big] "
                     + "[--sizes N,N,..] [--rounds N] [--walk ROOT].. | --walk-engine --floor PROGRAM --dir BASE "
-                    + "[--tree N] [--engine-root ROOT].. [--fuse ROOT] [--find P] [--bfs P] [--fd P] [--rounds N]");
+                    + "[--tree N] [--engine-root ROOT].. [--fuse ROOT] [--find P] [--bfs P] [--fd P] [--rounds N] "
+                    + "| --provider --floor PROGRAM --dir BASE [--dir BASE] [--list DIR].. [--rounds N]");
         }
         try (Floor floor = new Floor(floorProgram)) {
             Bench bench = new Bench(floor, rounds, Math.max(2, rounds / 3));
             if (engineOnly) {
                 bench.engine(Paths.get(bases.get(0)), engineTree, engineRoots, fuseRoot, peers);
+                bench.print(System.out);
+                return;
+            }
+            if (providerOnly) {
+                bench.provider(bases, lists);
                 bench.print(System.out);
                 return;
             }
@@ -656,6 +705,198 @@ public final class Bench {
         }
     }
 
+    // ---- the fsstat: provider against the default one -----------------------------
+
+    private void provider(List<String> bases, List<String> lists) throws IOException {
+        FileSystem fsstat = FileSystems.getFileSystem(URI.create("fsstat:///"));
+        for (String b : bases) {
+            Path base = Paths.get(b);
+            String fs = Files.getFileStore(base).type();
+            bigFile(base, fs, fsstat);
+            smallFiles(base, fs, fsstat);
+            String dir = base.resolve("n" + PROVIDER_DIR_SIZE).toString();
+            progress("%s: making %,d entries in %s", fs, PROVIDER_DIR_SIZE, dir);
+            floor.call("make " + dir + " " + PROVIDER_DIR_SIZE);
+            try {
+                directoryStream(dir, fs, PROVIDER_DIR_SIZE, fsstat);
+            } finally {
+                floor.call("rm " + dir);
+            }
+        }
+        for (String dir : lists) {
+            directoryStream(dir, dir, floor.timed("fstatat " + dir)[1], fsstat);
+        }
+    }
+
+    /**
+     * A file of 1 GiB, in the page cache once written, read whole and
+     * written whole (in place) through one channel per round, with buffers of
+     * 1 MiB and of 64 KiB: nanoseconds per buffer.
+     */
+    private void bigFile(Path base, String fs, FileSystem fsstat) throws IOException {
+        Path file = base.resolve("big");
+        progress("%s: writing %,d bytes to %s", fs, BIG_FILE, file);
+        try (FileChannel ch = FileChannel.open(file, StandardOpenOption.CREATE_NEW, StandardOpenOption.WRITE)) {
+            writeWhole(ch, ByteBuffer.allocateDirect((int) MIB));
+        }
+        Path ours = fsstat.getPath(file.toString());
+        try {
+            for (int size : new int[] {(int) MIB, 64 << 10}) {
+                ByteBuffer buffer = ByteBuffer.allocateDirect(size);
+                String label = size >= MIB ? size / MIB + " MiB" : size / 1024 + " KiB";
+                long calls = BIG_FILE / size;
+                progress("%s: 1 GiB read and written with %s buffers", fs, label);
+                List<Row> read = addRows("1 GiB read", fs, label, List.of(
+                        new Contender("fsstat: FileChannel", () -> timedRead(ours, buffer, calls)),
+                        new Contender("default FileChannel", () -> timedRead(file, buffer, calls))),
+                        warmup, rounds);
+                targets.add(new Target(read.get(0), read.get(1), 1.05, true));
+                List<Row> write = addRows("1 GiB write", fs, label, List.of(
+                        new Contender("fsstat: FileChannel", () -> timedWrite(ours, buffer, calls)),
+                        new Contender("default FileChannel", () -> timedWrite(file, buffer, calls))),
+                        warmup, rounds);
+                targets.add(new Target(write.get(0), write.get(1), 1.05, true));
+            }
+        } finally {
+            Files.delete(file);
+        }
+    }
+
+    private static long[] timedRead(Path file, ByteBuffer buffer, long calls) throws IOException {
+        long t0 = System.nanoTime();
+        long bytes = 0;
+        try (FileChannel ch = FileChannel.open(file, StandardOpenOption.READ)) {
+            for (int n; (n = ch.read(buffer.clear())) > 0; ) {
+                bytes += n;
+            }
+        }
+        long ns = System.nanoTime() - t0;
+        if (bytes != BIG_FILE) {
+            throw new IllegalStateException("read " + bytes + " bytes of " + file + ", not " + BIG_FILE);
+        }
+        return new long[] {calls, ns};
+    }
+
+    private static long[] timedWrite(Path file, ByteBuffer buffer, long calls) throws IOException {
+        long t0 = System.nanoTime();
+        try (FileChannel ch = FileChannel.open(file, StandardOpenOption.WRITE)) {
+            writeWhole(ch, buffer);
+        }
+        return new long[] {calls, System.nanoTime() - t0};
+    }
+
+    /** Writes BIG_FILE bytes from the start, the buffer over and over. */
+    private static void writeWhole(FileChannel ch, ByteBuffer buffer) throws IOException {
+        for (long at = 0; at < BIG_FILE; ) {
+            buffer.clear();
+            buffer.limit((int) Math.min(buffer.capacity(), BIG_FILE - at));
+            while (buffer.hasRemaining()) {
+                at += ch.write(buffer);
+            }
+        }
+    }
+
+    /**
+     * 10,000 files of 4 KiB, each opened, read to its end and closed; and as
+     * many made, written and closed in an empty directory (removed after each
+     * round, untimed), with the options of Files.write. Where the open and
+     * close cost more than the data: nanoseconds per file.
+     */
+    private void smallFiles(Path base, String fs, FileSystem fsstat) throws IOException {
+        Path dir = base.resolve("small");
+        progress("%s: making %,d files of %,d bytes in %s", fs, SMALL_FILES, SMALL_FILE_SIZE, dir);
+        Files.createDirectory(dir);
+        byte[] content = new byte[SMALL_FILE_SIZE];
+        Arrays.fill(content, (byte) 'x');
+        Path[] plain = new Path[SMALL_FILES];
+        Path[] ours = new Path[SMALL_FILES];
+        for (int i = 0; i < SMALL_FILES; i++) {
+            plain[i] = dir.resolve(String.format(Locale.ROOT, "f%05d", i));
+            ours[i] = fsstat.getPath(plain[i].toString());
+            Files.write(plain[i], content);
+        }
+        try {
+            ByteBuffer buffer = ByteBuffer.allocateDirect(2 * SMALL_FILE_SIZE);
+            String size = String.format(Locale.ROOT, "%,d", SMALL_FILES);
+            progress("%s: %,d files of 4 KiB read, and written", fs, SMALL_FILES);
+            List<Row> read = addRows("4 KiB read", fs, size, List.of(
+                    new Contender("fsstat: newByteChannel", () -> readSmall(ours, buffer)),
+                    new Contender("default newByteChannel", () -> readSmall(plain, buffer))),
+                    warmup + 2, rounds);
+            targets.add(new Target(read.get(0), read.get(1), 1.05, true));
+            Path out = base.resolve("written");
+            Path[] plainOut = new Path[SMALL_FILES];
+            Path[] oursOut = new Path[SMALL_FILES];
+            for (int i = 0; i < SMALL_FILES; i++) {
+                plainOut[i] = out.resolve(plain[i].getFileName());
+                oursOut[i] = fsstat.getPath(plainOut[i].toString());
+            }
+            List<Row> write = addRows("4 KiB write", fs, size, List.of(
+                    new Contender("fsstat: newByteChannel", () -> writeSmall(out, oursOut, content)),
+                    new Contender("default newByteChannel", () -> writeSmall(out, plainOut, content))),
+                    warmup + 2, rounds);
+            targets.add(new Target(write.get(0), write.get(1), 1.05, true));
+        } finally {
+            floor.call("rm " + dir);
+        }
+    }
+
+    private static long[] readSmall(Path[] files, ByteBuffer buffer) throws IOException {
+        long t0 = System.nanoTime();
+        long bytes = 0;
+        for (Path f : files) {
+            try (var ch = Files.newByteChannel(f, StandardOpenOption.READ)) {
+                buffer.clear();
+                for (int n; (n = ch.read(buffer)) >= 0; ) {
+                    bytes += n;
+                }
+            }
+        }
+        long ns = System.nanoTime() - t0;
+        if (bytes != (long) files.length * SMALL_FILE_SIZE) {
+            throw new IllegalStateException("read " + bytes + " bytes of small files");
+        }
+        return new long[] {files.length, ns};
+    }
+
+    private static final Set<StandardOpenOption> WRITE_OPTIONS = Set.of(StandardOpenOption.CREATE,
+            StandardOpenOption.TRUNCATE_EXISTING, StandardOpenOption.WRITE);
+
+    private long[] writeSmall(Path dir, Path[] files, byte[] content) throws IOException {
+        Files.createDirectory(dir);
+        ByteBuffer buffer = ByteBuffer.wrap(content);
+        long t0 = System.nanoTime();
+        for (Path f : files) {
+            try (var ch = Files.newByteChannel(f, WRITE_OPTIONS)) {
+                buffer.clear();
+                while (buffer.hasRemaining()) {
+                    ch.write(buffer);
+                }
+            }
+        }
+        long ns = System.nanoTime() - t0;
+        floor.call("rm " + dir);
+        return new long[] {files.length, ns};
+    }
+
+    /**
+     * A directory of n entries listed through each file system's directory
+     * stream with each entry's attributes read by its path, and through
+     * FolderListing: nanoseconds per entry.
+     */
+    private void directoryStream(String dir, String fs, long n, FileSystem fsstat) throws IOException {
+        progress("%s: directory streams over %,d entries of %s", fs, n, dir);
+        int reps = (int) Math.max(1, ENTRIES_PER_ROUND / n);
+        Path ours = fsstat.getPath(dir);
+        Path plain = Paths.get(dir);
+        List<Row> added = addRows("dir stream", fs, String.format(Locale.ROOT, "%,d", n), List.of(
+                contender("fsstat: DirectoryStream + readAttributes", reps, n, () -> nio(ours)),
+                contender("NIO DirectoryStream + readAttributes", reps, n, () -> nio(plain)),
+                contender("fsstat FolderListing", reps, n, () -> library(dir))),
+                n <= 10_000 ? warmup + 2 : warmup, rounds);
+        targets.add(new Target(added.get(0), added.get(1), 1.0, true));
+    }
+
     // ---- statistics --------------------------------------------------------------
 
     private void statistics(Path base, String fs) throws IOException {
@@ -739,13 +980,13 @@ public final class Bench {
     }
 
     private void print(PrintStream out) {
-        out.printf(Locale.ROOT, "ns per entry (iteration, walk, names, attrs) or per call (statistics): median and"
-                + " min-max of the measured rounds after warm-up; x fsstat = median / median of the first"
-                + " one-thread fsstat row above it%n");
-        String format = "%-10s | %-6s | %9s | %-40s | %8s | %-17s | %6s | %8s%n";
+        out.printf(Locale.ROOT, "ns per entry (iteration, walk, names, attrs, dir stream), per file (4 KiB), per"
+                + " buffer (1 GiB) or per call (statistics): median and min-max of the measured rounds after warm-up;"
+                + " x fsstat = median / median of the first one-thread fsstat row above it%n");
+        String format = "%-11s | %-8s | %9s | %-40s | %8s | %-17s | %6s | %8s%n";
         out.printf(Locale.ROOT, format, "test", "fs", "entries", "contender", "median", "min-max", "rounds",
                 "x fsstat");
-        out.printf(Locale.ROOT, format, "-".repeat(10), "-".repeat(6), "-".repeat(9), "-".repeat(40), "-".repeat(8),
+        out.printf(Locale.ROOT, format, "-".repeat(11), "-".repeat(8), "-".repeat(9), "-".repeat(40), "-".repeat(8),
                 "-".repeat(17), "-".repeat(6), "-".repeat(8));
         double library = 0;
         String group = "";
@@ -771,13 +1012,14 @@ public final class Bench {
         }
         out.println();
         for (Target t : targets) {
-            double ratio = t.a().median() / t.b().median();
+            double ratio = t.ratio();
             String verdict = Double.isNaN(ratio) ? "not measured"
                     : Double.isNaN(t.limit()) ? "no target at this size"
                     : String.format(Locale.ROOT, "at most %s: %s",
                             BigDecimal.valueOf(t.limit()).stripTrailingZeros().toPlainString(), ratio <= t.limit() ? "met" : "MISSED");
-            out.printf(Locale.ROOT, "target %-10s %-6s %9s: %s / %s = %.2f (%s)%n", t.a().test(), t.a().fs(),
-                    t.a().size(), t.a().contender(), t.b().contender(), ratio, verdict);
+            out.printf(Locale.ROOT, "target %-11s %-8s %9s: %s / %s = %.2f%s (%s)%n", t.a().test(), t.a().fs(),
+                    t.a().size(), t.a().contender(), t.b().contender(), ratio, t.paired() ? " round by round" : "",
+                    verdict);
         }
         for (String note : notes) {
             out.println(note);

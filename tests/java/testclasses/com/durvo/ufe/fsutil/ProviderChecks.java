@@ -121,6 +121,19 @@ public final class ProviderChecks {
         if (FS.getPath(X).compareTo(FS.getPath("z")) <= 0 || FS.getPath("a").compareTo(FS.getPath("a/b")) >= 0) {
             bad.append("compareTo is not on unsigned bytes\n");
         }
+        // A listed entry is its directory resolved against its name, also where the directory ends in '/'.
+        for (String s : List.of("/", ".", "..")) {
+            Path dir = FS.getPath(s);
+            try (DirectoryStream<Path> entries = Files.newDirectoryStream(dir)) {
+                for (Path p : entries) {
+                    if (!p.equals(dir.resolve(p.getFileName()))) {
+                        bad.append("listed in ").append(s).append(": ").append(shown(p)).append('\n');
+                    }
+                }
+            } catch (IOException e) {
+                bad.append("list(").append(s).append("): ").append(e).append('\n');
+            }
+        }
         return bad.toString();
     }
 
@@ -185,9 +198,14 @@ public final class ProviderChecks {
         return rows.toArray();
     }
 
-    /** Opens path with options ("READ,WRITE", NOFOLLOW_LINKS, "perms=rw-------"), writes text, reads from 0 when
-     * it can: "wrote N read R", or "Class: message". */
-    public static String open(byte[] path, String options, String text) {
+    /**
+     * Opens path with options (StandardOpenOption names and NOFOLLOW_LINKS, comma-separated; "perms=rw-------"
+     * for an initial mode), writes text if any, then reads what the channel reads from 0 if it can: "at P wrote
+     * N read R" (P its position when opened: the end with APPEND), or the exception's "Class: message". With
+     * reopen, the channel is reached through /proc/self/fd, as on a JVM whose channels cannot be made over a
+     * descriptor.
+     */
+    public static String open(byte[] path, String options, String text, boolean reopen) {
         Set<OpenOption> opts = new HashSet<>();
         List<java.nio.file.attribute.FileAttribute<?>> attrs = new ArrayList<>();
         for (String o : options.split(",")) {
@@ -199,8 +217,9 @@ public final class ProviderChecks {
                 opts.add(StandardOpenOption.valueOf(o));
             }
         }
-        try (SeekableByteChannel ch = Files.newByteChannel(FS.getPath(path), opts,
+        try (SeekableByteChannel ch = channel(FS.getPath(path), opts, reopen,
                 attrs.toArray(new java.nio.file.attribute.FileAttribute<?>[0]))) {
+            long at = ch.position();
             int wrote = text.isEmpty() ? 0 : ch.write(ByteBuffer.wrap(text.getBytes(StandardCharsets.ISO_8859_1)));
             String read = "";
             if (opts.contains(StandardOpenOption.READ) || !opts.contains(StandardOpenOption.WRITE)
@@ -209,10 +228,16 @@ public final class ProviderChecks {
                 ch.position(0).read(b);
                 read = new String(b.array(), 0, b.position(), StandardCharsets.ISO_8859_1);
             }
-            return "wrote " + wrote + " read " + read;
+            return "at " + at + " wrote " + wrote + " read " + read;
         } catch (Exception e) {
             return e.getClass().getName() + ": " + e.getMessage();
         }
+    }
+
+    private static FileChannel channel(Path p, Set<OpenOption> options, boolean reopen,
+            java.nio.file.attribute.FileAttribute<?>... attrs) throws IOException {
+        return reopen ? FsFileSystemProvider.openChannel(FsPlace.of(FsPath.of(p)), options, false, attrs)
+                : FileChannel.open(p, options, attrs);
     }
 
     /** What op on a and b (paths' bytes; b may be null) does: "" or the result, or "Class: message". */
@@ -282,12 +307,16 @@ public final class ProviderChecks {
         }
     }
 
-    /** A read waiting on an empty FIFO ends as the JDK's does when another thread closes the channel and when the
-     * reader is interrupted; a regular file maps, locks and transfers. */
-    public static String channels(byte[] fifo, byte[] file) throws Exception {
+    /**
+     * A channel's life as the JDK's channels live it: a read waiting on an empty FIFO (whose writer the test
+     * holds open) ends with AsynchronousCloseException when another thread closes the channel, and with
+     * ClosedByInterruptException when the reader is interrupted; a regular file maps, locks and transfers.
+     * With reopen, through /proc/self/fd (see open).
+     */
+    public static String channels(byte[] fifo, byte[] file, boolean reopen) throws Exception {
         StringBuilder out = new StringBuilder();
         for (boolean close : new boolean[] {true, false}) {
-            SeekableByteChannel ch = Files.newByteChannel(FS.getPath(fifo));
+            SeekableByteChannel ch = channel(FS.getPath(fifo), Set.of(StandardOpenOption.READ), reopen);
             Thread reader = Thread.currentThread();
             Thread other = new Thread(() -> {
                 try {
@@ -306,7 +335,8 @@ public final class ProviderChecks {
             Thread.interrupted();
             other.join();
         }
-        try (FileChannel ch = FileChannel.open(FS.getPath(file), StandardOpenOption.READ, StandardOpenOption.WRITE);
+        Path p = FS.getPath(file);
+        try (FileChannel ch = channel(p, Set.of(StandardOpenOption.READ, StandardOpenOption.WRITE), reopen);
                 FileLock lock = ch.lock()) {
             MappedByteBuffer m = ch.map(FileChannel.MapMode.READ_WRITE, 0, ch.size());
             m.put(0, (byte) 'M');
