@@ -227,12 +227,12 @@ final class NativeLibrary {
         }
     }
 
-    /** An owner-only directory to write the copy in; temporary: made for this load alone. */
     /** A path of the JDK's own file system: the library is not there yet to serve this package's. */
     private static Path jdkPath(String first, String... more) {
         return FsFileSystemProvider.jdkFileSystem().getPath(first, more);
     }
 
+    /** An owner-only directory to write the copy in; temporary: made for this load alone. */
     private record Place(Path dir, boolean temporary, String fix) {
     }
 
