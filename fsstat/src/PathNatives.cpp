@@ -65,7 +65,7 @@ int openToReopen(int dfd, const char *szPath, int flags) {
     struct stat st;
     int iErr = fstat(probe, &st) != 0 ? errno : 0;
     if (iErr == 0 && S_ISLNK(st.st_mode)) iErr = ELOOP;  // O_PATH | O_NOFOLLOW opens a final link itself
-    if (iErr == 0 && S_ISFIFO(st.st_mode) && (flags & O_NONBLOCK) == 0) return probe;
+    if (iErr == 0 && S_ISFIFO(st.st_mode)) return probe;
     close(probe);
     if (iErr != 0) {
         errno = iErr;
