@@ -44,6 +44,7 @@ std::string failedStat(JNIEnv *env, jstring js, const std::string &printed = "")
 TEST_F(FileSysStat, FiguresMatchStatvfsThroughEveryDeclaringClass) {
     using Native = jobject (*)(JNIEnv *, jobject, jstring);
     for (const char *path : {"/", "/tmp", "/dev/shm", "/proc"}) {
+        if (access(path, F_OK) != 0) continue;  // a minimal container may lack /dev/shm
         for (Native native : {Java_com_durvo_ufe_fsutil_FileSystemStatFbd_getFileSysStat,
                               Java_com_durvo_ufe_fsutil_FileSystemStatMac_getFileSysStat,
                               Java_com_durvo_ufe_fsutil_FileSystemStatSos_getFileSysStat,

@@ -64,7 +64,7 @@ grep -q '^first: .*too many open files: close some, or raise the limit' <<<"$out
 
 # The shared temporary directory's default, made first by someone else, is passed over.
 mkdir -p "$work/tmp/fsstat-$(id -un)" && chmod 777 "$work/tmp/fsstat-$(id -un)"
-[ "$(id -u)" = 0 ] && chown nobody "$work/tmp/fsstat-$(id -un)" && chmod 700 "$work/tmp/fsstat-$(id -un)"
+[ "$(id -u)" = 0 ] && chown 65534 "$work/tmp/fsstat-$(id -un)" && chmod 700 "$work/tmp/fsstat-$(id -un)"
 out=$(env -u XDG_CACHE_HOME "$java" -XX:-UsePerfData --enable-native-access=ALL-UNNAMED -Djava.io.tmpdir="$work/tmp" \
       -Duser.home=/nonexistent -cp "$jar:$work/classes" UseJar list "$work/dir" 2>&1) && [ "$(wc -l <<<"$out")" = 3 ] ||
   fail "temporary directory's default taken: $out"

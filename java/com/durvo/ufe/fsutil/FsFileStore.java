@@ -23,8 +23,11 @@ import java.util.List;
  * {@code totalSpace}, {@code usableSpace} and {@code unallocatedSpace}, every
  * figure by its {@code statvfs} name: {@code bsize}, {@code frsize},
  * {@code blocks}, {@code bfree}, {@code bavail}, {@code files}, {@code ffree},
- * {@code favail}, {@code fsid}, {@code flag} and {@code namemax} (each a
- * {@code Long}).
+ * {@code favail}, {@code fsid}, {@code flag} and {@code namemax}. Each is a
+ * {@code Long} holding the bits of the system's unsigned figure: a figure of
+ * 2<sup>63</sup> or more (an {@code fsid} often is, as ext4 derives it from the
+ * volume's UUID) reads as negative, so read them with
+ * {@link Long#toUnsignedString(long)} or {@link Long#compareUnsigned}.
  */
 final class FsFileStore extends FileStore {
     private static final List<String> FIGURES = List.of("bsize", "frsize", "blocks", "bfree", "bavail", "files",

@@ -348,14 +348,14 @@ public final class ProviderChecks {
         return out.toString();
     }
 
-    /** The store of path: name, type, read-only, the three spaces, block size, and every statvfs figure by name. */
+    /** The store of path: name, type, read-only, the three spaces, block size, and every statvfs figure by name, read unsigned. */
     public static String store(byte[] path) throws IOException {
         java.nio.file.FileStore s = Files.getFileStore(FS.getPath(path));
         StringBuilder out = new StringBuilder(s.name() + " " + s.type() + " " + s.isReadOnly() + " " + s.getTotalSpace()
                 + " " + s.getUsableSpace() + " " + s.getUnallocatedSpace() + " " + s.getBlockSize());
         for (String f : List.of("bsize", "frsize", "blocks", "bfree", "bavail", "files", "ffree", "favail", "fsid", "flag",
                 "namemax")) {
-            out.append(' ').append(s.getAttribute(f));
+            out.append(' ').append(Long.toUnsignedString((Long) s.getAttribute(f)));
         }
         return out.toString();
     }
