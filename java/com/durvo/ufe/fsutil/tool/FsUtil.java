@@ -10,7 +10,8 @@ import java.util.List;
 public final class FsUtil {
     private static final String HELP = String.join("\n",
             "Usage: fsutil COMMAND [OPTION]... [PATH]...",
-            "File-system tools on the fsstat library; every PATH may hold any bytes.",
+            "File-system tools on the fsstat library; every PATH may hold any bytes, and",
+            "names are shown as 'fsutil ls --help' says.",
             "",
             "Commands:",
             "  df    space and inodes of mounted file systems",
