@@ -10,6 +10,7 @@ import java.nio.charset.CoderResult;
 import java.nio.charset.CodingErrorAction;
 import java.nio.charset.StandardCharsets;
 import java.text.Normalizer;
+import java.util.Arrays;
 
 /**
  * How the tool shows a name's bytes, on a terminal and in a pipe alike. A
@@ -36,21 +37,30 @@ final class Names {
     private Names() {
     }
 
-    /** Whether a name shows as its own bytes: printable ASCII without a backslash, the common case. */
+    /**
+     * Whether a name shows as its own bytes: printable ASCII without a
+     * backslash, the common case, or a name that decodes whole into
+     * characters that all show as themselves.
+     */
     static boolean plain(byte[] bytes) {
         for (byte b : bytes) {
             if (b < 0x20 || b == 0x7F || b == '\\') {  // bytes from 0x80 are negative
-                return false;
+                return b < 0 && EXACT && decodesToShown(bytes);
             }
         }
         return true;
     }
 
+    private static boolean decodesToShown(byte[] bytes) {
+        String decoded = new String(bytes, CHARSET);
+        return allShow(decoded) && Normalizer.isNormalized(decoded, Normalizer.Form.NFC)
+                && Arrays.equals(decoded.getBytes(CHARSET), bytes);
+    }
+
     /** A name or path as the tool shows it. */
-    @SuppressWarnings("deprecation")  // the one copy of ASCII bytes into a string that needs no decoder
     static String shown(byte[] bytes) {
         if (plain(bytes)) {
-            return new String(bytes, 0, 0, bytes.length);
+            return new String(bytes, CHARSET);
         }
         boolean composed = Normalizer.isNormalized(new String(bytes, CHARSET), Normalizer.Form.NFC);
         CharsetDecoder decoder = CHARSET.newDecoder()
@@ -109,6 +119,18 @@ final class Names {
             }
         }
         return shown.toString();
+    }
+
+    private static boolean allShow(String s) {
+        boolean onShown = false;
+        for (int i = 0; i < s.length(); i += Character.charCount(s.codePointAt(i))) {
+            int cp = s.codePointAt(i);
+            onShown = cp != '\\' && shows(cp, onShown);
+            if (!onShown) {
+                return false;
+            }
+        }
+        return true;
     }
 
     private static boolean shows(int cp, boolean onShown) {
