@@ -150,7 +150,8 @@ final class Du {
 
     private void unreadable(IOException e) {
         String where = e instanceof FileSystemException ? ((FileSystemException) e).getFile() : null;
-        err.println("fsutil du: cannot read directory '" + Names.visible(String.valueOf(where)) + "': " + Lookup.reason(e));
+        err.println("fsutil du: cannot read directory '" + Names.visible(String.valueOf(where)) + "': "
+                + Lookup.reason(e));
         status = 1;
     }
 
