@@ -37,6 +37,21 @@ fsu cat "$dir/all-bytes" "$dir/none" "$dir/all-bytes" >"$dir/out" 2>"$dir/err"
 check "cat with a missing file: status 1" [ $? -eq 1 ]
 check "cat: bytes unchanged" cmp -s "$dir/out" <(cat "$dir/all-bytes" "$dir/all-bytes")
 check "cat: the failing file named" grep -q "$dir/none: No such file or directory" "$dir/err"
+# Standard input for no FILE and for each "-", read on from where the last "-" stopped, as GNU cat.
+for args in "" "-" "- $dir/all-bytes -" "-- -"; do
+  gnu=$(cat $args <"$dir/all-bytes" | od -c); ours=$(fsu cat $args <"$dir/all-bytes" | od -c)
+  check "cat $args from standard input" [ "$ours" = "$gnu" ]
+done
+fsu cat - <"$dir" 2>"$dir/err"
+check "cat - from a directory: status 1, GNU's message" [ $? -eq 1 -a "$(cat "$dir/err")" = "fsutil cat: -: Is a directory" ]
+
+# A write error: GNU's status for each command (ls 2, the others 1), and the reason.
+for cmd in "ls $dir" "du -s $dir" "df /" "cat $dir/all-bytes"; do
+  $cmd >/dev/full 2>/dev/null; gnu_status=$?
+  fsu $cmd >/dev/full 2>"$dir/err"; status=$?
+  check "$cmd >/dev/full: status $status, GNU $gnu_status" [ "$status" -eq "$gnu_status" ]
+  check "$cmd >/dev/full: $(cat "$dir/err")" [ "$(cat "$dir/err")" = "fsutil ${cmd%% *}: write error: No space left on device" ]
+done
 
 version=$(unzip -p "$jar" META-INF/MANIFEST.MF 2>/dev/null | sed -n 's/^Implementation-Version: *//p' | tr -d '\r')
 check "--version gives the manifest's version" [ "$(fsu --version)" = "fsutil ${version:-unknown}" ]

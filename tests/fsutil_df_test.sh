@@ -71,7 +71,7 @@ rows "df -hT on named paths" -hT /proc "$dir" /
 if [ -n "${mnt:-}" ]; then
   rows "df on a mount point with a space, a tab, a backslash and a Latin-1 byte" "$mnt"
   out=$(fsu df "$mnt" | tail -1)
-  check "that mount point shown as $dir/mnt a\\x09b\\c\\xE9 ($out)" [ "${out#* 0% }" = "$dir/mnt a\\x09b\\c\\xE9" ]
+  check "that mount point shown as $dir/mnt a\\x09b\\\\c\\xE9 ($out)" [ "${out#* 0% }" = "$dir/mnt a\\x09b\\\\c\\xE9" ]
 fi
 
 # Failures: GNU's line under our name, the same status, and no header over no rows.

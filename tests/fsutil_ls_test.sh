@@ -32,7 +32,8 @@ fi
 # reads an unknown zone as UTC while Java carries its own zone rules.
 export TZ=UTC
 [ -e /usr/share/zoneinfo/Europe/Berlin ] && export TZ=Europe/Berlin
-for opts in "" -a -A -R -l -n -la -lA -lR -laR -lh -lhR --full-time "-l --full-time -a"; do
+for opts in "" -a -A -R -l -n -la -lA -lR -laR -lh -lhR --full-time "-l --full-time -a" \
+    "--almost -l --numeric --recur" "--hum -l --all"; do
   same "ls $opts" ls $opts "$t" -- ls $opts "$t"
 done
 same "ls with file and directory operands" ls -l "$t/link" "$t/d" "$t/size1024" "$t/empty" -- \
@@ -49,25 +50,55 @@ same "ls of an unreadable directory among others" ls "$t/d/sub" "$t/empty" -- "$
 chmod 2710 "$t/d/sub"
 as=()
 
-# Bytes that are not valid UTF-8, in names, operands and link targets, shown as \xNN.
-export LC_ALL=C.UTF-8
+# Names as shown, in a UTF-8, an ASCII and a Latin-1 locale: each character of the locale that
+# shows as itself, a backslash as \\, any other byte as \xNN, so that two names never look alike and
+# no byte of a name is a control on the terminal (the Latin-1 column is converted to UTF-8 here).
+#      name (printf)       C.UTF-8               C                     en_US.ISO-8859-1
+names=('caf\xe9'           'caf\xE9'             'caf\xE9'             'café'
+       'caf\\xE9'          'caf\\xE9'            'caf\\xE9'            'caf\\xE9'
+       'back\\slash'       'back\\slash'         'back\\slash'         'back\\slash'
+       'c1-\xc2\x9b'       'c1-\xC2\x9B'         'c1-\xC2\x9B'         'c1-Â\x9B'
+       'esc\x1b[31m\t'     'esc\x1B[31m\x09'     'esc\x1B[31m\x09'     'esc\x1B[31m\x09'
+       '\xc3\xa9'          'é'                   '\xC3\xA9'            'Ã©'
+       'e\xcc\x81'         'e\xCC\x81'           'e\xCC\x81'           'eÌ\x81'
+       '\xcc\x81lead'      '\xCC\x81lead'        '\xCC\x81lead'        'Ì\x81lead'
+       'rlo\xe2\x80\xaex'  'rlo\xE2\x80\xAEx'    'rlo\xE2\x80\xAEx'    'rloâ\x80®x'
+       'nb\xc2\xa0sp'      'nb\xC2\xA0sp'        'nb\xC2\xA0sp'        'nbÂ\xA0sp'
+       '\xff\xfe'          '\xFF\xFE'            '\xFF\xFE'            'ÿþ')
 u=$dir/$'caf\xe9'
 mkdir "$u"
-touch "$u/"$'\xff\xfe' "$u/plain" "$u/"$'tab\there'
-ln -s $'target\xe9' "$u/link"
-out=$(fsu ls "$u") || echo "FAIL: ls of a non-UTF-8 operand: status $?"
-check "non-UTF-8 names" [ "$out" = $'link\nplain\ntab\\x09here\n\\xFF\\xFE' ]
-out=$(fsu ls -l "$u" | grep ' link ')
-check "non-UTF-8 link target" [ "${out##* link }" = '-> target\xE9' ]
+for ((i = 0; i < ${#names[@]}; i += 4)); do touch "$u/$(printf "${names[i]}")"; done
+ln -s $'target\xe9\\' "$u/link"
+column=1
+for locale in C.UTF-8 C en_US.ISO-8859-1; do
+  if [ "$locale" = en_US.ISO-8859-1 ]; then
+    export LOCPATH=${FSSTAT_LOCPATH:-}
+    [ "$(LC_ALL=$locale locale charmap 2>/dev/null)" = ISO-8859-1 ] || { echo "no $locale: column skipped"; break; }
+  fi
+  export LC_ALL=$locale
+  out=$(fsu ls "$u" | iconv -f "$(locale charmap)" -t UTF-8)
+  for ((i = 0; i < ${#names[@]}; i += 4)); do
+    check "'${names[i]}' shown as '${names[i + column]}' ($locale)" grep -qxF -- "${names[i + column]}" <<<"$out"
+  done
+  check "one line a name ($locale)" [ "$(wc -l <<<"$out")" -eq $((${#names[@]} / 4 + 1)) ]
+  out=$(fsu ls -l "$u" | iconv -f "$(locale charmap)" -t UTF-8 | grep ' link ')
+  target="target${names[column]#caf}\\\\"  # its E9 byte shown as in the first name
+  check "link target $target ($locale)" [ "${out##* link -> }" = "$target" ]
+  column=$((column + 1))
+done
+unset LOCPATH
+export LC_ALL=C.UTF-8
 out=$(fsu ls -R "$dir" | grep -F 'caf\xE9:')
 check "non-UTF-8 directory header" [ "$out" = "$dir/caf\\xE9:" ]
+export LC_ALL=C
 
-# Failures: GNU's line under our name, and its status.
+# Failures and bad options (a long one may be any prefix that no other shares): GNU's first line
+# under our name, and its status.
 touch "$dir/plain"
-for operand in "$dir/plain/" "$dir/none"; do
-  gnu=$(LC_ALL=C ls "$operand" 2>&1); gnu_status=$?
-  ours=$(fsu ls "$operand" 2>&1); ours_status=$?
-  check "ls $operand: '$ours' ($ours_status), GNU '$gnu' ($gnu_status)" \
+for args in "$dir/plain/" "$dir/none" --al --al=x --all=x --zzz=3 -y; do
+  ls $args >/dev/null 2>"$dir/err"; gnu_status=$? gnu=$(head -1 "$dir/err")
+  fsu ls $args >/dev/null 2>"$dir/err"; ours_status=$? ours=$(head -1 "$dir/err")
+  check "ls $args: '$ours' ($ours_status), GNU '$gnu' ($gnu_status)" \
     [ "$ours" = "fsutil $gnu" -a "$ours_status" = "$gnu_status" ]
 done
 finish "fsutil ls"

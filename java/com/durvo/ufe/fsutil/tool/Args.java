@@ -8,13 +8,14 @@ import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.List;
-import java.util.Set;
 
 /**
  * A command's options and operands, GNU style: short flags may be grouped
- * ({@code -la}), options may follow operands, {@code --} ends the options,
- * and a long option takes its value as {@code --name=V} or {@code --name V}.
- * Operands are kept as the bytes the user typed.
+ * ({@code -la}), options may follow operands, {@code --} ends the options, a
+ * long option may be shortened to any prefix that no other one shares
+ * ({@code --almost} for {@code --almost-all}), and one that takes a value
+ * takes it as {@code --name=V} or {@code --name V}. Operands are kept as the
+ * bytes the user typed.
  */
 final class Args {
     /** A command line the command does not accept; the message says what it cannot take. */
@@ -31,12 +32,12 @@ final class Args {
     private final List<String> values = new ArrayList<>();
 
     /**
-     * Splits {@code args} (bytes) by the flags a command knows: {@code shortFlags}
-     * letters, {@code longFlags} without a value, {@code longValued} with one.
-     * Short flags are recorded as "-x", long ones as "--name".
+     * Splits {@code args} (bytes) by the options a command knows: {@code shortFlags}
+     * letters, and {@code longOptions} ("--name", or "--name=" for one that takes
+     * a value) in the order an ambiguous prefix lists them. Options are recorded
+     * as "-x" and "--name", by their full name.
      */
-    static Args parse(List<byte[]> args, String shortFlags, Set<String> longFlags, Set<String> longValued)
-            throws UsageException {
+    static Args parse(List<byte[]> args, String shortFlags, List<String> longOptions) throws UsageException {
         Args parsed = new Args();
         boolean optionsEnded = false;
         for (int i = 0; i < args.size(); i++) {
@@ -50,29 +51,26 @@ final class Args {
                 optionsEnded = true;
             } else if (arg.startsWith("--")) {
                 int eq = arg.indexOf('=');
-                String name = eq < 0 ? arg : arg.substring(0, eq);
-                if (longValued.contains(name)) {
-                    String value;
-                    if (eq >= 0) {
-                        value = arg.substring(eq + 1);
-                    } else if (i + 1 < args.size()) {
-                        value = new String(args.get(++i), StandardCharsets.ISO_8859_1);
-                    } else {
-                        throw new UsageException("option '" + name + "' requires an argument");
-                    }
-                    parsed.options.add(name);
-                    parsed.values.add(value);
-                } else if (longFlags.contains(name) && eq < 0) {
-                    parsed.options.add(name);
-                    parsed.values.add(null);
-                } else {
-                    throw new UsageException("unrecognized option '" + arg + "'");
+                String option = longOption(eq < 0 ? arg : arg.substring(0, eq), longOptions, raw);
+                boolean valued = option.endsWith("=");
+                String name = valued ? option.substring(0, option.length() - 1) : option;
+                String value = null;
+                if (eq >= 0 && !valued) {
+                    throw new UsageException("option '" + name + "' doesn't allow an argument");
+                } else if (eq >= 0) {
+                    value = arg.substring(eq + 1);
+                } else if (valued && i + 1 < args.size()) {
+                    value = new String(args.get(++i), StandardCharsets.ISO_8859_1);
+                } else if (valued) {
+                    throw new UsageException("option '" + name + "' requires an argument");
                 }
+                parsed.options.add(name);
+                parsed.values.add(value);
             } else {
-                for (int k = 1; k < arg.length(); k++) {
+                for (int k = 1; k < raw.length; k++) {
                     char c = arg.charAt(k);
                     if (shortFlags.indexOf(c) < 0) {
-                        throw new UsageException("invalid option -- '" + c + "'");
+                        throw new UsageException("invalid option -- '" + Names.shown(new byte[] {raw[k]}) + "'");
                     }
                     parsed.options.add("-" + c);
                     parsed.values.add(null);
@@ -80,6 +78,32 @@ final class Args {
             }
         }
         return parsed;
+    }
+
+    // The option that "--name" stands for: its exact name, or the one option it is a prefix of.
+    private static String longOption(String name, List<String> longOptions, byte[] raw) throws UsageException {
+        List<String> candidates = new ArrayList<>();
+        for (String option : longOptions) {
+            String bare = option.endsWith("=") ? option.substring(0, option.length() - 1) : option;
+            if (bare.equals(name)) {
+                return option;
+            }
+            if (bare.startsWith(name)) {
+                candidates.add(option);
+            }
+        }
+        if (candidates.size() == 1) {
+            return candidates.get(0);
+        }
+        if (candidates.isEmpty()) {
+            throw new UsageException("unrecognized option '" + Names.shown(raw) + "'");
+        }
+        StringBuilder message = new StringBuilder("option '").append(Names.shown(raw))
+                .append("' is ambiguous; possibilities:");
+        for (String option : candidates) {
+            message.append(" '").append(option.replace("=", "")).append('\'');
+        }
+        throw new UsageException(message.toString());
     }
 
     boolean has(String... names) {

@@ -11,7 +11,6 @@ import java.util.Arrays;
 import java.util.LinkedHashMap;
 import java.util.List;
 import java.util.Map;
-import java.util.Set;
 
 /** {@code fsutil df}: space and inodes of mounted file systems, laid out as GNU df lays them out. */
 final class Df {
@@ -33,7 +32,8 @@ final class Df {
             "shown as - where a file system has neither.",
             "Exit status: 0 if every file system could be examined, 1 otherwise.");
 
-    private static final Set<String> LONG_FLAGS = Set.of("--human-readable", "--si", "--inodes", "--print-type",
+    // In GNU df's order, which an ambiguous prefix lists.
+    private static final List<String> LONG_OPTIONS = List.of("--inodes", "--human-readable", "--si", "--print-type",
             "--verbose", "--help");
 
     private final FileSystemStat stat = FileSystemStat.forCurrentOs();
@@ -50,7 +50,7 @@ final class Df {
     }
 
     static int run(List<byte[]> argv, Out out, PrintStream err) throws Args.UsageException {
-        Args args = Args.parse(argv, "hHiTv", LONG_FLAGS, Set.of());
+        Args args = Args.parse(argv, "hHiTv", LONG_OPTIONS);
         if (args.has("--help")) {
             out.ascii(HELP).nl();
             return 0;
@@ -158,7 +158,7 @@ final class Df {
             if (everyMount && (why.equals("No such file or directory") || why.equals("Permission denied"))) {
                 return;
             }
-            err.println("fsutil df: " + Ls.shown(path) + ": " + why);
+            err.println("fsutil df: " + Names.shown(path) + ": " + why);
             status = 1;
             return;
         }
@@ -166,9 +166,9 @@ final class Df {
             return;
         }
         List<String> cells = new ArrayList<>();
-        cells.add(Ls.shown(everyMount && hasUuidSuffix(m.device) ? Lookup.canonical(m.device) : m.device));
+        cells.add(Names.shown(everyMount && hasUuidSuffix(m.device) ? Lookup.canonical(m.device) : m.device));
         if (withType) {
-            cells.add(m.type);
+            cells.add(Names.shown(m.type.getBytes(StandardCharsets.ISO_8859_1)));
         }
         long unit = st.frsize() != 0 ? st.frsize() : st.bsize();
         if (inodes) {
@@ -176,7 +176,7 @@ final class Df {
         } else {
             figures(cells, st.blocks(), st.bfree(), st.bavail(), unit, base == Sizes.PLAIN ? 1024 : 1);
         }
-        cells.add(Ls.shown(m.dir));
+        cells.add(Names.shown(m.dir));
         rows.add(cells.toArray(new String[0]));
         figures.add(st);
     }

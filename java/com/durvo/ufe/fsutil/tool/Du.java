@@ -9,6 +9,7 @@ import java.io.IOException;
 import java.io.PrintStream;
 import java.io.UncheckedIOException;
 import java.nio.ByteBuffer;
+import java.nio.charset.StandardCharsets;
 import java.nio.file.FileSystemException;
 import java.util.ArrayDeque;
 import java.util.ArrayList;
@@ -42,7 +43,9 @@ final class Du {
             "already counted is not counted again.",
             "Exit status: 0 if every file could be read, 1 otherwise.");
 
-    private static final Set<String> LONG_FLAGS = Set.of("--summarize", "--all", "--human-readable", "--help");
+    // In GNU du's order, which an ambiguous prefix lists.
+    private static final List<String> LONG_OPTIONS = List.of("--all", "--human-readable", "--summarize", "--threads=",
+            "--help");
 
     private final Out out;
     private final PrintStream err;
@@ -76,7 +79,7 @@ final class Du {
     }
 
     static int run(List<byte[]> argv, Out out, PrintStream err) throws Args.UsageException {
-        Args args = Args.parse(argv, "sah", LONG_FLAGS, Set.of("--threads"));
+        Args args = Args.parse(argv, "sah", LONG_OPTIONS);
         if (args.has("--help")) {
             out.ascii(HELP).nl();
             return 0;
@@ -96,7 +99,8 @@ final class Du {
                 du.threads = 0;
             }
             if (du.threads < 1 || du.threads > WalkOptions.MAX_THREADS) {
-                throw new Args.UsageException("invalid number of threads: '" + threads + "' (from 1 to "
+                String shown = Names.shown(threads.getBytes(StandardCharsets.ISO_8859_1));
+                throw new Args.UsageException("invalid number of threads: '" + shown + "' (from 1 to "
                         + WalkOptions.MAX_THREADS + ")");
             }
         }
@@ -114,7 +118,7 @@ final class Du {
         try {
             root = Lookup.lstat(path);
         } catch (IOException e) {
-            err.println("fsutil du: cannot access '" + Ls.shown(path) + "': " + Lookup.reason(e));
+            err.println("fsutil du: cannot access '" + Names.shown(path) + "': " + Lookup.reason(e));
             status = 1;
             return;
         }
@@ -146,7 +150,8 @@ final class Du {
 
     private void unreadable(IOException e) {
         String where = e instanceof FileSystemException ? ((FileSystemException) e).getFile() : null;
-        err.println("fsutil du: cannot read directory '" + where + "': " + Lookup.reason(e));
+        err.println("fsutil du: cannot read directory '" + Names.visible(String.valueOf(where)) + "': "
+                + Lookup.reason(e));
         status = 1;
     }
 
@@ -164,7 +169,7 @@ final class Du {
     private long size(ChildFile f) {
         IOException e = f.attributeError();
         if (e != null) {
-            err.println("fsutil du: cannot access '" + Ls.shown(f.pathBytes()) + "': " + Lookup.reason(e));
+            err.println("fsutil du: cannot access '" + Names.shown(f.pathBytes()) + "': " + Lookup.reason(e));
             status = 1;
             return -1;
         }
@@ -275,6 +280,6 @@ final class Du {
 
     private void line(long bytes, byte[] path) {
         out.ascii(Sizes.format(bytes, 1, human ? 1 : 1024, human ? Sizes.BINARY : Sizes.PLAIN)).ch('\t');
-        out.text(Ls.shown(path)).nl();
+        out.name(path).nl();
     }
 }

@@ -1,5 +1,7 @@
 package com.durvo.ufe.fsutil.tool;
 
+import java.io.FileDescriptor;
+import java.io.FileOutputStream;
 import java.io.PrintStream;
 import java.nio.charset.StandardCharsets;
 import java.util.List;
@@ -8,7 +10,8 @@ import java.util.List;
 public final class FsUtil {
     private static final String HELP = String.join("\n",
             "Usage: fsutil COMMAND [OPTION]... [PATH]...",
-            "File-system tools on the fsstat library; every PATH may hold any bytes.",
+            "File-system tools on the fsstat library; every PATH may hold any bytes, and",
+            "names are shown as 'fsutil ls --help' says.",
             "",
             "Commands:",
             "  df    space and inodes of mounted file systems",
@@ -25,7 +28,10 @@ public final class FsUtil {
 
     public static void main(String[] args) {
         Out out = Out.stdout();
-        int status = run(Args.rawArguments(args), out, System.err);
+        // Messages hold names as shown, in the locale's charset like the output.
+        PrintStream err = new PrintStream(new FileOutputStream(FileDescriptor.err), true, Names.CHARSET);
+        System.setErr(err);
+        int status = run(Args.rawArguments(args), out, err);
         out.flush();
         System.exit(status);
     }
@@ -38,6 +44,9 @@ public final class FsUtil {
         }
         String command = new String(args.get(0), StandardCharsets.ISO_8859_1);
         List<byte[]> rest = args.subList(1, args.size());
+        // GNU ls answers 2 for serious trouble, a bad option or a write error among it; the others 1.
+        int trouble = command.equals("ls") ? 2 : 1;
+        out.onWriteError(command.startsWith("-") ? "fsutil" : "fsutil " + Names.shown(args.get(0)), trouble);
         try {
             switch (command) {
                 case "df":
@@ -55,14 +64,14 @@ public final class FsUtil {
                     out.ascii("fsutil " + version()).nl();
                     return 0;
                 default:
-                    err.println("fsutil: unknown command '" + command + "'");
+                    err.println("fsutil: unknown command '" + Names.shown(args.get(0)) + "'");
                     err.println("Try 'fsutil --help' for more information.");
                     return 2;
             }
         } catch (Args.UsageException e) {
             err.println("fsutil " + command + ": " + e.getMessage());
             err.println("Try 'fsutil " + command + " --help' for more information.");
-            return command.equals("ls") ? 2 : 1;  // GNU ls answers 2 for serious trouble, the others 1
+            return trouble;
         }
     }
 

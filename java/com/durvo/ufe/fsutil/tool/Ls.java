@@ -1,6 +1,5 @@
 package com.durvo.ufe.fsutil.tool;
 
-import com.durvo.ufe.fsutil.FileNames;
 import com.durvo.ufe.fsutil.FsFiles;
 
 import java.io.IOException;
@@ -15,7 +14,6 @@ import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.Comparator;
 import java.util.List;
-import java.util.Set;
 
 /** {@code fsutil ls}: directory listings laid out as GNU ls lays them out in the C locale. */
 final class Ls {
@@ -23,8 +21,10 @@ final class Ls {
             "Usage: fsutil ls [OPTION]... [PATH]...",
             "List each directory PATH (the current directory when none is given), one name",
             "a line, sorted by the bytes of the names; a PATH that is not a directory is",
-            "listed itself, before the directories. Names that are not valid in the default",
-            "charset show their bytes as \\xNN, as do control characters.",
+            "listed itself, before the directories. In a name, a character of the locale",
+            "shows as itself, a backslash as \\\\, and any byte that would not show as a",
+            "character of its own (a control, a byte the locale's charset cannot read) as",
+            "\\xNN, on a terminal and in a pipe alike.",
             "",
             "  -l                     long listing: type and permissions, links, owner, group,",
             "                         size, modification time and name (a link adds -> target);",
@@ -42,8 +42,9 @@ final class Ls {
             "Exit status: 0 if all is well, 1 if a subdirectory could not be listed,",
             "2 if a PATH could not be listed.");
 
-    private static final Set<String> LONG_FLAGS = Set.of("--all", "--almost-all", "--recursive",
-            "--human-readable", "--numeric-uid-gid", "--full-time", "--help");
+    // In GNU ls's order, which an ambiguous prefix lists.
+    private static final List<String> LONG_OPTIONS = List.of("--all", "--full-time", "--human-readable",
+            "--numeric-uid-gid", "--almost-all", "--recursive", "--help");
     private static final byte[] DOT = {'.'};
     private static final byte[] DOT_DOT = {'.', '.'};
     private static final Comparator<Entry> BY_NAME = (a, b) -> Arrays.compareUnsigned(a.name(), b.name());
@@ -78,7 +79,7 @@ final class Ls {
     }
 
     static int run(List<byte[]> argv, Out out, PrintStream err) throws Args.UsageException {
-        Args args = Args.parse(argv, "laARhn", LONG_FLAGS, Set.of());
+        Args args = Args.parse(argv, "laARhn", LONG_OPTIONS);
         if (args.has("--help")) {
             out.ascii(HELP).nl();
             return 0;
@@ -108,7 +109,7 @@ final class Ls {
                     files.add(Lookup.lstat(path));
                 }
             } catch (IOException e) {
-                err.println("fsutil ls: cannot access '" + shown(path) + "': " + Lookup.reason(e));
+                err.println("fsutil ls: cannot access '" + Names.shown(path) + "': " + Lookup.reason(e));
                 status = 2;
             }
         }
@@ -165,7 +166,7 @@ final class Ls {
             entries = Lookup.list(dir);
         } catch (IOException e) {
             // As GNU ls: a directory that cannot be opened gets its message but no header.
-            err.println("fsutil ls: cannot open directory '" + shown(dir) + "': " + Lookup.reason(e));
+            err.println("fsutil ls: cannot open directory '" + Names.shown(dir) + "': " + Lookup.reason(e));
             status = operand ? 2 : Math.max(status, 1);
             return;
         }
@@ -174,7 +175,7 @@ final class Ls {
                 out.nl();
             }
             first = false;
-            name(dir).ch(':').nl();
+            out.name(dir).ch(':').nl();
         }
         if (!all && !almostAll) {
             entries.removeIf(e -> e.name().length > 0 && e.name()[0] == '.');
@@ -184,7 +185,7 @@ final class Ls {
                 try {
                     entries.add(Lookup.lstat(Lookup.join(dir, special)).named(special));
                 } catch (IOException e) {
-                    err.println("fsutil ls: cannot access '" + shown(Lookup.join(dir, special)) + "': "
+                    err.println("fsutil ls: cannot access '" + Names.shown(Lookup.join(dir, special)) + "': "
                             + Lookup.reason(e));
                     status = Math.max(status, 1);
                 }
@@ -213,7 +214,7 @@ final class Ls {
     private void print(List<Entry> entries, byte[] dir, List<Entry> widthsOf) {
         if (!longFormat) {
             for (Entry e : entries) {
-                name(e.name()).nl();
+                out.name(e.name()).nl();
             }
             return;
         }
@@ -250,13 +251,13 @@ final class Ls {
             out.ch(' ');
             time(e.modified());
             out.ch(' ');
-            name(e.name());
+            out.name(e.name());
             if (e.isSymlink()) {
                 byte[] path = dir == null ? e.name() : Lookup.join(dir, e.name());
                 try {
                     byte[] target = Lookup.readLink(path);
                     out.ascii(" -> ");
-                    name(target);
+                    out.name(target);
                 } catch (IOException ignored) {
                     // GNU ls shows no arrow for a link it cannot read
                 }
@@ -334,19 +335,5 @@ final class Ls {
 
     private Out two(int value) {
         return out.ch((char) ('0' + value / 10)).ch((char) ('0' + value % 10));
-    }
-
-    /** A name as shown: printable ASCII as it is, anything else through the library's display form. */
-    private Out name(byte[] bytes) {
-        for (byte b : bytes) {
-            if (b < 0x20 || b == 0x7F) {
-                return out.text(shown(bytes));
-            }
-        }
-        return out.bytes(bytes);
-    }
-
-    static String shown(byte[] bytes) {
-        return FileNames.display(bytes);
     }
 }

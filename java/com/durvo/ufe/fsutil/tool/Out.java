@@ -10,14 +10,17 @@ import java.nio.charset.Charset;
  * Standard output as bytes, gathered into large writes. A reader that has gone
  * away (a closed pipe) ends the process at once with the status a shell shows
  * for a command killed by SIGPIPE, as the GNU tools end; the JVM ignores that
- * signal, so the write fails instead and we exit ourselves.
+ * signal, so the write fails instead and we exit ourselves. Any other write
+ * error ends it too, with the command's status for trouble.
  */
 final class Out {
     static final int BROKEN_PIPE_STATUS = 128 + 13;
     private static final int FLUSH_AT = 1 << 16;
 
     private final OutputStream sink;
-    private final Charset charset = Charset.defaultCharset();
+    private final Charset charset = Names.CHARSET;
+    private String who = "fsutil";
+    private int failure = 1;
     private byte[] buf = new byte[FLUSH_AT + 4096];
     private int used;
 
@@ -27,6 +30,12 @@ final class Out {
 
     static Out stdout() {
         return new Out(new FileOutputStream(FileDescriptor.out));
+    }
+
+    /** Who a write error is reported as ("fsutil ls"), and the status it ends the process with. */
+    void onWriteError(String who, int status) {
+        this.who = who;
+        this.failure = status;
     }
 
     Out bytes(byte[] b) {
@@ -40,7 +49,12 @@ final class Out {
         return this;
     }
 
-    /** Text in the default charset, as names and messages are shown. */
+    /** A name or path, as {@link Names} shows it. */
+    Out name(byte[] name) {
+        return Names.plain(name) ? bytes(name) : text(Names.shown(name));
+    }
+
+    /** Text in the locale's charset. */
     Out text(String s) {
         if (isAscii(s)) {
             return ascii(s);
@@ -125,8 +139,9 @@ final class Out {
             if (String.valueOf(e.getMessage()).contains("Broken pipe")) {
                 Runtime.getRuntime().halt(BROKEN_PIPE_STATUS);
             }
-            System.err.println("fsutil: write error: " + e.getMessage());
-            Runtime.getRuntime().halt(1);
+            System.err.println(who + ": write error: " + e.getMessage());
+            System.err.flush();
+            Runtime.getRuntime().halt(failure);
         }
         used = 0;
     }

@@ -1,7 +1,7 @@
 package com.durvo.ufe.fsutil.tool;
 
 import java.io.IOException;
-import java.nio.charset.Charset;
+import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.HashMap;
@@ -41,12 +41,12 @@ final class Owners {
         return lastName;
     }
 
-    // Lines of "name:password:id:...".
+    // Lines of "name:password:id:...", read as bytes; a name is kept as it is shown.
     private static Map<Integer, String> read(Path path) {
         Map<Integer, String> names = new HashMap<>();
         String text;
         try {
-            text = new String(Files.readAllBytes(path), Charset.defaultCharset());
+            text = new String(Files.readAllBytes(path), StandardCharsets.ISO_8859_1);
         } catch (IOException e) {
             return names;
         }
@@ -56,7 +56,10 @@ final class Owners {
                 continue;
             }
             try {
-                names.putIfAbsent(Integer.parseUnsignedInt(fields[2]), fields[0]);
+                int id = Integer.parseUnsignedInt(fields[2]);
+                if (!names.containsKey(id)) {
+                    names.put(id, Names.shown(fields[0].getBytes(StandardCharsets.ISO_8859_1)));
+                }
             } catch (NumberFormatException e) {
                 // not an entry
             }
