@@ -10,8 +10,12 @@ source "$(dirname "$0")/fsutil_common.sh"
 if [ "$(id -u)" = 0 ]; then
   mnt=$dir/$'mnt a\tb\\c\xe9'
   mkdir "$mnt"
-  mount -t tmpfs -o size=1m fsstat-df "$mnt" || { echo "FAIL: cannot mount a tmpfs"; exit 1; }
-  trap 'umount "$mnt"; chmod -R u+rwx "$dir"; rm -rf "$dir"' EXIT
+  if mount -t tmpfs -o size=1m fsstat-df "$mnt"; then
+    trap 'umount "$mnt"; chmod -R u+rwx "$dir"; rm -rf "$dir"' EXIT
+  else  # root without the right to mount, as in many containers
+    echo "note: cannot mount a tmpfs here; the odd-named mount point is not checked"
+    unset mnt
+  fi
 fi
 
 # rows LABEL OPTION...: our table and GNU's agree line for line. Each table is
