@@ -73,7 +73,7 @@ final class FsAttributes implements PosixFileAttributes {
             long[] out = new long[SysCalls.STATX_LONGS];
             SysCalls.stat(dfd, path, follow, out);
             return out;
-        }));
+        }, NativeErrno::forAttributesOf));
     }
 
     private static FileTime time(long seconds, long nanos) {
