@@ -422,6 +422,29 @@ TEST_F(Provider, UserAttributesReachTheFilesOwnNamesAndFailAsTheJdksView) {
     EXPECT_EQ(getxattr(dir.at("g\xE9").c_str(), name.c_str(), value, sizeof value), 3);
 }
 
+TEST_F(Provider, DosFlagsLiveInTheAttributeWhereTheJdkKeepsThem) {
+    TempDir dir;
+    dir.file("f", "ab");
+    const std::string f = dir.at("f");
+    if (setxattr(f.c_str(), "user.probe", "", 0, 0) != 0) {
+        GTEST_SKIP() << "no user attributes in " << dir.path() << ": " << std::strerror(errno);
+    }
+    const char *sig = "([BLjava/lang/String;)Ljava/lang/String;";
+    EXPECT_EQ(call("dos", sig, javaBytes(env, f), env->NewStringUTF("read")),
+              "{archive=false, hidden=false, readonly=false, size=2, system=false} ---- true | same");
+    EXPECT_EQ(call("dos", sig, javaBytes(env, f), env->NewStringUTF("set")), "");
+    char value[32];
+    ssize_t n = getxattr(f.c_str(), "user.DOSATTRIB", value, sizeof value);
+    EXPECT_EQ(hex(std::string(value, static_cast<size_t>(std::max<ssize_t>(n, 0)))), hex(std::string("0x22\0", 5)));
+    // As Samba writes it, with no NUL.
+    ASSERT_EQ(setxattr(f.c_str(), "user.DOSATTRIB", "0x21", 4, 0), 0);
+    EXPECT_EQ(call("dos", sig, javaBytes(env, f), env->NewStringUTF("read")),
+              "{archive=true, hidden=false, readonly=true, size=2, system=false} r--a true | same");
+    ASSERT_EQ(setxattr(f.c_str(), "user.DOSATTRIB", "0x", 2, 0), 0);
+    EXPECT_EQ(call("dos", sig, javaBytes(env, f), env->NewStringUTF("read")),
+              "IOException: Value of user.DOSATTRIB attribute is invalid | same");
+}
+
 TEST_F(Provider, FilesOperationsAndBadInputBehaveAsOnTheDefaultFileSystem) {
     EXPECT_EQ(call("badInput", "()Ljava/lang/String;"), "");
     TempDir theirs, ours;

@@ -66,7 +66,8 @@ import java.util.Set;
  * {@code user:name} by name) reads and writes a file's extended attributes in
  * the {@code user.} namespace through a descriptor, as the default provider
  * does; an attribute's name travels as a file name does, so a listed name
- * reads back.
+ * reads back. The {@code dos} view keeps its flags in {@code user.DOSATTRIB},
+ * where the JDK keeps them on Linux.
  */
 public final class FsFileSystemProvider extends FileSystemProvider {
     private static final int TYPE_MASK = 0xF000;
@@ -782,6 +783,9 @@ public final class FsFileSystemProvider extends FileSystemProvider {
     public <A extends BasicFileAttributes> A readAttributes(Path path, Class<A> type, LinkOption... options)
             throws IOException {
         FsPath p = FsPath.of(path);
+        if (type == java.nio.file.attribute.DosFileAttributes.class) {
+            return type.cast(new FsDosAttributes(FsPlace.of(p), follows(options)).readAttributes());
+        }
         if (type != BasicFileAttributes.class && type != java.nio.file.attribute.PosixFileAttributes.class) {
             throw new UnsupportedOperationException("readAttributes of " + type.getName());
         }

@@ -392,6 +392,33 @@ public final class ProviderChecks {
         return out.toString();
     }
 
+    /** The dos view of file (an ASCII path): "set" sets hidden, then archive twice, here; "read" gives the flags as
+     * dos:* and as DosFileAttributes, and whether the store has the view, here, then " | same" when the JDK's
+     * provider says the same of the file, else what it says; a failure as "Class: message". */
+    public static String dos(byte[] file, String op) {
+        Path ours = FS.getPath(file);
+        if (op.equals("set")) {
+            return outcome(() -> {
+                Files.getFileAttributeView(ours, java.nio.file.attribute.DosFileAttributeView.class).setHidden(true);
+                Files.setAttribute(ours, "dos:archive", true);
+                return Files.setAttribute(ours, "dos:archive", true) == ours ? "" : "?";
+            });
+        }
+        List<String> seen = new ArrayList<>();
+        for (Path p : new Path[] {ours, Path.of(new String(file, StandardCharsets.US_ASCII))}) {
+            try {
+                java.nio.file.attribute.DosFileAttributes a = Files.readAttributes(p,
+                        java.nio.file.attribute.DosFileAttributes.class, LinkOption.NOFOLLOW_LINKS);
+                seen.add(new java.util.TreeMap<>(Files.readAttributes(p, "dos:readonly,hidden,system,archive,size"))
+                        + " " + (a.isReadOnly() ? "r" : "-") + (a.isHidden() ? "h" : "-") + (a.isSystem() ? "s" : "-")
+                        + (a.isArchive() ? "a" : "-") + " " + Files.getFileStore(p).supportsFileAttributeView("dos"));
+            } catch (IOException e) {
+                seen.add(e.getClass().getSimpleName() + ": " + e.getMessage());
+            }
+        }
+        return seen.get(0) + " | " + (seen.get(0).equals(seen.get(1)) ? "same" : seen.get(1));
+    }
+
     /** Bad input as the default provider meets it: the class of what each of ours and theirs throws, when they differ. */
     public static String badInput() {
         StringBuilder bad = new StringBuilder();
