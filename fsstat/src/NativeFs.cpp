@@ -5,6 +5,7 @@
 // and report failures as errno values for the Java side to translate.
 #include "JniUtil.h"
 #include "Internal.h"
+#include "com_durvo_ufe_fsutil_NativeErrno.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -27,29 +28,21 @@ using fsstat::widen;
 
 namespace {
 
-// NativeErrno(int errno, int kind, String text), looked up once by initIDs.
+// NativeErrno(int errno, String text), looked up once by initIDs.
 jclass gErrnoClass = nullptr;
 jmethodID gErrnoCtor = nullptr;
 
-// What the Java side makes of an errno value: the kinds NativeErrno names.
-enum ErrnoKind : jint {
-    kOther = 0, kNoSuchFile = 1, kNotDirectory = 2, kAccessDenied = 3, kLinkRefused = 4, kExists = 5, kNotEmpty = 6,
-    kCrossDevice = 7
-};
-
-jint kindOf(int iErr) {
-    switch (iErr) {
-    case ENOENT: return kNoSuchFile;
-    case ENOTDIR: return kNotDirectory;
-    case EACCES:
-    case EPERM: return kAccessDenied;
-    case ELOOP: return kLinkRefused;
-    case EEXIST: return kExists;
-    case ENOTEMPTY: return kNotEmpty;
-    case EXDEV: return kCrossDevice;
-    default: return kOther;
-    }
-}
+// The errno values NativeErrno tells apart, as <errno.h> has them.
+static_assert(com_durvo_ufe_fsutil_NativeErrno_EPERM == EPERM, "NativeErrno.EPERM");
+static_assert(com_durvo_ufe_fsutil_NativeErrno_ENOENT == ENOENT, "NativeErrno.ENOENT");
+static_assert(com_durvo_ufe_fsutil_NativeErrno_EACCES == EACCES, "NativeErrno.EACCES");
+static_assert(com_durvo_ufe_fsutil_NativeErrno_EEXIST == EEXIST, "NativeErrno.EEXIST");
+static_assert(com_durvo_ufe_fsutil_NativeErrno_EXDEV == EXDEV, "NativeErrno.EXDEV");
+static_assert(com_durvo_ufe_fsutil_NativeErrno_ENOTDIR == ENOTDIR, "NativeErrno.ENOTDIR");
+static_assert(com_durvo_ufe_fsutil_NativeErrno_EINVAL == EINVAL, "NativeErrno.EINVAL");
+static_assert(com_durvo_ufe_fsutil_NativeErrno_ENOTEMPTY == ENOTEMPTY, "NativeErrno.ENOTEMPTY");
+static_assert(com_durvo_ufe_fsutil_NativeErrno_ELOOP == ELOOP, "NativeErrno.ELOOP");
+static_assert(com_durvo_ufe_fsutil_NativeErrno_ENODATA == ENODATA, "NativeErrno.ENODATA");
 
 // An entry of a batch (see EntryLayout.java).
 constexpr int kEntryLongs = com_durvo_ufe_fsutil_EntryLayout_ENTRY_LONGS;
@@ -236,7 +229,7 @@ jthrowable errnoObject(JNIEnv *env, int iErr) {
     LocalRef<jstring> jsText(env, env->NewStringUTF(std::strerror(iErr)));
     if (!jsText) return nullptr;  // out of memory is pending
     return static_cast<jthrowable>(
-        env->NewObject(gErrnoClass, gErrnoCtor, static_cast<jint>(iErr), kindOf(iErr), jsText.get()));
+        env->NewObject(gErrnoClass, gErrnoCtor, static_cast<jint>(iErr), jsText.get()));
 }
 
 void throwErrno(JNIEnv *env, int iErr) {
@@ -278,7 +271,7 @@ namespace {
 void jniInitIDs(JNIEnv *env, jclass) {
     LocalRef<jclass> jcls(env, env->FindClass("com/durvo/ufe/fsutil/NativeErrno"));
     if (!jcls) return;
-    gErrnoCtor = env->GetMethodID(jcls.get(), "<init>", "(IILjava/lang/String;)V");
+    gErrnoCtor = env->GetMethodID(jcls.get(), "<init>", "(ILjava/lang/String;)V");
     if (gErrnoCtor == nullptr) return;
     gErrnoClass = static_cast<jclass>(env->NewGlobalRef(jcls.get()));
 }

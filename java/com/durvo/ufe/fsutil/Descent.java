@@ -55,7 +55,7 @@ final class Descent {
         try {
             dir = parent.openChild(entry.nameBytes, path, options.flags);
         } catch (NativeErrno e) {
-            if (e.isLinkRefused() && !options.followLinks) {
+            if (e.errno == NativeErrno.ELOOP && !options.followLinks) {
                 throw new FileSystemException(FileNames.display(path), null,
                         "a symbolic link now, where a directory was listed; not followed");
             }

@@ -12,6 +12,8 @@ import java.nio.file.InvalidPathException;
 import java.nio.file.FileSystems;
 import java.nio.file.Path;
 import java.nio.file.ProviderMismatchException;
+import java.util.ArrayList;
+import java.util.List;
 
 /**
  * File names between their bytes on disk and the strings the library
@@ -54,7 +56,11 @@ public final class FileNames {
      * name existing files that are not the same file, the one for which the
      * library delivers this very string is taken, and where it delivers it for
      * both, the string is refused: it could reach another file than the one
-     * it was delivered for. A {@link ChildFile} knows its exact bytes: prefer
+     * it was delivered for. Under UTF-8 a string that carries an escape has
+     * look-alikes too: the system's decoder reads an encoded surrogate as
+     * U+FFFD, so the library delivers the same string for a name with U+FFFD's
+     * bytes and for one with an encoded surrogate in their place; the same
+     * rule holds among them. A {@link ChildFile} knows its exact bytes: prefer
      * {@link ChildFile#nameBytes()}.
      *
      * @param name a name or path as the library delivers it
@@ -68,7 +74,10 @@ public final class FileNames {
         byte[][] readings = readings(name);
         byte[] natural = readings[0];
         byte[] iso = readings[1];
-        if (iso == null || natural != null && java.util.Arrays.equals(natural, iso)) {
+        if (iso == null) {
+            return lookAlike(name, natural);
+        }
+        if (natural != null && java.util.Arrays.equals(natural, iso)) {
             return natural;
         }
         if (natural == null) {
@@ -83,11 +92,120 @@ public final class FileNames {
             if (naturalIsIts != isoIsIts) {
                 return naturalIsIts ? natural : iso;
             }
-            throw new InvalidPathException(name, "the string names two existing files, " + spelled(natural) + " and "
-                    + spelled(iso) + ": give the path as bytes (FsFileSystem.getPath(byte[])), as a listed entry"
-                    + " (ChildFile.toPath()) or as an fsstat: URI");
+            throw twoFiles(name, natural, iso);
         }
         return first == null && second != null ? iso : natural;
+    }
+
+    private static InvalidPathException twoFiles(String name, byte[] one, byte[] other) {
+        return new InvalidPathException(name, "the string names two existing files, " + spelled(one) + " and "
+                + spelled(other) + ": give the path as bytes (FsFileSystem.getPath(byte[])), as a listed entry"
+                + " (ChildFile.toPath()) or as an fsstat: URI");
+    }
+
+    private static final byte[] REPLACEMENT = {(byte) 0xEF, (byte) 0xBF, (byte) 0xBD};
+
+    /**
+     * The bytes of {@code name} (whose UTF-8 reading is {@code natural}) among
+     * its look-alikes: where a component holds U+FFFD and the string carries
+     * the escape mark, the existing entry of its directory that the library
+     * delivers this string for, in place of the natural component; none
+     * existing, the natural one; two that are not the same file, refused.
+     */
+    private static byte[] lookAlike(String name, byte[] natural) {
+        if (!utf8Mode() || name.indexOf('\uFFFD') < 0 || name.indexOf('\u00B6') < 0) {
+            return natural;
+        }
+        byte[] chosen = natural;
+        for (int start = 0; start < chosen.length; ) {
+            int end = start;
+            while (end < chosen.length && chosen[end] != '/') {
+                end++;
+            }
+            if (indexOf(chosen, start, end, REPLACEMENT) >= 0) {
+                List<byte[]> found = lookAlikes(name, chosen, start, end);
+                if (found.isEmpty()) {
+                    return chosen;  // nothing below a missing directory exists either
+                }
+                byte[] first = splice(chosen, start, end, found.get(0));
+                for (byte[] other : found.subList(1, found.size())) {
+                    byte[] second = splice(chosen, start, end, other);
+                    long[] a = FsFileSystemProvider.statOrNull(first);
+                    long[] b = FsFileSystemProvider.statOrNull(second);
+                    if (a == null || b == null || a[0] != b[0] || a[1] != b[1]) {
+                        throw twoFiles(name, first, second);
+                    }
+                }
+                chosen = first;
+                end = start + found.get(0).length;
+            }
+            start = end + 1;
+        }
+        return chosen;
+    }
+
+    /** The entries of the directory above {@code path[start..end)} that could stand there for {@code name}. */
+    private static List<byte[]> lookAlikes(String name, byte[] path, int start, int end) {
+        byte[] dir = start == 0 ? new byte[] {'.'} : java.util.Arrays.copyOf(path, start == 1 ? 1 : start - 1);
+        List<byte[]> found = new ArrayList<>();
+        try (DirStream listing = DirStream.open(dir, 1)) {
+            List<byte[]> candidates = new ArrayList<>();
+            while (listing.nextNames((names, from, length) -> {
+                if (length == end - start && alike(path, start, names, from, length)) {
+                    candidates.add(java.util.Arrays.copyOfRange(names, from, from + length));
+                }
+            })) {
+                // the names are gathered as they come
+            }
+            for (byte[] c : candidates) {
+                byte[] whole = splice(path, start, end, c);
+                if (name.equals(fromBytes(whole, 0, whole.length))) {
+                    found.add(c);
+                }
+            }
+        } catch (NativeErrno e) {
+            // no directory to read: no look-alike in it
+        }
+        return found;
+    }
+
+    /** Whether {@code entry} has the component's bytes, save an encoded surrogate where it holds U+FFFD. */
+    private static boolean alike(byte[] path, int start, byte[] names, int from, int length) {
+        for (int i = 0; i < length; i++) {
+            byte want = path[start + i];
+            byte got = names[from + i];
+            if (want == got) {
+                continue;
+            }
+            boolean slot = i + 3 <= length && indexOf(path, start + i, start + i + 3, REPLACEMENT) == start + i;
+            if (!slot || got != (byte) 0xED || (names[from + i + 1] & 0xE0) != 0xA0
+                    || (names[from + i + 2] & 0xC0) != 0x80) {
+                return false;
+            }
+            i += 2;
+        }
+        return true;
+    }
+
+    private static int indexOf(byte[] b, int from, int to, byte[] what) {
+        outer:
+        for (int i = from; i + what.length <= to; i++) {
+            for (int j = 0; j < what.length; j++) {
+                if (b[i + j] != what[j]) {
+                    continue outer;
+                }
+            }
+            return i;
+        }
+        return -1;
+    }
+
+    private static byte[] splice(byte[] path, int start, int end, byte[] component) {
+        byte[] out = new byte[path.length - (end - start) + component.length];
+        System.arraycopy(path, 0, out, 0, start);
+        System.arraycopy(component, 0, out, start, component.length);
+        System.arraycopy(path, end, out, start + component.length, path.length - end);
+        return out;
     }
 
     /**

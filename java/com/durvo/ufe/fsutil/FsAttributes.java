@@ -73,7 +73,7 @@ final class FsAttributes implements PosixFileAttributes {
             long[] out = new long[SysCalls.STATX_LONGS];
             SysCalls.stat(dfd, path, follow, out);
             return out;
-        }));
+        }, NativeErrno::forAttributesOf));
     }
 
     private static FileTime time(long seconds, long nanos) {
@@ -398,6 +398,9 @@ final class FsAttributes implements PosixFileAttributes {
         if (type == UserDefinedFileAttributeView.class) {
             return type.cast(new FsUserAttributes(path, follow));
         }
+        if (type == java.nio.file.attribute.DosFileAttributeView.class) {
+            return type.cast(new FsDosAttributes(path, follow));
+        }
         return null;
     }
 
@@ -413,16 +416,24 @@ final class FsAttributes implements PosixFileAttributes {
         if (view.equals("user")) {
             return new FsUserAttributes(path, follow).readAttributes(attributes.substring(colon + 1).split(",", -1));
         }
+        if (view.equals("dos")) {
+            return FsDosAttributes.readMap(path, follow, attributes.substring(colon + 1));
+        }
+        names(view);
+        return read(path, follow).named(view, List.of(attributes.substring(colon + 1).split(",", -1)));
+    }
+
+    /** The attributes of {@code view} named in {@code names} ({@code *} for all of them). */
+    Map<String, Object> named(String view, List<String> names) {
         List<String> all = names(view);
         Map<String, Object> out = new LinkedHashMap<>();
-        FsAttributes a = read(path, follow);
-        for (String name : attributes.substring(colon + 1).split(",", -1)) {
+        for (String name : names) {
             if (name.equals("*")) {
                 for (String n : all) {
-                    a.put(out, view, n);
+                    put(out, view, n);
                 }
             } else if (all.contains(name)) {
-                a.put(out, view, name);
+                put(out, view, name);
             } else {
                 throw new IllegalArgumentException("'" + name + "' not recognized");
             }
@@ -436,6 +447,7 @@ final class FsAttributes implements PosixFileAttributes {
             case "owner": return List.of("owner");
             case "posix": return concat(BASIC, POSIX);
             case "unix": return concat(concat(BASIC, POSIX), UNIX);
+            case "dos": return concat(BASIC, FsDosAttributes.NAMES);
             default: throw new UnsupportedOperationException("View '" + view + "' not available");
         }
     }
@@ -497,6 +509,10 @@ final class FsAttributes implements PosixFileAttributes {
         String name = attribute.substring(colon + 1);
         if (view.equals("user")) {
             new FsUserAttributes(path, follow).set(name, value);
+            return;
+        }
+        if (view.equals("dos") && FsDosAttributes.NAMES.contains(name)) {
+            new FsDosAttributes(path, follow).set(name, value);
             return;
         }
         names(view);

@@ -2,7 +2,9 @@ package com.durvo.ufe.fsutil;
 
 import java.io.IOException;
 import java.nio.channels.SeekableByteChannel;
+import java.nio.file.AtomicMoveNotSupportedException;
 import java.nio.file.ClosedDirectoryStreamException;
+import java.nio.file.DirectoryNotEmptyException;
 import java.nio.file.DirectoryIteratorException;
 import java.nio.file.LinkOption;
 import java.nio.file.OpenOption;
@@ -15,6 +17,7 @@ import java.util.ArrayList;
 import java.util.Iterator;
 import java.util.List;
 import java.util.NoSuchElementException;
+import java.util.Objects;
 import java.util.Set;
 
 /**
@@ -55,7 +58,7 @@ final class FsDirectoryStream implements SecureDirectoryStream<Path> {
     static FsDirectoryStream open(FsPath dir, FsPlace place, boolean follow, Filter<? super Path> filter)
             throws IOException {
         int options = SysCalls.READ | SysCalls.DIRECTORY | (follow ? 0 : SysCalls.NOFOLLOW);
-        int fd = (int) (long) place.call((dfd, p) -> SysCalls.open(dfd, p, options, 0));
+        int fd = (int) (long) place.call((dfd, p) -> SysCalls.open(dfd, p, options, 0), NativeErrno::forDirectory);
         try {
             return new FsDirectoryStream(dir, filter, fd);
         } catch (NativeErrno e) {
@@ -67,17 +70,21 @@ final class FsDirectoryStream implements SecureDirectoryStream<Path> {
         return open(dir, FsPlace.of(dir), true, filter);
     }
 
-    /** The place of {@code path} relative to this directory (an absolute path stands for itself). */
+    /**
+     * The place of {@code path} relative to this directory (an absolute path
+     * stands for itself). Failures name the path as given, as the JDK's
+     * stream names it.
+     */
     private FsPlace at(Path path) {
         FsPath p = FsPath.of(path);
         return new FsPlace() {
             @Override
-            <T> T call(Call<T> c) throws IOException {
+            <T> T call(Call<T> c, Failure failure) throws IOException {
                 Object result;
                 try {
                     result = fd.use(h -> c.apply((int) h, p.exactBytes()), CLOSED);
                 } catch (NativeErrno e) {
-                    throw e.forFile(display());
+                    throw failure.of(e, display());
                 }
                 if (result == CLOSED) {
                     throw new ClosedDirectoryStreamException();
@@ -94,7 +101,7 @@ final class FsDirectoryStream implements SecureDirectoryStream<Path> {
 
             @Override
             String display() {
-                return dir.resolve(p.exactBytes()).display();
+                return p.display();
             }
         };
     }
@@ -130,23 +137,25 @@ final class FsDirectoryStream implements SecureDirectoryStream<Path> {
         });
     }
 
+    /** As the JDK's stream: a directory not empty is a {@link DirectoryNotEmptyException} naming no file. */
     @Override
     public void deleteDirectory(Path path) throws IOException {
         at(path).call((dfd, p) -> {
             SysCalls.unlink(dfd, p, true);
             return null;
-        });
+        }, (e, file) -> e.errno == NativeErrno.ENOTEMPTY || e.errno == NativeErrno.EEXIST
+                ? new DirectoryNotEmptyException(null) : e.forFile(file));
     }
 
     /** renameat from this directory to {@code targetdir}: both stay open throughout. */
     @Override
     public void move(Path srcpath, SecureDirectoryStream<Path> targetdir, Path targetpath) throws IOException {
-        if (!(targetdir instanceof FsDirectoryStream)) {
+        byte[] from = FsPath.of(srcpath).exactBytes();
+        byte[] to = FsPath.of(targetpath).exactBytes();
+        if (!(Objects.requireNonNull(targetdir, "targetdir") instanceof FsDirectoryStream)) {
             throw new ProviderMismatchException();
         }
         FsDirectoryStream target = (FsDirectoryStream) targetdir;
-        byte[] from = FsPath.of(srcpath).exactBytes();
-        byte[] to = FsPath.of(targetpath).exactBytes();
         Object moved;
         try {
             moved = fd.use(h -> target.fd.use(t -> {
@@ -154,6 +163,10 @@ final class FsDirectoryStream implements SecureDirectoryStream<Path> {
                 return Boolean.TRUE;
             }, CLOSED), CLOSED);
         } catch (NativeErrno e) {
+            if (e.errno == NativeErrno.EXDEV) {
+                throw new AtomicMoveNotSupportedException(at(srcpath).display(), target.at(targetpath).display(),
+                        e.getMessage());
+            }
             throw e.forFiles(at(srcpath).display(), target.at(targetpath).display());
         }
         if (moved == CLOSED) {

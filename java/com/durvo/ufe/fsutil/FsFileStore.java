@@ -217,18 +217,19 @@ final class FsFileStore extends FileStore {
         return figures()[1];
     }
 
-    /** The {@code user} view where the file system keeps user attributes, found by asking the file for one. */
+    /** The {@code user} and {@code dos} views where the file system keeps user attributes, found by asking the file for one. */
     @Override
     public boolean supportsFileAttributeView(Class<? extends FileAttributeView> type) {
         return type == BasicFileAttributeView.class || type == PosixFileAttributeView.class
                 || type == FileOwnerAttributeView.class
-                || type == UserDefinedFileAttributeView.class && FsUserAttributes.supported(file);
+                || (type == UserDefinedFileAttributeView.class || type == java.nio.file.attribute.DosFileAttributeView.class)
+                        && FsUserAttributes.supported(file);
     }
 
     @Override
     public boolean supportsFileAttributeView(String name) {
         return name.equals("basic") || name.equals("posix") || name.equals("unix") || name.equals("owner")
-                || name.equals("user") && FsUserAttributes.supported(file);
+                || (name.equals("user") || name.equals("dos")) && FsUserAttributes.supported(file);
     }
 
     @Override

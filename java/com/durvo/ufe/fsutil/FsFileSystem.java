@@ -99,7 +99,7 @@ public final class FsFileSystem extends FileSystem {
 
     @Override
     public Set<String> supportedFileAttributeViews() {
-        return Set.of("basic", "posix", "unix", "owner", "user");
+        return Set.of("basic", "posix", "unix", "owner", "user", "dos");
     }
 
     /**

@@ -66,10 +66,10 @@ import java.util.Set;
  * {@code user:name} by name) reads and writes a file's extended attributes in
  * the {@code user.} namespace through a descriptor, as the default provider
  * does; an attribute's name travels as a file name does, so a listed name
- * reads back.
+ * reads back. The {@code dos} view keeps its flags in {@code user.DOSATTRIB},
+ * where the JDK keeps them on Linux.
  */
 public final class FsFileSystemProvider extends FileSystemProvider {
-    private static final int EINVAL = 22;  // readlink's answer for a file that is no link
     private static final int TYPE_MASK = 0xF000;
     private static final int DIRECTORY = 0x4000;
     private static final int SYMLINK = 0xA000;
@@ -368,9 +368,18 @@ public final class FsFileSystemProvider extends FileSystemProvider {
         return channel;
     }
 
+    /**
+     * What a failed open becomes: as the JDK says it, a link refused by
+     * {@code NOFOLLOW_LINKS} (or {@code DELETE_ON_CLOSE}) names no file.
+     */
+    private static FsPlace.Failure openFailure(int flags) {
+        return (e, file) -> e.errno == NativeErrno.ELOOP && (flags & SysCalls.NOFOLLOW) != 0
+                ? new IOException(e.getMessage() + " (NOFOLLOW_LINKS specified)") : e.forFile(file);
+    }
+
     /** The file at {@code place} opened with {@code flags}, and the JDK's channel made over its descriptor. */
     private static FileChannel overDescriptor(FsPlace place, int flags, int mode) throws IOException {
-        int fd = (int) (long) place.call((dfd, p) -> SysCalls.open(dfd, p, flags, mode));
+        int fd = (int) (long) place.call((dfd, p) -> SysCalls.open(dfd, p, flags, mode), openFailure(flags));
         try {
             FileDescriptor holder = new FileDescriptor();
             ChannelFactory.SET_FD.invokeExact(holder, fd);
@@ -399,7 +408,8 @@ public final class FsFileSystemProvider extends FileSystemProvider {
     private static FileChannel reopen(FsPlace place, int flags, int mode) throws IOException {
         // The reopen checks permissions again: a file created here is made
         // with owner read and write, and given its own mode after.
-        long opened = place.call((dfd, p) -> SysCalls.open(dfd, p, flags | SysCalls.REOPEN, mode | 0600));
+        long opened = place.call((dfd, p) -> SysCalls.open(dfd, p, flags | SysCalls.REOPEN, mode | 0600),
+                openFailure(flags));
         int fd = (int) opened;
         try {
             FileChannel channel = throughProc(place, fd, flags);
@@ -519,7 +529,7 @@ public final class FsFileSystemProvider extends FileSystemProvider {
         try {
             return new FsPath(fileSystem, SysCalls.readlink(SysCalls.CWD, l.bytes()));
         } catch (NativeErrno e) {
-            if (e.errno == EINVAL) {
+            if (e.errno == NativeErrno.EINVAL) {  // readlink's answer for a file that is no link
                 throw new NotLinkException(l.display());
             }
             throw e.forFile(l.display());
@@ -529,11 +539,13 @@ public final class FsFileSystemProvider extends FileSystemProvider {
     @Override
     public void delete(Path path) throws IOException {
         FsPath p = FsPath.of(path);
+        long[] st = statFor(p, false);
+        boolean dir = (st[2] & TYPE_MASK) == DIRECTORY;
         try {
-            long[] st = stat(p.bytes(), false);
-            SysCalls.unlink(SysCalls.CWD, p.bytes(), (st[2] & TYPE_MASK) == DIRECTORY);
+            SysCalls.unlink(SysCalls.CWD, p.bytes(), dir);
         } catch (NativeErrno e) {
-            if (e.exists()) {  // some systems' word for a directory that is not empty
+            // EEXIST: some systems' word for a directory that is not empty
+            if (dir && (e.errno == NativeErrno.ENOTEMPTY || e.errno == NativeErrno.EEXIST)) {
                 throw new DirectoryNotEmptyException(p.display());
             }
             throw e.forFile(p.display());
@@ -560,7 +572,7 @@ public final class FsFileSystemProvider extends FileSystemProvider {
                 throw new UnsupportedOperationException("Unsupported copy option: " + Objects.requireNonNull(o));
             }
         }
-        long[] st = statFor(s, follow);
+        long[] st = sourceStat(s, follow);
         if (!prepareTarget(s, st, t, replace)) {
             return;
         }
@@ -587,13 +599,13 @@ public final class FsFileSystemProvider extends FileSystemProvider {
                 SysCalls.rename(SysCalls.CWD, s.bytes(), SysCalls.CWD, t.bytes());
                 return;
             } catch (NativeErrno e) {
-                if (e.crossDevice()) {
+                if (e.errno == NativeErrno.EXDEV) {
                     throw new AtomicMoveNotSupportedException(s.display(), t.display(), e.getMessage());
                 }
                 throw e.forFiles(s.display(), t.display());
             }
         }
-        long[] st = statFor(s, false);
+        long[] st = sourceStat(s, false);
         if (!prepareTarget(s, st, t, replace)) {
             return;
         }
@@ -601,7 +613,7 @@ public final class FsFileSystemProvider extends FileSystemProvider {
             SysCalls.rename(SysCalls.CWD, s.bytes(), SysCalls.CWD, t.bytes());
             return;
         } catch (NativeErrno e) {
-            if (!e.crossDevice()) {
+            if (e.errno != NativeErrno.EXDEV) {
                 throw e.forFiles(s.display(), t.display());
             }
         }
@@ -631,6 +643,15 @@ public final class FsFileSystemProvider extends FileSystemProvider {
             return stat(p.bytes(), follow);
         } catch (NativeErrno e) {
             throw e.forFile(p.display());
+        }
+    }
+
+    /** The values of a copy's or move's source, failing as the JDK's attribute read does. */
+    private long[] sourceStat(FsPath p, boolean follow) throws IOException {
+        try {
+            return stat(p.bytes(), follow);
+        } catch (NativeErrno e) {
+            throw e.forAttributesOf(p.display());
         }
     }
 
@@ -762,6 +783,9 @@ public final class FsFileSystemProvider extends FileSystemProvider {
     public <A extends BasicFileAttributes> A readAttributes(Path path, Class<A> type, LinkOption... options)
             throws IOException {
         FsPath p = FsPath.of(path);
+        if (type == java.nio.file.attribute.DosFileAttributes.class) {
+            return type.cast(new FsDosAttributes(FsPlace.of(p), follows(options)).readAttributes());
+        }
         if (type != BasicFileAttributes.class && type != java.nio.file.attribute.PosixFileAttributes.class) {
             throw new UnsupportedOperationException("readAttributes of " + type.getName());
         }

@@ -14,8 +14,18 @@ abstract class FsPlace {
         T apply(int dfd, byte[] path) throws NativeErrno;
     }
 
+    /** What a failed call becomes, given the file's display form. */
+    interface Failure {
+        IOException of(NativeErrno e, String file);
+    }
+
     /** What {@code c} gives here; a failure as the exception that names {@link #display()}. */
-    abstract <T> T call(Call<T> c) throws IOException;
+    <T> T call(Call<T> c) throws IOException {
+        return call(c, NativeErrno::forFile);
+    }
+
+    /** {@link #call(Call)}, a failure made into an exception by {@code failure}. */
+    abstract <T> T call(Call<T> c, Failure failure) throws IOException;
 
     /** The file's path for messages, in display form. */
     abstract String display();
@@ -27,11 +37,11 @@ abstract class FsPlace {
     static FsPlace of(FsPath path) {
         return new FsPlace() {
             @Override
-            <T> T call(Call<T> c) throws IOException {
+            <T> T call(Call<T> c, Failure failure) throws IOException {
                 try {
                     return c.apply(SysCalls.CWD, path.bytes());
                 } catch (NativeErrno e) {
-                    throw e.forFile(path.display());
+                    throw failure.of(e, path.display());
                 }
             }
 

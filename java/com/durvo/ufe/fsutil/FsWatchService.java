@@ -108,7 +108,7 @@ final class FsWatchService implements WatchService {
                 // A second registration of the directory gets the same descriptor, with the new mask.
                 wd = SysCalls.inotifyAdd(ifd, dir.bytes(), mask | SysCalls.IN_ONLYDIR);
             } catch (NativeErrno e) {
-                throw e.errno == ENOSPC ? new IOException("User limit of inotify watches reached") : e.forFile(dir.display());
+                throw e.errno == ENOSPC ? new IOException("User limit of inotify watches reached") : e.forDirectory(dir.display());
             }
             return keys.computeIfAbsent(wd, w -> new Key(dir, w));
         }

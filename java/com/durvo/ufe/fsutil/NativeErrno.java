@@ -1,6 +1,7 @@
 package com.durvo.ufe.fsutil;
 
 import java.io.IOException;
+import java.lang.annotation.Native;
 import java.nio.file.AccessDeniedException;
 import java.nio.file.DirectoryNotEmptyException;
 import java.nio.file.FileAlreadyExistsException;
@@ -10,68 +11,101 @@ import java.nio.file.NotDirectoryException;
 
 /**
  * A failed system call in a native of {@link NativeFs} or {@link SysCalls}:
- * the errno value, what kind of failure it is, and the system's text for it.
- * Callers turn it into the {@code java.nio.file} exception that fits, naming
- * the path.
+ * the errno value and the system's text for it. Callers turn it into the
+ * {@code java.nio.file} exception that fits, naming the path.
+ *
+ * <p>The provider's exceptions are the JDK's provider's, class and message,
+ * so that programs print the same: {@link #forFile(String)} and
+ * {@link #forFiles} hold the one table from errno to exception. The
+ * library's own API ({@link FsFiles}, listings, walks, file system
+ * statistics) names paths by their bytes with {@link #forFile(byte[])},
+ * which keeps the system's text in every exception, as it documents.
  */
 final class NativeErrno extends Exception {
     private static final long serialVersionUID = 1L;
 
-    // Kinds as the library sorts errno values.
-    private static final int NO_SUCH_FILE = 1;
-    private static final int NOT_DIRECTORY = 2;
-    private static final int ACCESS_DENIED = 3;
-    private static final int LINK_REFUSED = 4;
-    private static final int EXISTS = 5;
-    private static final int NOT_EMPTY = 6;
-    private static final int CROSS_DEVICE = 7;
+    // The values the code tells apart, as Linux numbers them (NativeFs.cpp checks them against <errno.h>).
+    @Native static final int EPERM = 1;
+    @Native static final int ENOENT = 2;
+    @Native static final int EACCES = 13;
+    @Native static final int EEXIST = 17;
+    @Native static final int EXDEV = 18;
+    @Native static final int ENOTDIR = 20;
+    @Native static final int EINVAL = 22;
+    @Native static final int ENOTEMPTY = 39;
+    @Native static final int ELOOP = 40;
+    @Native static final int ENODATA = 61;
+
+    /**
+     * Whether the running JDK reports a path through a file that is not a
+     * directory as a missing file where it reads attributes (JDK 25 on; before,
+     * "Not a directory").
+     */
+    private static final boolean NOT_DIRECTORY_IS_MISSING = Runtime.version().feature() >= 25;
 
     final int errno;
-    private final int kind;
 
-    NativeErrno(int errno, int kind, String text) {
+    NativeErrno(int errno, String text) {
         super(text, null, false, false);
         this.errno = errno;
-        this.kind = kind;
     }
 
-    /** {@return whether the file already exists (EEXIST)} */
-    boolean exists() {
-        return kind == EXISTS;
-    }
-
-    /** {@return whether the two paths lie on different file systems (EXDEV)} */
-    boolean crossDevice() {
-        return kind == CROSS_DEVICE;
-    }
-
-    /** The exception for this failure on {@code file} (a path in display form). */
+    /** The exception for this failure on {@code file} (a path in display form), as the JDK's provider throws it. */
     FileSystemException forFile(String file) {
         return forFiles(file, null);
     }
 
-    /** The exception for this failure of an operation on {@code file} and {@code other} (both in display form). */
+    /** {@link #forFile(String)} for an operation on {@code file} and {@code other}. */
     FileSystemException forFiles(String file, String other) {
-        String text = getMessage();
-        switch (kind) {
-            case NO_SUCH_FILE: return new NoSuchFileException(file, other, text);
-            case NOT_DIRECTORY: return new NotDirectoryException(file);
-            case ACCESS_DENIED: return new AccessDeniedException(file, other, text);
-            case EXISTS: return new FileAlreadyExistsException(file, other, null);
-            case NOT_EMPTY: return new DirectoryNotEmptyException(file);
-            // The JDK's words: with NOFOLLOW_LINKS a final link is what fails.
-            case LINK_REFUSED: return new FileSystemException(file, other, text + " or unable to access attributes of symbolic link");
-            default: return new FileSystemException(file, other, text);
+        switch (errno) {
+            case EACCES: return new AccessDeniedException(file, other, null);
+            case ENOENT: return new NoSuchFileException(file, other, null);
+            case EEXIST: return new FileAlreadyExistsException(file, other, null);
+            // With NOFOLLOW_LINKS a final link is what fails.
+            case ELOOP:
+                return new FileSystemException(file, other, getMessage() + " or unable to access attributes of symbolic link");
+            default: return new FileSystemException(file, other, getMessage());
         }
     }
 
-    /** Whether an open refused to go through a symbolic link ({@code ELOOP}). */
-    boolean isLinkRefused() {
-        return kind == LINK_REFUSED;
+    /**
+     * {@link #forFile(String)} where the JDK reads a file's attributes, or
+     * stats the source of a copy or move: a path through a file that is not a
+     * directory names no file, on the JDK releases that say so.
+     */
+    FileSystemException forAttributesOf(String file) {
+        if (errno == ENOTDIR && NOT_DIRECTORY_IS_MISSING) {
+            return new NoSuchFileException(file);
+        }
+        return forFile(file);
     }
 
-    /** {@link #forFile} for a path given by its bytes. */
+    /**
+     * {@link #forFile(String)} where a directory is opened to be listed: a
+     * file that is not one is a {@link NotDirectoryException}.
+     */
+    FileSystemException forDirectory(String dir) {
+        return errno == ENOTDIR ? new NotDirectoryException(dir) : forFile(dir);
+    }
+
+    /**
+     * The exception for this failure on {@code path} in the library's own
+     * API: the table's, with the system's text kept, and, as that API
+     * documents, a path through a file that is not a directory a
+     * {@link NotDirectoryException}, {@code EPERM} an
+     * {@link AccessDeniedException} and a directory not empty a
+     * {@link DirectoryNotEmptyException}.
+     */
     IOException forFile(byte[] path) {
-        return forFile(FileNames.display(path));
+        String file = FileNames.display(path);
+        String text = getMessage();
+        switch (errno) {
+            case ENOENT: return new NoSuchFileException(file, null, text);
+            case ENOTDIR: return new NotDirectoryException(file);
+            case EACCES:
+            case EPERM: return new AccessDeniedException(file, null, text);
+            case ENOTEMPTY: return new DirectoryNotEmptyException(file);
+            default: return forFile(file);
+        }
     }
 }

@@ -382,13 +382,41 @@ public final class ProviderChecks {
             try {
                 out.append(step.run());
             } catch (java.nio.file.FileSystemException e) {
-                out.append(e.getClass().getSimpleName()).append(": ").append(e.getReason().replaceAll(".*: ", ""));
+                String reason = String.valueOf(e.getReason());  // none in a NoSuchFileException, as the JDK's
+                out.append(e.getClass().getSimpleName()).append(": ").append(reason.replaceAll(".*: ", ""));
             } catch (Exception e) {
                 out.append(e.getClass().getSimpleName());
             }
             out.append("; ");
         }
         return out.toString();
+    }
+
+    /** The dos view of file (an ASCII path): "set" sets hidden, then archive twice, here; "read" gives the flags as
+     * dos:* and as DosFileAttributes, and whether the store has the view, here, then " | same" when the JDK's
+     * provider says the same of the file, else what it says; a failure as "Class: message". */
+    public static String dos(byte[] file, String op) {
+        Path ours = FS.getPath(file);
+        if (op.equals("set")) {
+            return outcome(() -> {
+                Files.getFileAttributeView(ours, java.nio.file.attribute.DosFileAttributeView.class).setHidden(true);
+                Files.setAttribute(ours, "dos:archive", true);
+                return Files.setAttribute(ours, "dos:archive", true) == ours ? "" : "?";
+            });
+        }
+        List<String> seen = new ArrayList<>();
+        for (Path p : new Path[] {ours, Path.of(new String(file, StandardCharsets.US_ASCII))}) {
+            try {
+                java.nio.file.attribute.DosFileAttributes a = Files.readAttributes(p,
+                        java.nio.file.attribute.DosFileAttributes.class, LinkOption.NOFOLLOW_LINKS);
+                seen.add(new java.util.TreeMap<>(Files.readAttributes(p, "dos:readonly,hidden,system,archive,size"))
+                        + " " + (a.isReadOnly() ? "r" : "-") + (a.isHidden() ? "h" : "-") + (a.isSystem() ? "s" : "-")
+                        + (a.isArchive() ? "a" : "-") + " " + Files.getFileStore(p).supportsFileAttributeView("dos"));
+            } catch (IOException e) {
+                seen.add(e.getClass().getSimpleName() + ": " + e.getMessage());
+            }
+        }
+        return seen.get(0) + " | " + (seen.get(0).equals(seen.get(1)) ? "same" : seen.get(1));
     }
 
     /** Bad input as the default provider meets it: the class of what each of ours and theirs throws, when they differ. */
@@ -407,6 +435,19 @@ public final class ProviderChecks {
         }
         expectSame(bad, "relative uri", () -> Path.of(URI.create("x")).getFileSystem().provider().getPath(URI.create("x")),
                 () -> FS.provider().getPath(URI.create("x")));
+        // An open directory's move with a null argument, each place of it.
+        Path tmp = Path.of(System.getProperty("java.io.tmpdir"));
+        for (int nul = 0; nul < 3; nul++) {
+            int at = nul;
+            Function<Path, Op> move = dir -> () -> {
+                try (SecureDirectoryStream<Path> ds = (SecureDirectoryStream<Path>) Files.newDirectoryStream(dir)) {
+                    Path x = dir.getFileSystem().getPath("x");
+                    ds.move(at == 0 ? null : x, at == 1 ? null : ds, at == 2 ? null : x);
+                }
+                return null;
+            };
+            expectSame(bad, "move null " + at, move.apply(tmp), move.apply(FS.getPath(tmp.toString())));
+        }
         return bad.toString();
     }
 
@@ -592,6 +633,116 @@ public final class ProviderChecks {
             outcomes.add(seen);
         }
         return differences(outcomes).toString();
+    }
+
+    /** How a step failed, in every part a program prints, the directory shown as D; "ok" when it did not. */
+    private static String failure(Op step, String dir) {
+        try {
+            Object r = step.run();
+            if (r instanceof java.io.Closeable) {
+                ((java.io.Closeable) r).close();
+            }
+            return "ok";
+        } catch (Exception e) {
+            Throwable t = e instanceof java.io.UncheckedIOException || e instanceof java.nio.file.DirectoryIteratorException
+                    ? e.getCause() : e;
+            String s = t.getClass().getName() + " | " + t.getMessage();
+            if (t instanceof java.nio.file.FileSystemException) {
+                java.nio.file.FileSystemException f = (java.nio.file.FileSystemException) t;
+                s += " | " + f.getReason() + " | " + f.getFile() + " | " + f.getOtherFile();
+            }
+            return s.replace(dir, "D");
+        }
+    }
+
+    /** Failing steps on the same bytes, one errno or more each, through the default provider under defaultDir and
+     * through ours under ourDir (both set up alike by the caller: f, d holding e, loop to itself, l to f): the steps
+     * whose exceptions differ in class, message, reason or files, one a line. */
+    public static String failuresAsDefault(String defaultDir, String ourDir) {
+        StringBuilder bad = new StringBuilder();
+        List<List<String>> seen = new ArrayList<>();
+        for (Path root : new Path[] {Path.of(defaultDir), FS.getPath(ourDir)}) {
+            Function<String, Path> at = root::resolve;
+            Path proc = root.getFileSystem().getPath("/proc/version");
+            String tooLong = "n".repeat(300);
+            List<Op> steps = List.of(
+                // ENOENT
+                () -> Files.readAttributes(at.apply("none"), "*"),
+                () -> Files.newByteChannel(at.apply("none")),
+                () -> Files.createDirectory(at.apply("none/d")),
+                () -> Files.copy(at.apply("none"), at.apply("c")),
+                () -> Files.move(at.apply("none"), at.apply("c"), StandardCopyOption.ATOMIC_MOVE),
+                () -> Files.createLink(at.apply("h"), at.apply("none")),
+                () -> Files.readSymbolicLink(at.apply("none")),
+                () -> Files.newDirectoryStream(at.apply("none")),
+                () -> { root.getFileSystem().provider().checkAccess(at.apply("none")); return null; },
+                () -> Files.getFileStore(at.apply("none")),
+                () -> at.apply("none").toRealPath(),
+                () -> Files.setLastModifiedTime(at.apply("none"), FileTime.fromMillis(0)),
+                () -> Files.getAttribute(at.apply("none"), "user:a"),
+                // EEXIST (EISDIR from an exclusive create of a directory)
+                () -> Files.createDirectory(at.apply("d")),
+                () -> Files.createFile(at.apply("f")),
+                () -> Files.createSymbolicLink(at.apply("l"), at.apply("f")),
+                () -> Files.createLink(at.apply("f"), at.apply("d/e")),
+                () -> Files.newByteChannel(at.apply("d"), StandardOpenOption.CREATE_NEW, StandardOpenOption.WRITE),
+                () -> Files.move(at.apply("f"), at.apply("d/e")),
+                // ENOTDIR
+                () -> Files.createFile(at.apply("f/x")),
+                () -> Files.readAttributes(at.apply("f/x"), "posix:*"),
+                () -> Files.newInputStream(at.apply("f/x")),
+                () -> Files.newDirectoryStream(at.apply("f")),
+                () -> delete(at.apply("f/x")),
+                () -> Files.copy(at.apply("f/x"), at.apply("c")),
+                () -> Files.move(at.apply("d"), at.apply("f"), StandardCopyOption.ATOMIC_MOVE),
+                // EISDIR
+                () -> Files.newOutputStream(at.apply("d")),
+                () -> Files.move(at.apply("f"), at.apply("d"), StandardCopyOption.ATOMIC_MOVE),
+                // ELOOP
+                () -> Files.readAttributes(at.apply("loop"), "*"),
+                () -> Files.newByteChannel(at.apply("loop")),
+                () -> Files.newByteChannel(at.apply("l"), StandardOpenOption.READ, LinkOption.NOFOLLOW_LINKS),
+                () -> Files.newDirectoryStream(at.apply("loop/x")),
+                // ENOTEMPTY
+                () -> delete(at.apply("d")),
+                () -> Files.move(at.apply("f"), at.apply("d"), StandardCopyOption.REPLACE_EXISTING),
+                // EXDEV
+                () -> Files.createLink(at.apply("h"), proc),
+                () -> Files.move(at.apply("f"), proc.resolveSibling("fsstat-x"), StandardCopyOption.ATOMIC_MOVE),
+                // ENAMETOOLONG
+                () -> Files.createFile(at.apply(tooLong)),
+                () -> Files.readAttributes(at.apply(tooLong), "*"),
+                // EINVAL
+                () -> Files.readSymbolicLink(at.apply("f")),
+                () -> Files.move(at.apply("d"), at.apply("d/e/sub")),
+                // EPERM
+                () -> Files.createLink(at.apply("h"), at.apply("d")),
+                // EACCES: no execute bit for anyone, which root too is refused
+                () -> { root.getFileSystem().provider().checkAccess(at.apply("f"), java.nio.file.AccessMode.EXECUTE);
+                    return null; },
+                // The same through an open directory
+                () -> { try (SecureDirectoryStream<Path> ds = (SecureDirectoryStream<Path>) Files.newDirectoryStream(root)) {
+                    ds.deleteFile(root.getFileSystem().getPath("none")); } return null; },
+                () -> { try (SecureDirectoryStream<Path> ds = (SecureDirectoryStream<Path>) Files.newDirectoryStream(root)) {
+                    return ds.newDirectoryStream(root.getFileSystem().getPath("f")); } },
+                () -> { try (SecureDirectoryStream<Path> ds = (SecureDirectoryStream<Path>) Files.newDirectoryStream(root)) {
+                    ds.deleteDirectory(root.getFileSystem().getPath("d")); } return null; });
+            String dir = root.toString();
+            List<String> failures = new ArrayList<>();
+            for (Op step : steps) {
+                failures.add(failure(step, dir));
+            }
+            seen.add(failures);
+        }
+        for (int i = 0; i < seen.get(0).size(); i++) {
+            if (seen.get(0).get(i).equals("ok")) {
+                bad.append("step ").append(i).append(" did not fail\n");
+            } else if (!seen.get(0).get(i).equals(seen.get(1).get(i))) {
+                bad.append("step ").append(i).append(": ").append(seen.get(1).get(i)).append(" != ")
+                        .append(seen.get(0).get(i)).append('\n');
+            }
+        }
+        return bad.toString();
     }
 
     /** The steps whose outcomes differ between the default file system's run and ours (ours may throw a subclass). */
