@@ -9,6 +9,7 @@ import java.lang.reflect.AccessibleObject;
 import java.lang.reflect.Field;
 import java.lang.reflect.Method;
 import java.net.URI;
+import java.nio.channels.AsynchronousFileChannel;
 import java.nio.channels.FileChannel;
 import java.nio.channels.SeekableByteChannel;
 import java.nio.file.AccessDeniedException;
@@ -39,6 +40,7 @@ import java.util.EnumSet;
 import java.util.Map;
 import java.util.Objects;
 import java.util.Set;
+import java.util.concurrent.ExecutorService;
 
 /**
  * The provider of the {@code fsstat} file system (see {@link FsFileSystem}):
@@ -257,6 +259,13 @@ public final class FsFileSystemProvider extends FileSystemProvider {
     public FileChannel newFileChannel(Path path, Set<? extends OpenOption> options, FileAttribute<?>... attrs)
             throws IOException {
         return openChannel(FsPlace.of(FsPath.of(path)), options, attrs);
+    }
+
+    /** The JDK's kind of asynchronous channel: each operation a task for the executor, on the channel above. */
+    @Override
+    public AsynchronousFileChannel newAsynchronousFileChannel(Path path, Set<? extends OpenOption> options,
+            ExecutorService executor, FileAttribute<?>... attrs) throws IOException {
+        return FsAsynchronousFileChannel.open(FsPlace.of(FsPath.of(path)), options, executor, attrs);
     }
 
     /** {@link #newFileChannel} of the file at {@code place}. */
