@@ -268,6 +268,13 @@ public final class ProviderChecks {
                     p.getFileSystem().provider().checkAccess(p, java.nio.file.AccessMode.WRITE);
                     yield null;
                 }
+                case "absolute" -> {
+                    try {
+                        yield p.toAbsolutePath();
+                    } catch (java.io.IOError e) {
+                        yield "IOError: " + e.getCause();
+                    }
+                }
                 case "realPath" -> p.toRealPath();
                 case "realPathNoFollow" -> p.toRealPath(LinkOption.NOFOLLOW_LINKS);
                 case "list" -> {
