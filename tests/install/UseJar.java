@@ -22,8 +22,8 @@ import java.util.stream.Stream;
  * descriptor left, then again after freeing them, and prints how each fared;
  * "twice JAR DIR" lists DIR from two class loaders that each load the jar, and
  * prints how each fared; "default DIR", with the provider as the JVM's default,
- * checks DIR/a.txt (the program's first file operation), lists DIR, probes
- * a.txt's content type and reads it through an asynchronous channel.
+ * checks DIR/a.txt (the program's first file operation), probes its content
+ * type, lists DIR and reads a.txt through an asynchronous channel.
  */
 public final class UseJar {
     public static void main(String[] args) throws Exception {
@@ -83,9 +83,6 @@ public final class UseJar {
     private static void asDefault(Path dir) throws Exception {
         Path file = dir.resolve("a.txt");
         System.out.println("exists " + Files.exists(file) + " " + file.getFileSystem().provider().getClass().getName());
-        try (Stream<Path> names = Files.list(dir)) {
-            System.out.println("list " + names.map(p -> p.getFileName().toString()).sorted().toList());
-        }
         String type;
         try {
             type = Files.probeContentType(file);
@@ -93,6 +90,9 @@ public final class UseJar {
             type = "refused: " + e.getCause();
         }
         System.out.println("type " + type);
+        try (Stream<Path> names = Files.list(dir)) {
+            System.out.println("list " + names.map(p -> p.getFileName().toString()).sorted().toList());
+        }
         try (AsynchronousFileChannel channel = AsynchronousFileChannel.open(file)) {
             ByteBuffer content = ByteBuffer.allocate(64);
             int n = channel.read(content, 0).get();
