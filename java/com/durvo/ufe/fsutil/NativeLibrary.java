@@ -430,8 +430,20 @@ final class NativeLibrary {
                     && OWNER_ONLY.containsAll(attributes.permissions())) {
                 return new Place(dir, false, own);
             }
-            return new Place(Files.createTempDirectory(tmp, "fsstat-" + currentUser() + "-",
-                    PosixFilePermissions.asFileAttribute(OWNER_ONLY)), true, own);
+            // Not Files.createTempDirectory: its SecureRandom starts the JDK's security set-up (see
+            // sha256). A name someone else took first is passed over; mkdir makes ours or fails.
+            for (int attempt = 0;; attempt++) {
+                Path fresh = tmp.resolve("fsstat-" + currentUser() + "-"
+                        + HexFormat.of().toHexDigits(ThreadLocalRandom.current().nextLong()));
+                try {
+                    return new Place(Files.createDirectory(fresh, PosixFilePermissions.asFileAttribute(OWNER_ONLY)),
+                            true, own);
+                } catch (FileAlreadyExistsException e) {
+                    if (attempt == ATTEMPTS) {
+                        throw e;
+                    }
+                }
+            }
         } catch (IOException | UnsupportedOperationException e) {
             throw failure("cannot make a directory of your own in " + tmp + " to extract libfsstat into (" + e + ")"
                     + ioFix(e, own), e);
@@ -473,8 +485,8 @@ final class NativeLibrary {
     }
 
     // The SHA-256 of bytes, computed here: MessageDigest starts the JDK's security set-up, which on
-    // JDK 24 and later reads its configuration through the default file system. When this library's
-    // provider is that file system, its natives are what is being loaded, so that read would fail.
+    // JDK 25 reads its configuration through the default file system. When this library's provider
+    // is that file system, its natives are what is being loaded, so that read would fail.
     private static String sha256(byte[] bytes) {
         int[] h = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
         // The message, a 1 bit, zeros, and its length in bits: whole 64-byte blocks.
