@@ -16,7 +16,7 @@ default=-Djava.nio.file.spi.DefaultFileSystemProvider=com.durvo.ufe.fsutil.FsFil
   "$here/UseJar.java" || fail "javac with the provider as the default"
 [ -z "$(ls -A "$work/cache/fsstat")" ] || fail "javac left copies: $(ls -A "$work/cache/fsstat")"
 mkdir "$work/dir" "$work/dir/sub" && printf hello >"$work/dir/a.txt" && touch "$work/dir/b"
-feature=$("$java" -XshowSettings:properties -version 2>&1 | sed -n 's/^ *java.specification.version = //p')
+feature=$("$java" -XshowSettings:properties -version 2>&1 | sed -n 's/^ *java\.version = \([0-9]*\).*/\1/p')
 mkdir -p "$work/tmp/fsstat-$(id -un)" && chmod 777 "$work/tmp/fsstat-$(id -un)"
 [ "$(id -u)" = 0 ] && chown nobody "$work/tmp/fsstat-$(id -un)" && chmod 700 "$work/tmp/fsstat-$(id -un)"
 for place in cache tmp; do
