@@ -53,7 +53,8 @@ import java.util.concurrent.ExecutorService;
  * that descriptor (on a JVM without the JDK's factory for that, the open file
  * is reached through its descriptor's {@code /proc/self/fd} entry, whatever
  * its name); closing, interrupting and mapping behave as on the default file
- * system.
+ * system. An {@code AsynchronousFileChannel} runs each operation on its
+ * executor over such a channel, as the JDK's does on Unix.
  *
  * <p>{@code Files.newDirectoryStream} gives a {@link java.nio.file.SecureDirectoryStream}:
  * its operations on relative paths work relative to the open directory, so
