@@ -362,6 +362,15 @@ TEST_F(Provider, FailuresAreTheDefaultProvidersExceptionsNamingThePathUncut) {
         const std::string got = op(r.op, r.a, r.b);
         EXPECT_EQ(got.substr(0, r.expected.size()), r.expected) << r.op << " " << hex(r.a);
     }
+    // No working directory: the error toAbsolutePath's contract names, the IOException toRealPath declares.
+    const int home = open(".", O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(home, 0);
+    ASSERT_EQ(mkdir(dir.at("gone").c_str(), 0700) | chdir(dir.at("gone").c_str()) | rmdir(dir.at("gone").c_str()), 0);
+    const std::string absolute = op("absolute", "f"), real = op("realPath", "f");
+    ASSERT_EQ(fchdir(home), 0);
+    close(home);
+    EXPECT_EQ(absolute, "IOError: java.nio.file.NoSuchFileException: .: No such file or directory");
+    EXPECT_EQ(real, "java.nio.file.NoSuchFileException: .: No such file or directory");
 }
 
 TEST_F(Provider, ChannelsAreTheJdksOwnCloseAndInterruptEndABlockedRead) {

@@ -5,11 +5,15 @@ import java.io.FileInputStream;
 import java.io.IOException;
 import java.lang.reflect.InvocationTargetException;
 import java.net.URL;
+import java.nio.ByteBuffer;
+import java.nio.channels.AsynchronousFileChannel;
+import java.nio.charset.StandardCharsets;
 import java.net.URLClassLoader;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.List;
+import java.util.stream.Stream;
 
 /**
  * The installed jar as an application uses it, run with the jar alone on the
@@ -17,7 +21,9 @@ import java.util.List;
  * the file the library is mapped from; "emfile DIR" lists DIR with no
  * descriptor left, then again after freeing them, and prints how each fared;
  * "twice JAR DIR" lists DIR from two class loaders that each load the jar, and
- * prints how each fared.
+ * prints how each fared; "default DIR", with the provider as the JVM's default,
+ * checks DIR/a.txt (the program's first file operation), probes its content
+ * type, lists DIR and reads a.txt through an asynchronous channel.
  */
 public final class UseJar {
     public static void main(String[] args) throws Exception {
@@ -31,6 +37,10 @@ public final class UseJar {
                     }
                 }
             }
+            return;
+        }
+        if (args[0].equals("default")) {
+            asDefault(Path.of(args[1]));
             return;
         }
         if (args[0].equals("emfile")) {
@@ -67,6 +77,26 @@ public final class UseJar {
                 Throwable failure = e instanceof InvocationTargetException ? e.getCause() : e;
                 System.out.println("loader " + i + ": " + failure.getMessage());
             }
+        }
+    }
+
+    private static void asDefault(Path dir) throws Exception {
+        Path file = dir.resolve("a.txt");
+        System.out.println("exists " + Files.exists(file) + " " + file.getFileSystem().provider().getClass().getName());
+        String type;
+        try {
+            type = Files.probeContentType(file);
+        } catch (ExceptionInInitializerError e) {
+            type = "refused: " + e.getCause();
+        }
+        System.out.println("type " + type);
+        try (Stream<Path> names = Files.list(dir)) {
+            System.out.println("list " + names.map(p -> p.getFileName().toString()).sorted().toList());
+        }
+        try (AsynchronousFileChannel channel = AsynchronousFileChannel.open(file)) {
+            ByteBuffer content = ByteBuffer.allocate(64);
+            int n = channel.read(content, 0).get();
+            System.out.println("async " + new String(content.array(), 0, n, StandardCharsets.US_ASCII));
         }
     }
 

@@ -9,6 +9,7 @@ import java.lang.reflect.AccessibleObject;
 import java.lang.reflect.Field;
 import java.lang.reflect.Method;
 import java.net.URI;
+import java.nio.channels.AsynchronousFileChannel;
 import java.nio.channels.FileChannel;
 import java.nio.channels.SeekableByteChannel;
 import java.nio.file.AccessDeniedException;
@@ -39,6 +40,7 @@ import java.util.EnumSet;
 import java.util.Map;
 import java.util.Objects;
 import java.util.Set;
+import java.util.concurrent.ExecutorService;
 
 /**
  * The provider of the {@code fsstat} file system (see {@link FsFileSystem}):
@@ -51,7 +53,8 @@ import java.util.Set;
  * that descriptor (on a JVM without the JDK's factory for that, the open file
  * is reached through its descriptor's {@code /proc/self/fd} entry, whatever
  * its name); closing, interrupting and mapping behave as on the default file
- * system.
+ * system. An {@code AsynchronousFileChannel} runs each operation on its
+ * executor over such a channel, as the JDK's does on Unix.
  *
  * <p>{@code Files.newDirectoryStream} gives a {@link java.nio.file.SecureDirectoryStream}:
  * its operations on relative paths work relative to the open directory, so
@@ -257,6 +260,13 @@ public final class FsFileSystemProvider extends FileSystemProvider {
     public FileChannel newFileChannel(Path path, Set<? extends OpenOption> options, FileAttribute<?>... attrs)
             throws IOException {
         return openChannel(FsPlace.of(FsPath.of(path)), options, attrs);
+    }
+
+    /** The JDK's kind of asynchronous channel: each operation a task for the executor, on the channel above. */
+    @Override
+    public AsynchronousFileChannel newAsynchronousFileChannel(Path path, Set<? extends OpenOption> options,
+            ExecutorService executor, FileAttribute<?>... attrs) throws IOException {
+        return FsAsynchronousFileChannel.open(FsPlace.of(FsPath.of(path)), options, executor, attrs);
     }
 
     /** {@link #newFileChannel} of the file at {@code place}. */

@@ -394,15 +394,28 @@ final class FsPath implements Path {
         return URI.create(uri.toString());
     }
 
+    /**
+     * This path resolved against the working directory.
+     *
+     * @throws java.io.IOError when there is no working directory (it was removed)
+     */
     @Override
     public Path toAbsolutePath() {
+        try {
+            return absolute();
+        } catch (IOException e) {
+            throw new java.io.IOError(e);
+        }
+    }
+
+    private FsPath absolute() throws IOException {
         if (isAbsolute()) {
             return this;
         }
         try {
             return with(SysCalls.getcwd()).resolve(path);
         } catch (NativeErrno e) {
-            throw new java.io.UncheckedIOException(e.forFile("."));
+            throw e.forFile(".");
         }
     }
 
@@ -414,7 +427,7 @@ final class FsPath implements Path {
                 follow = false;
             }
         }
-        FsPath abs = (FsPath) toAbsolutePath();
+        FsPath abs = absolute();
         if (follow) {
             try {
                 return with(SysCalls.realpath(abs.path));

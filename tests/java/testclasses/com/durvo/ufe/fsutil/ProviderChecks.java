@@ -9,6 +9,8 @@ import java.io.IOException;
 import java.net.URI;
 import java.nio.ByteBuffer;
 import java.nio.MappedByteBuffer;
+import java.nio.channels.AsynchronousFileChannel;
+import java.nio.channels.CompletionHandler;
 import java.nio.channels.FileChannel;
 import java.nio.channels.FileLock;
 import java.nio.channels.SeekableByteChannel;
@@ -265,6 +267,13 @@ public final class ProviderChecks {
                 case "checkWrite" -> {
                     p.getFileSystem().provider().checkAccess(p, java.nio.file.AccessMode.WRITE);
                     yield null;
+                }
+                case "absolute" -> {
+                    try {
+                        yield p.toAbsolutePath();
+                    } catch (java.io.IOError e) {
+                        yield "IOError: " + e.getCause();
+                    }
                 }
                 case "realPath" -> p.toRealPath();
                 case "realPathNoFollow" -> p.toRealPath(LinkOption.NOFOLLOW_LINKS);
@@ -589,6 +598,10 @@ public final class ProviderChecks {
                 () -> count(Files.list(at.apply("dX"))),
                 () -> count(Files.walk(at.apply(""))),
                 () -> Files.mismatch(at.apply("dX/fY"), at.apply("lX")),
+                () -> asyncWrite(at.apply("aX")),
+                () -> asyncRead(at.apply("aX")),
+                () -> AsynchronousFileChannel.open(at.apply("aX"), StandardOpenOption.WRITE, StandardOpenOption.APPEND),
+                () -> AsynchronousFileChannel.open(at.apply("none")),
                 () -> Files.getLastModifiedTime(at.apply("none")),
                 () -> Files.isWritable(at.apply("dX")) + " " + Files.isExecutable(at.apply("dX/fY")),
                 () -> at.apply("dX/fY").toRealPath().endsWith(at.apply("dX/fY").getFileName()),
@@ -743,6 +756,46 @@ public final class ProviderChecks {
             }
         }
         return bad.toString();
+    }
+
+    /** An asynchronous channel's writes and locks, and the calls it refuses, as one outcome. */
+    private static String asyncWrite(Path file) throws Exception {
+        try (AsynchronousFileChannel c = AsynchronousFileChannel.open(file, StandardOpenOption.WRITE,
+                StandardOpenOption.CREATE_NEW)) {
+            int n = c.write(ByteBuffer.wrap("async".getBytes(StandardCharsets.US_ASCII)), 2).get();
+            FileLock lock = c.lock().get();
+            return n + " " + c.size() + " " + (lock.acquiredBy() == c) + " " + outcome(() -> c.tryLock(0, 1, false))
+                    + " " + outcome(() -> c.tryLock(0, 1, true)) + " " + outcome(() -> c.read(ByteBuffer.allocate(1), 0))
+                    + " " + outcome(() -> c.write(ByteBuffer.allocate(1), -1));
+        }
+    }
+
+    /** Reads through a handler and a future, past the end, and after close, as one outcome. */
+    private static String asyncRead(Path file) throws Exception {
+        AsynchronousFileChannel c = AsynchronousFileChannel.open(file);
+        ByteBuffer b = ByteBuffer.allocate(9);
+        java.util.concurrent.CompletableFuture<Integer> read = new java.util.concurrent.CompletableFuture<>();
+        c.read(b, 1, b, new CompletionHandler<Integer, ByteBuffer>() {
+            @Override
+            public void completed(Integer n, ByteBuffer attachment) {
+                read.complete(n);
+            }
+
+            @Override
+            public void failed(Throwable e, ByteBuffer attachment) {
+                read.completeExceptionally(e);
+            }
+        });
+        String out = read.get() + " " + FileNames.display(java.util.Arrays.copyOf(b.array(), b.position())) + " "
+                + c.read(ByteBuffer.allocate(1), 7).get() + " " + outcome(() -> c.truncate(0)) + " "
+                + outcome(() -> c.lock(0, 1, false));
+        c.close();
+        try {
+            c.read(ByteBuffer.allocate(1), 0).get();
+            return out + " read after close";
+        } catch (java.util.concurrent.ExecutionException e) {
+            return out + " " + e.getCause().getClass().getSimpleName();
+        }
     }
 
     /** The steps whose outcomes differ between the default file system's run and ours (ours may throw a subclass). */
