@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
@@ -48,22 +49,69 @@ void JNICALL stat0(JNIEnv *env, jclass, jint dfd, jbyteArray jPath, jboolean jFo
 
 // times: access seconds, nanoseconds, modification seconds, nanoseconds; a
 // nanosecond value of -1 leaves that time as it is.
-void JNICALL utimens0(JNIEnv *env, jclass, jint dfd, jbyteArray jPath, jlongArray jTimes, jboolean jFollow) {
-    MallocPtr szPath(fsstat::pathFromBytes(env, jPath));
-    if (!szPath) return;
+void timesOf(JNIEnv *env, jlongArray jTimes, struct timespec ts[2]) {
     jlong t[4];
     env->GetLongArrayRegion(jTimes, 0, 4, t);
-    struct timespec ts[2];
     for (int i = 0; i < 2; i++) {
         ts[i].tv_sec = static_cast<time_t>(t[2 * i]);
         ts[i].tv_nsec = t[2 * i + 1] < 0 ? UTIME_OMIT : static_cast<long>(t[2 * i + 1]);
     }
+}
+
+void JNICALL utimens0(JNIEnv *env, jclass, jint dfd, jbyteArray jPath, jlongArray jTimes, jboolean jFollow) {
+    MallocPtr szPath(fsstat::pathFromBytes(env, jPath));
+    if (!szPath) return;
+    struct timespec ts[2];
+    timesOf(env, jTimes, ts);
     if (utimensat(dirOf(dfd), szPath.get(), ts, jFollow ? 0 : AT_SYMLINK_NOFOLLOW) != 0) fsstat::throwErrno(env, errno);
 }
 
-void JNICALL chmod0(JNIEnv *env, jclass, jint dfd, jbyteArray jPath, jint mode) {
+void JNICALL futimens0(JNIEnv *env, jclass, jint fd, jlongArray jTimes) {
+    struct timespec ts[2];
+    timesOf(env, jTimes, ts);
+    if (futimens(fd, ts) != 0) fsstat::throwErrno(env, errno);
+}
+
+// fchmodat(dfd, path, mode, AT_SYMLINK_NOFOLLOW), which kernels before 6.6
+// refuse: the file is opened O_PATH without following, refused if it is a
+// link (ELOOP, an open's answer with O_NOFOLLOW, as a link has no mode of its
+// own), and changed through its /proc/self/fd entry, which leads to that very
+// file whatever its name leads to by now. Without /proc (or O_PATH) it is
+// opened for reading, never through a link, and changed with fchmod. 0, or -1
+// with errno set.
+int chmodNoFollow(int dfd, const char *szPath, mode_t mode) {
+#ifdef O_PATH
+    const int fd = openat(dfd, szPath, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return -1;
+    struct stat st;
+    // fstatat with an empty path: fstat refuses O_PATH descriptors before Linux 3.6.
+    int iErr = fstatat(fd, "", &st, AT_EMPTY_PATH) != 0 ? errno : 0;
+    if (iErr == 0 && S_ISLNK(st.st_mode)) iErr = ELOOP;
+    if (iErr == 0) {
+        char szProc[32];  // "/proc/self/fd/" and any int fit
+        std::snprintf(szProc, sizeof szProc, "/proc/self/fd/%d", fd);
+        iErr = chmod(szProc, mode) != 0 ? errno : 0;
+    }
+    close(fd);
+    if (iErr != ENOENT) {  // ENOENT: the file was there a moment ago, so /proc is not
+        errno = iErr;
+        return iErr == 0 ? 0 : -1;
+    }
+#endif
+    const int rfd = openat(dfd, szPath, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (rfd < 0) return -1;
+    const int iStatus = fchmod(rfd, mode);
+    const int iChmodErr = errno;
+    close(rfd);
+    errno = iChmodErr;
+    return iStatus;
+}
+
+void JNICALL chmod0(JNIEnv *env, jclass, jint dfd, jbyteArray jPath, jint mode, jboolean jFollow) {
     MallocPtr szPath(fsstat::pathFromBytes(env, jPath));
-    if (szPath && fchmodat(dirOf(dfd), szPath.get(), static_cast<mode_t>(mode), 0) != 0) {
+    if (!szPath) return;
+    const auto bits = static_cast<mode_t>(mode);
+    if ((jFollow ? fchmodat(dirOf(dfd), szPath.get(), bits, 0) : chmodNoFollow(dirOf(dfd), szPath.get(), bits)) != 0) {
         fsstat::throwErrno(env, errno);
     }
 }
@@ -79,6 +127,10 @@ void JNICALL chown0(JNIEnv *env, jclass, jint dfd, jbyteArray jPath, jint uid, j
                            jFollow ? 0 : AT_SYMLINK_NOFOLLOW) != 0) {
         fsstat::throwErrno(env, errno);
     }
+}
+
+void JNICALL fchown0(JNIEnv *env, jclass, jint fd, jint uid, jint gid) {
+    if (fchown(fd, static_cast<uid_t>(uid), static_cast<gid_t>(gid)) != 0) fsstat::throwErrno(env, errno);
 }
 
 // The eleven figures in FileSysStatUnix's order.
@@ -192,9 +244,11 @@ jbyteArray JNICALL userName0(JNIEnv *env, jclass, jint id, jboolean jGroup) {
 const JNINativeMethod kMethods[] = {
     {const_cast<char *>("stat"), const_cast<char *>("(I[BZ[J)V"), reinterpret_cast<void *>(stat0)},
     {const_cast<char *>("utimens"), const_cast<char *>("(I[B[JZ)V"), reinterpret_cast<void *>(utimens0)},
-    {const_cast<char *>("chmod"), const_cast<char *>("(I[BI)V"), reinterpret_cast<void *>(chmod0)},
+    {const_cast<char *>("futimens"), const_cast<char *>("(I[J)V"), reinterpret_cast<void *>(futimens0)},
+    {const_cast<char *>("chmod"), const_cast<char *>("(I[BIZ)V"), reinterpret_cast<void *>(chmod0)},
     {const_cast<char *>("fchmod"), const_cast<char *>("(II)V"), reinterpret_cast<void *>(fchmod0)},
     {const_cast<char *>("chown"), const_cast<char *>("(I[BIIZ)V"), reinterpret_cast<void *>(chown0)},
+    {const_cast<char *>("fchown"), const_cast<char *>("(III)V"), reinterpret_cast<void *>(fchown0)},
     {const_cast<char *>("statvfs"), const_cast<char *>("([B[J)V"), reinterpret_cast<void *>(statvfs0)},
     {const_cast<char *>("getxattr"), const_cast<char *>("(I[B)[B"), reinterpret_cast<void *>(getxattr0)},
     {const_cast<char *>("listxattr"), const_cast<char *>("(I)[B"), reinterpret_cast<void *>(listxattr0)},

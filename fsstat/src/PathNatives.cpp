@@ -12,6 +12,9 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/sendfile.h>
+#endif
 
 #include <cerrno>
 #include <cstdlib>
@@ -229,6 +232,40 @@ void JNICALL rename0(JNIEnv *env, jclass, jint fromDfd, jbyteArray jFrom, jint t
     if (szTo && renameat(dirOf(fromDfd), szFrom.get(), dirOf(toDfd), szTo.get()) != 0) fsstat::throwErrno(env, errno);
 }
 
+// Everything from in's position to its end, written at out's position: by
+// sendfile, which copies within the kernel, else (a file system without it) by
+// read and write.
+void JNICALL copyData0(JNIEnv *env, jclass, jint in, jint out) {
+#ifdef __linux__
+    for (;;) {
+        const ssize_t n = sendfile(out, in, nullptr, size_t{1} << 30);
+        if (n == 0) return;
+        if (n > 0 || errno == EINTR) continue;
+        if (errno == EINVAL || errno == ENOSYS) break;
+        fsstat::throwErrno(env, errno);
+        return;
+    }
+#endif
+    char buf[65536];
+    for (;;) {
+        const ssize_t n = read(in, buf, sizeof buf);
+        if (n == 0) return;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            fsstat::throwErrno(env, errno);
+            return;
+        }
+        for (ssize_t iDone = 0; iDone < n;) {
+            const ssize_t w = write(out, buf + iDone, static_cast<size_t>(n - iDone));
+            if (w < 0 && errno != EINTR) {
+                fsstat::throwErrno(env, errno);
+                return;
+            }
+            iDone += w > 0 ? w : 0;
+        }
+    }
+}
+
 // With the effective ids and capabilities, which are what an open by this
 // thread meets (access(2) would judge by the real ids).
 void JNICALL access0(JNIEnv *env, jclass, jbyteArray jPath, jint mode) {
@@ -291,6 +328,7 @@ const JNINativeMethod kMethods[] = {
     {const_cast<char *>("link"), const_cast<char *>("([B[B)V"), reinterpret_cast<void *>(link0)},
     {const_cast<char *>("readlink"), const_cast<char *>("(I[B)[B"), reinterpret_cast<void *>(readlink0)},
     {const_cast<char *>("rename"), const_cast<char *>("(I[BI[B)V"), reinterpret_cast<void *>(rename0)},
+    {const_cast<char *>("copyData"), const_cast<char *>("(II)V"), reinterpret_cast<void *>(copyData0)},
     {const_cast<char *>("access"), const_cast<char *>("([BI)V"), reinterpret_cast<void *>(access0)},
     {const_cast<char *>("realpath"), const_cast<char *>("([B)[B"), reinterpret_cast<void *>(realpath0)},
     {const_cast<char *>("readings"), const_cast<char *>("(Ljava/lang/String;)[[B"), reinterpret_cast<void *>(readings0)},

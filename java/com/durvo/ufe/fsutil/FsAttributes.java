@@ -2,7 +2,6 @@ package com.durvo.ufe.fsutil;
 
 import java.io.IOException;
 import java.nio.charset.StandardCharsets;
-import java.nio.file.FileSystemException;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.nio.file.attribute.BasicFileAttributeView;
@@ -358,17 +357,14 @@ final class FsAttributes implements PosixFileAttributes {
         }
     }
 
-    /** Sets a file's mode bits (of a link: refused, a link has none); as chmod, set-id and sticky bits included. */
+    /**
+     * Sets a file's mode bits, set-id and sticky bits included, as chmod does. Not following links, on the file
+     * opened without following, so a link swapped in meanwhile leads nowhere; a link itself has no mode, and is
+     * refused as the JDK refuses it.
+     */
     private static void setMode(FsPlace path, int mode, boolean follow) throws IOException {
-        long[] st = read(path, follow).st;
-        if ((st[2] & 0xF000) == 0xA000) {
-            // The JDK's answer when a link is met with NOFOLLOW_LINKS: a link has no mode of its own.
-            throw new FileSystemException(path.display(), null,
-                    "Too many levels of symbolic links or unable to access attributes of symbolic link");
-        }
-        int bits = mode & 07777;
         path.call((dfd, p) -> {
-            SysCalls.chmod(dfd, p, bits);
+            SysCalls.chmod(dfd, p, mode & 07777, follow);
             return null;
         });
     }

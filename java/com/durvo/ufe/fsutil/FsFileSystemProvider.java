@@ -586,7 +586,7 @@ public final class FsFileSystemProvider extends FileSystemProvider {
         if (!prepareTarget(s, st, t, replace)) {
             return;
         }
-        copyFile(s, st, t, attributes);
+        copyFile(s, st, t, follow, attributes);
     }
 
     @Override
@@ -635,7 +635,7 @@ public final class FsFileSystemProvider extends FileSystemProvider {
                 }
             }
         }
-        copyFile(s, st, t, true);
+        copyFile(s, st, t, false, true);
         try {
             delete(s);
         } catch (IOException e) {
@@ -681,27 +681,28 @@ public final class FsFileSystemProvider extends FileSystemProvider {
         return true;
     }
 
-    private void copyFile(FsPath s, long[] st, FsPath t, boolean attributes) throws IOException {
+    /**
+     * Makes {@code t} a copy of {@code s}, whose values {@code st} are (a link
+     * followed when {@code follow}): a regular file with its data, a directory
+     * empty, a link with the same target, anything else a new node of its kind;
+     * with {@code attributes}, given the owner (where this process may give it),
+     * mode, times and user attributes. These go to the descriptor of the copy
+     * this call made, or where there is none (a link, a device, a directory it
+     * may not read) by name without following a link, so nothing swapped in
+     * for {@code t} meanwhile takes them.
+     */
+    private static void copyFile(FsPath s, long[] st, FsPath t, boolean follow, boolean attributes)
+            throws IOException {
         int type = (int) st[2] & TYPE_MASK;
-        int mode = (int) st[2] & 07777;
+        if (type == REGULAR) {
+            copyRegular(s, t, follow, attributes);
+            return;
+        }
         try {
             if (type == DIRECTORY) {
-                SysCalls.mkdir(SysCalls.CWD, t.bytes(), mode);
+                SysCalls.mkdir(SysCalls.CWD, t.bytes(), (int) st[2] & 07777);
             } else if (type == SYMLINK) {
                 SysCalls.symlink(SysCalls.readlink(SysCalls.CWD, s.bytes()), SysCalls.CWD, t.bytes());
-            } else if (type == REGULAR) {
-                try (FileChannel in = newFileChannel(s, Set.of(StandardOpenOption.READ));
-                        FileChannel out = newFileChannel(t, Set.of(StandardOpenOption.WRITE, StandardOpenOption.CREATE_NEW),
-                                FsAttributes.modeAttribute(mode & 0777))) {
-                    long size = in.size();
-                    for (long at = 0; at < size;) {
-                        long n = in.transferTo(at, size - at, out);
-                        if (n <= 0) {
-                            break;
-                        }
-                        at += n;
-                    }
-                }
             } else {
                 // A FIFO, socket or device: a new node of the same kind, as cp makes one.
                 SysCalls.mknod(SysCalls.CWD, t.bytes(), (int) st[2], st[6]);
@@ -709,24 +710,125 @@ public final class FsFileSystemProvider extends FileSystemProvider {
         } catch (NativeErrno e) {
             throw e.forFile(t.display());
         }
-        if (attributes) {
-            boolean follow = type != SYMLINK;
+        if (!attributes) {
+            return;
+        }
+        int from = -1;
+        int to = -1;
+        if (type == DIRECTORY) {
+            int options = SysCalls.READ | SysCalls.DIRECTORY | SysCalls.NOFOLLOW;
+            to = openOrNone(t, options);
+            from = to >= 0 ? openOrNone(s, follow ? options & ~SysCalls.NOFOLLOW : options) : -1;
+        }
+        try {
+            copyAttributes(st, from, to, t);
+        } finally {
+            for (int fd : new int[] {from, to}) {
+                if (fd >= 0) {
+                    SysCalls.close(fd);
+                }
+            }
+        }
+    }
+
+    /** The descriptor of {@code p} opened with {@code options}, or -1 when it cannot be opened. */
+    private static int openOrNone(FsPath p, int options) {
+        try {
+            return (int) SysCalls.open(SysCalls.CWD, p.bytes(), options, 0);
+        } catch (NativeErrno e) {
+            return -1;
+        }
+    }
+
+    /**
+     * A regular file's copy, as the JDK makes it: the data and every attribute
+     * through the descriptors of the two open files, the attributes those of
+     * the file opened (a link swapped in for {@code s} is refused when not
+     * following); a copy that fails midway is removed.
+     */
+    private static void copyRegular(FsPath s, FsPath t, boolean follow, boolean attributes) throws IOException {
+        long[] st = new long[SysCalls.STATX_LONGS];
+        int from;
+        try {
+            from = (int) SysCalls.open(SysCalls.CWD, s.bytes(), SysCalls.READ | (follow ? 0 : SysCalls.NOFOLLOW), 0);
+        } catch (NativeErrno e) {
+            throw e.forFile(s.display());
+        }
+        try {
+            int to;
             try {
-                SysCalls.chown(SysCalls.CWD, t.bytes(), (int) st[4], (int) st[5], follow);
+                SysCalls.stat(from, new byte[0], true, st);
             } catch (NativeErrno e) {
-                // As the JDK: an owner this process may not give is left as it is.
+                throw e.forFile(s.display());
             }
             try {
-                if (follow) {
-                    SysCalls.chmod(SysCalls.CWD, t.bytes(), mode);
-                }
-                SysCalls.utimens(SysCalls.CWD, t.bytes(), new long[] {st[10], st[11], st[12], st[13]}, follow);
+                to = (int) SysCalls.open(SysCalls.CWD, t.bytes(), SysCalls.WRITE | SysCalls.CREATE_NEW,
+                        (int) st[2] & 0777);
             } catch (NativeErrno e) {
                 throw e.forFile(t.display());
             }
-            if (type == REGULAR || type == DIRECTORY) {
-                FsUserAttributes.copy(s, t);
+            boolean done = false;
+            try {
+                try {
+                    SysCalls.copyData(from, to);
+                } catch (NativeErrno e) {
+                    throw e.forFiles(s.display(), t.display());
+                }
+                if (attributes) {
+                    copyAttributes(st, from, to, t);
+                }
+                done = true;
+            } finally {
+                SysCalls.close(to);
+                if (!done) {
+                    try {
+                        SysCalls.unlink(SysCalls.CWD, t.bytes(), false);
+                    } catch (NativeErrno e) {
+                        // gone already
+                    }
+                }
             }
+        } finally {
+            SysCalls.close(from);
+        }
+    }
+
+    /**
+     * Gives the copy {@code t} the owner, mode, times and user attributes of
+     * {@code st}: through {@code to}, the copy's descriptor, with the user
+     * attributes read from {@code from}, the source's; where there is no
+     * {@code to}, by name on {@code t} itself, never through a link (a link
+     * keeps its mode, as it has none).
+     */
+    private static void copyAttributes(long[] st, int from, int to, FsPath t) throws IOException {
+        int uid = (int) st[4];
+        int gid = (int) st[5];
+        int mode = (int) st[2] & 07777;
+        long[] times = {st[10], st[11], st[12], st[13]};
+        try {
+            if (to >= 0) {
+                SysCalls.fchown(to, uid, gid);
+            } else {
+                SysCalls.chown(SysCalls.CWD, t.bytes(), uid, gid, false);
+            }
+        } catch (NativeErrno e) {
+            // As the JDK: an owner this process may not give is left as it is.
+        }
+        try {
+            if (to >= 0) {
+                SysCalls.fchmod(to, mode);
+                if (from >= 0) {
+                    FsUserAttributes.copy(from, to);
+                }
+                SysCalls.futimens(to, times);
+            } else {
+                if (((int) st[2] & TYPE_MASK) != SYMLINK) {
+                    SysCalls.chmod(SysCalls.CWD, t.bytes(), mode, false);
+                }
+                SysCalls.utimens(SysCalls.CWD, t.bytes(), times, false);
+            }
+        } catch (NativeErrno e) {
+            throw e.forFile(t.display());
         }
     }
 

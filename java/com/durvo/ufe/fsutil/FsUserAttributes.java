@@ -102,35 +102,31 @@ final class FsUserAttributes implements UserDefinedFileAttributeView {
     }
 
     /**
-     * Copies every {@code user.} attribute of {@code from} to {@code to}, as the
-     * default provider's copy with {@code COPY_ATTRIBUTES} does: by their bytes,
-     * and what cannot be read or written is left out.
+     * Copies every {@code user.} attribute of the open file {@code from} to the
+     * open file {@code to}, as the default provider's copy with
+     * {@code COPY_ATTRIBUTES} does: by their bytes, and what cannot be read or
+     * written is left out.
      */
-    static void copy(FsPath from, FsPath to) {
-        FsUserAttributes source = new FsUserAttributes(FsPlace.of(from), true);
-        FsUserAttributes target = new FsUserAttributes(FsPlace.of(to), true);
+    static void copy(int from, int to) {
+        byte[] all;
         try {
-            byte[] all = source.onFile("list", SysCalls::listxattr);
-            for (int start = 0, end; start < all.length; start = end + 1) {
-                end = start;
-                while (end < all.length && all[end] != 0) {
-                    end++;
-                }
-                byte[] key = Arrays.copyOfRange(all, start, end);
-                if (key.length > PREFIX.length && Arrays.equals(key, 0, PREFIX.length, PREFIX, 0, PREFIX.length)) {
-                    try {
-                        byte[] value = source.onFile("read", fd -> SysCalls.getxattr(fd, key));
-                        target.onFile("write", fd -> {
-                            SysCalls.setxattr(fd, key, value);
-                            return null;
-                        });
-                    } catch (IOException e) {
-                        // this one is left out
-                    }
+            all = SysCalls.listxattr(from);
+        } catch (NativeErrno e) {
+            return;  // nothing to copy from here
+        }
+        for (int start = 0, end; start < all.length; start = end + 1) {
+            end = start;
+            while (end < all.length && all[end] != 0) {
+                end++;
+            }
+            byte[] key = Arrays.copyOfRange(all, start, end);
+            if (key.length > PREFIX.length && Arrays.equals(key, 0, PREFIX.length, PREFIX, 0, PREFIX.length)) {
+                try {
+                    SysCalls.setxattr(to, key, SysCalls.getxattr(from, key));
+                } catch (NativeErrno e) {
+                    // this one is left out
                 }
             }
-        } catch (IOException e) {
-            // nothing to copy from here
         }
     }
 

@@ -81,6 +81,9 @@ final class SysCalls {
     /** {@code renameat(fromDfd, from, toDfd, to)}. */
     static native void rename(int fromDfd, byte[] from, int toDfd, byte[] to) throws NativeErrno;
 
+    /** {@code sendfile(out, in)} until the end of {@code in} (where it cannot: {@code read} and {@code write}). */
+    static native void copyData(int in, int out) throws NativeErrno;
+
     /** {@code faccessat(AT_FDCWD, path, mode, AT_EACCESS)}. */
     static native void access(byte[] path, int mode) throws NativeErrno;
 
@@ -103,14 +106,24 @@ final class SysCalls {
     /** {@code utimensat(dfd, path, times)}: access then modification, seconds and nanoseconds; -1 nanoseconds leaves it. */
     static native void utimens(int dfd, byte[] path, long[] times, boolean follow) throws NativeErrno;
 
-    /** {@code fchmodat(dfd, path, mode, 0)}. */
-    static native void chmod(int dfd, byte[] path, int mode) throws NativeErrno;
+    /** {@code futimens(fd, times)}: as {@link #utimens}, on the open file. */
+    static native void futimens(int fd, long[] times) throws NativeErrno;
+
+    /**
+     * {@code fchmodat(dfd, path, mode, follow ? 0 : AT_SYMLINK_NOFOLLOW)}: not
+     * following, the file is opened without following and changed through
+     * that descriptor (a link: ELOOP, it has no mode of its own).
+     */
+    static native void chmod(int dfd, byte[] path, int mode, boolean follow) throws NativeErrno;
 
     /** {@code fchmod(fd, mode)}. */
     static native void fchmod(int fd, int mode) throws NativeErrno;
 
     /** {@code fchownat(dfd, path, uid, gid)}; -1 leaves an id. */
     static native void chown(int dfd, byte[] path, int uid, int gid, boolean follow) throws NativeErrno;
+
+    /** {@code fchown(fd, uid, gid)}; -1 leaves an id. */
+    static native void fchown(int fd, int uid, int gid) throws NativeErrno;
 
     /** {@code statvfs(path)}: the eleven figures in {@link FileSysStatUnix}'s order. */
     static native void statvfs(byte[] path, long[] out) throws NativeErrno;

@@ -528,6 +528,111 @@ public final class ProviderChecks {
         return Files.exists(b.resolve("x")) + " " + Files.exists(a.resolve("x"));
     }
 
+    /** An attribute change that may fail. */
+    private interface Attempt {
+        void run() throws IOException;
+    }
+
+    /**
+     * Attribute changes on dir/f raced against a thread that keeps swapping f for a link to victim and back, for
+     * rounds rounds or until millis have passed (0: no limit). "view": the mode, owner, times and a user attribute
+     * through a view that does not follow links; "secure": the mode, owner and times through a secure directory
+     * stream's view of f; "copy": dir/src (mode 0777, owner 70001 where this process may give it, 1970's times)
+     * copied onto f with its attributes. A change that meets the link, or loses f meanwhile, fails as it should.
+     * "rounds N swaps M done K" (K: the rounds whose mode change or copy succeeded), once the swapper has stopped.
+     */
+    public static String race(String kind, byte[] dir, byte[] victim, int rounds, long millis) throws Exception {
+        Path d = FS.getPath(dir);
+        Path f = d.resolve("f");
+        Path src = d.resolve("src");
+        Files.write(f, new byte[0]);
+        Files.write(src, "copied".getBytes(StandardCharsets.US_ASCII));
+        Set<java.nio.file.attribute.PosixFilePermission> all = PosixFilePermissions.fromString("rwxrwxrwx");
+        Files.setPosixFilePermissions(src, all);
+        var lookup = FS.getUserPrincipalLookupService();
+        var stranger = lookup.lookupPrincipalByName("70001");
+        var strangers = lookup.lookupPrincipalByGroupName("70002");
+        FileTime past = FileTime.from(Instant.ofEpochSecond(1, 7));
+        attempt(() -> Files.setOwner(src, stranger));
+        Files.setLastModifiedTime(src, past);
+
+        java.util.concurrent.atomic.AtomicBoolean stop = new java.util.concurrent.atomic.AtomicBoolean();
+        java.util.concurrent.atomic.AtomicLong swaps = new java.util.concurrent.atomic.AtomicLong();
+        java.util.concurrent.atomic.AtomicReference<Throwable> broken = new java.util.concurrent.atomic.AtomicReference<>();
+        Thread swapper = new Thread(() -> {
+            // The JDK's provider swaps, by hard links to a link and to a file kept aside: a rename over f in
+            // each step, and no file made or freed, which would take far longer.
+            java.nio.file.FileSystem jdk = FsFileSystemProvider.jdkFileSystem();
+            Path at = jdk.getPath(new String(dir, StandardCharsets.ISO_8859_1));
+            Path jdkF = at.resolve("f");
+            Path link = at.resolve("link");
+            Path plain = at.resolve("plain");
+            Path next = at.resolve("next");
+            try {
+                Files.createSymbolicLink(link, jdk.getPath(new String(victim, StandardCharsets.ISO_8859_1)));
+                Files.createFile(plain);
+                while (!stop.get()) {
+                    Files.createLink(next, link);
+                    Files.move(next, jdkF, StandardCopyOption.ATOMIC_MOVE);
+                    Files.createLink(next, plain);
+                    Files.move(next, jdkF, StandardCopyOption.ATOMIC_MOVE);
+                    swaps.incrementAndGet();
+                }
+            } catch (IOException | RuntimeException e) {
+                broken.set(e);
+            }
+        });
+        swapper.start();
+        int n = 0;
+        int done = 0;
+        try (SecureDirectoryStream<Path> sds = (SecureDirectoryStream<Path>) Files.newDirectoryStream(d)) {
+            var view = kind.equals("secure")
+                    ? sds.getFileAttributeView(FS.getPath("f"), java.nio.file.attribute.PosixFileAttributeView.class,
+                            LinkOption.NOFOLLOW_LINKS)
+                    : Files.getFileAttributeView(f, java.nio.file.attribute.PosixFileAttributeView.class,
+                            LinkOption.NOFOLLOW_LINKS);
+            UserDefinedFileAttributeView user = Files.getFileAttributeView(f, UserDefinedFileAttributeView.class,
+                    LinkOption.NOFOLLOW_LINKS);
+            while (swaps.get() == 0 && swapper.isAlive()) {
+                Thread.onSpinWait();
+            }
+            long end = System.nanoTime() + millis * 1_000_000;
+            for (; n < rounds && (millis == 0 || System.nanoTime() - end < 0); n++) {
+                if (kind.equals("copy")) {
+                    done += attempt(() -> Files.copy(src, f, StandardCopyOption.COPY_ATTRIBUTES,
+                            StandardCopyOption.REPLACE_EXISTING)) ? 1 : 0;
+                    continue;
+                }
+                // The mode's check of the file type is the window to hit; the others every so often.
+                done += attempt(() -> view.setPermissions(all)) ? 1 : 0;
+                if (n % 8 == 0) {
+                    attempt(() -> view.setOwner(stranger));
+                    attempt(() -> view.setGroup(strangers));
+                    attempt(() -> view.setTimes(past, past, null));
+                    if (kind.equals("view")) {
+                        attempt(() -> user.write("race", ByteBuffer.wrap(new byte[] {1})));
+                    }
+                }
+            }
+        } finally {
+            stop.set(true);
+            swapper.join();
+        }
+        if (broken.get() != null) {
+            throw new IllegalStateException("the swapper failed", broken.get());
+        }
+        return "rounds " + n + " swaps " + swaps.get() + " done " + done;
+    }
+
+    private static boolean attempt(Attempt a) {
+        try {
+            a.run();
+            return true;
+        } catch (IOException e) {
+            return false;  // met the link, or f was swapped away meanwhile
+        }
+    }
+
     private static boolean subclass(String ours, String theirs) {
         try {
             return Class.forName(theirs).isAssignableFrom(Class.forName(ours));
