@@ -5,7 +5,7 @@
 // and report failures as errno values for the Java side to translate.
 #include "JniUtil.h"
 #include "Internal.h"
-#include "com_durvo_ufe_fsutil_NativeErrno.h"
+#include "com_durvo_ufe_fsutil_SysCallFlags.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -33,16 +33,16 @@ jclass gErrnoClass = nullptr;
 jmethodID gErrnoCtor = nullptr;
 
 // The errno values NativeErrno tells apart, as <errno.h> has them.
-static_assert(com_durvo_ufe_fsutil_NativeErrno_EPERM == EPERM, "NativeErrno.EPERM");
-static_assert(com_durvo_ufe_fsutil_NativeErrno_ENOENT == ENOENT, "NativeErrno.ENOENT");
-static_assert(com_durvo_ufe_fsutil_NativeErrno_EACCES == EACCES, "NativeErrno.EACCES");
-static_assert(com_durvo_ufe_fsutil_NativeErrno_EEXIST == EEXIST, "NativeErrno.EEXIST");
-static_assert(com_durvo_ufe_fsutil_NativeErrno_EXDEV == EXDEV, "NativeErrno.EXDEV");
-static_assert(com_durvo_ufe_fsutil_NativeErrno_ENOTDIR == ENOTDIR, "NativeErrno.ENOTDIR");
-static_assert(com_durvo_ufe_fsutil_NativeErrno_EINVAL == EINVAL, "NativeErrno.EINVAL");
-static_assert(com_durvo_ufe_fsutil_NativeErrno_ENOTEMPTY == ENOTEMPTY, "NativeErrno.ENOTEMPTY");
-static_assert(com_durvo_ufe_fsutil_NativeErrno_ELOOP == ELOOP, "NativeErrno.ELOOP");
-static_assert(com_durvo_ufe_fsutil_NativeErrno_ENODATA == ENODATA, "NativeErrno.ENODATA");
+static_assert(com_durvo_ufe_fsutil_SysCallFlags_EPERM == EPERM, "SysCallFlags.EPERM");
+static_assert(com_durvo_ufe_fsutil_SysCallFlags_ENOENT == ENOENT, "SysCallFlags.ENOENT");
+static_assert(com_durvo_ufe_fsutil_SysCallFlags_EACCES == EACCES, "SysCallFlags.EACCES");
+static_assert(com_durvo_ufe_fsutil_SysCallFlags_EEXIST == EEXIST, "SysCallFlags.EEXIST");
+static_assert(com_durvo_ufe_fsutil_SysCallFlags_EXDEV == EXDEV, "SysCallFlags.EXDEV");
+static_assert(com_durvo_ufe_fsutil_SysCallFlags_ENOTDIR == ENOTDIR, "SysCallFlags.ENOTDIR");
+static_assert(com_durvo_ufe_fsutil_SysCallFlags_EINVAL == EINVAL, "SysCallFlags.EINVAL");
+static_assert(com_durvo_ufe_fsutil_SysCallFlags_ENOTEMPTY == ENOTEMPTY, "SysCallFlags.ENOTEMPTY");
+static_assert(com_durvo_ufe_fsutil_SysCallFlags_ELOOP == ELOOP, "SysCallFlags.ELOOP");
+static_assert(com_durvo_ufe_fsutil_SysCallFlags_ENODATA == ENODATA, "SysCallFlags.ENODATA");
 
 // An entry of a batch (see EntryLayout.java).
 constexpr int kEntryLongs = com_durvo_ufe_fsutil_EntryLayout_ENTRY_LONGS;

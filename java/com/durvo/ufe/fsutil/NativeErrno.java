@@ -1,7 +1,6 @@
 package com.durvo.ufe.fsutil;
 
 import java.io.IOException;
-import java.lang.annotation.Native;
 import java.nio.file.AccessDeniedException;
 import java.nio.file.DirectoryNotEmptyException;
 import java.nio.file.FileAlreadyExistsException;
@@ -24,17 +23,17 @@ import java.nio.file.NotDirectoryException;
 final class NativeErrno extends Exception {
     private static final long serialVersionUID = 1L;
 
-    // The values the code tells apart, as Linux numbers them (NativeFs.cpp checks them against <errno.h>).
-    @Native static final int EPERM = 1;
-    @Native static final int ENOENT = 2;
-    @Native static final int EACCES = 13;
-    @Native static final int EEXIST = 17;
-    @Native static final int EXDEV = 18;
-    @Native static final int ENOTDIR = 20;
-    @Native static final int EINVAL = 22;
-    @Native static final int ENOTEMPTY = 39;
-    @Native static final int ELOOP = 40;
-    @Native static final int ENODATA = 61;
+    // The values the code tells apart, shared with the natives through SysCallFlags.
+    static final int EPERM = SysCallFlags.EPERM;
+    static final int ENOENT = SysCallFlags.ENOENT;
+    static final int EACCES = SysCallFlags.EACCES;
+    static final int EEXIST = SysCallFlags.EEXIST;
+    static final int EXDEV = SysCallFlags.EXDEV;
+    static final int ENOTDIR = SysCallFlags.ENOTDIR;
+    static final int EINVAL = SysCallFlags.EINVAL;
+    static final int ENOTEMPTY = SysCallFlags.ENOTEMPTY;
+    static final int ELOOP = SysCallFlags.ELOOP;
+    static final int ENODATA = SysCallFlags.ENODATA;
 
     /**
      * Whether the running JDK reports a path through a file that is not a

@@ -4,10 +4,10 @@ import java.lang.annotation.Native;
 
 /**
  * What {@link SysCalls} and its natives agree on: the options of an open, the
- * stand-in for the working directory, the length of a statx result and
- * inotify's masks. The library is compiled against the header javac makes of
- * this class, which holds nothing else so that the library alone can be built
- * from it.
+ * stand-in for the working directory, the length of a statx result,
+ * inotify's masks and the errno values told apart. The library is compiled
+ * against the header javac makes of this class, which holds nothing else so
+ * that the library alone can be built from it.
  */
 final class SysCallFlags {
     /** In place of a directory descriptor: the working directory. */
@@ -42,6 +42,18 @@ final class SysCallFlags {
     @Native static final int IN_Q_OVERFLOW = 0x4000;
     @Native static final int IN_IGNORED = 0x8000;
     @Native static final int IN_ONLYDIR = 0x1000000;
+
+    // The errno values NativeErrno tells apart, as Linux numbers them (NativeFs.cpp checks them against <errno.h>).
+    @Native static final int EPERM = 1;
+    @Native static final int ENOENT = 2;
+    @Native static final int EACCES = 13;
+    @Native static final int EEXIST = 17;
+    @Native static final int EXDEV = 18;
+    @Native static final int ENOTDIR = 20;
+    @Native static final int EINVAL = 22;
+    @Native static final int ENOTEMPTY = 39;
+    @Native static final int ELOOP = 40;
+    @Native static final int ENODATA = 61;
 
     private SysCallFlags() {
     }
