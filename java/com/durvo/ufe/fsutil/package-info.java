@@ -55,9 +55,11 @@
  * The jar carries libfsstat for the platforms it was built for and loads it
  * by itself: the first use extracts it into a directory of the user's own
  * ({@code $XDG_CACHE_HOME/fsstat}, else {@code ~/.cache/fsstat}, else
- * {@code fsstat-USER} in the temporary directory), under a name made from its
- * SHA-256, and loads it only from there, after checking its content against
- * the hash the jar carries. Two system properties change this:
+ * {@code fsstat-USER} in the temporary directory) after checking the jar's
+ * copy against the SHA-256 the jar carries, reads the written copy back
+ * through its own descriptor, removes its name, and loads that open file
+ * ({@code /proc/self/fd/N}), so what is loaded is what was checked. Two
+ * system properties change this:
  * <ul>
  * <li>{@code fsstat.library.path}: the full path of a {@code libfsstat.so} to
  * load instead, for example an installed one;</li>
