@@ -156,91 +156,20 @@ public final class FsFileSystemProvider extends FileSystemProvider {
     /** As the default provider: the one file system exists already. */
     @Override
     public FileSystem newFileSystem(URI uri, Map<String, ?> env) {
-        checkFileSystemUri(uri);
+        FsUris.checkFileSystemUri(scheme, uri);
         throw new FileSystemAlreadyExistsException();
     }
 
     @Override
     public FileSystem getFileSystem(URI uri) {
-        checkFileSystemUri(uri);
+        FsUris.checkFileSystemUri(scheme, uri);
         return fileSystem;
-    }
-
-    private void checkFileSystemUri(URI uri) {
-        if (!scheme.equalsIgnoreCase(uri.getScheme())) {
-            throw new IllegalArgumentException("URI does not match this provider");
-        }
-        if (uri.getRawAuthority() != null) {
-            throw new IllegalArgumentException("Authority component present");
-        }
-        String path = uri.getPath();
-        if (path == null) {
-            throw new IllegalArgumentException("Path component is undefined");
-        }
-        if (!path.equals("/")) {
-            throw new IllegalArgumentException("Path component should be '/'");
-        }
-        if (uri.getRawQuery() != null) {
-            throw new IllegalArgumentException("Query component present");
-        }
-        if (uri.getRawFragment() != null) {
-            throw new IllegalArgumentException("Fragment component present");
-        }
     }
 
     /** The path whose bytes the URI's path spells, percent-encoded bytes taken as they are. */
     @Override
     public Path getPath(URI uri) {
-        if (!uri.isAbsolute()) {
-            throw new IllegalArgumentException("URI is not absolute");
-        }
-        if (uri.isOpaque()) {
-            throw new IllegalArgumentException("URI is not hierarchical");
-        }
-        if (!scheme.equalsIgnoreCase(uri.getScheme())) {
-            throw new IllegalArgumentException("URI scheme is not \"" + scheme + "\"");
-        }
-        if (uri.getRawAuthority() != null) {
-            throw new IllegalArgumentException("URI has an authority component");
-        }
-        if (uri.getRawFragment() != null) {
-            throw new IllegalArgumentException("URI has a fragment component");
-        }
-        if (uri.getRawQuery() != null) {
-            throw new IllegalArgumentException("URI has a query component");
-        }
-        String p = uri.getRawPath();
-        if (p.isEmpty()) {
-            throw new IllegalArgumentException("URI path component is empty");
-        }
-        byte[] bytes = new byte[p.length()];
-        int n = 0;
-        for (int i = 0; i < p.length(); i++) {
-            char c = p.charAt(i);
-            int b;
-            if (c == '%') {
-                if (i + 2 >= p.length()) {
-                    throw new IllegalArgumentException("Bad escape");
-                }
-                int hi = Character.digit(p.charAt(i + 1), 16);
-                int lo = Character.digit(p.charAt(i + 2), 16);
-                if (hi < 0 || lo < 0) {
-                    throw new IllegalArgumentException("Bad escape");
-                }
-                b = hi << 4 | lo;
-                i += 2;
-            } else if (c >= 0x80) {
-                throw new IllegalArgumentException("Bad escape");  // a URI's path spells bytes in ASCII
-            } else {
-                b = c;
-            }
-            if (b == 0) {
-                throw new java.nio.file.InvalidPathException(FileNames.display(java.util.Arrays.copyOf(bytes, n)),
-                        "Nul character not allowed");
-            }
-            bytes[n++] = (byte) b;
-        }
-        return new FsPath(fileSystem, java.util.Arrays.copyOf(bytes, n));
+        return FsUris.fromUri(fileSystem, uri);
     }
 
     // ---- Channels and streams
@@ -940,14 +869,6 @@ public final class FsFileSystemProvider extends FileSystemProvider {
             return stat(path, false);
         } catch (NativeErrno e) {
             return null;
-        }
-    }
-
-    boolean isDirectory(FsPath p) {
-        try {
-            return (stat(p.bytes(), true)[2] & TYPE_MASK) == DIRECTORY;
-        } catch (NativeErrno e) {
-            return false;
         }
     }
 

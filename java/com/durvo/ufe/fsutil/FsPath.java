@@ -376,22 +376,7 @@ final class FsPath implements Path {
 
     @Override
     public URI toUri() {
-        byte[] abs = ((FsPath) toAbsolutePath()).path;
-        StringBuilder uri = new StringBuilder(fs.provider().getScheme()).append("://");
-        for (byte b : abs) {
-            int c = b & 0xFF;
-            if (c < 0x80 && (Character.isLetterOrDigit(c) || "/-_.!~*'():@&=+$,;".indexOf(c) >= 0)) {
-                uri.append((char) c);
-            } else {
-                uri.append('%').append(Character.toUpperCase(Character.forDigit(c >> 4, 16)))
-                        .append(Character.toUpperCase(Character.forDigit(c & 15, 16)));
-            }
-        }
-        // As the default provider: a directory's URI ends with a slash.
-        if (abs.length > 1 && fs.provider().isDirectory(this)) {
-            uri.append('/');
-        }
-        return URI.create(uri.toString());
+        return FsUris.toUri(this);
     }
 
     /**
