@@ -126,7 +126,7 @@ final class FsDirectoryStream implements SecureDirectoryStream<Path> {
     @Override
     public SeekableByteChannel newByteChannel(Path path, Set<? extends OpenOption> options, FileAttribute<?>... attrs)
             throws IOException {
-        return FsFileSystemProvider.openChannel(at(path), options, attrs);
+        return FsChannels.open(at(path), options, attrs);
     }
 
     @Override
