@@ -57,6 +57,12 @@ final class FsAttributes implements PosixFileAttributes {
         }
     };
 
+    /** A mode's file type bits, and the types the library tells apart. */
+    static final int TYPE_MASK = 0xF000;
+    static final int DIRECTORY = 0x4000;
+    static final int SYMLINK = 0xA000;
+    static final int REGULAR = 0x8000;
+
     private final long[] st;
 
     private FsAttributes(long[] st) {
@@ -80,7 +86,7 @@ final class FsAttributes implements PosixFileAttributes {
     }
 
     private int type() {
-        return (int) st[2] & 0xF000;
+        return (int) st[2] & TYPE_MASK;
     }
 
     @Override
@@ -106,17 +112,17 @@ final class FsAttributes implements PosixFileAttributes {
 
     @Override
     public boolean isRegularFile() {
-        return type() == 0x8000;
+        return type() == REGULAR;
     }
 
     @Override
     public boolean isDirectory() {
-        return type() == 0x4000;
+        return type() == DIRECTORY;
     }
 
     @Override
     public boolean isSymbolicLink() {
-        return type() == 0xA000;
+        return type() == SYMLINK;
     }
 
     @Override

@@ -6,9 +6,6 @@ import java.util.Arrays;
 
 /** A path's URI and back: the path's bytes percent-encoded, so a URI names the file whatever its bytes. */
 final class FsUris {
-    private static final int TYPE_MASK = 0xF000;
-    private static final int DIRECTORY = 0x4000;
-
     private FsUris() {
     }
 
@@ -113,7 +110,7 @@ final class FsUris {
 
     private static boolean isDirectory(FsPath p) {
         try {
-            return (FsFileSystemProvider.stat(p.bytes(), true)[2] & TYPE_MASK) == DIRECTORY;
+            return (FsFileSystemProvider.stat(p.bytes(), true)[2] & FsAttributes.TYPE_MASK) == FsAttributes.DIRECTORY;
         } catch (NativeErrno e) {
             return false;
         }
