@@ -81,6 +81,22 @@ final class FsAttributes implements PosixFileAttributes {
         }, NativeErrno::forAttributesOf));
     }
 
+    /** The statx values of a path (see {@link SysCalls#stat}). */
+    static long[] stat(byte[] path, boolean follow) throws NativeErrno {
+        long[] out = new long[SysCalls.STATX_LONGS];
+        SysCalls.stat(SysCalls.CWD, path, follow, out);
+        return out;
+    }
+
+    /** The values of the file itself at {@code path}, or null when there is none or it cannot be examined. */
+    static long[] statOrNull(byte[] path) {
+        try {
+            return stat(path, false);
+        } catch (NativeErrno e) {
+            return null;
+        }
+    }
+
     private static FileTime time(long seconds, long nanos) {
         return FileTime.from(java.time.Instant.ofEpochSecond(seconds, nanos));
     }

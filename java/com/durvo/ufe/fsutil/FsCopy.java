@@ -104,7 +104,7 @@ final class FsCopy {
     /** The values of a copy's or move's source, failing as the JDK's attribute read does. */
     private static long[] sourceStat(FsPath p, boolean follow) throws IOException {
         try {
-            return FsFileSystemProvider.stat(p.bytes(), follow);
+            return FsAttributes.stat(p.bytes(), follow);
         } catch (NativeErrno e) {
             throw e.forAttributesOf(p.display());
         }
@@ -112,7 +112,7 @@ final class FsCopy {
 
     /** Clears the way to {@code t}; false when {@code s} and {@code t} are the same file, so nothing is to be done. */
     private static boolean prepareTarget(FsPath s, long[] st, FsPath t, boolean replace) throws IOException {
-        long[] tt = FsFileSystemProvider.statOrNull(t.bytes());
+        long[] tt = FsAttributes.statOrNull(t.bytes());
         if (tt == null) {
             return true;
         }

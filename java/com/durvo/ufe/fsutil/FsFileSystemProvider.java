@@ -264,14 +264,6 @@ public final class FsFileSystemProvider extends FileSystemProvider {
         FsCopy.move(FsPath.of(source), FsPath.of(target), options);
     }
 
-    private long[] statFor(FsPath p, boolean follow) throws IOException {
-        try {
-            return stat(p.bytes(), follow);
-        } catch (NativeErrno e) {
-            throw e.forFile(p.display());
-        }
-    }
-
     // ---- Questions about files
 
     @Override
@@ -365,21 +357,13 @@ public final class FsFileSystemProvider extends FileSystemProvider {
         return follow;
     }
 
-    // ---- Helpers for the other classes
+    // ---- Helpers
 
-    /** The statx values of a path (see {@link SysCalls#stat}). */
-    static long[] stat(byte[] path, boolean follow) throws NativeErrno {
-        long[] out = new long[SysCalls.STATX_LONGS];
-        SysCalls.stat(SysCalls.CWD, path, follow, out);
-        return out;
-    }
-
-    /** The values of the file itself at {@code path}, or null when there is none or it cannot be examined. */
-    static long[] statOrNull(byte[] path) {
+    private static long[] statFor(FsPath p, boolean follow) throws IOException {
         try {
-            return stat(path, false);
+            return FsAttributes.stat(p.bytes(), follow);
         } catch (NativeErrno e) {
-            return null;
+            throw e.forFile(p.display());
         }
     }
 

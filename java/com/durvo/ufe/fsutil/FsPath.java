@@ -431,7 +431,7 @@ final class FsPath implements Path {
             if (isDotDot(n) && real.getNameCount() > 0) {
                 long[] st;
                 try {
-                    st = FsFileSystemProvider.stat(real.bytes(), false);
+                    st = FsAttributes.stat(real.bytes(), false);
                 } catch (NativeErrno e) {
                     throw e.forFile(real.display());
                 }
@@ -443,7 +443,7 @@ final class FsPath implements Path {
             real = real.resolve(n);
         }
         try {
-            FsFileSystemProvider.stat(real.bytes(), false);
+            FsAttributes.stat(real.bytes(), false);
         } catch (NativeErrno e) {
             throw e.forFile(display());
         }

@@ -110,7 +110,7 @@ final class FsUris {
 
     private static boolean isDirectory(FsPath p) {
         try {
-            return (FsFileSystemProvider.stat(p.bytes(), true)[2] & FsAttributes.TYPE_MASK) == FsAttributes.DIRECTORY;
+            return (FsAttributes.stat(p.bytes(), true)[2] & FsAttributes.TYPE_MASK) == FsAttributes.DIRECTORY;
         } catch (NativeErrno e) {
             return false;
         }
