@@ -106,21 +106,10 @@ final class FsDirectoryStream implements SecureDirectoryStream<Path> {
         };
     }
 
-    private static boolean follows(LinkOption... options) {
-        boolean follow = true;
-        for (LinkOption o : options) {
-            if (o == LinkOption.NOFOLLOW_LINKS) {
-                follow = false;
-            } else if (o == null) {
-                throw new NullPointerException();
-            }
-        }
-        return follow;
-    }
-
     @Override
     public SecureDirectoryStream<Path> newDirectoryStream(Path path, LinkOption... options) throws IOException {
-        return open(dir.resolve(FsPath.of(path).exactBytes()), at(path), follows(options), e -> true);
+        return open(dir.resolve(FsPath.of(path).exactBytes()), at(path), FsFileSystemProvider.follows(options),
+                e -> true);
     }
 
     @Override
@@ -182,7 +171,7 @@ final class FsDirectoryStream implements SecureDirectoryStream<Path> {
 
     @Override
     public <V extends FileAttributeView> V getFileAttributeView(Path path, Class<V> type, LinkOption... options) {
-        return FsAttributes.view(at(path), type, follows(options));
+        return FsAttributes.view(at(path), type, FsFileSystemProvider.follows(options));
     }
 
     @Override

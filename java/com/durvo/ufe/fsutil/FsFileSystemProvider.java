@@ -347,7 +347,8 @@ public final class FsFileSystemProvider extends FileSystemProvider {
         FsAttributes.set(FsPath.of(path), attribute, value, follows(options));
     }
 
-    private static boolean follows(LinkOption... options) {
+    /** Whether {@code options} leave links followed: no {@code NOFOLLOW_LINKS} among them, and no null. */
+    static boolean follows(LinkOption... options) {
         boolean follow = true;
         for (LinkOption o : options) {
             if (Objects.requireNonNull(o) == LinkOption.NOFOLLOW_LINKS) {

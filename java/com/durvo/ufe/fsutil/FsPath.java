@@ -406,12 +406,7 @@ final class FsPath implements Path {
 
     @Override
     public Path toRealPath(LinkOption... options) throws IOException {
-        boolean follow = true;
-        for (LinkOption o : options) {
-            if (Objects.requireNonNull(o) == LinkOption.NOFOLLOW_LINKS) {
-                follow = false;
-            }
-        }
+        boolean follow = FsFileSystemProvider.follows(options);
         FsPath abs = absolute();
         if (follow) {
             try {
