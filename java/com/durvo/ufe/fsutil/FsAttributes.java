@@ -1,9 +1,7 @@
 package com.durvo.ufe.fsutil;
 
 import java.io.IOException;
-import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
-import java.nio.file.Path;
 import java.nio.file.attribute.BasicFileAttributeView;
 import java.nio.file.attribute.BasicFileAttributes;
 import java.nio.file.attribute.FileAttribute;
@@ -16,8 +14,6 @@ import java.nio.file.attribute.PosixFileAttributes;
 import java.nio.file.attribute.PosixFilePermission;
 import java.nio.file.attribute.UserDefinedFileAttributeView;
 import java.nio.file.attribute.UserPrincipal;
-import java.nio.file.attribute.UserPrincipalLookupService;
-import java.nio.file.attribute.UserPrincipalNotFoundException;
 import java.util.EnumSet;
 import java.util.LinkedHashMap;
 import java.util.List;
@@ -44,18 +40,6 @@ final class FsAttributes implements PosixFileAttributes {
     private static final List<String> POSIX = List.of("permissions", "owner", "group");
     private static final List<String> UNIX = List.of("dev", "ino", "mode", "nlink", "uid", "gid", "rdev", "size",
             "blksize", "blocks", "lastAccessTime", "lastModifiedTime", "ctime");
-
-    static final UserPrincipalLookupService LOOKUP = new UserPrincipalLookupService() {
-        @Override
-        public UserPrincipal lookupPrincipalByName(String name) throws IOException {
-            return principal(name, false);
-        }
-
-        @Override
-        public GroupPrincipal lookupPrincipalByGroupName(String group) throws IOException {
-            return (GroupPrincipal) principal(group, true);
-        }
-    };
 
     /** A mode's file type bits, and the types the library tells apart. */
     static final int TYPE_MASK = 0xF000;
@@ -167,12 +151,12 @@ final class FsAttributes implements PosixFileAttributes {
 
     @Override
     public UserPrincipal owner() {
-        return new Principal((int) st[4], false);
+        return new FsPrincipals.Principal((int) st[4], false);
     }
 
     @Override
     public GroupPrincipal group() {
-        return new Group((int) st[5]);
+        return new FsPrincipals.Group((int) st[5]);
     }
 
     @Override
@@ -184,85 +168,6 @@ final class FsAttributes implements PosixFileAttributes {
             }
         }
         return perms;
-    }
-
-    // ---- Principals
-
-    /**
-     * A user or group: its id, and its name from the system's database where it has one (looked up when asked).
-     * Only a group is a {@link GroupPrincipal}, as with the JDK's provider, where code tells the two apart so.
-     */
-    static class Principal implements UserPrincipal {
-        final int id;
-        final boolean group;
-        private volatile String name;
-
-        Principal(int id, boolean group) {
-            this.id = id;
-            this.group = group;
-        }
-
-        @Override
-        public String getName() {
-            String n = name;
-            if (n == null) {
-                try {
-                    byte[] b = SysCalls.userName(id, group);
-                    n = b != null ? FileNames.fromBytes(b) : Integer.toUnsignedString(id);
-                } catch (NativeErrno e) {
-                    n = Integer.toUnsignedString(id);
-                }
-                name = n;
-            }
-            return n;
-        }
-
-        @Override
-        public boolean equals(Object o) {
-            return o instanceof Principal && ((Principal) o).id == id && ((Principal) o).group == group;
-        }
-
-        @Override
-        public int hashCode() {
-            return id ^ (group ? 0x5555 : 0);
-        }
-
-        @Override
-        public String toString() {
-            return getName();
-        }
-    }
-
-    private static final class Group extends Principal implements GroupPrincipal {
-        Group(int id) {
-            super(id, true);
-        }
-    }
-
-    /** By name, else by number as the default provider takes one. */
-    private static Principal principal(String name, boolean group) throws IOException {
-        Objects.requireNonNull(name, "name");
-        int id;
-        try {
-            id = SysCalls.userId(name.getBytes(StandardCharsets.UTF_8), group);
-        } catch (NativeErrno e) {
-            throw new IOException(e.getMessage());
-        }
-        if (id == -1) {
-            try {
-                id = Integer.parseUnsignedInt(name);
-            } catch (NumberFormatException e) {
-                throw new UserPrincipalNotFoundException(name);
-            }
-        }
-        return group ? new Group(id) : new Principal(id, false);
-    }
-
-    private static int idOf(Object principal, boolean group) {
-        if (!(principal instanceof Principal) || ((Principal) principal).group && !group) {
-            throw new java.nio.file.ProviderMismatchException();
-        }
-        return ((Principal) principal).id;
     }
 
     // ---- Views
@@ -364,13 +269,13 @@ final class FsAttributes implements PosixFileAttributes {
         @Override
         public void setOwner(UserPrincipal owner) throws IOException {
             Objects.requireNonNull(owner, "owner");
-            chown(path, idOf(owner, false), -1, follow);
+            chown(path, FsPrincipals.idOf(owner, false), -1, follow);
         }
 
         @Override
         public void setGroup(GroupPrincipal group) throws IOException {
             Objects.requireNonNull(group, "group");
-            chown(path, -1, idOf(group, true), follow);
+            chown(path, -1, FsPrincipals.idOf(group, true), follow);
         }
 
         @Override
