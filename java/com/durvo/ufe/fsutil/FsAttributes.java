@@ -1,10 +1,8 @@
 package com.durvo.ufe.fsutil;
 
 import java.io.IOException;
-import java.nio.file.Files;
 import java.nio.file.attribute.BasicFileAttributeView;
 import java.nio.file.attribute.BasicFileAttributes;
-import java.nio.file.attribute.FileAttribute;
 import java.nio.file.attribute.FileAttributeView;
 import java.nio.file.attribute.FileOwnerAttributeView;
 import java.nio.file.attribute.FileTime;
@@ -263,7 +261,7 @@ final class FsAttributes implements PosixFileAttributes {
 
         @Override
         public void setPermissions(Set<PosixFilePermission> perms) throws IOException {
-            setMode(path, FsFileSystemProvider.modeOf(perms), follow);
+            setMode(path, FsFileMode.of(perms), follow);
         }
 
         @Override
@@ -474,49 +472,4 @@ final class FsAttributes implements PosixFileAttributes {
         }
         throw new IllegalArgumentException("'" + attribute + "' not recognized or cannot be set");
     }
-
-    // ---- Attributes at creation
-
-    /** The mode a new file is made with: {@code dflt}, or the {@code posix:permissions} among attrs. */
-    static int initialMode(int dflt, FileAttribute<?>... attrs) {
-        int mode = dflt;
-        for (FileAttribute<?> a : attrs) {
-            String name = a.name();
-            if (name.equals("posix:permissions") || name.equals("unix:permissions")) {
-                @SuppressWarnings("unchecked")
-                Set<PosixFilePermission> perms = (Set<PosixFilePermission>) a.value();
-                mode = FsFileSystemProvider.modeOf(perms);
-            } else {
-                throw new UnsupportedOperationException("'" + name + "' not supported as initial attribute");
-            }
-        }
-        return mode;
-    }
-
-    /** {@code posix:permissions} of a mode's bits. */
-    static FileAttribute<Set<PosixFilePermission>> modeAttribute(int mode) {
-        Set<PosixFilePermission> perms = EnumSet.noneOf(PosixFilePermission.class);
-        for (PosixFilePermission p : PosixFilePermission.values()) {
-            if ((mode & (0400 >> p.ordinal())) != 0) {
-                perms.add(p);
-            }
-        }
-        return java.nio.file.attribute.PosixFilePermissions.asFileAttribute(perms);
-    }
-
-    /** The process's umask, from its status (umask(2) would change it for a moment); read each time, as it may change. */
-    static int umask() {
-        int u = 022;
-        try {
-            for (String line : Files.readAllLines(FsFileSystemProvider.jdkFileSystem().getPath("/proc/self/status"))) {
-                if (line.startsWith("Umask:")) {
-                    u = Integer.parseInt(line.substring(6).trim(), 8);
-                }
-            }
-        } catch (IOException | NumberFormatException e) {
-            // the usual value stands
-        }
-        return u;
-    }
-
 }

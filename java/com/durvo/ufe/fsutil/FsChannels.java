@@ -125,7 +125,7 @@ final class FsChannels {
             flags &= ~(SysCalls.CREATE | SysCalls.CREATE_NEW | SysCalls.TRUNCATE);  // as the JDK: ignored for reading
             flags |= SysCalls.READ;
         }
-        int mode = FsAttributes.initialMode(0666, attrs);
+        int mode = FsFileMode.initial(0666, attrs);
         FileChannel channel = direct ? overDescriptor(place, flags, mode) : reopen(place, flags, mode);
         if (deleteOnClose) {
             // As the JDK on Unix: removed now, gone for good once closed.
@@ -188,7 +188,7 @@ final class FsChannels {
             FileChannel channel = throughProc(place, fd, flags);
             if ((opened >>> 32) != 0 && (mode | 0600) != mode) {
                 try {
-                    SysCalls.fchmod(fd, mode & ~FsAttributes.umask());
+                    SysCalls.fchmod(fd, mode & ~FsFileMode.umask());
                 } catch (NativeErrno e) {
                     channel.close();
                     throw e.forFile(place.display());

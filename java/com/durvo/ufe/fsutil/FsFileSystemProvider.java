@@ -19,7 +19,6 @@ import java.nio.file.Path;
 import java.nio.file.attribute.BasicFileAttributes;
 import java.nio.file.attribute.FileAttribute;
 import java.nio.file.attribute.FileAttributeView;
-import java.nio.file.attribute.PosixFilePermission;
 import java.nio.file.spi.FileSystemProvider;
 import java.util.Map;
 import java.util.Objects;
@@ -189,7 +188,7 @@ public final class FsFileSystemProvider extends FileSystemProvider {
     @Override
     public void createDirectory(Path dir, FileAttribute<?>... attrs) throws IOException {
         FsPath p = FsPath.of(dir);
-        int mode = FsAttributes.initialMode(0777, attrs);
+        int mode = FsFileMode.initial(0777, attrs);
         try {
             SysCalls.mkdir(SysCalls.CWD, p.bytes(), mode);
         } catch (NativeErrno e) {
@@ -202,7 +201,7 @@ public final class FsFileSystemProvider extends FileSystemProvider {
         FsPath l = FsPath.of(link);
         FsPath t = FsPath.of(target);
         if (attrs.length > 0) {
-            FsAttributes.initialMode(0777, attrs);  // refuses what no file takes
+            FsFileMode.initial(0777, attrs);  // refuses what no file takes
             throw new UnsupportedOperationException("Initial file attributes not supported when creating symbolic link");
         }
         try {
@@ -366,14 +365,5 @@ public final class FsFileSystemProvider extends FileSystemProvider {
         } catch (NativeErrno e) {
             throw e.forFile(p.display());
         }
-    }
-
-    /** Permissions as a mode's bits. */
-    static int modeOf(Set<PosixFilePermission> perms) {
-        int mode = 0;
-        for (PosixFilePermission p : perms) {
-            mode |= 0400 >> p.ordinal();
-        }
-        return mode;
     }
 }
