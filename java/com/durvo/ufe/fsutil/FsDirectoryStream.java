@@ -166,12 +166,12 @@ final class FsDirectoryStream implements SecureDirectoryStream<Path> {
     /** The attributes of the open directory itself. */
     @Override
     public <V extends FileAttributeView> V getFileAttributeView(Class<V> type) {
-        return FsAttributes.view(at(dir.getFileSystem().getPath(".")), type, true);
+        return FsAttributeViews.view(at(dir.getFileSystem().getPath(".")), type, true);
     }
 
     @Override
     public <V extends FileAttributeView> V getFileAttributeView(Path path, Class<V> type, LinkOption... options) {
-        return FsAttributes.view(at(path), type, FsFileSystemProvider.follows(options));
+        return FsAttributeViews.view(at(path), type, FsFileSystemProvider.follows(options));
     }
 
     @Override

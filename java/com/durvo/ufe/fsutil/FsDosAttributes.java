@@ -124,7 +124,7 @@ final class FsDosAttributes implements DosFileAttributeView {
 
     @Override
     public void setTimes(FileTime lastModifiedTime, FileTime lastAccessTime, FileTime createTime) throws IOException {
-        FsAttributes.view(place, BasicFileAttributeView.class, follow).setTimes(lastModifiedTime, lastAccessTime,
+        FsAttributeViews.view(place, BasicFileAttributeView.class, follow).setTimes(lastModifiedTime, lastAccessTime,
                 createTime);
     }
 

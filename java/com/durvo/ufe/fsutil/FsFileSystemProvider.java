@@ -319,7 +319,7 @@ public final class FsFileSystemProvider extends FileSystemProvider {
 
     @Override
     public <V extends FileAttributeView> V getFileAttributeView(Path path, Class<V> type, LinkOption... options) {
-        return FsAttributes.view(FsPath.of(path), type, follows(options));
+        return FsAttributeViews.view(FsPath.of(path), type, follows(options));
     }
 
     @Override
