@@ -338,12 +338,12 @@ public final class FsFileSystemProvider extends FileSystemProvider {
 
     @Override
     public Map<String, Object> readAttributes(Path path, String attributes, LinkOption... options) throws IOException {
-        return FsAttributes.readMap(FsPath.of(path), attributes, follows(options));
+        return FsAttributeNames.readMap(FsPath.of(path), attributes, follows(options));
     }
 
     @Override
     public void setAttribute(Path path, String attribute, Object value, LinkOption... options) throws IOException {
-        FsAttributes.set(FsPath.of(path), attribute, value, follows(options));
+        FsAttributeNames.set(FsPath.of(path), attribute, value, follows(options));
     }
 
     /** Whether {@code options} leave links followed: no {@code NOFOLLOW_LINKS} among them, and no null. */
