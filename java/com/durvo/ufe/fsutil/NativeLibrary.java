@@ -6,7 +6,6 @@ import java.nio.ByteBuffer;
 import java.nio.channels.SeekableByteChannel;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.DirectoryStream;
-import java.nio.file.FileAlreadyExistsException;
 import java.nio.file.Files;
 import java.nio.file.LinkOption;
 import java.nio.file.NoSuchFileException;
@@ -18,7 +17,6 @@ import java.nio.file.attribute.BasicFileAttributeView;
 import java.nio.file.attribute.FileTime;
 import java.nio.file.attribute.PosixFileAttributeView;
 import java.nio.file.attribute.PosixFileAttributes;
-import java.nio.file.attribute.PosixFilePermission;
 import java.nio.file.attribute.PosixFilePermissions;
 import java.time.Duration;
 import java.time.Instant;
@@ -50,7 +48,6 @@ final class NativeLibrary {
     static final String CACHE_PROPERTY = "fsstat.cache.dir";
 
     private static final String RESOURCES = "native/";
-    private static final Set<PosixFilePermission> OWNER_ONLY = PosixFilePermissions.fromString("rwx------");
     // Every libfsstat exports this native; a library that lacks it is some other one.
     private static final String MARKER = "Java_com_durvo_ufe_fsutil_FolderIteratorNix_init";
     private static final String PARTIAL = ".partial";
@@ -62,7 +59,7 @@ final class NativeLibrary {
     // name /proc/PID/fd/N, and a copy loaded through another class loader must get another N.
     private static SeekableByteChannel held;
     // Loads through as many descriptor names that a class loader being collected still holds.
-    private static final int ATTEMPTS = 8;
+    static final int ATTEMPTS = 8;
 
     private NativeLibrary() {
     }
@@ -204,7 +201,7 @@ final class NativeLibrary {
             throw failure("the jar's libfsstat for " + platform() + " does not match its SHA-256: the jar is"
                     + " damaged, rebuild it", null);
         }
-        Place place = cacheDirectory();
+        ExtractionDirectory place = ExtractionDirectory.find();
         // A class loader that loaded the jar and is being collected may have closed its copy's
         // descriptor while the JVM still knows the library by that descriptor's name: the next
         // copy then takes another descriptor while the one refused stays open.
@@ -221,9 +218,9 @@ final class NativeLibrary {
                     // a descriptor of a copy whose name is gone
                 }
             }
-            if (place.temporary) {
+            if (place.temporary()) {
                 try {
-                    Files.deleteIfExists(place.dir);
+                    Files.deleteIfExists(place.dir());
                 } catch (IOException e) {
                     // an empty directory of our own left in the temporary directory
                 }
@@ -232,17 +229,13 @@ final class NativeLibrary {
     }
 
     /** A path of the JDK's own file system: the library is not there yet to serve this package's. */
-    private static Path jdkPath(String first, String... more) {
+    static Path jdkPath(String first, String... more) {
         return FsFileSystemProvider.jdkFileSystem().getPath(first, more);
     }
 
-    /** An owner-only directory to write the copy in; temporary: made for this load alone. */
-    private record Place(Path dir, boolean temporary, String fix) {
-    }
-
     // Loads a fresh copy; false when the JVM knew its descriptor's name already, the copy then in refused.
-    private static boolean loadCopy(Place place, byte[] library, List<SeekableByteChannel> refused) {
-        Path dir = place.dir;
+    private static boolean loadCopy(ExtractionDirectory place, byte[] library, List<SeekableByteChannel> refused) {
+        Path dir = place.dir();
         // Unique, not secret: nobody else can list or write the directory. (A SecureRandom would open
         // files, and this may run with none left.)
         String name = "libfsstat-" + HexFormat.of().toHexDigits(ThreadLocalRandom.current().nextLong()) + PARTIAL;
@@ -252,19 +245,19 @@ final class NativeLibrary {
             opened = Files.newDirectoryStream(dir);
         } catch (IOException e) {
             throw failure("cannot open the directory " + dir + " to extract libfsstat into (" + e + ")"
-                    + ioFix(e, place.fix), e);
+                    + ioFix(e, place.fix()), e);
         }
         try (DirectoryStream<Path> stream = opened) {
             if (!(stream instanceof SecureDirectoryStream<Path> secure)) {
                 loadByPath(place, library, file);
                 return true;
             }
-            checkOwnerOnly(dir, secure.getFileAttributeView(PosixFileAttributeView.class).readAttributes(), place.fix);
+            place.checkOwnerOnly(secure.getFileAttributeView(PosixFileAttributeView.class).readAttributes());
             removeStale(secure, stream);
             Set<OpenOption> create = Set.of(StandardOpenOption.CREATE_NEW, StandardOpenOption.WRITE,
                     StandardOpenOption.READ, LinkOption.NOFOLLOW_LINKS);
             SeekableByteChannel copy = secure.newByteChannel(jdkPath(name), create,
-                    PosixFilePermissions.asFileAttribute(OWNER_ONLY));
+                    PosixFilePermissions.asFileAttribute(ExtractionDirectory.OWNER_ONLY));
             try {
                 boolean linked = true;
                 try {
@@ -280,7 +273,7 @@ final class NativeLibrary {
                     if (back.position() != library.length || !Arrays.equals(back.array(), 0, library.length,
                             library, 0, library.length)) {
                         throw failure("the copy of libfsstat written to " + file + " does not read back as"
-                                + " written; " + place.fix, null);
+                                + " written; " + place.fix(), null);
                     }
                     secure.deleteFile(jdkPath(name));
                     linked = false;
@@ -312,18 +305,18 @@ final class NativeLibrary {
                 }
             }
         } catch (IOException e) {
-            throw failure("cannot extract libfsstat to " + file + " (" + e + ")" + ioFix(e, place.fix), e);
+            throw failure("cannot extract libfsstat to " + file + " (" + e + ")" + ioFix(e, place.fix()), e);
         }
     }
 
     // Where no directory descriptor can be had: the copy written and loaded by its name.
-    private static void loadByPath(Place place, byte[] library, Path file) throws IOException {
-        checkOwnerOnly(place.dir, Files.readAttributes(place.dir, PosixFileAttributes.class), place.fix);
+    private static void loadByPath(ExtractionDirectory place, byte[] library, Path file) throws IOException {
+        place.checkOwnerOnly(Files.readAttributes(place.dir(), PosixFileAttributes.class));
         Files.write(file, library, StandardOpenOption.CREATE_NEW, StandardOpenOption.WRITE, LinkOption.NOFOLLOW_LINKS);
         try {
             if (!Arrays.equals(Files.readAllBytes(file), library)) {
                 throw failure("the copy of libfsstat written to " + file + " does not read back as written; "
-                        + place.fix, null);
+                        + place.fix(), null);
             }
             try {
                 System.load(file.toString());
@@ -335,10 +328,10 @@ final class NativeLibrary {
         }
     }
 
-    private static UnsatisfiedLinkError loadFailure(UnsatisfiedLinkError e, Path copy, Place place) {
+    private static UnsatisfiedLinkError loadFailure(UnsatisfiedLinkError e, Path copy, ExtractionDirectory place) {
         String why = reason(e);
         String fix = why.contains("failed to map segment from shared object")
-                ? "the file system holding " + place.dir + " is mounted noexec (" + why + "); set -D"
+                ? "the file system holding " + place.dir() + " is mounted noexec (" + why + "); set -D"
                 + CACHE_PROPERTY + " to a directory where code may run, or -D" + PATH_PROPERTY
                 + " to an installed libfsstat.so"
                 : why + "; set -D" + PATH_PROPERTY + " to an installed libfsstat.so";
@@ -391,81 +384,8 @@ final class NativeLibrary {
         }
     }
 
-    private static void checkOwnerOnly(Path dir, PosixFileAttributes attributes, String fix) {
-        if (!attributes.isDirectory()) {
-            throw failure(dir + " is not a directory, so libfsstat cannot be extracted there; " + fix, null);
-        }
-        String user = currentUser();
-        String owner = attributes.owner().getName();
-        if (!owner.equals(user) || !OWNER_ONLY.containsAll(attributes.permissions())) {
-            throw failure("refusing to load libfsstat from " + dir + ": it belongs to " + owner + " with permissions "
-                    + PosixFilePermissions.toString(attributes.permissions()) + ", so others could replace the"
-                    + " library; " + (owner.equals(user) ? "chmod 700 it, or " : "") + fix, null);
-        }
-    }
-
-    // The chosen or default directory, created owner-only if missing. A default in the shared
-    // temporary directory that someone else made first is passed over for a fresh one of our own.
-    private static Place cacheDirectory() {
-        String chosen = System.getProperty(CACHE_PROPERTY);
-        String own = "set -D" + CACHE_PROPERTY + " to a directory of your own";
-        if (chosen != null && !chosen.isEmpty()) {
-            Path dir = jdkPath(chosen).toAbsolutePath();
-            create(dir, "choose another -D" + CACHE_PROPERTY);
-            return new Place(dir, false, "choose another -D" + CACHE_PROPERTY);
-        }
-        String xdg = System.getenv("XDG_CACHE_HOME");
-        Path home = jdkPath(System.getProperty("user.home", "?"));
-        if (xdg != null && xdg.startsWith("/") || home.isAbsolute() && Files.isWritable(home)) {
-            Path dir = xdg != null && xdg.startsWith("/") ? jdkPath(xdg, "fsstat") : home.resolve(".cache").resolve("fsstat");
-            create(dir, own);
-            return new Place(dir, false, own);
-        }
-        Path tmp = jdkPath(System.getProperty("java.io.tmpdir"));
-        Path dir = tmp.resolve("fsstat-" + currentUser());
-        create(dir, own);
-        try {
-            PosixFileAttributes attributes = Files.readAttributes(dir, PosixFileAttributes.class, LinkOption.NOFOLLOW_LINKS);
-            if (attributes.isDirectory() && attributes.owner().getName().equals(currentUser())
-                    && OWNER_ONLY.containsAll(attributes.permissions())) {
-                return new Place(dir, false, own);
-            }
-            // Not Files.createTempDirectory: its SecureRandom starts the JDK's security set-up (see
-            // Sha256). A name someone else took first is passed over; mkdir makes ours or fails.
-            for (int attempt = 0;; attempt++) {
-                Path fresh = tmp.resolve("fsstat-" + currentUser() + "-"
-                        + HexFormat.of().toHexDigits(ThreadLocalRandom.current().nextLong()));
-                try {
-                    return new Place(Files.createDirectory(fresh, PosixFilePermissions.asFileAttribute(OWNER_ONLY)),
-                            true, own);
-                } catch (FileAlreadyExistsException e) {
-                    if (attempt == ATTEMPTS) {
-                        throw e;
-                    }
-                }
-            }
-        } catch (IOException | UnsupportedOperationException e) {
-            throw failure("cannot make a directory of your own in " + tmp + " to extract libfsstat into (" + e + ")"
-                    + ioFix(e, own), e);
-        }
-    }
-
-    private static void create(Path dir, String fix) {
-        try {
-            if (dir.getParent() != null) {
-                Files.createDirectories(dir.getParent());
-            }
-            Files.createDirectory(dir, PosixFilePermissions.asFileAttribute(OWNER_ONLY));
-        } catch (FileAlreadyExistsException e) {
-            // made earlier, by us or by someone else: opening it tells
-        } catch (IOException | UnsupportedOperationException e) {
-            throw failure("cannot create the directory " + dir + " to extract libfsstat into (" + e + ")"
-                    + ioFix(e, fix), e);
-        }
-    }
-
     // The fix for an I/O failure: running out of descriptors passes, and the next use retries.
-    private static String ioFix(Exception e, String otherwise) {
+    static String ioFix(Exception e, String otherwise) {
         String text = String.valueOf(e.getMessage());
         if (text.contains("Too many open files")) {
             return "; this process (or the system) has too many open files: close some, or raise the limit"
@@ -474,17 +394,7 @@ final class NativeLibrary {
         return "; " + otherwise;
     }
 
-    // The process's own user as the file system names owners: /proc/self belongs to it. A
-    // container user without a passwd entry has no user.name, but owns its /proc/self.
-    private static String currentUser() {
-        try {
-            return Files.getOwner(jdkPath("/proc/self")).getName();
-        } catch (IOException | UnsupportedOperationException e) {
-            return System.getProperty("user.name");
-        }
-    }
-
-    private static UnsatisfiedLinkError failure(String message, Throwable cause) {
+    static UnsatisfiedLinkError failure(String message, Throwable cause) {
         UnsatisfiedLinkError error = new UnsatisfiedLinkError(message);
         if (cause != null) {
             error.initCause(cause);
