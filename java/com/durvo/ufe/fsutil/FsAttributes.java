@@ -47,6 +47,15 @@ final class FsAttributes implements PosixFileAttributes {
         return out;
     }
 
+    /** The statx values of {@code p}; a failure as {@code failure} words it, naming the path. */
+    static long[] stat(FsPath p, boolean follow, FsPlace.Failure failure) throws IOException {
+        try {
+            return stat(p.bytes(), follow);
+        } catch (NativeErrno e) {
+            throw failure.of(e, p.display());
+        }
+    }
+
     /** The values of the file itself at {@code path}, or null when there is none or it cannot be examined. */
     static long[] statOrNull(byte[] path) {
         try {

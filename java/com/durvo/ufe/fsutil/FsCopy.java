@@ -36,7 +36,8 @@ final class FsCopy {
                 throw new UnsupportedOperationException("Unsupported copy option: " + Objects.requireNonNull(o));
             }
         }
-        long[] st = sourceStat(s, follow);
+        // The source's values, failing as the JDK's attribute read does.
+        long[] st = FsAttributes.stat(s, follow, NativeErrno::forAttributesOf);
         if (!prepareTarget(s, st, t, replace)) {
             return;
         }
@@ -68,7 +69,7 @@ final class FsCopy {
                 throw e.forFiles(s.display(), t.display());
             }
         }
-        long[] st = sourceStat(s, false);
+        long[] st = FsAttributes.stat(s, false, NativeErrno::forAttributesOf);
         if (!prepareTarget(s, st, t, replace)) {
             return;
         }
@@ -98,15 +99,6 @@ final class FsCopy {
                 e.addSuppressed(again);
             }
             throw e;
-        }
-    }
-
-    /** The values of a copy's or move's source, failing as the JDK's attribute read does. */
-    private static long[] sourceStat(FsPath p, boolean follow) throws IOException {
-        try {
-            return FsAttributes.stat(p.bytes(), follow);
-        } catch (NativeErrno e) {
-            throw e.forAttributesOf(p.display());
         }
     }
 

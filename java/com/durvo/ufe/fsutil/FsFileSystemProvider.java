@@ -56,7 +56,6 @@ import java.util.concurrent.ExecutorService;
  * where the JDK keeps them on Linux.
  */
 public final class FsFileSystemProvider extends FileSystemProvider {
-
     /** The JDK's own provider once this one has been made the JVM's default. */
     private static volatile FileSystemProvider builtin;
 
@@ -238,7 +237,7 @@ public final class FsFileSystemProvider extends FileSystemProvider {
     @Override
     public void delete(Path path) throws IOException {
         FsPath p = FsPath.of(path);
-        long[] st = statFor(p, false);
+        long[] st = FsAttributes.stat(p, false, NativeErrno::forFile);
         boolean dir = (st[2] & FsAttributes.TYPE_MASK) == FsAttributes.DIRECTORY;
         try {
             SysCalls.unlink(SysCalls.CWD, p.bytes(), dir);
@@ -274,8 +273,8 @@ public final class FsFileSystemProvider extends FileSystemProvider {
         if (!(Objects.requireNonNull(path2) instanceof FsPath)) {
             return false;
         }
-        long[] x = statFor(a, true);
-        long[] y = statFor((FsPath) path2, true);
+        long[] x = FsAttributes.stat(a, true, NativeErrno::forFile);
+        long[] y = FsAttributes.stat((FsPath) path2, true, NativeErrno::forFile);
         return x[0] == y[0] && x[1] == y[1];
     }
 
@@ -293,7 +292,7 @@ public final class FsFileSystemProvider extends FileSystemProvider {
     @Override
     public FileStore getFileStore(Path path) throws IOException {
         FsPath p = FsPath.of(path);
-        statFor(p, true);
+        FsAttributes.stat(p, true, NativeErrno::forFile);
         return FsFileStore.of(p);
     }
 
@@ -355,15 +354,5 @@ public final class FsFileSystemProvider extends FileSystemProvider {
             }
         }
         return follow;
-    }
-
-    // ---- Helpers
-
-    private static long[] statFor(FsPath p, boolean follow) throws IOException {
-        try {
-            return FsAttributes.stat(p.bytes(), follow);
-        } catch (NativeErrno e) {
-            throw e.forFile(p.display());
-        }
     }
 }
