@@ -34,6 +34,10 @@ void fillStat(jlong *out, const struct stat &st);
 // nanoseconds: kStatLongs + 2 longs.
 void fillStatx(jlong *out, const struct statx &stx);
 
+// Looks up NativeErrno's class and constructor once, for errnoObject; the
+// JVM's error pending when the class or constructor is missing.
+void initErrnoClass(JNIEnv *env);
+
 // Leaves a NativeErrno pending for iErr (what the Java side turns into the
 // java.nio.file exception that fits, naming the path).
 void throwErrno(JNIEnv *env, int iErr);

@@ -5,20 +5,16 @@
 // and report failures as errno values for the Java side to translate.
 #include "JniUtil.h"
 #include "Internal.h"
-#include "com_durvo_ufe_fsutil_SysCallFlags.h"
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -27,22 +23,6 @@ using fsstat::MallocPtr;
 using fsstat::widen;
 
 namespace {
-
-// NativeErrno(int errno, String text), looked up once by initIDs.
-jclass gErrnoClass = nullptr;
-jmethodID gErrnoCtor = nullptr;
-
-// The errno values NativeErrno tells apart, as <errno.h> has them.
-static_assert(com_durvo_ufe_fsutil_SysCallFlags_EPERM == EPERM, "SysCallFlags.EPERM");
-static_assert(com_durvo_ufe_fsutil_SysCallFlags_ENOENT == ENOENT, "SysCallFlags.ENOENT");
-static_assert(com_durvo_ufe_fsutil_SysCallFlags_EACCES == EACCES, "SysCallFlags.EACCES");
-static_assert(com_durvo_ufe_fsutil_SysCallFlags_EEXIST == EEXIST, "SysCallFlags.EEXIST");
-static_assert(com_durvo_ufe_fsutil_SysCallFlags_EXDEV == EXDEV, "SysCallFlags.EXDEV");
-static_assert(com_durvo_ufe_fsutil_SysCallFlags_ENOTDIR == ENOTDIR, "SysCallFlags.ENOTDIR");
-static_assert(com_durvo_ufe_fsutil_SysCallFlags_EINVAL == EINVAL, "SysCallFlags.EINVAL");
-static_assert(com_durvo_ufe_fsutil_SysCallFlags_ENOTEMPTY == ENOTEMPTY, "SysCallFlags.ENOTEMPTY");
-static_assert(com_durvo_ufe_fsutil_SysCallFlags_ELOOP == ELOOP, "SysCallFlags.ELOOP");
-static_assert(com_durvo_ufe_fsutil_SysCallFlags_ENODATA == ENODATA, "SysCallFlags.ENODATA");
 
 // An entry of a batch (see EntryLayout.java).
 constexpr int kEntryLongs = com_durvo_ufe_fsutil_EntryLayout_ENTRY_LONGS;
@@ -172,109 +152,7 @@ jlong adoptDirectory(JNIEnv *env, int fd) {
     return handleOf(ds);
 }
 
-} // namespace
-
-namespace fsstat {
-
-void fillStat(jlong *out, const struct stat &st) {
-    out[0] = widen(st.st_dev);
-    out[1] = widen(st.st_ino);
-    out[2] = widen(st.st_mode);
-    out[3] = widen(st.st_nlink);
-    out[4] = widen(st.st_uid);
-    out[5] = widen(st.st_gid);
-    out[6] = widen(st.st_rdev);
-    out[7] = widen(st.st_size);
-    out[8] = widen(st.st_blksize);
-    out[9] = widen(st.st_blocks);
-    out[10] = widen(st.st_atim.tv_sec);
-    out[11] = widen(st.st_atim.tv_nsec);
-    out[12] = widen(st.st_mtim.tv_sec);
-    out[13] = widen(st.st_mtim.tv_nsec);
-    out[14] = widen(st.st_ctim.tv_sec);
-    out[15] = widen(st.st_ctim.tv_nsec);
-}
-
-void fillStatx(jlong *out, const struct statx &stx) {
-    out[0] = static_cast<jlong>(makedev(stx.stx_dev_major, stx.stx_dev_minor));
-    out[1] = widen(stx.stx_ino);
-    out[2] = widen(stx.stx_mode);
-    out[3] = widen(stx.stx_nlink);
-    out[4] = widen(stx.stx_uid);
-    out[5] = widen(stx.stx_gid);
-    out[6] = static_cast<jlong>(makedev(stx.stx_rdev_major, stx.stx_rdev_minor));
-    out[7] = widen(stx.stx_size);
-    out[8] = widen(stx.stx_blksize);
-    out[9] = widen(stx.stx_blocks);
-    const struct statx_timestamp *times[] = {&stx.stx_atime, &stx.stx_mtime, &stx.stx_ctime, &stx.stx_btime};
-    for (int i = 0; i < 4; i++) {
-        out[10 + 2 * i] = widen(times[i]->tv_sec);
-        out[11 + 2 * i] = widen(times[i]->tv_nsec);
-    }
-}
-
-void statvfsInto(JNIEnv *env, const char *szPath, jlongArray jOut) {
-    struct statvfs st;
-    if (statvfs(szPath, &st) != 0) {
-        throwErrno(env, errno);
-        return;
-    }
-    const jlong values[] = {widen(st.f_bsize), widen(st.f_frsize), widen(st.f_blocks), widen(st.f_bfree),
-                            widen(st.f_bavail), widen(st.f_files), widen(st.f_ffree), widen(st.f_favail),
-                            widen(st.f_fsid), widen(st.f_flag), widen(st.f_namemax)};
-    env->SetLongArrayRegion(jOut, 0, static_cast<jsize>(sizeof values / sizeof values[0]), values);
-}
-
-jthrowable errnoObject(JNIEnv *env, int iErr) {
-    LocalRef<jstring> jsText(env, env->NewStringUTF(std::strerror(iErr)));
-    if (!jsText) return nullptr;  // out of memory is pending
-    return static_cast<jthrowable>(
-        env->NewObject(gErrnoClass, gErrnoCtor, static_cast<jint>(iErr), jsText.get()));
-}
-
-void throwErrno(JNIEnv *env, int iErr) {
-    LocalRef<jthrowable> jExc(env, errnoObject(env, iErr));
-    if (!jExc) return;
-    env->Throw(jExc.get());
-}
-
-void throwOutOfMemory(JNIEnv *env) {
-    char szClass[] = "java/lang/OutOfMemoryError";
-    char szMsg[] = "no memory for a path";
-    throwException(env, szClass, szMsg);
-}
-
-MallocPtr pathFromBytes(JNIEnv *env, jbyteArray jPath) {
-    const jsize n = env->GetArrayLength(jPath);
-    MallocPtr szPath(static_cast<char *>(std::malloc(static_cast<size_t>(n) + 1)));
-    if (!szPath) {
-        throwOutOfMemory(env);
-        return nullptr;
-    }
-    env->GetByteArrayRegion(jPath, 0, n, reinterpret_cast<jbyte *>(szPath.get()));
-    szPath.get()[n] = '\0';
-    return szPath;
-}
-
-jbyteArray bytesFromPath(JNIEnv *env, const char *szPath) {
-    const jsize n = static_cast<jsize>(std::strlen(szPath));
-    jbyteArray jBytes = env->NewByteArray(n);
-    if (jBytes == nullptr) return nullptr;
-    env->SetByteArrayRegion(jBytes, 0, n, reinterpret_cast<const jbyte *>(szPath));
-    return jBytes;
-}
-
-} // namespace fsstat
-
-namespace {
-
-void jniInitIDs(JNIEnv *env, jclass) {
-    LocalRef<jclass> jcls(env, env->FindClass("com/durvo/ufe/fsutil/NativeErrno"));
-    if (!jcls) return;
-    gErrnoCtor = env->GetMethodID(jcls.get(), "<init>", "(ILjava/lang/String;)V");
-    if (gErrnoCtor == nullptr) return;
-    gErrnoClass = static_cast<jclass>(env->NewGlobalRef(jcls.get()));
-}
+void jniInitIDs(JNIEnv *env, jclass) { fsstat::initErrnoClass(env); }
 
 jstring jniNameString(JNIEnv *env, jclass, jbyteArray jName) {
     MallocPtr szName(fsstat::pathFromBytes(env, jName));

@@ -83,8 +83,8 @@ public final class FileNames {
         if (natural == null) {
             return iso;
         }
-        long[] first = FsFileSystemProvider.statOrNull(natural);
-        long[] second = FsFileSystemProvider.statOrNull(iso);
+        long[] first = FsAttributes.statOrNull(natural);
+        long[] second = FsAttributes.statOrNull(iso);
         if (first != null && second != null && (first[0] != second[0] || first[1] != second[1])) {
             // Two files: the one whose own string this is, when the library delivers it for only one.
             boolean naturalIsIts = name.equals(fromBytes(natural, 0, natural.length));
@@ -130,8 +130,8 @@ public final class FileNames {
                 byte[] first = splice(chosen, start, end, found.get(0));
                 for (byte[] other : found.subList(1, found.size())) {
                     byte[] second = splice(chosen, start, end, other);
-                    long[] a = FsFileSystemProvider.statOrNull(first);
-                    long[] b = FsFileSystemProvider.statOrNull(second);
+                    long[] a = FsAttributes.statOrNull(first);
+                    long[] b = FsAttributes.statOrNull(second);
                     if (a == null || b == null || a[0] != b[0] || a[1] != b[1]) {
                         throw twoFiles(name, first, second);
                     }

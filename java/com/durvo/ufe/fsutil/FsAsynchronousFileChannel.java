@@ -55,7 +55,7 @@ final class FsAsynchronousFileChannel extends AsynchronousFileChannel {
         }
         boolean writing = options.contains(StandardOpenOption.WRITE);
         boolean reading = options.contains(StandardOpenOption.READ) || !writing;
-        FileChannel channel = FsFileSystemProvider.openChannel(place, options, attrs);
+        FileChannel channel = FsChannels.open(place, options, attrs);
         return new FsAsynchronousFileChannel(channel, reading, writing, executor);
     }
 

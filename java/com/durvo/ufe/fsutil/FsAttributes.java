@@ -1,61 +1,26 @@
 package com.durvo.ufe.fsutil;
 
 import java.io.IOException;
-import java.nio.charset.StandardCharsets;
-import java.nio.file.Files;
-import java.nio.file.Path;
-import java.nio.file.attribute.BasicFileAttributeView;
 import java.nio.file.attribute.BasicFileAttributes;
-import java.nio.file.attribute.FileAttribute;
-import java.nio.file.attribute.FileAttributeView;
-import java.nio.file.attribute.FileOwnerAttributeView;
 import java.nio.file.attribute.FileTime;
 import java.nio.file.attribute.GroupPrincipal;
-import java.nio.file.attribute.PosixFileAttributeView;
 import java.nio.file.attribute.PosixFileAttributes;
 import java.nio.file.attribute.PosixFilePermission;
-import java.nio.file.attribute.UserDefinedFileAttributeView;
 import java.nio.file.attribute.UserPrincipal;
-import java.nio.file.attribute.UserPrincipalLookupService;
-import java.nio.file.attribute.UserPrincipalNotFoundException;
 import java.util.EnumSet;
-import java.util.LinkedHashMap;
-import java.util.List;
-import java.util.Map;
-import java.util.Objects;
 import java.util.Set;
 
 /**
- * The attribute views of the {@code fsstat} file system: {@code basic},
- * {@code posix}, {@code owner} and {@code unix}, read with one {@code statx}
- * and changed with one system call each, and {@code user}
- * ({@link FsUserAttributes}).
- *
- * <p>The {@code unix} view's names: the {@code posix} view's, and {@code dev},
- * {@code ino}, {@code mode}, {@code nlink}, {@code uid}, {@code gid},
- * {@code rdev}, {@code blksize}, {@code blocks} and {@code ctime}; its
- * {@code creationTime} is present only where the file system keeps one
- * (the {@code basic} view gives the modification time there, as the default
- * provider does). {@code mode}, {@code uid} and {@code gid} can be set.
+ * The stat record of a file: the values of one {@code statx}, read as
+ * {@link PosixFileAttributes}, and by the names of the {@code unix} view
+ * ({@link FsAttributeNames}).
  */
 final class FsAttributes implements PosixFileAttributes {
-    private static final List<String> BASIC = List.of("lastModifiedTime", "lastAccessTime", "creationTime", "size",
-            "isRegularFile", "isDirectory", "isSymbolicLink", "isOther", "fileKey");
-    private static final List<String> POSIX = List.of("permissions", "owner", "group");
-    private static final List<String> UNIX = List.of("dev", "ino", "mode", "nlink", "uid", "gid", "rdev", "size",
-            "blksize", "blocks", "lastAccessTime", "lastModifiedTime", "ctime");
-
-    static final UserPrincipalLookupService LOOKUP = new UserPrincipalLookupService() {
-        @Override
-        public UserPrincipal lookupPrincipalByName(String name) throws IOException {
-            return principal(name, false);
-        }
-
-        @Override
-        public GroupPrincipal lookupPrincipalByGroupName(String group) throws IOException {
-            return (GroupPrincipal) principal(group, true);
-        }
-    };
+    /** A mode's file type bits, and the types the library tells apart. */
+    static final int TYPE_MASK = 0xF000;
+    static final int DIRECTORY = 0x4000;
+    static final int SYMLINK = 0xA000;
+    static final int REGULAR = 0x8000;
 
     private final long[] st;
 
@@ -75,12 +40,37 @@ final class FsAttributes implements PosixFileAttributes {
         }, NativeErrno::forAttributesOf));
     }
 
+    /** The statx values of a path (see {@link SysCalls#stat}). */
+    static long[] stat(byte[] path, boolean follow) throws NativeErrno {
+        long[] out = new long[SysCalls.STATX_LONGS];
+        SysCalls.stat(SysCalls.CWD, path, follow, out);
+        return out;
+    }
+
+    /** The statx values of {@code p}; a failure as {@code failure} words it, naming the path. */
+    static long[] stat(FsPath p, boolean follow, FsPlace.Failure failure) throws IOException {
+        try {
+            return stat(p.bytes(), follow);
+        } catch (NativeErrno e) {
+            throw failure.of(e, p.display());
+        }
+    }
+
+    /** The values of the file itself at {@code path}, or null when there is none or it cannot be examined. */
+    static long[] statOrNull(byte[] path) {
+        try {
+            return stat(path, false);
+        } catch (NativeErrno e) {
+            return null;
+        }
+    }
+
     private static FileTime time(long seconds, long nanos) {
         return FileTime.from(java.time.Instant.ofEpochSecond(seconds, nanos));
     }
 
     private int type() {
-        return (int) st[2] & 0xF000;
+        return (int) st[2] & TYPE_MASK;
     }
 
     @Override
@@ -106,17 +96,17 @@ final class FsAttributes implements PosixFileAttributes {
 
     @Override
     public boolean isRegularFile() {
-        return type() == 0x8000;
+        return type() == REGULAR;
     }
 
     @Override
     public boolean isDirectory() {
-        return type() == 0x4000;
+        return type() == DIRECTORY;
     }
 
     @Override
     public boolean isSymbolicLink() {
-        return type() == 0xA000;
+        return type() == SYMLINK;
     }
 
     @Override
@@ -145,12 +135,12 @@ final class FsAttributes implements PosixFileAttributes {
 
     @Override
     public UserPrincipal owner() {
-        return new Principal((int) st[4], false);
+        return new FsPrincipals.Principal((int) st[4], false);
     }
 
     @Override
     public GroupPrincipal group() {
-        return new Group((int) st[5]);
+        return new FsPrincipals.Group((int) st[5]);
     }
 
     @Override
@@ -162,115 +152,6 @@ final class FsAttributes implements PosixFileAttributes {
             }
         }
         return perms;
-    }
-
-    // ---- Principals
-
-    /**
-     * A user or group: its id, and its name from the system's database where it has one (looked up when asked).
-     * Only a group is a {@link GroupPrincipal}, as with the JDK's provider, where code tells the two apart so.
-     */
-    static class Principal implements UserPrincipal {
-        final int id;
-        final boolean group;
-        private volatile String name;
-
-        Principal(int id, boolean group) {
-            this.id = id;
-            this.group = group;
-        }
-
-        @Override
-        public String getName() {
-            String n = name;
-            if (n == null) {
-                try {
-                    byte[] b = SysCalls.userName(id, group);
-                    n = b != null ? FileNames.fromBytes(b) : Integer.toUnsignedString(id);
-                } catch (NativeErrno e) {
-                    n = Integer.toUnsignedString(id);
-                }
-                name = n;
-            }
-            return n;
-        }
-
-        @Override
-        public boolean equals(Object o) {
-            return o instanceof Principal && ((Principal) o).id == id && ((Principal) o).group == group;
-        }
-
-        @Override
-        public int hashCode() {
-            return id ^ (group ? 0x5555 : 0);
-        }
-
-        @Override
-        public String toString() {
-            return getName();
-        }
-    }
-
-    private static final class Group extends Principal implements GroupPrincipal {
-        Group(int id) {
-            super(id, true);
-        }
-    }
-
-    /** By name, else by number as the default provider takes one. */
-    private static Principal principal(String name, boolean group) throws IOException {
-        Objects.requireNonNull(name, "name");
-        int id;
-        try {
-            id = SysCalls.userId(name.getBytes(StandardCharsets.UTF_8), group);
-        } catch (NativeErrno e) {
-            throw new IOException(e.getMessage());
-        }
-        if (id == -1) {
-            try {
-                id = Integer.parseUnsignedInt(name);
-            } catch (NumberFormatException e) {
-                throw new UserPrincipalNotFoundException(name);
-            }
-        }
-        return group ? new Group(id) : new Principal(id, false);
-    }
-
-    private static int idOf(Object principal, boolean group) {
-        if (!(principal instanceof Principal) || ((Principal) principal).group && !group) {
-            throw new java.nio.file.ProviderMismatchException();
-        }
-        return ((Principal) principal).id;
-    }
-
-    // ---- Views
-
-    /**
-     * The basic view: as the JDK's, neither it nor what it reads can be cast
-     * to the posix view or attributes, so code handed it changes no mode.
-     */
-    private static final class BasicView implements BasicFileAttributeView {
-        private final View view;
-
-        BasicView(View view) {
-            this.view = view;
-        }
-
-        @Override
-        public String name() {
-            return "basic";
-        }
-
-        @Override
-        public BasicFileAttributes readAttributes() throws IOException {
-            return read(view.path, view.follow).basic();
-        }
-
-        @Override
-        public void setTimes(FileTime lastModifiedTime, FileTime lastAccessTime, FileTime createTime)
-                throws IOException {
-            view.setTimes(lastModifiedTime, lastAccessTime, createTime);
-        }
     }
 
     /** These attributes as basic ones only, for the basic view. */
@@ -289,307 +170,47 @@ final class FsAttributes implements PosixFileAttributes {
         };
     }
 
-    /** One class for the standard views; its name is the view asked for. */
-    private static final class View implements PosixFileAttributeView {
-        private final String name;
-        private final FsPlace path;
-        private final boolean follow;
+    // ---- The unix view's values
 
-        View(String name, FsPlace path, boolean follow) {
-            this.name = name;
-            this.path = path;
-            this.follow = follow;
-        }
-
-        @Override
-        public String name() {
-            return name;
-        }
-
-        @Override
-        public PosixFileAttributes readAttributes() throws IOException {
-            return read(path, follow);
-        }
-
-        /** Times to the nanosecond, of a link itself when not following; a creation time cannot be set and is ignored, as the default provider ignores it. */
-        @Override
-        public void setTimes(FileTime lastModifiedTime, FileTime lastAccessTime, FileTime createTime) throws IOException {
-            if (lastModifiedTime == null && lastAccessTime == null) {
-                return;
-            }
-            long[] times = new long[] {0, -1, 0, -1};
-            put(times, 0, lastAccessTime);
-            put(times, 2, lastModifiedTime);
-            path.call((dfd, p) -> {
-                SysCalls.utimens(dfd, p, times, follow);
-                return null;
-            });
-        }
-
-        private static void put(long[] times, int at, FileTime t) {
-            if (t != null) {
-                java.time.Instant i = t.toInstant();
-                times[at] = i.getEpochSecond();
-                times[at + 1] = i.getNano();
-            }
-        }
-
-        @Override
-        public void setPermissions(Set<PosixFilePermission> perms) throws IOException {
-            setMode(path, FsFileSystemProvider.modeOf(perms), follow);
-        }
-
-        @Override
-        public void setOwner(UserPrincipal owner) throws IOException {
-            Objects.requireNonNull(owner, "owner");
-            chown(path, idOf(owner, false), -1, follow);
-        }
-
-        @Override
-        public void setGroup(GroupPrincipal group) throws IOException {
-            Objects.requireNonNull(group, "group");
-            chown(path, -1, idOf(group, true), follow);
-        }
-
-        @Override
-        public UserPrincipal getOwner() throws IOException {
-            return read(path, follow).owner();
-        }
+    long dev() {
+        return st[0];
     }
 
-    /**
-     * Sets a file's mode bits, set-id and sticky bits included, as chmod does. Not following links, on the file
-     * opened without following, so a link swapped in meanwhile leads nowhere; a link itself has no mode, and is
-     * refused as the JDK refuses it.
-     */
-    private static void setMode(FsPlace path, int mode, boolean follow) throws IOException {
-        path.call((dfd, p) -> {
-            SysCalls.chmod(dfd, p, mode & 07777, follow);
-            return null;
-        });
+    long ino() {
+        return st[1];
     }
 
-    private static void chown(FsPlace path, int uid, int gid, boolean follow) throws IOException {
-        path.call((dfd, p) -> {
-            SysCalls.chown(dfd, p, uid, gid, follow);
-            return null;
-        });
+    int mode() {
+        return (int) st[2];
     }
 
-    static <V extends FileAttributeView> V view(FsPath path, Class<V> type, boolean follow) {
-        return view(FsPlace.of(path), type, follow);
+    /** The link count, {@code Integer.MAX_VALUE} at most. */
+    int nlink() {
+        return (int) Math.min(st[3], Integer.MAX_VALUE);
     }
 
-    static <V extends FileAttributeView> V view(FsPlace path, Class<V> type, boolean follow) {
-        Objects.requireNonNull(type, "type");
-        if (type == BasicFileAttributeView.class) {
-            return type.cast(new BasicView(new View("basic", path, follow)));
-        }
-        if (type == PosixFileAttributeView.class) {
-            return type.cast(new View("posix", path, follow));
-        }
-        if (type == FileOwnerAttributeView.class) {
-            return type.cast(new View("owner", path, follow));
-        }
-        if (type == UserDefinedFileAttributeView.class) {
-            return type.cast(new FsUserAttributes(path, follow));
-        }
-        if (type == java.nio.file.attribute.DosFileAttributeView.class) {
-            return type.cast(new FsDosAttributes(path, follow));
-        }
-        return null;
+    int uid() {
+        return (int) st[4];
     }
 
-    // ---- By name
-
-    static Map<String, Object> readMap(FsPath path, String attributes, boolean follow) throws IOException {
-        return readMap(FsPlace.of(path), attributes, follow);
+    int gid() {
+        return (int) st[5];
     }
 
-    static Map<String, Object> readMap(FsPlace path, String attributes, boolean follow) throws IOException {
-        int colon = attributes.indexOf(':');
-        String view = colon < 0 ? "basic" : attributes.substring(0, colon);
-        if (view.equals("user")) {
-            return new FsUserAttributes(path, follow).readAttributes(attributes.substring(colon + 1).split(",", -1));
-        }
-        if (view.equals("dos")) {
-            return FsDosAttributes.readMap(path, follow, attributes.substring(colon + 1));
-        }
-        names(view);
-        return read(path, follow).named(view, List.of(attributes.substring(colon + 1).split(",", -1)));
+    long rdev() {
+        return st[6];
     }
 
-    /** The attributes of {@code view} named in {@code names} ({@code *} for all of them). */
-    Map<String, Object> named(String view, List<String> names) {
-        List<String> all = names(view);
-        Map<String, Object> out = new LinkedHashMap<>();
-        for (String name : names) {
-            if (name.equals("*")) {
-                for (String n : all) {
-                    put(out, view, n);
-                }
-            } else if (all.contains(name)) {
-                put(out, view, name);
-            } else {
-                throw new IllegalArgumentException("'" + name + "' not recognized");
-            }
-        }
-        return out;
+    long blksize() {
+        return st[8];
     }
 
-    private static List<String> names(String view) {
-        switch (view) {
-            case "basic": return BASIC;
-            case "owner": return List.of("owner");
-            case "posix": return concat(BASIC, POSIX);
-            case "unix": return concat(concat(BASIC, POSIX), UNIX);
-            case "dos": return concat(BASIC, FsDosAttributes.NAMES);
-            default: throw new UnsupportedOperationException("View '" + view + "' not available");
-        }
+    long blocks() {
+        return st[9];
     }
 
-    private static List<String> concat(List<String> a, List<String> b) {
-        java.util.ArrayList<String> l = new java.util.ArrayList<>(a);
-        for (String s : b) {
-            if (!l.contains(s)) {
-                l.add(s);
-            }
-        }
-        return l;
+    /** The time of the last status change. */
+    FileTime ctime() {
+        return time(st[14], st[15]);
     }
-
-    private void put(Map<String, Object> out, String view, String name) {
-        Object v;
-        switch (name) {
-            case "lastModifiedTime": v = lastModifiedTime(); break;
-            case "lastAccessTime": v = lastAccessTime(); break;
-            case "creationTime":
-                // The unix view never makes one up: absent where the file system keeps none.
-                v = view.equals("unix") ? birthTime() : creationTime();
-                if (v == null) {
-                    return;
-                }
-                break;
-            case "size": v = size(); break;
-            case "isRegularFile": v = isRegularFile(); break;
-            case "isDirectory": v = isDirectory(); break;
-            case "isSymbolicLink": v = isSymbolicLink(); break;
-            case "isOther": v = isOther(); break;
-            case "fileKey": v = fileKey(); break;
-            case "permissions": v = permissions(); break;
-            case "owner": v = owner(); break;
-            case "group": v = group(); break;
-            case "dev": v = st[0]; break;
-            case "ino": v = st[1]; break;
-            case "mode": v = (int) st[2]; break;
-            case "nlink": v = (int) Math.min(st[3], Integer.MAX_VALUE); break;
-            case "uid": v = (int) st[4]; break;
-            case "gid": v = (int) st[5]; break;
-            case "rdev": v = st[6]; break;
-            case "blksize": v = st[8]; break;
-            case "blocks": v = st[9]; break;
-            case "ctime": v = time(st[14], st[15]); break;
-            default: throw new IllegalArgumentException("'" + view + ":" + name + "' not recognized");
-        }
-        out.put(name, v);
-    }
-
-    static void set(FsPath path, String attribute, Object value, boolean follow) throws IOException {
-        set(FsPlace.of(path), attribute, value, follow);
-    }
-
-    @SuppressWarnings("unchecked")
-    static void set(FsPlace path, String attribute, Object value, boolean follow) throws IOException {
-        int colon = attribute.indexOf(':');
-        String view = colon < 0 ? "basic" : attribute.substring(0, colon);
-        String name = attribute.substring(colon + 1);
-        if (view.equals("user")) {
-            new FsUserAttributes(path, follow).set(name, value);
-            return;
-        }
-        if (view.equals("dos") && FsDosAttributes.NAMES.contains(name)) {
-            new FsDosAttributes(path, follow).set(name, value);
-            return;
-        }
-        names(view);
-        View v = new View(view, path, follow);
-        switch (name) {
-            case "lastModifiedTime": v.setTimes((FileTime) value, null, null); return;
-            case "lastAccessTime": v.setTimes(null, (FileTime) value, null); return;
-            case "creationTime": v.setTimes(null, null, (FileTime) value); return;
-            default: break;
-        }
-        if (!view.equals("basic")) {
-            switch (name) {
-                case "owner": v.setOwner((UserPrincipal) value); return;
-                case "permissions":
-                    if (!view.equals("owner")) {
-                        v.setPermissions((Set<PosixFilePermission>) value);
-                        return;
-                    }
-                    break;
-                case "group":
-                    if (!view.equals("owner")) {
-                        v.setGroup((GroupPrincipal) value);
-                        return;
-                    }
-                    break;
-                default: break;
-            }
-        }
-        if (view.equals("unix")) {
-            switch (name) {
-                case "mode": setMode(path, (Integer) value, follow); return;
-                case "uid": chown(path, (Integer) value, -1, follow); return;
-                case "gid": chown(path, -1, (Integer) value, follow); return;
-                default: break;
-            }
-        }
-        throw new IllegalArgumentException("'" + attribute + "' not recognized or cannot be set");
-    }
-
-    // ---- Attributes at creation
-
-    /** The mode a new file is made with: {@code dflt}, or the {@code posix:permissions} among attrs. */
-    static int initialMode(int dflt, FileAttribute<?>... attrs) {
-        int mode = dflt;
-        for (FileAttribute<?> a : attrs) {
-            String name = a.name();
-            if (name.equals("posix:permissions") || name.equals("unix:permissions")) {
-                @SuppressWarnings("unchecked")
-                Set<PosixFilePermission> perms = (Set<PosixFilePermission>) a.value();
-                mode = FsFileSystemProvider.modeOf(perms);
-            } else {
-                throw new UnsupportedOperationException("'" + name + "' not supported as initial attribute");
-            }
-        }
-        return mode;
-    }
-
-    /** {@code posix:permissions} of a mode's bits. */
-    static FileAttribute<Set<PosixFilePermission>> modeAttribute(int mode) {
-        Set<PosixFilePermission> perms = EnumSet.noneOf(PosixFilePermission.class);
-        for (PosixFilePermission p : PosixFilePermission.values()) {
-            if ((mode & (0400 >> p.ordinal())) != 0) {
-                perms.add(p);
-            }
-        }
-        return java.nio.file.attribute.PosixFilePermissions.asFileAttribute(perms);
-    }
-
-    /** The process's umask, from its status (umask(2) would change it for a moment); read each time, as it may change. */
-    static int umask() {
-        int u = 022;
-        try {
-            for (String line : Files.readAllLines(FsFileSystemProvider.jdkFileSystem().getPath("/proc/self/status"))) {
-                if (line.startsWith("Umask:")) {
-                    u = Integer.parseInt(line.substring(6).trim(), 8);
-                }
-            }
-        } catch (IOException | NumberFormatException e) {
-            // the usual value stands
-        }
-        return u;
-    }
-
 }

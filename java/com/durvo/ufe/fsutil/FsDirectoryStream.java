@@ -106,27 +106,16 @@ final class FsDirectoryStream implements SecureDirectoryStream<Path> {
         };
     }
 
-    private static boolean follows(LinkOption... options) {
-        boolean follow = true;
-        for (LinkOption o : options) {
-            if (o == LinkOption.NOFOLLOW_LINKS) {
-                follow = false;
-            } else if (o == null) {
-                throw new NullPointerException();
-            }
-        }
-        return follow;
-    }
-
     @Override
     public SecureDirectoryStream<Path> newDirectoryStream(Path path, LinkOption... options) throws IOException {
-        return open(dir.resolve(FsPath.of(path).exactBytes()), at(path), follows(options), e -> true);
+        return open(dir.resolve(FsPath.of(path).exactBytes()), at(path), FsFileSystemProvider.follows(options),
+                e -> true);
     }
 
     @Override
     public SeekableByteChannel newByteChannel(Path path, Set<? extends OpenOption> options, FileAttribute<?>... attrs)
             throws IOException {
-        return FsFileSystemProvider.openChannel(at(path), options, attrs);
+        return FsChannels.open(at(path), options, attrs);
     }
 
     @Override
@@ -177,12 +166,12 @@ final class FsDirectoryStream implements SecureDirectoryStream<Path> {
     /** The attributes of the open directory itself. */
     @Override
     public <V extends FileAttributeView> V getFileAttributeView(Class<V> type) {
-        return FsAttributes.view(at(dir.getFileSystem().getPath(".")), type, true);
+        return FsAttributeViews.view(at(dir.getFileSystem().getPath(".")), type, true);
     }
 
     @Override
     public <V extends FileAttributeView> V getFileAttributeView(Path path, Class<V> type, LinkOption... options) {
-        return FsAttributes.view(at(path), type, follows(options));
+        return FsAttributeViews.view(at(path), type, FsFileSystemProvider.follows(options));
     }
 
     @Override

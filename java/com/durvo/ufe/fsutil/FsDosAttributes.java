@@ -124,7 +124,7 @@ final class FsDosAttributes implements DosFileAttributeView {
 
     @Override
     public void setTimes(FileTime lastModifiedTime, FileTime lastAccessTime, FileTime createTime) throws IOException {
-        FsAttributes.view(place, BasicFileAttributeView.class, follow).setTimes(lastModifiedTime, lastAccessTime,
+        FsAttributeViews.view(place, BasicFileAttributeView.class, follow).setTimes(lastModifiedTime, lastAccessTime,
                 createTime);
     }
 
@@ -182,7 +182,7 @@ final class FsDosAttributes implements DosFileAttributeView {
                     basic.add(n);
                 }
             }
-            Map<String, Object> out = FsAttributes.read(open, true).named("basic", basic);
+            Map<String, Object> out = FsAttributeNames.named(FsAttributes.read(open, true), "basic", basic);
             if (!own.isEmpty()) {
                 int flags = view.flags(fd);
                 for (String n : own) {

@@ -64,7 +64,7 @@ final class FsFileStore extends FileStore {
         long dev;
         byte[] real;
         try {
-            dev = FsFileSystemProvider.stat(file.bytes(), true)[0];
+            dev = FsAttributes.stat(file.bytes(), true)[0];
             real = SysCalls.realpath(file.bytes());
         } catch (NativeErrno e) {
             throw e.forFile(file.display());

@@ -195,7 +195,7 @@ public final class FsFileSystem extends FileSystem {
 
     @Override
     public UserPrincipalLookupService getUserPrincipalLookupService() {
-        return FsAttributes.LOOKUP;
+        return FsPrincipals.LOOKUP;
     }
 
     @Override

@@ -1,42 +1,25 @@
 package com.durvo.ufe.fsutil;
 
-import java.io.FileDescriptor;
 import java.io.IOException;
-import java.lang.invoke.MethodHandle;
-import java.lang.invoke.MethodHandles;
-import java.lang.invoke.MethodType;
-import java.lang.reflect.AccessibleObject;
-import java.lang.reflect.Field;
-import java.lang.reflect.Method;
 import java.net.URI;
 import java.nio.channels.AsynchronousFileChannel;
 import java.nio.channels.FileChannel;
 import java.nio.channels.SeekableByteChannel;
-import java.nio.file.AccessDeniedException;
 import java.nio.file.AccessMode;
-import java.nio.file.AtomicMoveNotSupportedException;
 import java.nio.file.CopyOption;
 import java.nio.file.DirectoryNotEmptyException;
 import java.nio.file.DirectoryStream;
-import java.nio.file.FileAlreadyExistsException;
 import java.nio.file.FileStore;
 import java.nio.file.FileSystem;
 import java.nio.file.FileSystemAlreadyExistsException;
-import java.nio.file.FileSystemException;
-import java.nio.file.Files;
 import java.nio.file.LinkOption;
-import java.nio.file.NoSuchFileException;
 import java.nio.file.NotLinkException;
 import java.nio.file.OpenOption;
 import java.nio.file.Path;
-import java.nio.file.StandardCopyOption;
-import java.nio.file.StandardOpenOption;
 import java.nio.file.attribute.BasicFileAttributes;
 import java.nio.file.attribute.FileAttribute;
 import java.nio.file.attribute.FileAttributeView;
-import java.nio.file.attribute.PosixFilePermission;
 import java.nio.file.spi.FileSystemProvider;
-import java.util.EnumSet;
 import java.util.Map;
 import java.util.Objects;
 import java.util.Set;
@@ -73,11 +56,6 @@ import java.util.concurrent.ExecutorService;
  * where the JDK keeps them on Linux.
  */
 public final class FsFileSystemProvider extends FileSystemProvider {
-    private static final int TYPE_MASK = 0xF000;
-    private static final int DIRECTORY = 0x4000;
-    private static final int SYMLINK = 0xA000;
-    private static final int REGULAR = 0x8000;
-
     /** The JDK's own provider once this one has been made the JVM's default. */
     private static volatile FileSystemProvider builtin;
 
@@ -156,91 +134,20 @@ public final class FsFileSystemProvider extends FileSystemProvider {
     /** As the default provider: the one file system exists already. */
     @Override
     public FileSystem newFileSystem(URI uri, Map<String, ?> env) {
-        checkFileSystemUri(uri);
+        FsUris.checkFileSystemUri(scheme, uri);
         throw new FileSystemAlreadyExistsException();
     }
 
     @Override
     public FileSystem getFileSystem(URI uri) {
-        checkFileSystemUri(uri);
+        FsUris.checkFileSystemUri(scheme, uri);
         return fileSystem;
-    }
-
-    private void checkFileSystemUri(URI uri) {
-        if (!scheme.equalsIgnoreCase(uri.getScheme())) {
-            throw new IllegalArgumentException("URI does not match this provider");
-        }
-        if (uri.getRawAuthority() != null) {
-            throw new IllegalArgumentException("Authority component present");
-        }
-        String path = uri.getPath();
-        if (path == null) {
-            throw new IllegalArgumentException("Path component is undefined");
-        }
-        if (!path.equals("/")) {
-            throw new IllegalArgumentException("Path component should be '/'");
-        }
-        if (uri.getRawQuery() != null) {
-            throw new IllegalArgumentException("Query component present");
-        }
-        if (uri.getRawFragment() != null) {
-            throw new IllegalArgumentException("Fragment component present");
-        }
     }
 
     /** The path whose bytes the URI's path spells, percent-encoded bytes taken as they are. */
     @Override
     public Path getPath(URI uri) {
-        if (!uri.isAbsolute()) {
-            throw new IllegalArgumentException("URI is not absolute");
-        }
-        if (uri.isOpaque()) {
-            throw new IllegalArgumentException("URI is not hierarchical");
-        }
-        if (!scheme.equalsIgnoreCase(uri.getScheme())) {
-            throw new IllegalArgumentException("URI scheme is not \"" + scheme + "\"");
-        }
-        if (uri.getRawAuthority() != null) {
-            throw new IllegalArgumentException("URI has an authority component");
-        }
-        if (uri.getRawFragment() != null) {
-            throw new IllegalArgumentException("URI has a fragment component");
-        }
-        if (uri.getRawQuery() != null) {
-            throw new IllegalArgumentException("URI has a query component");
-        }
-        String p = uri.getRawPath();
-        if (p.isEmpty()) {
-            throw new IllegalArgumentException("URI path component is empty");
-        }
-        byte[] bytes = new byte[p.length()];
-        int n = 0;
-        for (int i = 0; i < p.length(); i++) {
-            char c = p.charAt(i);
-            int b;
-            if (c == '%') {
-                if (i + 2 >= p.length()) {
-                    throw new IllegalArgumentException("Bad escape");
-                }
-                int hi = Character.digit(p.charAt(i + 1), 16);
-                int lo = Character.digit(p.charAt(i + 2), 16);
-                if (hi < 0 || lo < 0) {
-                    throw new IllegalArgumentException("Bad escape");
-                }
-                b = hi << 4 | lo;
-                i += 2;
-            } else if (c >= 0x80) {
-                throw new IllegalArgumentException("Bad escape");  // a URI's path spells bytes in ASCII
-            } else {
-                b = c;
-            }
-            if (b == 0) {
-                throw new java.nio.file.InvalidPathException(FileNames.display(java.util.Arrays.copyOf(bytes, n)),
-                        "Nul character not allowed");
-            }
-            bytes[n++] = (byte) b;
-        }
-        return new FsPath(fileSystem, java.util.Arrays.copyOf(bytes, n));
+        return FsUris.fromUri(fileSystem, uri);
     }
 
     // ---- Channels and streams
@@ -259,7 +166,7 @@ public final class FsFileSystemProvider extends FileSystemProvider {
     @Override
     public FileChannel newFileChannel(Path path, Set<? extends OpenOption> options, FileAttribute<?>... attrs)
             throws IOException {
-        return openChannel(FsPlace.of(FsPath.of(path)), options, attrs);
+        return FsChannels.open(FsPlace.of(FsPath.of(path)), options, attrs);
     }
 
     /** The JDK's kind of asynchronous channel: each operation a task for the executor, on the channel above. */
@@ -267,225 +174,6 @@ public final class FsFileSystemProvider extends FileSystemProvider {
     public AsynchronousFileChannel newAsynchronousFileChannel(Path path, Set<? extends OpenOption> options,
             ExecutorService executor, FileAttribute<?>... attrs) throws IOException {
         return FsAsynchronousFileChannel.open(FsPlace.of(FsPath.of(path)), options, executor, attrs);
-    }
-
-    /** {@link #newFileChannel} of the file at {@code place}. */
-    static FileChannel openChannel(FsPlace place, Set<? extends OpenOption> options, FileAttribute<?>... attrs)
-            throws IOException {
-        return openChannel(place, options, ChannelFactory.OPEN != null, attrs);
-    }
-
-    /** The JDK's factory of its channels over a descriptor, looked up once. */
-    private static final class ChannelFactory {
-        /** (descriptor, path, readable, writable, sync) to the JDK's channel; null where there is none. */
-        static final MethodHandle OPEN;
-        /** Setters of a descriptor's {@code fd} and {@code append} fields. */
-        static final MethodHandle SET_FD;
-        static final MethodHandle SET_APPEND;
-
-        static {
-            MethodHandle[] found = find();
-            OPEN = found[0];
-            SET_FD = found[1];
-            SET_APPEND = found[2];
-        }
-
-        private static MethodHandle[] find() {
-            AccessibleObject[] members = SysCalls.channelFactory();
-            if (members == null) {
-                return new MethodHandle[3];
-            }
-            try {
-                Method m = (Method) members[0];
-                MethodHandles.Lookup lookup = MethodHandles.lookup();
-                MethodHandle open = lookup.unreflect(m);
-                // After readable and writable: (direct, parent), or (sync, direct, parent).
-                open = m.getParameterCount() == 6
-                        ? MethodHandles.dropArguments(MethodHandles.insertArguments(open, 4, false, null), 4,
-                                boolean.class)
-                        : MethodHandles.insertArguments(open, 5, false, null);
-                return new MethodHandle[] {
-                    open.asType(MethodType.methodType(FileChannel.class, FileDescriptor.class, String.class,
-                            boolean.class, boolean.class, boolean.class)),
-                    lookup.unreflectSetter((Field) members[1]), lookup.unreflectSetter((Field) members[2])};
-            } catch (IllegalAccessException | RuntimeException e) {
-                return new MethodHandle[3];  // the reopen serves
-            }
-        }
-    }
-
-    /**
-     * {@link #openChannel}, the JDK's channel made over the descriptor if
-     * {@code direct} (only where there is a {@link ChannelFactory}), else
-     * reached by a reopen through {@code /proc/self/fd}.
-     */
-    static FileChannel openChannel(FsPlace place, Set<? extends OpenOption> options, boolean direct,
-            FileAttribute<?>... attrs) throws IOException {
-        int flags = 0;
-        boolean deleteOnClose = false;
-        for (OpenOption o : options) {
-            if (o == StandardOpenOption.READ) {
-                flags |= SysCalls.READ;
-            } else if (o == StandardOpenOption.WRITE) {
-                flags |= SysCalls.WRITE;
-            } else if (o == StandardOpenOption.APPEND) {
-                flags |= SysCalls.APPEND;
-            } else if (o == StandardOpenOption.CREATE) {
-                flags |= SysCalls.CREATE;
-            } else if (o == StandardOpenOption.CREATE_NEW) {
-                flags |= SysCalls.CREATE_NEW;
-            } else if (o == StandardOpenOption.TRUNCATE_EXISTING) {
-                flags |= SysCalls.TRUNCATE;
-            } else if (o == StandardOpenOption.SYNC) {
-                flags |= SysCalls.SYNC;
-            } else if (o == StandardOpenOption.DSYNC) {
-                flags |= SysCalls.DSYNC;
-            } else if (o == LinkOption.NOFOLLOW_LINKS) {
-                flags |= SysCalls.NOFOLLOW;
-            } else if (o == StandardOpenOption.DELETE_ON_CLOSE) {
-                deleteOnClose = true;
-            } else if (o != StandardOpenOption.SPARSE) {
-                throw new UnsupportedOperationException(Objects.requireNonNull(o) + " not supported");
-            }
-        }
-        if (deleteOnClose && (flags & SysCalls.CREATE_NEW) == 0) {
-            flags |= SysCalls.NOFOLLOW;  // as the JDK: what is deleted is never a link's target
-        }
-        boolean write = (flags & (SysCalls.WRITE | SysCalls.APPEND)) != 0;
-        if ((flags & SysCalls.READ) != 0 && (flags & SysCalls.APPEND) != 0) {
-            throw new IllegalArgumentException("READ + APPEND not allowed");
-        }
-        if ((flags & SysCalls.APPEND) != 0 && (flags & SysCalls.TRUNCATE) != 0) {
-            throw new IllegalArgumentException("APPEND + TRUNCATE_EXISTING not allowed");
-        }
-        if (!write) {
-            flags &= ~(SysCalls.CREATE | SysCalls.CREATE_NEW | SysCalls.TRUNCATE);  // as the JDK: ignored for reading
-            flags |= SysCalls.READ;
-        }
-        int mode = FsAttributes.initialMode(0666, attrs);
-        FileChannel channel = direct ? overDescriptor(place, flags, mode) : reopen(place, flags, mode);
-        if (deleteOnClose) {
-            // As the JDK on Unix: removed now, gone for good once closed.
-            try {
-                place.call((dfd, p) -> {
-                    SysCalls.unlink(dfd, p, false);
-                    return null;
-                });
-            } catch (IOException e) {
-                // the file stays; the channel is still good
-            }
-        }
-        return channel;
-    }
-
-    /**
-     * What a failed open becomes: as the JDK says it, a link refused by
-     * {@code NOFOLLOW_LINKS} (or {@code DELETE_ON_CLOSE}) names no file.
-     */
-    private static FsPlace.Failure openFailure(int flags) {
-        return (e, file) -> e.errno == NativeErrno.ELOOP && (flags & SysCalls.NOFOLLOW) != 0
-                ? new IOException(e.getMessage() + " (NOFOLLOW_LINKS specified)") : e.forFile(file);
-    }
-
-    /** The file at {@code place} opened with {@code flags}, and the JDK's channel made over its descriptor. */
-    private static FileChannel overDescriptor(FsPlace place, int flags, int mode) throws IOException {
-        int fd = (int) (long) place.call((dfd, p) -> SysCalls.open(dfd, p, flags, mode), openFailure(flags));
-        try {
-            FileDescriptor holder = new FileDescriptor();
-            ChannelFactory.SET_FD.invokeExact(holder, fd);
-            // The JDK's channel keeps an APPEND descriptor's position at the end by this flag.
-            ChannelFactory.SET_APPEND.invokeExact(holder, (flags & SysCalls.APPEND) != 0);
-            return (FileChannel) ChannelFactory.OPEN.invokeExact(holder, place.toString(),
-                    (flags & SysCalls.READ) != 0, (flags & (SysCalls.WRITE | SysCalls.APPEND)) != 0,
-                    (flags & (SysCalls.SYNC | SysCalls.DSYNC)) != 0);
-        } catch (Throwable e) {
-            SysCalls.close(fd);  // no channel owns it
-            if (e instanceof RuntimeException r) {
-                throw r;
-            }
-            if (e instanceof Error err) {
-                throw err;
-            }
-            throw new IllegalStateException(e);  // the factory declares nothing checked
-        }
-    }
-
-    /**
-     * The file at {@code place} opened with {@code flags}, its channel reached
-     * through the descriptor's {@code /proc/self/fd} entry; a file created
-     * here is given {@code mode}.
-     */
-    private static FileChannel reopen(FsPlace place, int flags, int mode) throws IOException {
-        // The reopen checks permissions again: a file created here is made
-        // with owner read and write, and given its own mode after.
-        long opened = place.call((dfd, p) -> SysCalls.open(dfd, p, flags | SysCalls.REOPEN, mode | 0600),
-                openFailure(flags));
-        int fd = (int) opened;
-        try {
-            FileChannel channel = throughProc(place, fd, flags);
-            if ((opened >>> 32) != 0 && (mode | 0600) != mode) {
-                try {
-                    SysCalls.fchmod(fd, mode & ~FsAttributes.umask());
-                } catch (NativeErrno e) {
-                    channel.close();
-                    throw e.forFile(place.display());
-                }
-            }
-            return channel;
-        } finally {
-            SysCalls.close(fd);
-        }
-    }
-
-    /** A channel of the open file {@code fd} through {@code /proc/self/fd}, with the access that {@code flags} ask. */
-    private static FileChannel throughProc(FsPlace place, int fd, int flags) throws IOException {
-        EnumSet<StandardOpenOption> reopen = EnumSet.noneOf(StandardOpenOption.class);
-        if ((flags & SysCalls.READ) != 0) {
-            reopen.add(StandardOpenOption.READ);
-        }
-        if ((flags & SysCalls.WRITE) != 0) {
-            reopen.add(StandardOpenOption.WRITE);
-        }
-        if ((flags & SysCalls.APPEND) != 0) {
-            reopen.add(StandardOpenOption.APPEND);
-        }
-        if ((flags & SysCalls.SYNC) != 0) {
-            reopen.add(StandardOpenOption.SYNC);
-        }
-        if ((flags & SysCalls.DSYNC) != 0) {
-            reopen.add(StandardOpenOption.DSYNC);
-        }
-        FileChannel channel;
-        Path proc = jdkFileSystem().getPath("/proc/self/fd/" + fd);
-        try {
-            channel = FileChannel.open(proc, reopen);
-        } catch (AccessDeniedException e) {
-            throw new AccessDeniedException(place.display());
-        } catch (FileSystemException e) {
-            throw new FileSystemException(place.display(), null, e.getReason());
-        }
-        try {
-            if (!sameFile(fd, proc)) {
-                throw new FileSystemException(place.display(), null,
-                        "/proc/self/fd does not lead to the open file (is procfs mounted on /proc?)");
-            }
-        } catch (IOException | RuntimeException e) {
-            channel.close();
-            throw e;
-        }
-        return channel;
-    }
-
-    /** Whether the open file of {@code fd} is what {@code proc} leads to: procfs, not a look-alike tree. */
-    private static boolean sameFile(int fd, Path proc) throws IOException {
-        long[] open = new long[SysCalls.STATX_LONGS];
-        try {
-            SysCalls.stat(fd, new byte[0], true, open);
-        } catch (NativeErrno e) {
-            throw e.forFile(proc.toString());
-        }
-        Map<String, Object> reached = Files.readAttributes(proc, "unix:dev,ino");
-        return (Long) reached.get("dev") == open[0] && (Long) reached.get("ino") == open[1];
     }
 
     // ---- Directories
@@ -499,7 +187,7 @@ public final class FsFileSystemProvider extends FileSystemProvider {
     @Override
     public void createDirectory(Path dir, FileAttribute<?>... attrs) throws IOException {
         FsPath p = FsPath.of(dir);
-        int mode = FsAttributes.initialMode(0777, attrs);
+        int mode = FsFileMode.initial(0777, attrs);
         try {
             SysCalls.mkdir(SysCalls.CWD, p.bytes(), mode);
         } catch (NativeErrno e) {
@@ -512,7 +200,7 @@ public final class FsFileSystemProvider extends FileSystemProvider {
         FsPath l = FsPath.of(link);
         FsPath t = FsPath.of(target);
         if (attrs.length > 0) {
-            FsAttributes.initialMode(0777, attrs);  // refuses what no file takes
+            FsFileMode.initial(0777, attrs);  // refuses what no file takes
             throw new UnsupportedOperationException("Initial file attributes not supported when creating symbolic link");
         }
         try {
@@ -549,8 +237,8 @@ public final class FsFileSystemProvider extends FileSystemProvider {
     @Override
     public void delete(Path path) throws IOException {
         FsPath p = FsPath.of(path);
-        long[] st = statFor(p, false);
-        boolean dir = (st[2] & TYPE_MASK) == DIRECTORY;
+        long[] st = FsAttributes.stat(p, false, NativeErrno::forFile);
+        boolean dir = (st[2] & FsAttributes.TYPE_MASK) == FsAttributes.DIRECTORY;
         try {
             SysCalls.unlink(SysCalls.CWD, p.bytes(), dir);
         } catch (NativeErrno e) {
@@ -566,270 +254,12 @@ public final class FsFileSystemProvider extends FileSystemProvider {
 
     @Override
     public void copy(Path source, Path target, CopyOption... options) throws IOException {
-        FsPath s = FsPath.of(source);
-        FsPath t = FsPath.of(target);
-        boolean replace = false;
-        boolean attributes = false;
-        boolean follow = true;
-        for (CopyOption o : options) {
-            if (o == StandardCopyOption.REPLACE_EXISTING) {
-                replace = true;
-            } else if (o == StandardCopyOption.COPY_ATTRIBUTES) {
-                attributes = true;
-            } else if (o == LinkOption.NOFOLLOW_LINKS) {
-                follow = false;
-            } else {
-                throw new UnsupportedOperationException("Unsupported copy option: " + Objects.requireNonNull(o));
-            }
-        }
-        long[] st = sourceStat(s, follow);
-        if (!prepareTarget(s, st, t, replace)) {
-            return;
-        }
-        copyFile(s, st, t, follow, attributes);
+        FsCopy.copy(FsPath.of(source), FsPath.of(target), options);
     }
 
     @Override
     public void move(Path source, Path target, CopyOption... options) throws IOException {
-        FsPath s = FsPath.of(source);
-        FsPath t = FsPath.of(target);
-        boolean replace = false;
-        boolean atomic = false;
-        for (CopyOption o : options) {
-            if (o == StandardCopyOption.REPLACE_EXISTING) {
-                replace = true;
-            } else if (o == StandardCopyOption.ATOMIC_MOVE) {
-                atomic = true;
-            } else if (o != StandardCopyOption.COPY_ATTRIBUTES && o != LinkOption.NOFOLLOW_LINKS) {
-                throw new UnsupportedOperationException("Unsupported copy option: " + Objects.requireNonNull(o));
-            }
-        }
-        if (atomic) {
-            try {
-                SysCalls.rename(SysCalls.CWD, s.bytes(), SysCalls.CWD, t.bytes());
-                return;
-            } catch (NativeErrno e) {
-                if (e.errno == NativeErrno.EXDEV) {
-                    throw new AtomicMoveNotSupportedException(s.display(), t.display(), e.getMessage());
-                }
-                throw e.forFiles(s.display(), t.display());
-            }
-        }
-        long[] st = sourceStat(s, false);
-        if (!prepareTarget(s, st, t, replace)) {
-            return;
-        }
-        try {
-            SysCalls.rename(SysCalls.CWD, s.bytes(), SysCalls.CWD, t.bytes());
-            return;
-        } catch (NativeErrno e) {
-            if (e.errno != NativeErrno.EXDEV) {
-                throw e.forFiles(s.display(), t.display());
-            }
-        }
-        // Another file system: a copy with every attribute, then the source goes.
-        if ((st[2] & TYPE_MASK) == DIRECTORY) {
-            try (DirectoryStream<Path> entries = newDirectoryStream(s, e -> true)) {
-                if (entries.iterator().hasNext()) {
-                    throw new DirectoryNotEmptyException(s.display());
-                }
-            }
-        }
-        copyFile(s, st, t, false, true);
-        try {
-            delete(s);
-        } catch (IOException e) {
-            try {
-                delete(t);
-            } catch (IOException again) {
-                e.addSuppressed(again);
-            }
-            throw e;
-        }
-    }
-
-    private long[] statFor(FsPath p, boolean follow) throws IOException {
-        try {
-            return stat(p.bytes(), follow);
-        } catch (NativeErrno e) {
-            throw e.forFile(p.display());
-        }
-    }
-
-    /** The values of a copy's or move's source, failing as the JDK's attribute read does. */
-    private long[] sourceStat(FsPath p, boolean follow) throws IOException {
-        try {
-            return stat(p.bytes(), follow);
-        } catch (NativeErrno e) {
-            throw e.forAttributesOf(p.display());
-        }
-    }
-
-    /** Clears the way to {@code t}; false when {@code s} and {@code t} are the same file, so nothing is to be done. */
-    private boolean prepareTarget(FsPath s, long[] st, FsPath t, boolean replace) throws IOException {
-        long[] tt = statOrNull(t.bytes());
-        if (tt == null) {
-            return true;
-        }
-        if (tt[0] == st[0] && tt[1] == st[1]) {
-            return false;
-        }
-        if (!replace) {
-            throw new FileAlreadyExistsException(t.display());
-        }
-        delete(t);
-        return true;
-    }
-
-    /**
-     * Makes {@code t} a copy of {@code s}, whose values {@code st} are (a link
-     * followed when {@code follow}): a regular file with its data, a directory
-     * empty, a link with the same target, anything else a new node of its kind;
-     * with {@code attributes}, given the owner (where this process may give it),
-     * mode, times and user attributes. These go to the descriptor of the copy
-     * this call made, or where there is none (a link, a device, a directory it
-     * may not read) by name without following a link, so nothing swapped in
-     * for {@code t} meanwhile takes them.
-     */
-    private static void copyFile(FsPath s, long[] st, FsPath t, boolean follow, boolean attributes)
-            throws IOException {
-        int type = (int) st[2] & TYPE_MASK;
-        if (type == REGULAR) {
-            copyRegular(s, t, follow, attributes);
-            return;
-        }
-        try {
-            if (type == DIRECTORY) {
-                SysCalls.mkdir(SysCalls.CWD, t.bytes(), (int) st[2] & 07777);
-            } else if (type == SYMLINK) {
-                SysCalls.symlink(SysCalls.readlink(SysCalls.CWD, s.bytes()), SysCalls.CWD, t.bytes());
-            } else {
-                // A FIFO, socket or device: a new node of the same kind, as cp makes one.
-                SysCalls.mknod(SysCalls.CWD, t.bytes(), (int) st[2], st[6]);
-            }
-        } catch (NativeErrno e) {
-            throw e.forFile(t.display());
-        }
-        if (!attributes) {
-            return;
-        }
-        int from = -1;
-        int to = -1;
-        if (type == DIRECTORY) {
-            int options = SysCalls.READ | SysCalls.DIRECTORY | SysCalls.NOFOLLOW;
-            to = openOrNone(t, options);
-            from = to >= 0 ? openOrNone(s, follow ? options & ~SysCalls.NOFOLLOW : options) : -1;
-        }
-        try {
-            copyAttributes(st, from, to, t);
-        } finally {
-            for (int fd : new int[] {from, to}) {
-                if (fd >= 0) {
-                    SysCalls.close(fd);
-                }
-            }
-        }
-    }
-
-    /** The descriptor of {@code p} opened with {@code options}, or -1 when it cannot be opened. */
-    private static int openOrNone(FsPath p, int options) {
-        try {
-            return (int) SysCalls.open(SysCalls.CWD, p.bytes(), options, 0);
-        } catch (NativeErrno e) {
-            return -1;
-        }
-    }
-
-    /**
-     * A regular file's copy, as the JDK makes it: the data and every attribute
-     * through the descriptors of the two open files, the attributes those of
-     * the file opened (a link swapped in for {@code s} is refused when not
-     * following); a copy that fails midway is removed.
-     */
-    private static void copyRegular(FsPath s, FsPath t, boolean follow, boolean attributes) throws IOException {
-        long[] st = new long[SysCalls.STATX_LONGS];
-        int from;
-        try {
-            from = (int) SysCalls.open(SysCalls.CWD, s.bytes(), SysCalls.READ | (follow ? 0 : SysCalls.NOFOLLOW), 0);
-        } catch (NativeErrno e) {
-            throw e.forFile(s.display());
-        }
-        try {
-            int to;
-            try {
-                SysCalls.stat(from, new byte[0], true, st);
-            } catch (NativeErrno e) {
-                throw e.forFile(s.display());
-            }
-            try {
-                to = (int) SysCalls.open(SysCalls.CWD, t.bytes(), SysCalls.WRITE | SysCalls.CREATE_NEW,
-                        (int) st[2] & 0777);
-            } catch (NativeErrno e) {
-                throw e.forFile(t.display());
-            }
-            boolean done = false;
-            try {
-                try {
-                    SysCalls.copyData(from, to);
-                } catch (NativeErrno e) {
-                    throw e.forFiles(s.display(), t.display());
-                }
-                if (attributes) {
-                    copyAttributes(st, from, to, t);
-                }
-                done = true;
-            } finally {
-                SysCalls.close(to);
-                if (!done) {
-                    try {
-                        SysCalls.unlink(SysCalls.CWD, t.bytes(), false);
-                    } catch (NativeErrno e) {
-                        // gone already
-                    }
-                }
-            }
-        } finally {
-            SysCalls.close(from);
-        }
-    }
-
-    /**
-     * Gives the copy {@code t} the owner, mode, times and user attributes of
-     * {@code st}: through {@code to}, the copy's descriptor, with the user
-     * attributes read from {@code from}, the source's; where there is no
-     * {@code to}, by name on {@code t} itself, never through a link (a link
-     * keeps its mode, as it has none).
-     */
-    private static void copyAttributes(long[] st, int from, int to, FsPath t) throws IOException {
-        int uid = (int) st[4];
-        int gid = (int) st[5];
-        int mode = (int) st[2] & 07777;
-        long[] times = {st[10], st[11], st[12], st[13]};
-        try {
-            if (to >= 0) {
-                SysCalls.fchown(to, uid, gid);
-            } else {
-                SysCalls.chown(SysCalls.CWD, t.bytes(), uid, gid, false);
-            }
-        } catch (NativeErrno e) {
-            // As the JDK: an owner this process may not give is left as it is.
-        }
-        try {
-            if (to >= 0) {
-                SysCalls.fchmod(to, mode);
-                if (from >= 0) {
-                    FsUserAttributes.copy(from, to);
-                }
-                SysCalls.futimens(to, times);
-            } else {
-                if (((int) st[2] & TYPE_MASK) != SYMLINK) {
-                    SysCalls.chmod(SysCalls.CWD, t.bytes(), mode, false);
-                }
-                SysCalls.utimens(SysCalls.CWD, t.bytes(), times, false);
-            }
-        } catch (NativeErrno e) {
-            throw e.forFile(t.display());
-        }
+        FsCopy.move(FsPath.of(source), FsPath.of(target), options);
     }
 
     // ---- Questions about files
@@ -843,8 +273,8 @@ public final class FsFileSystemProvider extends FileSystemProvider {
         if (!(Objects.requireNonNull(path2) instanceof FsPath)) {
             return false;
         }
-        long[] x = statFor(a, true);
-        long[] y = statFor((FsPath) path2, true);
+        long[] x = FsAttributes.stat(a, true, NativeErrno::forFile);
+        long[] y = FsAttributes.stat((FsPath) path2, true, NativeErrno::forFile);
         return x[0] == y[0] && x[1] == y[1];
     }
 
@@ -862,7 +292,7 @@ public final class FsFileSystemProvider extends FileSystemProvider {
     @Override
     public FileStore getFileStore(Path path) throws IOException {
         FsPath p = FsPath.of(path);
-        statFor(p, true);
+        FsAttributes.stat(p, true, NativeErrno::forFile);
         return FsFileStore.of(p);
     }
 
@@ -888,7 +318,7 @@ public final class FsFileSystemProvider extends FileSystemProvider {
 
     @Override
     public <V extends FileAttributeView> V getFileAttributeView(Path path, Class<V> type, LinkOption... options) {
-        return FsAttributes.view(FsPath.of(path), type, follows(options));
+        return FsAttributeViews.view(FsPath.of(path), type, follows(options));
     }
 
     @Override
@@ -907,15 +337,16 @@ public final class FsFileSystemProvider extends FileSystemProvider {
 
     @Override
     public Map<String, Object> readAttributes(Path path, String attributes, LinkOption... options) throws IOException {
-        return FsAttributes.readMap(FsPath.of(path), attributes, follows(options));
+        return FsAttributeNames.readMap(FsPath.of(path), attributes, follows(options));
     }
 
     @Override
     public void setAttribute(Path path, String attribute, Object value, LinkOption... options) throws IOException {
-        FsAttributes.set(FsPath.of(path), attribute, value, follows(options));
+        FsAttributeNames.set(FsPath.of(path), attribute, value, follows(options));
     }
 
-    private static boolean follows(LinkOption... options) {
+    /** Whether {@code options} leave links followed: no {@code NOFOLLOW_LINKS} among them, and no null. */
+    static boolean follows(LinkOption... options) {
         boolean follow = true;
         for (LinkOption o : options) {
             if (Objects.requireNonNull(o) == LinkOption.NOFOLLOW_LINKS) {
@@ -923,40 +354,5 @@ public final class FsFileSystemProvider extends FileSystemProvider {
             }
         }
         return follow;
-    }
-
-    // ---- Helpers for the other classes
-
-    /** The statx values of a path (see {@link SysCalls#stat}). */
-    static long[] stat(byte[] path, boolean follow) throws NativeErrno {
-        long[] out = new long[SysCalls.STATX_LONGS];
-        SysCalls.stat(SysCalls.CWD, path, follow, out);
-        return out;
-    }
-
-    /** The values of the file itself at {@code path}, or null when there is none or it cannot be examined. */
-    static long[] statOrNull(byte[] path) {
-        try {
-            return stat(path, false);
-        } catch (NativeErrno e) {
-            return null;
-        }
-    }
-
-    boolean isDirectory(FsPath p) {
-        try {
-            return (stat(p.bytes(), true)[2] & TYPE_MASK) == DIRECTORY;
-        } catch (NativeErrno e) {
-            return false;
-        }
-    }
-
-    /** Permissions as a mode's bits. */
-    static int modeOf(Set<PosixFilePermission> perms) {
-        int mode = 0;
-        for (PosixFilePermission p : perms) {
-            mode |= 0400 >> p.ordinal();
-        }
-        return mode;
     }
 }

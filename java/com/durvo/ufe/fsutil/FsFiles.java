@@ -181,7 +181,7 @@ public final class FsFiles {
 
     private static ChildFile stat(byte[] path, boolean follow) throws IOException {
         try {
-            return new ChildFile(path, FsFileSystemProvider.stat(path, follow));
+            return new ChildFile(path, FsAttributes.stat(path, follow));
         } catch (NativeErrno e) {
             throw e.forFile(path);
         }

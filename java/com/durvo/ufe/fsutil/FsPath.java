@@ -376,22 +376,7 @@ final class FsPath implements Path {
 
     @Override
     public URI toUri() {
-        byte[] abs = ((FsPath) toAbsolutePath()).path;
-        StringBuilder uri = new StringBuilder(fs.provider().getScheme()).append("://");
-        for (byte b : abs) {
-            int c = b & 0xFF;
-            if (c < 0x80 && (Character.isLetterOrDigit(c) || "/-_.!~*'():@&=+$,;".indexOf(c) >= 0)) {
-                uri.append((char) c);
-            } else {
-                uri.append('%').append(Character.toUpperCase(Character.forDigit(c >> 4, 16)))
-                        .append(Character.toUpperCase(Character.forDigit(c & 15, 16)));
-            }
-        }
-        // As the default provider: a directory's URI ends with a slash.
-        if (abs.length > 1 && fs.provider().isDirectory(this)) {
-            uri.append('/');
-        }
-        return URI.create(uri.toString());
+        return FsUris.toUri(this);
     }
 
     /**
@@ -421,12 +406,7 @@ final class FsPath implements Path {
 
     @Override
     public Path toRealPath(LinkOption... options) throws IOException {
-        boolean follow = true;
-        for (LinkOption o : options) {
-            if (Objects.requireNonNull(o) == LinkOption.NOFOLLOW_LINKS) {
-                follow = false;
-            }
-        }
+        boolean follow = FsFileSystemProvider.follows(options);
         FsPath abs = absolute();
         if (follow) {
             try {
@@ -446,7 +426,7 @@ final class FsPath implements Path {
             if (isDotDot(n) && real.getNameCount() > 0) {
                 long[] st;
                 try {
-                    st = FsFileSystemProvider.stat(real.bytes(), false);
+                    st = FsAttributes.stat(real.bytes(), false);
                 } catch (NativeErrno e) {
                     throw e.forFile(real.display());
                 }
@@ -458,7 +438,7 @@ final class FsPath implements Path {
             real = real.resolve(n);
         }
         try {
-            FsFileSystemProvider.stat(real.bytes(), false);
+            FsAttributes.stat(real.bytes(), false);
         } catch (NativeErrno e) {
             throw e.forFile(display());
         }

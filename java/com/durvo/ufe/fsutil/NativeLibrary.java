@@ -2,33 +2,10 @@ package com.durvo.ufe.fsutil;
 
 import java.io.IOException;
 import java.io.InputStream;
-import java.nio.ByteBuffer;
-import java.nio.channels.SeekableByteChannel;
 import java.nio.charset.StandardCharsets;
-import java.nio.file.DirectoryStream;
-import java.nio.file.FileAlreadyExistsException;
 import java.nio.file.Files;
-import java.nio.file.LinkOption;
-import java.nio.file.NoSuchFileException;
-import java.nio.file.OpenOption;
 import java.nio.file.Path;
-import java.nio.file.SecureDirectoryStream;
-import java.nio.file.StandardOpenOption;
-import java.nio.file.attribute.BasicFileAttributeView;
-import java.nio.file.attribute.FileTime;
-import java.nio.file.attribute.PosixFileAttributeView;
-import java.nio.file.attribute.PosixFileAttributes;
-import java.nio.file.attribute.PosixFilePermission;
-import java.nio.file.attribute.PosixFilePermissions;
-import java.time.Duration;
-import java.time.Instant;
-import java.util.ArrayList;
-import java.util.Arrays;
-import java.util.HexFormat;
-import java.util.List;
 import java.util.Locale;
-import java.util.Set;
-import java.util.concurrent.ThreadLocalRandom;
 
 /**
  * Loads libfsstat once per class loader: the file named by
@@ -36,33 +13,19 @@ import java.util.concurrent.ThreadLocalRandom;
  * platform; else {@code System.loadLibrary("fsstat")}. A failure leaves nothing
  * behind: the next call tries again.
  *
- * <p>The jar's copy, once its SHA-256 matches the one the jar carries, is
- * written into an owner-only directory of the user's, opened once: the
- * directory is checked through its descriptor, the copy is created and written
- * relative to it, compared as read back through the copy's own descriptor,
- * unlinked, and loaded through that descriptor
- * ({@code /proc/self/fd/N}). So what is loaded is what was checked, whatever
- * anyone renames meanwhile, and JVMs never share a copy. Each class loader
- * that loads the jar's classes has a copy of its own.
+ * <p>The jar's copy is loaded as {@link BundledLibrary} tells.
  */
 final class NativeLibrary {
     static final String PATH_PROPERTY = "fsstat.library.path";
     static final String CACHE_PROPERTY = "fsstat.cache.dir";
 
-    private static final String RESOURCES = "native/";
-    private static final Set<PosixFilePermission> OWNER_ONLY = PosixFilePermissions.fromString("rwx------");
+    static final String RESOURCES = "native/";
     // Every libfsstat exports this native; a library that lacks it is some other one.
     private static final String MARKER = "Java_com_durvo_ufe_fsutil_FolderIteratorNix_init";
-    private static final String PARTIAL = ".partial";
-    // A copy this old was left by a JVM killed before it unlinked it.
-    private static final Duration STALE = Duration.ofMinutes(10);
 
     private static volatile boolean loaded;
-    // The copy's descriptor, open for the class loader's life: the JVM knows the library by the
-    // name /proc/PID/fd/N, and a copy loaded through another class loader must get another N.
-    private static SeekableByteChannel held;
     // Loads through as many descriptor names that a class loader being collected still holds.
-    private static final int ATTEMPTS = 8;
+    static final int ATTEMPTS = 8;
 
     private NativeLibrary() {
     }
@@ -105,7 +68,7 @@ final class NativeLibrary {
                 throw loadFailure(e, "cannot load libfsstat from " + file + " (" + origin + "): " + why + "; " + fix);
             }
         } else if (NativeLibrary.class.getResource(RESOURCES + platform() + "/libfsstat.so") != null) {
-            loadBundled();
+            BundledLibrary.load();
         } else {
             try {
                 System.loadLibrary("fsstat");
@@ -119,7 +82,7 @@ final class NativeLibrary {
     }
 
     // "linux-x86_64", "linux-x86", "linux-aarch64": the resource folder of this JVM's platform.
-    private static String platform() {
+    static String platform() {
         String os = System.getProperty("os.name", "").toLowerCase(Locale.ROOT).replace(" ", "");
         String arch = System.getProperty("os.arch", "");
         if (arch.equals("amd64") || arch.equals("x86_64")) {
@@ -142,11 +105,11 @@ final class NativeLibrary {
         }
     }
 
-    private static String reason(UnsatisfiedLinkError e) {
+    static String reason(UnsatisfiedLinkError e) {
         return e.getMessage() == null ? "" : e.getMessage();
     }
 
-    private static UnsatisfiedLinkError loadFailure(UnsatisfiedLinkError e, String otherwise) {
+    static UnsatisfiedLinkError loadFailure(UnsatisfiedLinkError e, String otherwise) {
         if (reason(e).contains("already loaded in another classloader")) {
             return failure("libfsstat is already loaded by another class loader in this JVM, and a native"
                     + " library serves only one; load the fsstat classes from a single class loader that both"
@@ -185,287 +148,13 @@ final class NativeLibrary {
         return null;
     }
 
-    // The jar's library, from a private copy in a directory of the user's own (see the class comment).
-    private static void loadBundled() {
-        String resource = RESOURCES + platform() + "/libfsstat.so";
-        byte[] library;
-        String expected;
-        try (InputStream in = NativeLibrary.class.getResourceAsStream(resource);
-             InputStream hash = NativeLibrary.class.getResourceAsStream(resource + ".sha256")) {
-            if (in == null || hash == null) {
-                throw failure("the jar's " + resource + " or its .sha256 cannot be read: rebuild the jar", null);
-            }
-            library = in.readAllBytes();
-            expected = new String(hash.readAllBytes(), StandardCharsets.US_ASCII).trim();
-        } catch (IOException e) {
-            throw failure("cannot read " + resource + " from the jar (" + e + ")" + ioFix(e, "rebuild the jar"), e);
-        }
-        if (!sha256(library).equals(expected)) {
-            throw failure("the jar's libfsstat for " + platform() + " does not match its SHA-256: the jar is"
-                    + " damaged, rebuild it", null);
-        }
-        Place place = cacheDirectory();
-        // A class loader that loaded the jar and is being collected may have closed its copy's
-        // descriptor while the JVM still knows the library by that descriptor's name: the next
-        // copy then takes another descriptor while the one refused stays open.
-        List<SeekableByteChannel> refused = new ArrayList<>();
-        try {
-            while (!loadCopy(place, library, refused.size() + 1 < ATTEMPTS ? refused : null)) {
-                // another name, next time round
-            }
-        } finally {
-            for (SeekableByteChannel channel : refused) {
-                try {
-                    channel.close();
-                } catch (IOException e) {
-                    // a descriptor of a copy whose name is gone
-                }
-            }
-            if (place.temporary) {
-                try {
-                    Files.deleteIfExists(place.dir);
-                } catch (IOException e) {
-                    // an empty directory of our own left in the temporary directory
-                }
-            }
-        }
-    }
-
     /** A path of the JDK's own file system: the library is not there yet to serve this package's. */
-    private static Path jdkPath(String first, String... more) {
+    static Path jdkPath(String first, String... more) {
         return FsFileSystemProvider.jdkFileSystem().getPath(first, more);
     }
 
-    /** An owner-only directory to write the copy in; temporary: made for this load alone. */
-    private record Place(Path dir, boolean temporary, String fix) {
-    }
-
-    // Loads a fresh copy; false when the JVM knew its descriptor's name already, the copy then in refused.
-    private static boolean loadCopy(Place place, byte[] library, List<SeekableByteChannel> refused) {
-        Path dir = place.dir;
-        // Unique, not secret: nobody else can list or write the directory. (A SecureRandom would open
-        // files, and this may run with none left.)
-        String name = "libfsstat-" + HexFormat.of().toHexDigits(ThreadLocalRandom.current().nextLong()) + PARTIAL;
-        Path file = dir.resolve(name);
-        DirectoryStream<Path> opened;
-        try {
-            opened = Files.newDirectoryStream(dir);
-        } catch (IOException e) {
-            throw failure("cannot open the directory " + dir + " to extract libfsstat into (" + e + ")"
-                    + ioFix(e, place.fix), e);
-        }
-        try (DirectoryStream<Path> stream = opened) {
-            if (!(stream instanceof SecureDirectoryStream<Path> secure)) {
-                loadByPath(place, library, file);
-                return true;
-            }
-            checkOwnerOnly(dir, secure.getFileAttributeView(PosixFileAttributeView.class).readAttributes(), place.fix);
-            removeStale(secure, stream);
-            Set<OpenOption> create = Set.of(StandardOpenOption.CREATE_NEW, StandardOpenOption.WRITE,
-                    StandardOpenOption.READ, LinkOption.NOFOLLOW_LINKS);
-            SeekableByteChannel copy = secure.newByteChannel(jdkPath(name), create,
-                    PosixFilePermissions.asFileAttribute(OWNER_ONLY));
-            try {
-                boolean linked = true;
-                try {
-                    // A write may stop short (a full file system, a quota): the next one says why.
-                    for (ByteBuffer out = ByteBuffer.wrap(library); out.hasRemaining();) {
-                        copy.write(out);
-                    }
-                    copy.position(0);
-                    ByteBuffer back = ByteBuffer.allocate(library.length + 1);
-                    while (copy.read(back) > 0 && back.hasRemaining()) {
-                        // until the end, or past the length written
-                    }
-                    if (back.position() != library.length || !Arrays.equals(back.array(), 0, library.length,
-                            library, 0, library.length)) {
-                        throw failure("the copy of libfsstat written to " + file + " does not read back as"
-                                + " written; " + place.fix, null);
-                    }
-                    secure.deleteFile(jdkPath(name));
-                    linked = false;
-                    int fd = descriptorOf(copy);
-                    if (fd < 0) {
-                        // No /proc: the copy by its name, in a directory nobody else can write.
-                        loadByPath(place, library, file);
-                        return true;
-                    }
-                    try {
-                        System.load("/proc/self/fd/" + fd);
-                    } catch (UnsatisfiedLinkError e) {
-                        if (refused != null && reason(e).contains("already loaded in another classloader")) {
-                            refused.add(copy);
-                            return false;
-                        }
-                        throw loadFailure(e, file, place);
-                    }
-                    held = copy;
-                    return true;
-                } finally {
-                    if (linked) {
-                        secure.deleteFile(jdkPath(name));
-                    }
-                }
-            } finally {
-                if (held != copy && (refused == null || !refused.contains(copy))) {
-                    copy.close();
-                }
-            }
-        } catch (IOException e) {
-            throw failure("cannot extract libfsstat to " + file + " (" + e + ")" + ioFix(e, place.fix), e);
-        }
-    }
-
-    // Where no directory descriptor can be had: the copy written and loaded by its name.
-    private static void loadByPath(Place place, byte[] library, Path file) throws IOException {
-        checkOwnerOnly(place.dir, Files.readAttributes(place.dir, PosixFileAttributes.class), place.fix);
-        Files.write(file, library, StandardOpenOption.CREATE_NEW, StandardOpenOption.WRITE, LinkOption.NOFOLLOW_LINKS);
-        try {
-            if (!Arrays.equals(Files.readAllBytes(file), library)) {
-                throw failure("the copy of libfsstat written to " + file + " does not read back as written; "
-                        + place.fix, null);
-            }
-            try {
-                System.load(file.toString());
-            } catch (UnsatisfiedLinkError e) {
-                throw loadFailure(e, file, place);
-            }
-        } finally {
-            Files.deleteIfExists(file);
-        }
-    }
-
-    private static UnsatisfiedLinkError loadFailure(UnsatisfiedLinkError e, Path copy, Place place) {
-        String why = reason(e);
-        String fix = why.contains("failed to map segment from shared object")
-                ? "the file system holding " + place.dir + " is mounted noexec (" + why + "); set -D"
-                + CACHE_PROPERTY + " to a directory where code may run, or -D" + PATH_PROPERTY
-                + " to an installed libfsstat.so"
-                : why + "; set -D" + PATH_PROPERTY + " to an installed libfsstat.so";
-        return loadFailure(e, "cannot load libfsstat from " + copy + ": " + fix);
-    }
-
-    // The number of the descriptor open on the copy, found by a position nobody else has; -1 without /proc.
-    private static int descriptorOf(SeekableByteChannel copy) throws IOException {
-        // Past the end, within what any file system lets a file reach (FAT's 4 GiB the least).
-        long mark = ThreadLocalRandom.current().nextLong(copy.size() + 1, 1L << 31);
-        copy.position(mark);
-        String wanted = "pos:\t" + mark;
-        Path fdinfo = jdkPath("/proc/self/fdinfo");
-        if (!Files.isDirectory(fdinfo)) {
-            return -1;
-        }
-        try (DirectoryStream<Path> fds = Files.newDirectoryStream(fdinfo)) {
-            for (Path fd : fds) {
-                List<String> lines;
-                try {
-                    lines = Files.readAllLines(fd, StandardCharsets.ISO_8859_1);
-                } catch (NoSuchFileException e) {
-                    continue;  // closed meanwhile by another thread
-                }
-                if (lines.contains(wanted)) {
-                    return Integer.parseInt(fd.getFileName().toString());
-                }
-            }
-        }
-        throw new IOException("no descriptor of this process is open on the copy");
-    }
-
-    // Copies left by JVMs killed between writing and unlinking them.
-    private static void removeStale(SecureDirectoryStream<Path> secure, DirectoryStream<Path> entries) {
-        FileTime before = FileTime.from(Instant.now().minus(STALE));
-        for (Path entry : entries) {
-            Path name = entry.getFileName();
-            if (!name.toString().startsWith("libfsstat-") || !name.toString().endsWith(PARTIAL)) {
-                continue;
-            }
-            try {
-                BasicFileAttributeView view = secure.getFileAttributeView(name, BasicFileAttributeView.class,
-                        LinkOption.NOFOLLOW_LINKS);
-                if (view.readAttributes().lastModifiedTime().compareTo(before) < 0) {
-                    secure.deleteFile(name);
-                }
-            } catch (IOException e) {
-                // gone already, or not ours to judge: the next JVM tries again
-            }
-        }
-    }
-
-    private static void checkOwnerOnly(Path dir, PosixFileAttributes attributes, String fix) {
-        if (!attributes.isDirectory()) {
-            throw failure(dir + " is not a directory, so libfsstat cannot be extracted there; " + fix, null);
-        }
-        String user = currentUser();
-        String owner = attributes.owner().getName();
-        if (!owner.equals(user) || !OWNER_ONLY.containsAll(attributes.permissions())) {
-            throw failure("refusing to load libfsstat from " + dir + ": it belongs to " + owner + " with permissions "
-                    + PosixFilePermissions.toString(attributes.permissions()) + ", so others could replace the"
-                    + " library; " + (owner.equals(user) ? "chmod 700 it, or " : "") + fix, null);
-        }
-    }
-
-    // The chosen or default directory, created owner-only if missing. A default in the shared
-    // temporary directory that someone else made first is passed over for a fresh one of our own.
-    private static Place cacheDirectory() {
-        String chosen = System.getProperty(CACHE_PROPERTY);
-        String own = "set -D" + CACHE_PROPERTY + " to a directory of your own";
-        if (chosen != null && !chosen.isEmpty()) {
-            Path dir = jdkPath(chosen).toAbsolutePath();
-            create(dir, "choose another -D" + CACHE_PROPERTY);
-            return new Place(dir, false, "choose another -D" + CACHE_PROPERTY);
-        }
-        String xdg = System.getenv("XDG_CACHE_HOME");
-        Path home = jdkPath(System.getProperty("user.home", "?"));
-        if (xdg != null && xdg.startsWith("/") || home.isAbsolute() && Files.isWritable(home)) {
-            Path dir = xdg != null && xdg.startsWith("/") ? jdkPath(xdg, "fsstat") : home.resolve(".cache").resolve("fsstat");
-            create(dir, own);
-            return new Place(dir, false, own);
-        }
-        Path tmp = jdkPath(System.getProperty("java.io.tmpdir"));
-        Path dir = tmp.resolve("fsstat-" + currentUser());
-        create(dir, own);
-        try {
-            PosixFileAttributes attributes = Files.readAttributes(dir, PosixFileAttributes.class, LinkOption.NOFOLLOW_LINKS);
-            if (attributes.isDirectory() && attributes.owner().getName().equals(currentUser())
-                    && OWNER_ONLY.containsAll(attributes.permissions())) {
-                return new Place(dir, false, own);
-            }
-            // Not Files.createTempDirectory: its SecureRandom starts the JDK's security set-up (see
-            // sha256). A name someone else took first is passed over; mkdir makes ours or fails.
-            for (int attempt = 0;; attempt++) {
-                Path fresh = tmp.resolve("fsstat-" + currentUser() + "-"
-                        + HexFormat.of().toHexDigits(ThreadLocalRandom.current().nextLong()));
-                try {
-                    return new Place(Files.createDirectory(fresh, PosixFilePermissions.asFileAttribute(OWNER_ONLY)),
-                            true, own);
-                } catch (FileAlreadyExistsException e) {
-                    if (attempt == ATTEMPTS) {
-                        throw e;
-                    }
-                }
-            }
-        } catch (IOException | UnsupportedOperationException e) {
-            throw failure("cannot make a directory of your own in " + tmp + " to extract libfsstat into (" + e + ")"
-                    + ioFix(e, own), e);
-        }
-    }
-
-    private static void create(Path dir, String fix) {
-        try {
-            if (dir.getParent() != null) {
-                Files.createDirectories(dir.getParent());
-            }
-            Files.createDirectory(dir, PosixFilePermissions.asFileAttribute(OWNER_ONLY));
-        } catch (FileAlreadyExistsException e) {
-            // made earlier, by us or by someone else: opening it tells
-        } catch (IOException | UnsupportedOperationException e) {
-            throw failure("cannot create the directory " + dir + " to extract libfsstat into (" + e + ")"
-                    + ioFix(e, fix), e);
-        }
-    }
-
     // The fix for an I/O failure: running out of descriptors passes, and the next use retries.
-    private static String ioFix(Exception e, String otherwise) {
+    static String ioFix(Exception e, String otherwise) {
         String text = String.valueOf(e.getMessage());
         if (text.contains("Too many open files")) {
             return "; this process (or the system) has too many open files: close some, or raise the limit"
@@ -474,82 +163,7 @@ final class NativeLibrary {
         return "; " + otherwise;
     }
 
-    // The process's own user as the file system names owners: /proc/self belongs to it. A
-    // container user without a passwd entry has no user.name, but owns its /proc/self.
-    private static String currentUser() {
-        try {
-            return Files.getOwner(jdkPath("/proc/self")).getName();
-        } catch (IOException | UnsupportedOperationException e) {
-            return System.getProperty("user.name");
-        }
-    }
-
-    // The SHA-256 of bytes, computed here: MessageDigest starts the JDK's security set-up, which on
-    // JDK 25 reads its configuration through the default file system. When this library's provider
-    // is that file system, its natives are what is being loaded, so that read would fail.
-    private static String sha256(byte[] bytes) {
-        int[] h = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
-        // The message, a 1 bit, zeros, and its length in bits: whole 64-byte blocks.
-        byte[] m = Arrays.copyOf(bytes, (bytes.length + 8) / 64 * 64 + 64);
-        m[bytes.length] = (byte) 0x80;
-        long bits = (long) bytes.length * 8;
-        for (int i = 0; i < 8; i++) {
-            m[m.length - 1 - i] = (byte) (bits >>> 8 * i);
-        }
-        int[] w = new int[64];
-        for (int block = 0; block < m.length; block += 64) {
-            for (int t = 0; t < 16; t++) {
-                int at = block + 4 * t;
-                w[t] = (m[at] & 0xff) << 24 | (m[at + 1] & 0xff) << 16 | (m[at + 2] & 0xff) << 8 | m[at + 3] & 0xff;
-            }
-            for (int t = 16; t < 64; t++) {
-                int s0 = Integer.rotateRight(w[t - 15], 7) ^ Integer.rotateRight(w[t - 15], 18) ^ w[t - 15] >>> 3;
-                int s1 = Integer.rotateRight(w[t - 2], 17) ^ Integer.rotateRight(w[t - 2], 19) ^ w[t - 2] >>> 10;
-                w[t] = w[t - 16] + s0 + w[t - 7] + s1;
-            }
-            int a = h[0], b = h[1], c = h[2], d = h[3], e = h[4], f = h[5], g = h[6], k = h[7];
-            for (int t = 0; t < 64; t++) {
-                int t1 = k + (Integer.rotateRight(e, 6) ^ Integer.rotateRight(e, 11) ^ Integer.rotateRight(e, 25))
-                        + (e & f ^ ~e & g) + ROUND[t] + w[t];
-                int t2 = (Integer.rotateRight(a, 2) ^ Integer.rotateRight(a, 13) ^ Integer.rotateRight(a, 22))
-                        + (a & b ^ a & c ^ b & c);
-                k = g;
-                g = f;
-                f = e;
-                e = d + t1;
-                d = c;
-                c = b;
-                b = a;
-                a = t1 + t2;
-            }
-            h[0] += a;
-            h[1] += b;
-            h[2] += c;
-            h[3] += d;
-            h[4] += e;
-            h[5] += f;
-            h[6] += g;
-            h[7] += k;
-        }
-        StringBuilder hex = new StringBuilder(64);
-        for (int x : h) {
-            hex.append(HexFormat.of().toHexDigits(x));
-        }
-        return hex.toString();
-    }
-
-    // SHA-256's round constants.
-    private static final int[] ROUND = {
-        0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
-        0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
-        0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
-        0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
-        0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
-        0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
-        0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
-        0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
-
-    private static UnsatisfiedLinkError failure(String message, Throwable cause) {
+    static UnsatisfiedLinkError failure(String message, Throwable cause) {
         UnsatisfiedLinkError error = new UnsatisfiedLinkError(message);
         if (cause != null) {
             error.initCause(cause);

@@ -238,7 +238,7 @@ public final class ProviderChecks {
 
     private static FileChannel channel(Path p, Set<OpenOption> options, boolean reopen,
             java.nio.file.attribute.FileAttribute<?>... attrs) throws IOException {
-        return reopen ? FsFileSystemProvider.openChannel(FsPlace.of(FsPath.of(p)), options, false, attrs)
+        return reopen ? FsChannels.open(FsPlace.of(FsPath.of(p)), options, false, attrs)
                 : FileChannel.open(p, options, attrs);
     }
 
