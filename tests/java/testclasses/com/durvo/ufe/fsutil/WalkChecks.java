@@ -151,10 +151,11 @@ public final class WalkChecks {
                 return false;
             }).build();
             Stream<ChildFile> s = FolderListing.walk(root, o);
+            // Taken here: the walk's threads may reach the filter, and the close come, before the consumer starts.
+            Iterator<ChildFile> it = s.iterator();
             AtomicReference<String> result = new AtomicReference<>("still waiting");
             Thread consumer = new Thread(() -> {
                 try {
-                    Iterator<ChildFile> it = s.iterator();
                     while (it.hasNext()) {
                         it.next();
                     }
