@@ -11,7 +11,6 @@ import java.nio.charset.StandardCharsets;
 import java.nio.file.InvalidPathException;
 import java.nio.file.FileSystems;
 import java.nio.file.Path;
-import java.nio.file.ProviderMismatchException;
 import java.util.ArrayList;
 import java.util.List;
 
@@ -389,18 +388,26 @@ public final class FileNames {
     }
 
     /**
-     * The exact bytes a path names: those an {@code fsstat:} path holds, or those the default file system's
-     * path passes to the system (read from its URI, which keeps them where its string may not).
+     * The bytes for the system calls of a path: {@link #exactBytesOf}, the empty path as the working
+     * directory.
      */
     static byte[] bytesOf(Path path) {
+        return FsPath.forSysCalls(exactBytesOf(path));
+    }
+
+    /**
+     * The exact bytes of a path: those an {@code fsstat:} path holds, or those the default file system's
+     * path passes to the system (read from its URI, which keeps them where its string may not).
+     */
+    static byte[] exactBytesOf(Path path) {
         if (path instanceof FsPath) {
-            return ((FsPath) path).bytes().clone();
+            return ((FsPath) path).exactBytes().clone();
         }
         if (path.getFileSystem() != FileSystems.getDefault()) {
-            throw new ProviderMismatchException("a path of the default or the fsstat: file system is needed: " + path);
+            throw FsPath.mismatch("a path of the default or the fsstat: file system", path);
         }
         if (!path.isAbsolute()) {
-            return path.toString().isEmpty() ? new byte[] {'.'} : relativeBytes(path);
+            return path.toString().isEmpty() ? new byte[0] : relativeBytes(path);
         }
         return unescape(path.toUri().getRawPath(), path.toString().endsWith("/") || path.getNameCount() == 0);
     }

@@ -142,7 +142,8 @@ final class FsDirectoryStream implements SecureDirectoryStream<Path> {
         byte[] from = FsPath.of(srcpath).exactBytes();
         byte[] to = FsPath.of(targetpath).exactBytes();
         if (!(Objects.requireNonNull(targetdir, "targetdir") instanceof FsDirectoryStream)) {
-            throw new ProviderMismatchException();
+            throw new ProviderMismatchException("a directory stream of the fsstat: file system is needed, not "
+                    + targetdir.getClass().getName());
         }
         FsDirectoryStream target = (FsDirectoryStream) targetdir;
         Object moved;

@@ -19,15 +19,8 @@ import java.util.List;
 /**
  * A mounted file system: its name (the mounted device or source) and type
  * from the process's mount table, and its {@code statvfs} figures, read
- * afresh at each call. {@link #getAttribute} gives, besides
- * {@code totalSpace}, {@code usableSpace} and {@code unallocatedSpace}, every
- * figure by its {@code statvfs} name: {@code bsize}, {@code frsize},
- * {@code blocks}, {@code bfree}, {@code bavail}, {@code files}, {@code ffree},
- * {@code favail}, {@code fsid}, {@code flag} and {@code namemax}. Each is a
- * {@code Long} holding the bits of the system's unsigned figure: a figure of
- * 2<sup>63</sup> or more (an {@code fsid} often is, as ext4 derives it from the
- * volume's UUID) reads as negative, so read them with
- * {@link Long#toUnsignedString(long)} or {@link Long#compareUnsigned}.
+ * afresh at each call. Its attribute names are documented for users on
+ * {@link FsFileSystem}.
  */
 final class FsFileStore extends FileStore {
     private static final List<String> FIGURES = List.of("bsize", "frsize", "blocks", "bfree", "bavail", "files",

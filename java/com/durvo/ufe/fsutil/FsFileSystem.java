@@ -30,6 +30,25 @@ import java.util.regex.Pattern;
  * As the JVM's default file system (see
  * {@link FsFileSystemProvider#FsFileSystemProvider(java.nio.file.spi.FileSystemProvider)})
  * strings are read and made as the JDK's own default provider does.
+ *
+ * <p>A {@code Path} of the default file system becomes one of this with the
+ * same bytes through {@link #toFsPath(Path)}; the provider's operations, and
+ * {@code resolve} or {@code relativize} with one of its paths, refuse any other
+ * path with a {@link java.nio.file.ProviderMismatchException} that says so.
+ * The empty path is the working directory, as on the default file system.
+ *
+ * <p>Each file store ({@code Files.getFileStore}, {@link #getFileStores()}) is
+ * a mount of the process's mount table: {@code name()} is the mounted device
+ * or source, {@code type()} the file system type. Besides
+ * {@code totalSpace}, {@code usableSpace} and {@code unallocatedSpace}, its
+ * {@code getAttribute} gives every {@code statvfs} figure by its name:
+ * {@code bsize}, {@code frsize}, {@code blocks}, {@code bfree},
+ * {@code bavail}, {@code files}, {@code ffree}, {@code favail}, {@code fsid},
+ * {@code flag} and {@code namemax}, read afresh at each call. Each is a
+ * {@code Long} holding the bits of the system's unsigned figure: a figure of
+ * 2<sup>63</sup> or more (an {@code fsid} often is, as ext4 derives it from
+ * the volume's UUID) reads as negative, so read them with
+ * {@link Long#toUnsignedString(long)} or {@link Long#compareUnsigned}.
  */
 public final class FsFileSystem extends FileSystem {
     private final FsFileSystemProvider provider;
@@ -160,6 +179,23 @@ public final class FsFileSystem extends FileSystem {
     public Path getPath(byte[] path) {
         FileNames.checkPath(path);
         return new FsPath(this, path.clone());
+    }
+
+    /**
+     * The path of the {@code fsstat:} file system with the same bytes as {@code path}: a path of the default
+     * file system becomes the bytes the JDK passes to the system for it (its string encoded as
+     * {@code sun.jnu.encoding} says), a path of the {@code fsstat:} file system stays as it is. A relative
+     * path stays relative, and the empty path empty. Use it where a {@code Path} of the default file system
+     * meets one of this, as in {@code resolve} or {@code relativize}, which throw
+     * {@link java.nio.file.ProviderMismatchException} for a path of another provider.
+     *
+     * @param path a path of the default or the {@code fsstat:} file system
+     * @return a path of the {@code fsstat:} file system, naming the same file
+     * @throws java.nio.file.ProviderMismatchException for a path of another file system
+     */
+    public static Path toFsPath(Path path) {
+        Objects.requireNonNull(path, "path");
+        return path instanceof FsPath ? path : new FsPath(get(), FileNames.exactBytesOf(path));
     }
 
     /**

@@ -67,7 +67,12 @@ final class FsPath implements Path {
      * path names the working directory there, as with the JDK's provider.
      */
     byte[] bytes() {
-        return path.length > 0 ? path : DOT;
+        return forSysCalls(path);
+    }
+
+    /** A path's bytes as the system calls get them: the empty path, which the system refuses, as ".". */
+    static byte[] forSysCalls(byte[] exact) {
+        return exact.length > 0 ? exact : DOT;
     }
 
     /** The exact bytes; callers never change them. */
@@ -83,9 +88,15 @@ final class FsPath implements Path {
     static FsPath of(Path p) {
         Objects.requireNonNull(p, "path");
         if (!(p instanceof FsPath)) {
-            throw new ProviderMismatchException();
+            throw mismatch("a path of the fsstat: file system", p);
         }
         return (FsPath) p;
+    }
+
+    /** The failure for {@code given} where {@code needed} is: it names the converter. */
+    static ProviderMismatchException mismatch(String needed, Path given) {
+        return new ProviderMismatchException(needed + " is needed, not " + given + " of "
+                + given.getClass().getName() + ": FsFileSystem.toFsPath(Path) converts a default one");
     }
 
     private FsPath with(byte[] p) {
@@ -449,7 +460,8 @@ final class FsPath implements Path {
     public WatchKey register(WatchService watcher, WatchEvent.Kind<?>[] events, WatchEvent.Modifier... modifiers)
             throws IOException {
         if (!(Objects.requireNonNull(watcher, "watcher") instanceof FsWatchService)) {
-            throw new ProviderMismatchException();
+            throw new ProviderMismatchException("a watch service of the fsstat: file system is needed, not "
+                    + watcher.getClass().getName());
         }
         return ((FsWatchService) watcher).register(this, events, modifiers);
     }

@@ -98,7 +98,8 @@ final class FsPrincipals {
     /** The id of a principal of this library; a group's only where {@code group}. */
     static int idOf(Object principal, boolean group) {
         if (!(principal instanceof Principal) || ((Principal) principal).group && !group) {
-            throw new java.nio.file.ProviderMismatchException();
+            throw new java.nio.file.ProviderMismatchException((group ? "a group" : "a user or group")
+                    + " of the fsstat: file system's lookup service is needed, not " + principal);
         }
         return ((Principal) principal).id;
     }

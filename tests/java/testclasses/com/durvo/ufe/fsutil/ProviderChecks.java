@@ -457,6 +457,33 @@ public final class ProviderChecks {
             };
             expectSame(bad, "move null " + at, move.apply(tmp), move.apply(FS.getPath(tmp.toString())));
         }
+        // Any default path converts to ours on the bytes the JDK gives the system (a URI's escapes are raw
+        // bytes, whatever sun.jnu.encoding); one not converted is refused with a message naming the converter.
+        Path e9 = Path.of(URI.create("file:///tmp/caf%E9"));
+        Map<Path, String> converts = Map.of(e9, "/tmp/caf\u00E9", Path.of("/tmp").relativize(e9), "caf\u00E9",
+                Path.of(""), "", FS.getPath(new byte[] {'x', (byte) 0xE9}), "x\u00E9");
+        converts.forEach((given, latin1) -> {
+            byte[] got = FS.bytesOf(FsFileSystem.toFsPath(given));
+            if (!new String(got, StandardCharsets.ISO_8859_1).equals(latin1)) {
+                bad.append("toFsPath(").append(given).append(") has ").append(java.util.HexFormat.of().formatHex(got))
+                        .append('\n');
+            }
+        });
+        Op[] unconverted = {() -> FS.getPath("/tmp").resolve(e9), () -> FS.getPath("/tmp").relativize(e9),
+            () -> FS.provider().getFileStore(e9),
+            () -> FileSystemStat.forCurrentOs().getFileSysStat(FileSystems.getFileSystem(URI.create("jrt:/")).getPath("/"))};
+        for (Op op : unconverted) {
+            try {
+                Object taken = op.run();
+                bad.append("a foreign path was taken: ").append(taken).append('\n');
+            } catch (java.nio.file.ProviderMismatchException e) {
+                if (e.getMessage() == null || !e.getMessage().contains("FsFileSystem.toFsPath(Path)")) {
+                    bad.append("mismatch without the converter: ").append(e.getMessage()).append('\n');
+                }
+            } catch (Exception e) {
+                bad.append("a foreign path: ").append(e).append('\n');
+            }
+        }
         return bad.toString();
     }
 
