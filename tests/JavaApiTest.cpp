@@ -287,6 +287,18 @@ TEST_F(JavaApi, WalkIsPreOrderAsFilesWalkAndNeverFollowsLinks) {
     EXPECT_EQ(descriptorsOn(dir.path()), 0);
 }
 
+TEST_F(JavaApi, PathAndEmptyPathReachWhatBytesReachAndAClosedListingRefusesIteration) {
+    TempDir dir;
+    ASSERT_EQ(mkdir(dir.at("d\xE9").c_str(), 0700), 0);
+    for (const char *f : {"d\xE9/1", "top", "caf\xC3\xA9"}) dir.file(f);
+    char cwd[4096];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    ASSERT_EQ(chdir(dir.path().c_str()), 0);
+    const std::string got = call("pathForms", "(Ljava/lang/String;)Ljava/lang/String;", str(dir.path()));
+    ASSERT_EQ(chdir(cwd), 0);
+    EXPECT_EQ(got, "");
+}
+
 TEST_F(JavaApi, PathOnlyWhereTheJvmsFileNameCharsetCarriesTheExactBytes) {
     TempDir dir;
     const std::string jnu = runEncoding().empty() ? "UTF-8" : runEncoding();  // each run's locale matches it

@@ -21,9 +21,9 @@ final class DirStream implements AutoCloseable {
         this.handle = new GuardedHandle(this, handle, NativeFs::closeDir);
     }
 
-    /** Opens the directory at {@code path} (a final link is followed). */
+    /** Opens the directory at {@code path} (a final link is followed; the empty path is the working one). */
     static DirStream open(byte[] path, int depth) throws NativeErrno {
-        return new DirStream(NativeFs.openDir(path), path, depth);
+        return new DirStream(NativeFs.openDir(FsPath.forSysCalls(path)), path, depth);
     }
 
     /** The open directory {@code fd}, whose path is {@code path}, read through a descriptor of its own. */

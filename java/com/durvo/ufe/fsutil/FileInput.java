@@ -31,7 +31,7 @@ final class FileInput extends InputStream {
         long[] stat = new long[EntryLayout.STAT_LONGS];
         int fd;
         try {
-            fd = NativeFs.openRead(path, stat);
+            fd = NativeFs.openRead(FsPath.forSysCalls(path), stat);
         } catch (NativeErrno e) {
             throw e.forFile(path);
         }

@@ -2,6 +2,7 @@ package com.durvo.ufe.fsutil;
 
 import java.io.IOException;
 import java.io.UncheckedIOException;
+import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.Iterator;
 import java.util.List;
@@ -27,17 +28,26 @@ import java.util.stream.StreamSupport;
  * }
  * }</pre>
  *
- * A listing can be iterated once. It holds an open directory until it is
- * closed or has delivered its last entry; close it (try-with-resources, or
- * close the {@link #stream()}) also when stopping early. {@link #close()} may
- * be called from any thread at any time: it waits for a batch being read,
- * and iteration then ends. A listing dropped unclosed is closed once it is
- * unreachable.
+ * A listing is iterated as a {@link java.nio.file.DirectoryStream} is: one
+ * iterator only, and none once the listing is closed ({@link #iterator()}
+ * then throws {@link IllegalStateException}); after a close the iterator
+ * delivers what it had read already and then ends. A listing holds an open
+ * directory until it is closed or has delivered its last entry; close it
+ * (try-with-resources, or close the {@link #stream()}) also when stopping
+ * early. {@link #close()} may be called from any thread at any time: it
+ * waits for a batch being read, and iteration then ends. A listing dropped
+ * unclosed is closed once it is unreachable.
+ *
+ * <p>Every path may be given as a {@link Path} (of the default or the
+ * {@code fsstat:} file system), as the library's string, or as its exact
+ * bytes; the empty path is the working directory, as for {@code java.nio.file}.
  */
 public final class FolderListing implements AutoCloseable, Iterable<ChildFile> {
     private final DirStream dir;
     private final WalkOptions options;
     private boolean started;
+    /** Set by {@link #close()} alone: a listing that ran to its end released its directory but is not closed. */
+    private volatile boolean closed;
 
     private FolderListing(DirStream dir, WalkOptions options) {
         this.dir = dir;
@@ -98,8 +108,20 @@ public final class FolderListing implements AutoCloseable, Iterable<ChildFile> {
     }
 
     /**
-     * {@link #open(String, WalkOptions)} of a {@link java.nio.file.Path}: one of the {@code fsstat:} file
-     * system, which holds its exact bytes, or of the default file system.
+     * {@link #open(String)} of a {@link Path}: one of the {@code fsstat:} file system, which holds its exact
+     * bytes, or of the default file system.
+     *
+     * @param dir the directory
+     * @return the open listing
+     * @throws IOException as {@link #open(String)}
+     * @throws java.nio.file.ProviderMismatchException for a path of another file system
+     */
+    public static FolderListing open(Path dir) throws IOException {
+        return open(dir, WalkOptions.defaults());
+    }
+
+    /**
+     * {@link #open(Path)} reading each entry as {@code options} say, as {@link #open(String, WalkOptions)}.
      *
      * @param dir     the directory
      * @param options what to read
@@ -107,8 +129,8 @@ public final class FolderListing implements AutoCloseable, Iterable<ChildFile> {
      * @throws IOException as {@link #open(String)}
      * @throws java.nio.file.ProviderMismatchException for a path of another file system
      */
-    public static FolderListing open(java.nio.file.Path dir, WalkOptions options) throws IOException {
-        return open(FileNames.bytesOf(dir), options);
+    public static FolderListing open(Path dir, WalkOptions options) throws IOException {
+        return open(FileNames.exactBytesOf(dir), options);
     }
 
     private static DirStream openRoot(byte[] path) throws IOException {
@@ -124,10 +146,13 @@ public final class FolderListing implements AutoCloseable, Iterable<ChildFile> {
      * mid-listing is thrown as an {@link UncheckedIOException}.
      *
      * @return the iterator
-     * @throws IllegalStateException on a second call
+     * @throws IllegalStateException once the listing is closed, and on a second call
      */
     @Override
-    public Iterator<ChildFile> iterator() {
+    public synchronized Iterator<ChildFile> iterator() {
+        if (closed) {
+            throw new IllegalStateException("the FolderListing is closed");
+        }
         if (started) {
             throw new IllegalStateException("a FolderListing can be iterated once");
         }
@@ -143,11 +168,11 @@ public final class FolderListing implements AutoCloseable, Iterable<ChildFile> {
                     try {
                         read = dir.next(options.want, options.flags);
                     } catch (NativeErrno e) {
-                        close();
+                        dir.close();
                         throw new UncheckedIOException(e.forFile(dir.path));
                     }
                     if (read == null) {
-                        close();  // release the directory now rather than wait for close()
+                        dir.close();  // release the directory now rather than wait for close()
                         return false;
                     }
                     entries = read;
@@ -170,6 +195,7 @@ public final class FolderListing implements AutoCloseable, Iterable<ChildFile> {
      * The entries as a stream; closing the stream closes the listing.
      *
      * @return the stream
+     * @throws IllegalStateException as {@link #iterator()}
      */
     public Stream<ChildFile> stream() {
         return StreamSupport.stream(Spliterators.spliteratorUnknownSize(iterator(),
@@ -179,6 +205,7 @@ public final class FolderListing implements AutoCloseable, Iterable<ChildFile> {
     /** Closes the directory; safe from any thread, and later calls do nothing. */
     @Override
     public void close() {
+        closed = true;
         dir.close();
     }
 
@@ -192,45 +219,15 @@ public final class FolderListing implements AutoCloseable, Iterable<ChildFile> {
      * {@link UncheckedIOException} with the first such error, later ones
      * suppressed. Close the stream to close every directory still open.
      *
+     * <p>Several threads, a handler for those errors, a depth and more are
+     * {@link WalkOptions}: {@link #walk(String, WalkOptions)}.
+     *
      * @param root the directory to walk, as the library delivers names
      * @return the entries
      * @throws IOException when the root cannot be opened, as {@link #open(String)}
      */
     public static Stream<ChildFile> walk(String root) throws IOException {
-        return walk(root, 1, null);
-    }
-
-    /**
-     * {@link #walk(String)} with several threads reading directories at once;
-     * with more than one, entries come in no particular order.
-     *
-     * @param root    the directory to walk
-     * @param threads how many threads read directories (1 for the ordered walk), at most
-     *                {@link WalkOptions#MAX_THREADS}
-     * @return the entries
-     * @throws IOException when the root cannot be opened
-     * @throws IllegalArgumentException for a thread count out of range
-     */
-    public static Stream<ChildFile> walk(String root, int threads) throws IOException {
-        return walk(root, threads, null);
-    }
-
-    /**
-     * {@link #walk(String, int)} that hands each subdirectory that cannot be
-     * read to {@code onError}, on the thread consuming the stream, and goes
-     * on; the stream then throws nothing for them.
-     *
-     * @param root    the directory to walk
-     * @param threads how many threads read directories, from 1 to {@link WalkOptions#MAX_THREADS}
-     * @param onError receives the error of each unreadable subdirectory; null
-     *                to throw them at the end as {@link #walk(String)} does
-     * @return the entries
-     * @throws IOException when the root cannot be opened
-     * @throws IllegalArgumentException for a thread count out of range
-     */
-    public static Stream<ChildFile> walk(String root, int threads, Consumer<? super IOException> onError)
-            throws IOException {
-        return walk(root, WalkOptions.builder().threads(threads).onError(onError).build());
+        return walk(root, WalkOptions.defaults());
     }
 
     /**
@@ -254,6 +251,17 @@ public final class FolderListing implements AutoCloseable, Iterable<ChildFile> {
     }
 
     /**
+     * {@link #walk(String)} from the directory whose path has these bytes.
+     *
+     * @param root the path's bytes
+     * @return the entries
+     * @throws IOException when the root cannot be opened, as {@link #open(String)}
+     */
+    public static Stream<ChildFile> walk(byte[] root) throws IOException {
+        return walk(root, WalkOptions.defaults());
+    }
+
+    /**
      * {@link #walk(String, WalkOptions)} from the directory whose path has these bytes.
      *
      * @param root    the path's bytes
@@ -267,7 +275,19 @@ public final class FolderListing implements AutoCloseable, Iterable<ChildFile> {
     }
 
     /**
-     * {@link #walk(String, WalkOptions)} from a {@link java.nio.file.Path}: one of the {@code fsstat:} file
+     * {@link #walk(String)} from a {@link Path}, as {@link #walk(Path, WalkOptions)}.
+     *
+     * @param root the directory to walk
+     * @return the entries
+     * @throws IOException when the root cannot be opened, as {@link #open(String)}
+     * @throws java.nio.file.ProviderMismatchException for a path of another file system
+     */
+    public static Stream<ChildFile> walk(Path root) throws IOException {
+        return walk(root, WalkOptions.defaults());
+    }
+
+    /**
+     * {@link #walk(String, WalkOptions)} from a {@link Path}: one of the {@code fsstat:} file
      * system, which holds its exact bytes, or of the default file system. Each entry's
      * {@link ChildFile#toPath()} is a path of the {@code fsstat:} file system.
      *
@@ -277,8 +297,8 @@ public final class FolderListing implements AutoCloseable, Iterable<ChildFile> {
      * @throws IOException when the root cannot be opened, as {@link #open(String)}
      * @throws java.nio.file.ProviderMismatchException for a path of another file system
      */
-    public static Stream<ChildFile> walk(java.nio.file.Path root, WalkOptions options) throws IOException {
-        return startWalk(FileNames.bytesOf(root), options);
+    public static Stream<ChildFile> walk(Path root, WalkOptions options) throws IOException {
+        return startWalk(FileNames.exactBytesOf(root), options);
     }
 
     private static Stream<ChildFile> startWalk(byte[] path, WalkOptions options) throws IOException {

@@ -3,6 +3,7 @@ package com.durvo.ufe.fsutil;
 import java.io.IOException;
 import java.io.InputStream;
 import java.nio.file.NotLinkException;
+import java.nio.file.Path;
 import java.util.Objects;
 
 /**
@@ -10,8 +11,9 @@ import java.util.Objects;
  * read their links, whatever the bytes of their names. Where
  * {@code java.nio.file.Files} needs a {@link java.nio.file.Path}, which cannot
  * name every file (see {@link FileNames#toPath(String)}), these methods take
- * the library's string for a path, its exact bytes, or a {@link ChildFile}
- * of a listing.
+ * the library's string for a path, its exact bytes, a {@link ChildFile}
+ * of a listing, or a {@link Path} of the default or the {@code fsstat:} file
+ * system (by the bytes {@link FsFileSystem#toFsPath(Path)} gives it).
  *
  * <pre>{@code
  * try (FolderListing listing = FolderListing.open(dir)) {
@@ -29,7 +31,8 @@ import java.util.Objects;
  * reads it; one given as bytes is used as it is. Every method refuses null,
  * and a path with a NUL character or an unpaired surrogate
  * ({@link java.nio.file.InvalidPathException}), before the file system is
- * asked. Failures name the path in the form of {@link FileNames#display(byte[])}.
+ * asked. The empty path is the working directory, as for {@code java.nio.file}.
+ * Failures name the path in the form of {@link FileNames#display(byte[])}.
  */
 public final class FsFiles {
     private static final int EINVAL = 22;  // readlink's answer for a file that is no link, on every Unix
@@ -70,6 +73,18 @@ public final class FsFiles {
     public static InputStream newInputStream(byte[] path) throws IOException {
         FileNames.checkPath(path);
         return FileInput.open(path.clone());
+    }
+
+    /**
+     * Opens the file at a {@link Path}, as {@link #newInputStream(String)}.
+     *
+     * @param path a path of the default or the {@code fsstat:} file system
+     * @return the open stream
+     * @throws java.nio.file.ProviderMismatchException for a path of another file system
+     * @throws IOException                              as {@link #newInputStream(String)}
+     */
+    public static InputStream newInputStream(Path path) throws IOException {
+        return newInputStream(FileNames.exactBytesOf(path));
     }
 
     /**
@@ -115,6 +130,18 @@ public final class FsFiles {
     }
 
     /**
+     * {@link #stat(String)} of a {@link Path}.
+     *
+     * @param path a path of the default or the {@code fsstat:} file system
+     * @return its attributes
+     * @throws java.nio.file.ProviderMismatchException for a path of another file system
+     * @throws IOException                              as {@link #stat(String)}
+     */
+    public static ChildFile stat(Path path) throws IOException {
+        return stat(FileNames.exactBytesOf(path));
+    }
+
+    /**
      * The attributes of a file; of a symbolic link, the link's own.
      *
      * @param path the file, as the library delivers names and paths
@@ -137,6 +164,18 @@ public final class FsFiles {
     public static ChildFile lstat(byte[] path) throws IOException {
         FileNames.checkPath(path);
         return stat(path.clone(), false);
+    }
+
+    /**
+     * {@link #lstat(String)} of a {@link Path}.
+     *
+     * @param path a path of the default or the {@code fsstat:} file system
+     * @return its attributes
+     * @throws java.nio.file.ProviderMismatchException for a path of another file system
+     * @throws IOException                              as {@link #lstat(String)}
+     */
+    public static ChildFile lstat(Path path) throws IOException {
+        return lstat(FileNames.exactBytesOf(path));
     }
 
     /**
@@ -179,9 +218,21 @@ public final class FsFiles {
         return readLink(link.clone());
     }
 
+    /**
+     * The target of the symbolic link at a {@link Path}, byte for byte.
+     *
+     * @param link a path of the default or the {@code fsstat:} file system
+     * @return the target's bytes
+     * @throws java.nio.file.ProviderMismatchException for a path of another file system
+     * @throws IOException                              as {@link #readLink(String)}
+     */
+    public static byte[] readLinkBytes(Path link) throws IOException {
+        return readLinkBytes(FileNames.exactBytesOf(link));
+    }
+
     private static ChildFile stat(byte[] path, boolean follow) throws IOException {
         try {
-            return new ChildFile(path, FsAttributes.stat(path, follow));
+            return new ChildFile(path, FsAttributes.stat(FsPath.forSysCalls(path), follow));
         } catch (NativeErrno e) {
             throw e.forFile(path);
         }
@@ -189,7 +240,7 @@ public final class FsFiles {
 
     private static byte[] readLink(byte[] path) throws IOException {
         try {
-            return NativeFs.readLink(path);
+            return NativeFs.readLink(FsPath.forSysCalls(path));
         } catch (NativeErrno e) {
             if (e.errno == EINVAL) {
                 throw new NotLinkException(FileNames.display(path));

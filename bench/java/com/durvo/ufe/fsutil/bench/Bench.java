@@ -418,7 +418,7 @@ public final class Bench {
 
     private static long libraryWalk(String root, int threads) throws IOException {
         long[] count = new long[1];
-        try (Stream<ChildFile> s = FolderListing.walk(root, threads)) {
+        try (Stream<ChildFile> s = FolderListing.walk(root, WalkOptions.builder().threads(threads).build())) {
             s.forEach(f -> {
                 sink += f.size() + f.mode() + f.inode();
                 count[0]++;

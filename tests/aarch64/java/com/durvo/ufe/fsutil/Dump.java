@@ -34,7 +34,7 @@ public final class Dump {
             }
         }
         for (int threads = 1; threads <= 2; threads++) {
-            try (Stream<ChildFile> walk = FolderListing.walk(tree, threads)) {
+            try (Stream<ChildFile> walk = FolderListing.walk(tree, WalkOptions.builder().threads(threads).build())) {
                 String route = "walk/" + threads;
                 walk.forEach(f -> entry(route, f));
             }

@@ -163,13 +163,15 @@ public final class ApiChecks {
         int rounds = 300;
         for (int r = 0; r < rounds; r++) {
             FolderListing listing = FolderListing.open(dir);
+            Iterator<ChildFile> entries = listing.iterator();  // a closed listing gives none
             Thread closer = new Thread(() -> {
                 spinUpTo(2_000_000);
                 listing.close();
             });
             closer.start();
             long seen = 0;
-            for (ChildFile f : listing) {
+            while (entries.hasNext()) {
+                ChildFile f = entries.next();
                 if (f.name().isEmpty()) {
                     return "an empty name in round " + r;
                 }
@@ -230,11 +232,66 @@ public final class ApiChecks {
             problems.add("walk gave " + got + "\nFiles.walk " + expected);
         }
         for (int threads : new int[] {1, 2}) {
-            try (Stream<ChildFile> s = FolderListing.walk(root, threads)) {
+            try (Stream<ChildFile> s = FolderListing.walk(root, WalkOptions.builder().threads(threads).build())) {
                 s.limit(3).count();
             }
         }
         return String.join("\n", problems);
+    }
+
+    /** With dir as the working directory: open and walk by Path and by "" list what they list by bytes (a walk of
+     * "" with relative paths, as Files.walk), and a closed listing refuses iteration as a DirectoryStream does.
+     * What differs, one a line. */
+    public static String pathForms(String dir) throws IOException {
+        byte[] bytes = FileNames.toBytes(dir);
+        List<String> bad = new ArrayList<>();
+        List<String> want = listed(FolderListing.open(bytes).stream(), dir);
+        List<String> walked = listed(FolderListing.walk(bytes), dir);
+        Object[][] routes = {  // route, its entries, the directory their paths start with, what they must be
+            {"open(Path)", FolderListing.open(Path.of(dir)).stream(), dir, want},
+            {"open(\"\")", FolderListing.open("").stream(), "", want},
+            {"open(byte[0])", FolderListing.open(new byte[0]).stream(), "", want},
+            {"open(Path.of(\"\"))", FolderListing.open(Path.of("")).stream(), "", want},
+            {"walk(Path)", FolderListing.walk(Path.of(dir)), dir, walked},
+            {"walk(\"\")", FolderListing.walk(""), "", walked},
+        };
+        for (Object[] r : routes) {
+            @SuppressWarnings("unchecked")
+            List<String> got = listed((Stream<ChildFile>) r[1], (String) r[2]);
+            if (!got.equals(r[3])) {
+                bad.add(r[0] + " gave " + got + ", not " + r[3]);
+            }
+        }
+        if (FsFiles.stat("").inode() != FsFiles.stat(bytes).inode()) {
+            bad.add("stat(\"\") is not the working directory");
+        }
+        FolderListing closed = FolderListing.open(bytes);
+        closed.close();
+        FolderListing closedMidway = FolderListing.open(bytes);
+        Iterator<ChildFile> it = closedMidway.iterator();
+        closedMidway.close();
+        while (it.hasNext()) {
+            it.next();  // what was read ahead, then the end
+        }
+        for (FolderListing l : new FolderListing[] {closed, closedMidway}) {
+            try {
+                l.iterator();
+                bad.add("iterator() of a closed listing");
+            } catch (IllegalStateException e) {
+                // as DirectoryStream
+            }
+        }
+        return String.join("\n", bad);
+    }
+
+    /** Each entry's path relative to {@code under} (which "" entries have none of) and its inode, in order. */
+    private static List<String> listed(Stream<ChildFile> entries, String under) {
+        try (entries) {
+            return entries.map(f -> {
+                String p = f.path();
+                return (under.isEmpty() ? p : p.substring(under.length() + 1)) + " " + f.inode();
+            }).collect(Collectors.toList());
+        }
     }
 
     /** A subdirectory removed after its delivery, before the walk enters it: the count delivered when the error
