@@ -241,6 +241,7 @@ TEST_F(Provider, OpenOptionsDoWhatTheSystemsOpenDoes) {
                 EXPECT_EQ(st.st_mode & 0777, 0400u) << "its own mode, yet written through the channel, " << route;
             }
         }
+        EXPECT_EQ(descriptorsOn(dir.path()), 0) << "every open's descriptors closed, " << route;
     }
 }
 
