@@ -19,7 +19,7 @@ namespace {
 
 class Provider : public ChecksTest {
 public:
-    Provider() : ChecksTest("ProviderChecks") {}
+    Provider() : ChecksTest("nio/ProviderChecks") {}
     // What readBack answers for path (a String or byte[]): a byte[] as its bytes, a String as itself.
     std::string readBack(jobject path) {
         jmethodID m = env->GetStaticMethodID(checks, "readBack", "(Ljava/lang/Object;)Ljava/lang/Object;");

@@ -1,10 +1,10 @@
-// The natives of class SysCalls that read and change attributes: statx with
+// The natives of class Natives that read and change attributes: statx with
 // the birth time where the file system keeps one, times, permissions and
 // owners, file-system figures, extended attributes, and the user and group
 // databases.
 #include "JniUtil.h"
 #include "Internal.h"
-#include "com_durvo_ufe_fsutil_SysCallFlags.h"
+#include "com_durvo_ufe_fsutil_internal_natives_NativeConstants.h"
 
 #include <fcntl.h>
 #include <grp.h>
@@ -22,13 +22,13 @@ using fsstat::MallocPtr;
 
 namespace {
 
-constexpr jint kCwd = com_durvo_ufe_fsutil_SysCallFlags_CWD;
+constexpr jint kCwd = com_durvo_ufe_fsutil_internal_natives_NativeConstants_CWD;
 int dirOf(jint dfd) { return dfd == kCwd ? AT_FDCWD : dfd; }
 
 // fillStat's sixteen values, then the birth time's seconds and nanoseconds
 // and 1 when the file system gave one.
-constexpr int kStatxLongs = com_durvo_ufe_fsutil_SysCallFlags_STATX_LONGS;
-static_assert(kStatxLongs == fsstat::kStatLongs + 3, "SysCalls.STATX_LONGS: the stat values and three more");
+constexpr int kStatxLongs = com_durvo_ufe_fsutil_internal_natives_NativeConstants_STATX_LONGS;
+static_assert(kStatxLongs == fsstat::kStatLongs + 3, "Natives.STATX_LONGS: the stat values and three more");
 
 // An empty path with a descriptor examines the open file itself.
 void JNICALL stat0(JNIEnv *env, jclass, jint dfd, jbyteArray jPath, jboolean jFollow, jlongArray jOut) {
@@ -242,20 +242,20 @@ jbyteArray JNICALL userName0(JNIEnv *env, jclass, jint id, jboolean jGroup) {
 }
 
 const JNINativeMethod kMethods[] = {
-    {const_cast<char *>("stat"), const_cast<char *>("(I[BZ[J)V"), reinterpret_cast<void *>(stat0)},
-    {const_cast<char *>("utimens"), const_cast<char *>("(I[B[JZ)V"), reinterpret_cast<void *>(utimens0)},
-    {const_cast<char *>("futimens"), const_cast<char *>("(I[J)V"), reinterpret_cast<void *>(futimens0)},
-    {const_cast<char *>("chmod"), const_cast<char *>("(I[BIZ)V"), reinterpret_cast<void *>(chmod0)},
-    {const_cast<char *>("fchmod"), const_cast<char *>("(II)V"), reinterpret_cast<void *>(fchmod0)},
-    {const_cast<char *>("chown"), const_cast<char *>("(I[BIIZ)V"), reinterpret_cast<void *>(chown0)},
-    {const_cast<char *>("fchown"), const_cast<char *>("(III)V"), reinterpret_cast<void *>(fchown0)},
-    {const_cast<char *>("statvfs"), const_cast<char *>("([B[J)V"), reinterpret_cast<void *>(statvfs0)},
-    {const_cast<char *>("getxattr"), const_cast<char *>("(I[B)[B"), reinterpret_cast<void *>(getxattr0)},
-    {const_cast<char *>("listxattr"), const_cast<char *>("(I)[B"), reinterpret_cast<void *>(listxattr0)},
-    {const_cast<char *>("setxattr"), const_cast<char *>("(I[B[B)V"), reinterpret_cast<void *>(setxattr0)},
-    {const_cast<char *>("removexattr"), const_cast<char *>("(I[B)V"), reinterpret_cast<void *>(removexattr0)},
-    {const_cast<char *>("userId"), const_cast<char *>("([BZ)I"), reinterpret_cast<void *>(userId0)},
-    {const_cast<char *>("userName"), const_cast<char *>("(IZ)[B"), reinterpret_cast<void *>(userName0)},
+    fsstat::nativeMethod("stat", "(I[BZ[J)V", reinterpret_cast<void *>(stat0)),
+    fsstat::nativeMethod("utimens", "(I[B[JZ)V", reinterpret_cast<void *>(utimens0)),
+    fsstat::nativeMethod("futimens", "(I[J)V", reinterpret_cast<void *>(futimens0)),
+    fsstat::nativeMethod("chmod", "(I[BIZ)V", reinterpret_cast<void *>(chmod0)),
+    fsstat::nativeMethod("fchmod", "(II)V", reinterpret_cast<void *>(fchmod0)),
+    fsstat::nativeMethod("chown", "(I[BIIZ)V", reinterpret_cast<void *>(chown0)),
+    fsstat::nativeMethod("fchown", "(III)V", reinterpret_cast<void *>(fchown0)),
+    fsstat::nativeMethod("statvfs", "([B[J)V", reinterpret_cast<void *>(statvfs0)),
+    fsstat::nativeMethod("getxattr", "(I[B)[B", reinterpret_cast<void *>(getxattr0)),
+    fsstat::nativeMethod("listxattr", "(I)[B", reinterpret_cast<void *>(listxattr0)),
+    fsstat::nativeMethod("setxattr", "(I[B[B)V", reinterpret_cast<void *>(setxattr0)),
+    fsstat::nativeMethod("removexattr", "(I[B)V", reinterpret_cast<void *>(removexattr0)),
+    fsstat::nativeMethod("userId", "([BZ)I", reinterpret_cast<void *>(userId0)),
+    fsstat::nativeMethod("userName", "(IZ)[B", reinterpret_cast<void *>(userName0)),
 };
 
 } // namespace
@@ -263,7 +263,7 @@ const JNINativeMethod kMethods[] = {
 namespace fsstat {
 
 bool registerAttrNatives(JNIEnv *env, jclass jcls) {
-    return env->RegisterNatives(jcls, kMethods, static_cast<jint>(sizeof kMethods / sizeof kMethods[0])) == 0;
+    return fsstat::registerNatives(env, jcls, kMethods);
 }
 
 } // namespace fsstat

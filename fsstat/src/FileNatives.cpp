@@ -1,4 +1,4 @@
-// The natives of the Java API that reach single files (class NativeFs): read
+// The natives of the Java API that reach single files (class Natives): read
 // through the library's descriptor routines, stat and lstat through its stat
 // wrappers, link targets through readLinkTarget. Paths arrive as their exact
 // bytes; the Java side turns a library string into them first.
@@ -104,18 +104,18 @@ jbyteArray jniReadLink(JNIEnv *env, jclass, jbyteArray jPath) {
     return fsstat::bytesFromPath(env, target.get());
 }
 
-// Signatures as NativeFs declares them.
+// Signatures as Natives declares them.
 const JNINativeMethod kMethods[] = {
-    {const_cast<char *>("openRead"), const_cast<char *>("([B[J)I"), reinterpret_cast<void *>(jniOpenRead)},
-    {const_cast<char *>("read"), const_cast<char *>("(I[BII)I"), reinterpret_cast<void *>(jniRead)},
-    {const_cast<char *>("skip"), const_cast<char *>("(IJ)J"), reinterpret_cast<void *>(jniSkip)},
-    {const_cast<char *>("remaining"), const_cast<char *>("(I)J"), reinterpret_cast<void *>(jniRemaining)},
-    {const_cast<char *>("closeRead"), const_cast<char *>("(I)V"), reinterpret_cast<void *>(jniCloseRead)},
-    {const_cast<char *>("readLink"), const_cast<char *>("([B)[B"), reinterpret_cast<void *>(jniReadLink)},
+    fsstat::nativeMethod("openRead", "([B[J)I", reinterpret_cast<void *>(jniOpenRead)),
+    fsstat::nativeMethod("read", "(I[BII)I", reinterpret_cast<void *>(jniRead)),
+    fsstat::nativeMethod("skip", "(IJ)J", reinterpret_cast<void *>(jniSkip)),
+    fsstat::nativeMethod("remaining", "(I)J", reinterpret_cast<void *>(jniRemaining)),
+    fsstat::nativeMethod("closeRead", "(I)V", reinterpret_cast<void *>(jniCloseRead)),
+    fsstat::nativeMethod("readLink", "([B)[B", reinterpret_cast<void *>(jniReadLink)),
 };
 
 } // namespace
 
 bool fsstat::registerFileNatives(JNIEnv *env, jclass jcls) {
-    return env->RegisterNatives(jcls, kMethods, sizeof kMethods / sizeof kMethods[0]) == 0;
+    return fsstat::registerNatives(env, jcls, kMethods);
 }

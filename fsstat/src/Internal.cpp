@@ -2,7 +2,7 @@
 // errno values into NativeErrno, Java byte[] paths into C strings and back.
 #include "JniUtil.h"
 #include "Internal.h"
-#include "com_durvo_ufe_fsutil_SysCallFlags.h"
+#include "com_durvo_ufe_fsutil_internal_natives_NativeConstants.h"
 
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -19,23 +19,23 @@ jclass gErrnoClass = nullptr;
 jmethodID gErrnoCtor = nullptr;
 
 // The errno values NativeErrno tells apart, as <errno.h> has them.
-static_assert(com_durvo_ufe_fsutil_SysCallFlags_EPERM == EPERM, "SysCallFlags.EPERM");
-static_assert(com_durvo_ufe_fsutil_SysCallFlags_ENOENT == ENOENT, "SysCallFlags.ENOENT");
-static_assert(com_durvo_ufe_fsutil_SysCallFlags_EACCES == EACCES, "SysCallFlags.EACCES");
-static_assert(com_durvo_ufe_fsutil_SysCallFlags_EEXIST == EEXIST, "SysCallFlags.EEXIST");
-static_assert(com_durvo_ufe_fsutil_SysCallFlags_EXDEV == EXDEV, "SysCallFlags.EXDEV");
-static_assert(com_durvo_ufe_fsutil_SysCallFlags_ENOTDIR == ENOTDIR, "SysCallFlags.ENOTDIR");
-static_assert(com_durvo_ufe_fsutil_SysCallFlags_EINVAL == EINVAL, "SysCallFlags.EINVAL");
-static_assert(com_durvo_ufe_fsutil_SysCallFlags_ENOTEMPTY == ENOTEMPTY, "SysCallFlags.ENOTEMPTY");
-static_assert(com_durvo_ufe_fsutil_SysCallFlags_ELOOP == ELOOP, "SysCallFlags.ELOOP");
-static_assert(com_durvo_ufe_fsutil_SysCallFlags_ENODATA == ENODATA, "SysCallFlags.ENODATA");
+static_assert(com_durvo_ufe_fsutil_internal_natives_NativeConstants_EPERM == EPERM, "NativeConstants.EPERM");
+static_assert(com_durvo_ufe_fsutil_internal_natives_NativeConstants_ENOENT == ENOENT, "NativeConstants.ENOENT");
+static_assert(com_durvo_ufe_fsutil_internal_natives_NativeConstants_EACCES == EACCES, "NativeConstants.EACCES");
+static_assert(com_durvo_ufe_fsutil_internal_natives_NativeConstants_EEXIST == EEXIST, "NativeConstants.EEXIST");
+static_assert(com_durvo_ufe_fsutil_internal_natives_NativeConstants_EXDEV == EXDEV, "NativeConstants.EXDEV");
+static_assert(com_durvo_ufe_fsutil_internal_natives_NativeConstants_ENOTDIR == ENOTDIR, "NativeConstants.ENOTDIR");
+static_assert(com_durvo_ufe_fsutil_internal_natives_NativeConstants_EINVAL == EINVAL, "NativeConstants.EINVAL");
+static_assert(com_durvo_ufe_fsutil_internal_natives_NativeConstants_ENOTEMPTY == ENOTEMPTY, "NativeConstants.ENOTEMPTY");
+static_assert(com_durvo_ufe_fsutil_internal_natives_NativeConstants_ELOOP == ELOOP, "NativeConstants.ELOOP");
+static_assert(com_durvo_ufe_fsutil_internal_natives_NativeConstants_ENODATA == ENODATA, "NativeConstants.ENODATA");
 
 } // namespace
 
 namespace fsstat {
 
 void initErrnoClass(JNIEnv *env) {
-    LocalRef<jclass> jcls(env, env->FindClass("com/durvo/ufe/fsutil/NativeErrno"));
+    LocalRef<jclass> jcls(env, env->FindClass("com/durvo/ufe/fsutil/internal/natives/NativeErrno"));
     if (!jcls) return;
     gErrnoCtor = env->GetMethodID(jcls.get(), "<init>", "(ILjava/lang/String;)V");
     if (gErrnoCtor == nullptr) return;

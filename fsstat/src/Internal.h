@@ -3,11 +3,12 @@
 #define FSSTAT_INTERNAL_H
 
 #include "Guards.h"
-#include "com_durvo_ufe_fsutil_EntryLayout.h"
+#include "com_durvo_ufe_fsutil_internal_natives_NativeConstants.h"
 
 #include <jni.h>
 #include <sys/stat.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <type_traits>
 
@@ -27,7 +28,7 @@ jlong widen(T value) {
 
 // How many longs fillStat writes: the thirteen lstat values in setBasic's
 // order, with the nanoseconds of atime, mtime and ctime after their seconds.
-constexpr int kStatLongs = com_durvo_ufe_fsutil_EntryLayout_STAT_LONGS;
+constexpr int kStatLongs = com_durvo_ufe_fsutil_internal_natives_NativeConstants_STAT_LONGS;
 void fillStat(jlong *out, const struct stat &st);
 
 // fillStat's values from statx, then the creation time's seconds and
@@ -60,13 +61,24 @@ MallocPtr pathFromBytes(JNIEnv *env, jbyteArray jPath);
 // the JVM's error pending when it has no room.
 jbyteArray bytesFromPath(JNIEnv *env, const char *szPath);
 
-// Registers FileNatives.cpp's natives of NativeFs; false with the JVM's error
-// pending when one of them does not match the class.
-bool registerFileNatives(JNIEnv *env, jclass jcls);
+// One row of a registration table: the Java method's name and signature as
+// Natives declares it, and the function that implements it.
+inline JNINativeMethod nativeMethod(const char *szName, const char *szSignature, void *fn) {
+    return {const_cast<char *>(szName), const_cast<char *>(szSignature), fn};
+}
 
-// Register the natives of SysCalls by area (PathNatives.cpp: files and
-// directories; AttrNatives.cpp: attributes; WatchNatives.cpp: inotify); false
-// with the JVM's error pending when one of them does not match the class.
+// Registers a table's natives on jcls; false with the JVM's error pending when
+// one of them does not match the class.
+template <std::size_t N>
+bool registerNatives(JNIEnv *env, jclass jcls, const JNINativeMethod (&table)[N]) {
+    return env->RegisterNatives(jcls, table, static_cast<jint>(N)) == 0;
+}
+
+// Register the natives of Natives by area (ListNatives.cpp: listing and names;
+// FileNatives.cpp: reading files; PathNatives.cpp: files and directories;
+// AttrNatives.cpp: attributes; WatchNatives.cpp: inotify); false with the
+// JVM's error pending when one of them does not match the class.
+bool registerFileNatives(JNIEnv *env, jclass jcls);
 bool registerPathNatives(JNIEnv *env, jclass jcls);
 bool registerAttrNatives(JNIEnv *env, jclass jcls);
 bool registerWatchNatives(JNIEnv *env, jclass jcls);

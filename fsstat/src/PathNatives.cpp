@@ -1,10 +1,10 @@
-// The natives of class SysCalls that create, open, remove, rename and link
+// The natives of class Natives that create, open, remove, rename and link
 // files: one system call each, paths as their exact bytes, failures as a
 // pending NativeErrno. A directory descriptor argument of kCwd means the
 // working directory, so the same natives serve paths and open directories.
 #include "JniUtil.h"
 #include "Internal.h"
-#include "com_durvo_ufe_fsutil_SysCallFlags.h"
+#include "com_durvo_ufe_fsutil_internal_natives_NativeConstants.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -24,15 +24,15 @@ using fsstat::MallocPtr;
 
 namespace {
 
-// The open options as SysCalls numbers them.
-constexpr jint kRead = com_durvo_ufe_fsutil_SysCallFlags_READ, kWrite = com_durvo_ufe_fsutil_SysCallFlags_WRITE,
-               kAppend = com_durvo_ufe_fsutil_SysCallFlags_APPEND, kCreate = com_durvo_ufe_fsutil_SysCallFlags_CREATE,
-               kCreateNew = com_durvo_ufe_fsutil_SysCallFlags_CREATE_NEW, kTruncate = com_durvo_ufe_fsutil_SysCallFlags_TRUNCATE,
-               kSync = com_durvo_ufe_fsutil_SysCallFlags_SYNC, kDsync = com_durvo_ufe_fsutil_SysCallFlags_DSYNC,
-               kNoFollow = com_durvo_ufe_fsutil_SysCallFlags_NOFOLLOW, kDirectory = com_durvo_ufe_fsutil_SysCallFlags_DIRECTORY,
-               kNonBlock = com_durvo_ufe_fsutil_SysCallFlags_NONBLOCK, kReopen = com_durvo_ufe_fsutil_SysCallFlags_REOPEN;
+// The open options as Natives numbers them.
+constexpr jint kRead = com_durvo_ufe_fsutil_internal_natives_NativeConstants_READ, kWrite = com_durvo_ufe_fsutil_internal_natives_NativeConstants_WRITE,
+               kAppend = com_durvo_ufe_fsutil_internal_natives_NativeConstants_APPEND, kCreate = com_durvo_ufe_fsutil_internal_natives_NativeConstants_CREATE,
+               kCreateNew = com_durvo_ufe_fsutil_internal_natives_NativeConstants_CREATE_NEW, kTruncate = com_durvo_ufe_fsutil_internal_natives_NativeConstants_TRUNCATE,
+               kSync = com_durvo_ufe_fsutil_internal_natives_NativeConstants_SYNC, kDsync = com_durvo_ufe_fsutil_internal_natives_NativeConstants_DSYNC,
+               kNoFollow = com_durvo_ufe_fsutil_internal_natives_NativeConstants_NOFOLLOW, kDirectory = com_durvo_ufe_fsutil_internal_natives_NativeConstants_DIRECTORY,
+               kNonBlock = com_durvo_ufe_fsutil_internal_natives_NativeConstants_NONBLOCK, kReopen = com_durvo_ufe_fsutil_internal_natives_NativeConstants_REOPEN;
 // The working directory in place of a directory descriptor.
-constexpr jint kCwd = com_durvo_ufe_fsutil_SysCallFlags_CWD;
+constexpr jint kCwd = com_durvo_ufe_fsutil_internal_natives_NativeConstants_CWD;
 
 int dirOf(jint dfd) { return dfd == kCwd ? AT_FDCWD : dfd; }
 
@@ -77,7 +77,7 @@ int openToReopen(int dfd, const char *szPath, int flags) {
     return openRetrying(dfd, szPath, flags, 0);
 }
 
-// Opens with SysCalls' options; the descriptor, with bit 32 set when this call
+// Opens with Natives' options; the descriptor, with bit 32 set when this call
 // created the file. With REOPEN, CREATE tries an exclusive create first so
 // that the caller knows whether the mode it gave was applied (the reopen needs
 // the file made with owner read and write).
@@ -315,24 +315,23 @@ jobjectArray JNICALL readings0(JNIEnv *env, jclass, jstring jsPath) {
     return jResult.release();
 }
 
-// The native declarations follow SysCalls.java's order.
+// The native declarations follow Natives.java's order.
 const JNINativeMethod kMethods[] = {
-    {const_cast<char *>("open"), const_cast<char *>("(I[BII)J"), reinterpret_cast<void *>(open0)},
-    {const_cast<char *>("close"), const_cast<char *>("(I)V"), reinterpret_cast<void *>(close0)},
-    {const_cast<char *>("channelFactory"), const_cast<char *>("()[Ljava/lang/reflect/AccessibleObject;"),
-     reinterpret_cast<void *>(channelFactory0)},
-    {const_cast<char *>("mkdir"), const_cast<char *>("(I[BI)V"), reinterpret_cast<void *>(mkdir0)},
-    {const_cast<char *>("unlink"), const_cast<char *>("(I[BZ)V"), reinterpret_cast<void *>(unlink0)},
-    {const_cast<char *>("mknod"), const_cast<char *>("(I[BIJ)V"), reinterpret_cast<void *>(mknod0)},
-    {const_cast<char *>("symlink"), const_cast<char *>("([BI[B)V"), reinterpret_cast<void *>(symlink0)},
-    {const_cast<char *>("link"), const_cast<char *>("([B[B)V"), reinterpret_cast<void *>(link0)},
-    {const_cast<char *>("readlink"), const_cast<char *>("(I[B)[B"), reinterpret_cast<void *>(readlink0)},
-    {const_cast<char *>("rename"), const_cast<char *>("(I[BI[B)V"), reinterpret_cast<void *>(rename0)},
-    {const_cast<char *>("copyData"), const_cast<char *>("(II)V"), reinterpret_cast<void *>(copyData0)},
-    {const_cast<char *>("access"), const_cast<char *>("([BI)V"), reinterpret_cast<void *>(access0)},
-    {const_cast<char *>("realpath"), const_cast<char *>("([B)[B"), reinterpret_cast<void *>(realpath0)},
-    {const_cast<char *>("readings"), const_cast<char *>("(Ljava/lang/String;)[[B"), reinterpret_cast<void *>(readings0)},
-    {const_cast<char *>("getcwd"), const_cast<char *>("()[B"), reinterpret_cast<void *>(getcwd0)},
+    fsstat::nativeMethod("open", "(I[BII)J", reinterpret_cast<void *>(open0)),
+    fsstat::nativeMethod("close", "(I)V", reinterpret_cast<void *>(close0)),
+    fsstat::nativeMethod("channelFactory", "()[Ljava/lang/reflect/AccessibleObject;", reinterpret_cast<void *>(channelFactory0)),
+    fsstat::nativeMethod("mkdir", "(I[BI)V", reinterpret_cast<void *>(mkdir0)),
+    fsstat::nativeMethod("unlink", "(I[BZ)V", reinterpret_cast<void *>(unlink0)),
+    fsstat::nativeMethod("mknod", "(I[BIJ)V", reinterpret_cast<void *>(mknod0)),
+    fsstat::nativeMethod("symlink", "([BI[B)V", reinterpret_cast<void *>(symlink0)),
+    fsstat::nativeMethod("link", "([B[B)V", reinterpret_cast<void *>(link0)),
+    fsstat::nativeMethod("readlink", "(I[B)[B", reinterpret_cast<void *>(readlink0)),
+    fsstat::nativeMethod("rename", "(I[BI[B)V", reinterpret_cast<void *>(rename0)),
+    fsstat::nativeMethod("copyData", "(II)V", reinterpret_cast<void *>(copyData0)),
+    fsstat::nativeMethod("access", "([BI)V", reinterpret_cast<void *>(access0)),
+    fsstat::nativeMethod("realpath", "([B)[B", reinterpret_cast<void *>(realpath0)),
+    fsstat::nativeMethod("readings", "(Ljava/lang/String;)[[B", reinterpret_cast<void *>(readings0)),
+    fsstat::nativeMethod("getcwd", "()[B", reinterpret_cast<void *>(getcwd0)),
 };
 
 } // namespace
@@ -340,7 +339,7 @@ const JNINativeMethod kMethods[] = {
 namespace fsstat {
 
 bool registerPathNatives(JNIEnv *env, jclass jcls) {
-    return env->RegisterNatives(jcls, kMethods, static_cast<jint>(sizeof kMethods / sizeof kMethods[0])) == 0;
+    return fsstat::registerNatives(env, jcls, kMethods);
 }
 
 } // namespace fsstat

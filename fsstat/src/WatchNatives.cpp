@@ -1,9 +1,9 @@
-// The natives of class SysCalls under the fsstat: watch service: an inotify
+// The natives of class Natives under the fsstat: watch service: an inotify
 // instance, its watches, and an eventfd that wakes the thread waiting on it.
 // The events reach Java as the raw bytes that read(2) gives.
 #include "JniUtil.h"
 #include "Internal.h"
-#include "com_durvo_ufe_fsutil_SysCallFlags.h"
+#include "com_durvo_ufe_fsutil_internal_natives_NativeConstants.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -19,17 +19,17 @@ using fsstat::MallocPtr;
 namespace {
 
 // The masks the Java side reads events with are the kernel's own.
-static_assert(com_durvo_ufe_fsutil_SysCallFlags_IN_MODIFY == IN_MODIFY &&
-              com_durvo_ufe_fsutil_SysCallFlags_IN_ATTRIB == IN_ATTRIB &&
-              com_durvo_ufe_fsutil_SysCallFlags_IN_MOVED_FROM == IN_MOVED_FROM &&
-              com_durvo_ufe_fsutil_SysCallFlags_IN_MOVED_TO == IN_MOVED_TO &&
-              com_durvo_ufe_fsutil_SysCallFlags_IN_CREATE == IN_CREATE &&
-              com_durvo_ufe_fsutil_SysCallFlags_IN_DELETE == IN_DELETE &&
-              com_durvo_ufe_fsutil_SysCallFlags_IN_ONLYDIR == IN_ONLYDIR &&
-              com_durvo_ufe_fsutil_SysCallFlags_IN_Q_OVERFLOW == IN_Q_OVERFLOW &&
-              com_durvo_ufe_fsutil_SysCallFlags_IN_IGNORED == IN_IGNORED,
-              "SysCallFlags' inotify masks");
-static_assert(sizeof(struct inotify_event) == 16, "the event header SysCalls.inotifyRead's callers parse");
+static_assert(com_durvo_ufe_fsutil_internal_natives_NativeConstants_IN_MODIFY == IN_MODIFY &&
+              com_durvo_ufe_fsutil_internal_natives_NativeConstants_IN_ATTRIB == IN_ATTRIB &&
+              com_durvo_ufe_fsutil_internal_natives_NativeConstants_IN_MOVED_FROM == IN_MOVED_FROM &&
+              com_durvo_ufe_fsutil_internal_natives_NativeConstants_IN_MOVED_TO == IN_MOVED_TO &&
+              com_durvo_ufe_fsutil_internal_natives_NativeConstants_IN_CREATE == IN_CREATE &&
+              com_durvo_ufe_fsutil_internal_natives_NativeConstants_IN_DELETE == IN_DELETE &&
+              com_durvo_ufe_fsutil_internal_natives_NativeConstants_IN_ONLYDIR == IN_ONLYDIR &&
+              com_durvo_ufe_fsutil_internal_natives_NativeConstants_IN_Q_OVERFLOW == IN_Q_OVERFLOW &&
+              com_durvo_ufe_fsutil_internal_natives_NativeConstants_IN_IGNORED == IN_IGNORED,
+              "NativeConstants' inotify masks");
+static_assert(sizeof(struct inotify_event) == 16, "the event header Natives.inotifyRead's callers parse");
 
 jint JNICALL inotifyInit0(JNIEnv *env, jclass) {
     const int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
@@ -97,12 +97,12 @@ jint JNICALL inotifyRead0(JNIEnv *env, jclass, jint fd, jint wakeFd, jbyteArray 
 }
 
 const JNINativeMethod kMethods[] = {
-    {const_cast<char *>("inotifyInit"), const_cast<char *>("()I"), reinterpret_cast<void *>(inotifyInit0)},
-    {const_cast<char *>("eventFd"), const_cast<char *>("()I"), reinterpret_cast<void *>(eventFd0)},
-    {const_cast<char *>("wake"), const_cast<char *>("(I)V"), reinterpret_cast<void *>(wake0)},
-    {const_cast<char *>("inotifyAdd"), const_cast<char *>("(I[BI)I"), reinterpret_cast<void *>(inotifyAdd0)},
-    {const_cast<char *>("inotifyRemove"), const_cast<char *>("(II)V"), reinterpret_cast<void *>(inotifyRemove0)},
-    {const_cast<char *>("inotifyRead"), const_cast<char *>("(II[B)I"), reinterpret_cast<void *>(inotifyRead0)},
+    fsstat::nativeMethod("inotifyInit", "()I", reinterpret_cast<void *>(inotifyInit0)),
+    fsstat::nativeMethod("eventFd", "()I", reinterpret_cast<void *>(eventFd0)),
+    fsstat::nativeMethod("wake", "(I)V", reinterpret_cast<void *>(wake0)),
+    fsstat::nativeMethod("inotifyAdd", "(I[BI)I", reinterpret_cast<void *>(inotifyAdd0)),
+    fsstat::nativeMethod("inotifyRemove", "(II)V", reinterpret_cast<void *>(inotifyRemove0)),
+    fsstat::nativeMethod("inotifyRead", "(II[B)I", reinterpret_cast<void *>(inotifyRead0)),
 };
 
 } // namespace
@@ -110,7 +110,7 @@ const JNINativeMethod kMethods[] = {
 namespace fsstat {
 
 bool registerWatchNatives(JNIEnv *env, jclass jcls) {
-    return env->RegisterNatives(jcls, kMethods, static_cast<jint>(sizeof kMethods / sizeof kMethods[0])) == 0;
+    return fsstat::registerNatives(env, jcls, kMethods);
 }
 
 } // namespace fsstat

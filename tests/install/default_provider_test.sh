@@ -10,7 +10,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 export XDG_CACHE_HOME=$work/cache
-default=-Djava.nio.file.spi.DefaultFileSystemProvider=com.durvo.ufe.fsutil.FsFileSystemProvider
+default=-Djava.nio.file.spi.DefaultFileSystemProvider=com.durvo.ufe.fsutil.nio.FsFileSystemProvider
 
 "$javac" -J-Xcheck:jni -J--enable-native-access=ALL-UNNAMED -J"$default" -J-cp -J"$jar" -d "$work/classes" -cp "$jar" \
   "$here/UseJar.java" || fail "javac with the provider as the default"
@@ -26,14 +26,14 @@ for place in cache tmp; do
         "$java" -Xcheck:jni -XX:-UsePerfData --enable-native-access=ALL-UNNAMED "$default" "${options[@]}" \
           -cp "$jar:$work/classes" UseJar default "$work/dir" 2>&1) || fail "extracting to $place: $out"
   # The content type first: where the JDK refuses it, the rest must work after.
-  [ "$(sed 2d <<<"$out")" = "exists true com.durvo.ufe.fsutil.FsFileSystemProvider
+  [ "$(sed 2d <<<"$out")" = "exists true com.durvo.ufe.fsutil.nio.FsFileSystemProvider
 list [a.txt, b, sub]
 async hello" ] || fail "JDK $feature, extracting to $place: $out"
   type=$(sed -n 2p <<<"$out")
   case $type in
     "type text/plain") ;;
     # Before JDK 25 the JDK's default detector casts the default provider to its own class (JDK-8346722).
-    "type refused: java.lang.ClassCastException: class com.durvo.ufe.fsutil.FsFileSystemProvider cannot be cast to class sun.nio.fs.UnixFileSystemProvider"*)
+    "type refused: java.lang.ClassCastException: class com.durvo.ufe.fsutil.nio.FsFileSystemProvider cannot be cast to class sun.nio.fs.UnixFileSystemProvider"*)
       [ "$feature" -lt 25 ] || fail "JDK $feature: $type" ;;
     *) fail "JDK $feature: $type" ;;
   esac

@@ -73,7 +73,7 @@ tests=(
 [ -n "${NIO_TESTS:-}" ] && read -ra tests <<<"$NIO_TESTS"
 charsets=("UTF-8 C.UTF-8" "ISO-8859-1 en_US.ISO-8859-1" "US-ASCII C")
 jni_warnings='WARNING in native method|WARNING: JNI local refs|JNI call made'
-provider=-Djava.nio.file.spi.DefaultFileSystemProvider=com.durvo.ufe.fsutil.FsFileSystemProvider
+provider=-Djava.nio.file.spi.DefaultFileSystemProvider=com.durvo.ufe.fsutil.nio.FsFileSystemProvider
 
 # One run: $1 test path, $2 classes, $3 charset, $4 locale, $5 jdk|ours. Prints PASS or FAIL.
 run() {

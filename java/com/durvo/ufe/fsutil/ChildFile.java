@@ -1,5 +1,9 @@
 package com.durvo.ufe.fsutil;
 
+import com.durvo.ufe.fsutil.internal.engine.EntryAccess;
+import com.durvo.ufe.fsutil.internal.natives.NativeConstants;
+import com.durvo.ufe.fsutil.internal.natives.Natives;
+import com.durvo.ufe.fsutil.nio.FsFileSystem;
 import java.io.IOException;
 import java.time.Instant;
 import java.util.Arrays;
@@ -77,15 +81,30 @@ public final class ChildFile {
     private long creationTime;
     private long creationNanos;
     private long mountId;
-    /** The attribute bits read (see {@link EntryLayout}), and those asked for. */
-    private int have = EntryLayout.LSTAT;
-    private int want = EntryLayout.LSTAT;
+    /** The attribute bits read (see {@link NativeConstants}), and those asked for. */
+    private int have = NativeConstants.LSTAT;
+    private int want = NativeConstants.LSTAT;
     /** The errno of a failed examination, else 0. */
     private int error;
     /** The exact bytes of the name; null for an entry of the one-at-a-time route until asked for. */
     byte[] nameBytes;
     private final byte[] parent;
     private final int depth;
+
+    static {
+        EntryAccess.set(new EntryAccess.Maker() {
+            @Override
+            public ChildFile entry(byte[] parent, byte[] names, int from, int length, long[] values, int at, int depth,
+                    int want) {
+                return new ChildFile(parent, names, from, length, values, at, depth, want);
+            }
+
+            @Override
+            public byte[] nameBytes(ChildFile entry) {
+                return entry.nameBytes;
+            }
+        });
+    }
 
     /** An entry to be filled by {@code setBasic}, for the one-at-a-time route of {@link FolderIteratorNix}. */
     private ChildFile() {
@@ -97,18 +116,18 @@ public final class ChildFile {
      * An entry of a batch read for the attributes {@code want}: the name at {@code names[from..from+length)},
      * the values at {@code values[at..]}.
      */
-    ChildFile(byte[] parent, byte[] names, int from, int length, long[] values, int at, int depth, int want) {
+    private ChildFile(byte[] parent, byte[] names, int from, int length, long[] values, int at, int depth, int want) {
         this.parent = parent;
         this.depth = depth;
         this.nameBytes = Arrays.copyOfRange(names, from, from + length);
         this.want = want;
-        this.have = (int) values[at + EntryLayout.HAVE];
-        this.error = (int) values[at + EntryLayout.ERROR];
-        if ((have & ~EntryLayout.TYPE) != 0) {
+        this.have = (int) values[at + NativeConstants.HAVE];
+        this.error = (int) values[at + NativeConstants.ERROR];
+        if ((have & ~NativeConstants.TYPE) != 0) {
             setStat(values, at);
-            creationTime = values[at + EntryLayout.BTIME];
-            creationNanos = values[at + EntryLayout.BTIME + 1];
-            mountId = values[at + EntryLayout.MOUNT_ID];
+            creationTime = values[at + NativeConstants.BTIME];
+            creationNanos = values[at + NativeConstants.BTIME + 1];
+            mountId = values[at + NativeConstants.MOUNT_ID];
         } else {
             mode = (int) values[at + 2] & 0xF000;  // the type alone
         }
@@ -340,7 +359,7 @@ public final class ChildFile {
      * @return whether it is a directory
      */
     public boolean isDirectory() {
-        return (have & EntryLayout.TYPE) != 0 && (mode & 0xF000) == 0x4000;
+        return (have & NativeConstants.TYPE) != 0 && (mode & 0xF000) == 0x4000;
     }
 
     /**
@@ -383,7 +402,7 @@ public final class ChildFile {
      * @return the failure, naming the entry's path; null when there was none
      */
     public IOException attributeError() {
-        return error == 0 ? null : NativeFs.describe(error).forFile(pathBytes());
+        return error == 0 ? null : Natives.describe(error).forFile(pathBytes());
     }
 
     private void need(EntryAttribute attribute) {
@@ -393,7 +412,7 @@ public final class ChildFile {
         String path = FileNames.display(pathBytes());
         if (error != 0) {
             throw new IllegalStateException("the attributes of " + path + " could not be read: "
-                    + NativeFs.describe(error).getMessage());
+                    + Natives.describe(error).getMessage());
         }
         if ((want & attribute.bit) == 0) {
             throw new IllegalStateException(attribute + " of " + path + " was not read: ask for EntryAttribute."
@@ -427,9 +446,9 @@ public final class ChildFile {
     @Override
     public String toString() {
         String name = FileNames.display(nameBytes());
-        if ((have & EntryLayout.MODE) == 0) {
-            return ((have & EntryLayout.TYPE) != 0 ? type().letter() + " " : "") + name;
+        if ((have & NativeConstants.MODE) == 0) {
+            return ((have & NativeConstants.TYPE) != 0 ? type().letter() + " " : "") + name;
         }
-        return modeString() + " " + ((have & EntryLayout.SIZE) != 0 ? size + " " : "") + name;
+        return modeString() + " " + ((have & NativeConstants.SIZE) != 0 ? size + " " : "") + name;
     }
 }

@@ -1,5 +1,10 @@
 package com.durvo.ufe.fsutil;
 
+import com.durvo.ufe.fsutil.internal.engine.DirStream;
+import com.durvo.ufe.fsutil.internal.loader.NativeLibrary;
+import com.durvo.ufe.fsutil.internal.natives.NativeErrno;
+import com.durvo.ufe.fsutil.internal.natives.Natives;
+import com.durvo.ufe.fsutil.nio.FsFileSystem;
 import java.nio.ByteBuffer;
 import java.nio.CharBuffer;
 import java.nio.charset.CharacterCodingException;
@@ -11,6 +16,7 @@ import java.nio.charset.StandardCharsets;
 import java.nio.file.InvalidPathException;
 import java.nio.file.FileSystems;
 import java.nio.file.Path;
+import java.nio.file.ProviderMismatchException;
 import java.util.ArrayList;
 import java.util.List;
 
@@ -39,8 +45,12 @@ public final class FileNames {
     private FileNames() {
     }
 
-    /** Whether names travel in UTF-8 mode: exactly when the default charset is UTF-8. */
-    static boolean utf8Mode() {
+    /**
+     * Whether names travel in UTF-8 mode: exactly when the default charset is UTF-8.
+     *
+     * @return true in UTF-8 mode
+     */
+    public static boolean utf8Mode() {
         return StandardCharsets.UTF_8.equals(Charset.defaultCharset());
     }
 
@@ -82,8 +92,8 @@ public final class FileNames {
         if (natural == null) {
             return iso;
         }
-        long[] first = FsAttributes.statOrNull(natural);
-        long[] second = FsAttributes.statOrNull(iso);
+        long[] first = Natives.statOrNull(natural);
+        long[] second = Natives.statOrNull(iso);
         if (first != null && second != null && (first[0] != second[0] || first[1] != second[1])) {
             // Two files: the one whose own string this is, when the library delivers it for only one.
             boolean naturalIsIts = name.equals(fromBytes(natural, 0, natural.length));
@@ -129,8 +139,8 @@ public final class FileNames {
                 byte[] first = splice(chosen, start, end, found.get(0));
                 for (byte[] other : found.subList(1, found.size())) {
                     byte[] second = splice(chosen, start, end, other);
-                    long[] a = FsAttributes.statOrNull(first);
-                    long[] b = FsAttributes.statOrNull(second);
+                    long[] a = Natives.statOrNull(first);
+                    long[] b = Natives.statOrNull(second);
                     if (a == null || b == null || a[0] != b[0] || a[1] != b[1]) {
                         throw twoFiles(name, first, second);
                     }
@@ -212,9 +222,11 @@ public final class FileNames {
      * escapes undone) and its ISO-8859-1 bytes, each null where the string has
      * none, never both; the same array twice for ASCII.
      *
+     * @param name a name or path as the library's string
+     * @return the default-charset reading, then the ISO-8859-1 one
      * @throws InvalidPathException for a NUL, an unpaired surrogate, or a string with no exact reading
      */
-    static byte[][] readings(String name) {
+    public static byte[][] readings(String name) {
         checkPath(name);
         boolean ascii = true;
         boolean latin1 = true;
@@ -227,7 +239,7 @@ public final class FileNames {
             byte[] only = name.getBytes(StandardCharsets.US_ASCII);
             return new byte[][] {only, only};
         }
-        byte[][] readings = SysCalls.readings(name);
+        byte[][] readings = Natives.readings(name);
         // A reading is exact or not taken at all: no '?' for a character the charset lacks.
         byte[] natural = Charset.defaultCharset().newEncoder().canEncode(name) ? readings[0] : null;
         byte[] iso = latin1 ? readings[1] : null;
@@ -262,13 +274,20 @@ public final class FileNames {
         return fromBytes(onDisk, 0, onDisk.length);
     }
 
-    /** {@link #fromBytes(byte[])} of {@code bytes[from..from+length)}, which hold no NUL. */
-    static String fromBytes(byte[] bytes, int from, int length) {
+    /**
+     * {@link #fromBytes(byte[])} of {@code bytes[from..from+length)}, which hold no NUL.
+     *
+     * @param bytes holds the name
+     * @param from where the name starts
+     * @param length how many bytes it has
+     * @return the library's string for them
+     */
+    public static String fromBytes(byte[] bytes, int from, int length) {
         for (int i = from; i < from + length; i++) {
             if (bytes[i] < 0) {
                 byte[] name = new byte[length];
                 System.arraycopy(bytes, from, name, 0, length);
-                return NativeFs.nameString(name);
+                return Natives.nameString(name);
             }
         }
         // Every ASCII-compatible charset reads ASCII bytes as themselves, and
@@ -377,8 +396,12 @@ public final class FileNames {
                 + " FileSystemStat instead");
     }
 
-    /** The charset the JDK turns file names into bytes with, as the JDK picks it. */
-    static Charset jnuCharset() {
+    /**
+     * The charset the JDK turns file names into bytes with, as the JDK picks it.
+     *
+     * @return the charset of {@code sun.jnu.encoding}, else the default one
+     */
+    public static Charset jnuCharset() {
         String name = System.getProperty("sun.jnu.encoding");
         try {
             return name != null ? Charset.forName(name) : Charset.defaultCharset();
@@ -392,19 +415,24 @@ public final class FileNames {
      * directory.
      */
     static byte[] bytesOf(Path path) {
-        return FsPath.forSysCalls(exactBytesOf(path));
+        return Natives.sysPath(exactBytesOf(path));
     }
 
     /**
      * The exact bytes of a path: those an {@code fsstat:} path holds, or those the default file system's
      * path passes to the system (read from its URI, which keeps them where its string may not).
+     *
+     * @param path a path of either file system
+     * @return its bytes, a copy
+     * @throws java.nio.file.ProviderMismatchException for a path of another file system
      */
-    static byte[] exactBytesOf(Path path) {
-        if (path instanceof FsPath) {
-            return ((FsPath) path).exactBytes().clone();
+    public static byte[] exactBytesOf(Path path) {
+        if (path.getFileSystem() instanceof FsFileSystem fs) {
+            return fs.bytesOf(path);
         }
         if (path.getFileSystem() != FileSystems.getDefault()) {
-            throw FsPath.mismatch("a path of the default or the fsstat: file system", path);
+            throw new ProviderMismatchException("a path of the default or the fsstat: file system is needed, not "
+                    + path + " of " + path.getClass().getName() + ": FsFileSystem.toFsPath(Path) converts a default one");
         }
         if (!path.isAbsolute()) {
             return path.toString().isEmpty() ? new byte[0] : relativeBytes(path);
@@ -443,8 +471,10 @@ public final class FileNames {
      * loaded here, before any class with natives: a load that fails (out of
      * descriptors, say) then fails this call alone, where a failing class
      * initializer would leave that class unusable for the JVM's life.
+     *
+     * @param path the path as given
      */
-    static void checkPath(String path) {
+    public static void checkPath(String path) {
         if (path == null) {
             throw new NullPointerException("path");
         }
@@ -462,8 +492,12 @@ public final class FileNames {
         NativeLibrary.load();
     }
 
-    /** Refuses a path given as bytes that holds a NUL. */
-    static void checkPath(byte[] path) {
+    /**
+     * Refuses a path given as bytes that holds a NUL.
+     *
+     * @param path the path as given
+     */
+    public static void checkPath(byte[] path) {
         if (path == null) {
             throw new NullPointerException("path");
         }

@@ -1,5 +1,6 @@
 package com.durvo.ufe.fsutil;
 
+import com.durvo.ufe.fsutil.internal.loader.NativeLibrary;
 import java.io.IOException;
 
 /** File-system statistics on FreeBSD. */

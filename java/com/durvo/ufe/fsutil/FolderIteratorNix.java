@@ -1,5 +1,7 @@
 package com.durvo.ufe.fsutil;
 
+import com.durvo.ufe.fsutil.internal.loader.NativeLibrary;
+
 /**
  * The native side of folder iteration. Loading this class tells the library
  * once, before any file name is converted, whether the JVM's default charset is

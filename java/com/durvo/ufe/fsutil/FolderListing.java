@@ -1,5 +1,12 @@
 package com.durvo.ufe.fsutil;
 
+import com.durvo.ufe.fsutil.internal.engine.Descent;
+import com.durvo.ufe.fsutil.internal.engine.DirStream;
+import com.durvo.ufe.fsutil.internal.engine.ParallelWalk;
+import com.durvo.ufe.fsutil.internal.engine.TreeWalk;
+import com.durvo.ufe.fsutil.internal.engine.Walk;
+import com.durvo.ufe.fsutil.internal.engine.WalkErrors;
+import com.durvo.ufe.fsutil.internal.natives.NativeErrno;
 import java.io.IOException;
 import java.io.UncheckedIOException;
 import java.nio.file.Path;
@@ -308,10 +315,10 @@ public final class FolderListing implements AutoCloseable, Iterable<ChildFile> {
             top.close();
             return Stream.empty();
         }
-        Errors errors = new Errors(options.onError);
+        WalkErrors errors = new WalkErrors(options.onError);
         Descent descent;
         try {
-            descent = new Descent(options, top);
+            descent = new Descent(options.plan, top);
         } catch (IOException e) {
             top.close();
             throw e;
@@ -321,42 +328,5 @@ public final class FolderListing implements AutoCloseable, Iterable<ChildFile> {
         return StreamSupport.stream(Spliterators.spliteratorUnknownSize(walk,
                 ordered ? Spliterator.ORDERED | Spliterator.NONNULL : Spliterator.NONNULL), false)
                 .onClose(walk::close);
-    }
-
-    /** A walk's iterator, which the stream's close ends. */
-    interface Walk extends Iterator<ChildFile>, AutoCloseable {
-        @Override
-        void close();
-    }
-
-    /** Where a walk's unreadable subdirectories go: the caller's handler, or a list thrown at the end. */
-    static final class Errors {
-        private final Consumer<? super IOException> handler;
-        private final List<IOException> kept = new ArrayList<>();
-
-        Errors(Consumer<? super IOException> handler) {
-            this.handler = handler;
-        }
-
-        void report(IOException e) {
-            if (handler != null) {
-                handler.accept(e);
-            } else {
-                kept.add(e);
-            }
-        }
-
-        /** At the end of the walk: throws what was kept. */
-        void finish() {
-            if (kept.isEmpty()) {
-                return;
-            }
-            UncheckedIOException first = new UncheckedIOException(kept.get(0));
-            for (IOException e : kept.subList(1, kept.size())) {
-                first.addSuppressed(e);
-            }
-            kept.clear();
-            throw first;
-        }
     }
 }

@@ -1,5 +1,9 @@
 package com.durvo.ufe.fsutil;
 
+import com.durvo.ufe.fsutil.internal.engine.FileInput;
+import com.durvo.ufe.fsutil.internal.natives.NativeErrno;
+import com.durvo.ufe.fsutil.internal.natives.Natives;
+import com.durvo.ufe.fsutil.nio.FsFileSystem;
 import java.io.IOException;
 import java.io.InputStream;
 import java.nio.file.NotLinkException;
@@ -232,7 +236,7 @@ public final class FsFiles {
 
     private static ChildFile stat(byte[] path, boolean follow) throws IOException {
         try {
-            return new ChildFile(path, FsAttributes.stat(FsPath.forSysCalls(path), follow));
+            return new ChildFile(path, Natives.stat(Natives.sysPath(path), follow));
         } catch (NativeErrno e) {
             throw e.forFile(path);
         }
@@ -240,7 +244,7 @@ public final class FsFiles {
 
     private static byte[] readLink(byte[] path) throws IOException {
         try {
-            return NativeFs.readLink(FsPath.forSysCalls(path));
+            return Natives.readLink(Natives.sysPath(path));
         } catch (NativeErrno e) {
             if (e.errno == EINVAL) {
                 throw new NotLinkException(FileNames.display(path));

@@ -1,5 +1,7 @@
 package com.durvo.ufe.fsutil;
 
+import com.durvo.ufe.fsutil.internal.natives.NativeErrno;
+import com.durvo.ufe.fsutil.internal.natives.Natives;
 import java.io.IOException;
 
 /** Statistics of a path by its bytes; a string is read as {@link FileNames#toBytes} reads it. */
@@ -19,7 +21,7 @@ final class StatvfsStat implements FileSystemStat {
         FileNames.checkPath(path);
         long[] v = new long[11];
         try {
-            SysCalls.statvfs(path, v);
+            Natives.statvfs(path, v);
         } catch (NativeErrno e) {
             throw e.forFile(path);
         }

@@ -1,5 +1,7 @@
 package com.durvo.ufe.fsutil;
 
+import com.durvo.ufe.fsutil.internal.engine.WalkPlan;
+import com.durvo.ufe.fsutil.internal.natives.NativeConstants;
 import java.io.IOException;
 import java.util.Objects;
 import java.util.function.Consumer;
@@ -32,16 +34,19 @@ public final class WalkOptions {
     final Predicate<? super ChildFile> directoryFilter;
     final int threads;
     final Consumer<? super IOException> onError;
+    /** What the walk engine reads of these options. */
+    final WalkPlan plan;
 
     private WalkOptions(Builder b) {
         want = b.want;
-        flags = (b.followLinks ? EntryLayout.FOLLOW : 0) | (b.dontSync ? EntryLayout.DONT_SYNC : 0);
+        flags = (b.followLinks ? NativeConstants.FOLLOW : 0) | (b.dontSync ? NativeConstants.DONT_SYNC : 0);
         maxDepth = b.maxDepth;
         followLinks = b.followLinks;
         sameFileSystem = b.sameFileSystem;
         directoryFilter = b.directoryFilter;
         threads = b.threads;
         onError = b.onError;
+        plan = new WalkPlan(want, flags, maxDepth, followLinks, sameFileSystem, directoryFilter, threads);
     }
 
     /**
@@ -65,7 +70,7 @@ public final class WalkOptions {
 
     /** Builds {@link WalkOptions}; each setter returns the builder. */
     public static final class Builder {
-        private int want = EntryLayout.LSTAT;
+        private int want = NativeConstants.LSTAT;
         private boolean dontSync;
         private int maxDepth = Integer.MAX_VALUE;
         private boolean followLinks;
@@ -84,7 +89,7 @@ public final class WalkOptions {
          * @return this builder
          */
         public Builder readNamesAndTypes() {
-            want = EntryLayout.TYPE;
+            want = NativeConstants.TYPE;
             return this;
         }
 
@@ -94,7 +99,7 @@ public final class WalkOptions {
          * @return this builder
          */
         public Builder readAll() {
-            want = EntryLayout.LSTAT;
+            want = NativeConstants.LSTAT;
             return this;
         }
 
@@ -110,7 +115,7 @@ public final class WalkOptions {
             if (attributes.length == 0) {
                 throw new IllegalArgumentException("nothing to read: name at least one EntryAttribute");
             }
-            int bits = EntryLayout.TYPE;
+            int bits = NativeConstants.TYPE;
             for (EntryAttribute a : attributes) {
                 bits |= Objects.requireNonNull(a, "attribute").bit;
             }

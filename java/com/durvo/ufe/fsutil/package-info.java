@@ -40,7 +40,7 @@
  * }</pre>
  *
  * <h2>Paths that keep their bytes: the {@code fsstat:} file system</h2>
- * {@link com.durvo.ufe.fsutil.FsFileSystem} is a {@code java.nio.file} file
+ * {@link com.durvo.ufe.fsutil.nio.FsFileSystem} is a {@code java.nio.file} file
  * system over the same files whose {@code Path} holds a name's exact bytes,
  * so every {@code Files} operation reaches the file the name names, whatever
  * the locale:

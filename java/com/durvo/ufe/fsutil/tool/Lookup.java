@@ -3,7 +3,7 @@ package com.durvo.ufe.fsutil.tool;
 import com.durvo.ufe.fsutil.ChildFile;
 import com.durvo.ufe.fsutil.FileNames;
 import com.durvo.ufe.fsutil.FolderListing;
-import com.durvo.ufe.fsutil.FsFileSystem;
+import com.durvo.ufe.fsutil.nio.FsFileSystem;
 import com.durvo.ufe.fsutil.FsFiles;
 
 import java.io.IOException;

@@ -26,7 +26,7 @@ import java.util.Arrays;
  * not in Unicode's composed form (NFC), which would look like the composed
  * name ({@code e} + U+0301 beside U+00E9).
  */
-final class Names {
+public final class Names {
     /** The locale's charset, which the terminal shows; the JVM's default charset may be UTF-8 whatever the locale. */
     static final Charset CHARSET = localeCharset();
     // Decoding these and encoding back always gives the same bytes: no need to check each character.

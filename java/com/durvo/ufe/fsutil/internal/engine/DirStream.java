@@ -1,0 +1,141 @@
+package com.durvo.ufe.fsutil.internal.engine;
+
+import com.durvo.ufe.fsutil.ChildFile;
+import com.durvo.ufe.fsutil.internal.natives.NativeConstants;
+import com.durvo.ufe.fsutil.internal.natives.GuardedHandle;
+import com.durvo.ufe.fsutil.internal.natives.NativeErrno;
+import com.durvo.ufe.fsutil.internal.natives.Natives;
+import java.io.IOException;
+
+/**
+ * One open directory of the library, guarded against a close from another
+ * thread (see {@link GuardedHandle}): once closed it reads as ended.
+ */
+public final class DirStream implements AutoCloseable {
+    /** The directory's path, which its entries' paths start with. */
+    public final byte[] path;
+    /** The depth of its entries. */
+    final int depth;
+    private final GuardedHandle handle;
+    /** The directory's device and inode, asked for only when a walk needs them. */
+    private volatile long[] id;
+
+    private DirStream(long handle, byte[] path, int depth) {
+        this.path = path;
+        this.depth = depth;
+        this.handle = new GuardedHandle(this, handle, Natives::closeDir);
+    }
+
+    /** Opens the directory at {@code path} (a final link is followed; the empty path is the working one). */
+    public static DirStream open(byte[] path, int depth) throws NativeErrno {
+        return new DirStream(Natives.openDir(Natives.sysPath(path)), path, depth);
+    }
+
+    /** The open directory {@code fd}, whose path is {@code path}, read through a descriptor of its own. */
+    public static DirStream of(int fd, byte[] path, int depth) throws NativeErrno {
+        return new DirStream(Natives.dupDir(fd), path, depth);
+    }
+
+    /** The device and inode if {@link #identity()} was asked before, else null. */
+    long[] knownIdentity() {
+        return id;
+    }
+
+    /** The open directory's device and inode; null once it is closed (and they were never asked for). */
+    long[] identity() throws NativeErrno {
+        long[] known = id;
+        if (known == null) {
+            known = handle.use(h -> {
+                long[] got = new long[2];
+                Natives.identity(h, got);
+                return got;
+            }, null);
+            id = known;
+        }
+        return known;
+    }
+
+    /**
+     * {@link #identity()} for a walk: on failure this directory is closed and the failure named after it.
+     */
+    long[] identityOrClose() throws IOException {
+        try {
+            return identity();
+        } catch (NativeErrno e) {
+            close();
+            throw e.forFile(path);
+        }
+    }
+
+    /**
+     * Opens {@code name}, an entry of this directory whose path is {@code path}, relative to this one:
+     * through a link only with {@link NativeConstants#FOLLOW} in {@code flags}. Null once this is closed.
+     */
+    DirStream openChild(byte[] name, byte[] path, int flags) throws NativeErrno {
+        return handle.use(h -> new DirStream(Natives.openDirAt(h, name, flags), path, depth + 1), null);
+    }
+
+    /**
+     * The next entries, read with the attributes {@code want} and the flags of {@link Natives#readDir};
+     * null at the end or once closed.
+     */
+    public ChildFile[] next(int want, int flags) throws NativeErrno {
+        Batch batch = Batch.OF_THREAD.get();
+        int count = read(batch, want, flags);
+        if (count == 0) {
+            return null;
+        }
+        ChildFile[] children = new ChildFile[count];
+        EntryAccess.Maker maker = EntryAccess.get();
+        int name = 0;
+        for (int i = 0; i < count; i++) {
+            int at = i * NativeConstants.ENTRY_LONGS;
+            int length = (int) batch.longs[at + NativeConstants.NAME_LENGTH];
+            children[i] = maker.entry(path, batch.names, name, length, batch.longs, at, depth, want);
+            name += length;
+        }
+        return children;
+    }
+
+    /** What takes a batch's names one by one: {@code length} bytes of {@code names} from {@code from}. */
+    public interface Names {
+        void accept(byte[] names, int from, int length);
+    }
+
+    /**
+     * Hands the next entries' names to {@code each} without making entries of them; false at the end or
+     * once closed.
+     */
+    public boolean nextNames(Names each) throws NativeErrno {
+        Batch batch = Batch.OF_THREAD.get();
+        int count = read(batch, NativeConstants.TYPE, 0);
+        int name = 0;
+        for (int i = 0; i < count; i++) {
+            int length = (int) batch.longs[i * NativeConstants.ENTRY_LONGS + NativeConstants.NAME_LENGTH];
+            each.accept(batch.names, name, length);
+            name += length;
+        }
+        return count > 0;
+    }
+
+    private int read(Batch batch, int want, int flags) throws NativeErrno {
+        return handle.use(h -> Natives.readDir(h, want, flags, batch.longs, batch.names), 0);
+    }
+
+    @Override
+    public void close() {
+        handle.close();
+    }
+
+    /**
+     * Scratch arrays that one thread reads batches into. A batch is turned into entries right after it is
+     * read, so the listings and walks of one thread share one.
+     */
+    private static final class Batch {
+        private static final ThreadLocal<Batch> OF_THREAD = ThreadLocal.withInitial(Batch::new);
+        private static final int ENTRIES = 128;
+        // Room for a name of 255 bytes is kept free, so an entry read always fits.
+        final long[] longs = new long[ENTRIES * NativeConstants.ENTRY_LONGS];
+        final byte[] names = new byte[ENTRIES * 256];
+    }
+}
