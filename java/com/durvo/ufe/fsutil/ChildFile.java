@@ -1,5 +1,6 @@
 package com.durvo.ufe.fsutil;
 
+import com.durvo.ufe.fsutil.internal.names.NameBytes;
 import com.durvo.ufe.fsutil.internal.engine.EntryAccess;
 import com.durvo.ufe.fsutil.internal.natives.NativeConstants;
 import com.durvo.ufe.fsutil.internal.natives.Natives;
@@ -189,7 +190,7 @@ public final class ChildFile {
     public String name() {
         String n = name;
         if (n == null) {
-            n = FileNames.fromBytes(nameBytes, 0, nameBytes.length);
+            n = NameBytes.string(nameBytes, 0, nameBytes.length);
             name = n;  // the same string whichever thread makes it
         }
         return n;
@@ -236,7 +237,7 @@ public final class ChildFile {
      */
     public String path() {
         byte[] p = pathBytes();
-        return FileNames.fromBytes(p, 0, p.length);
+        return NameBytes.string(p, 0, p.length);
     }
 
     /**

@@ -1,5 +1,6 @@
 package com.durvo.ufe.fsutil;
 
+import com.durvo.ufe.fsutil.internal.names.NameBytes;
 import java.io.IOException;
 
 /**
@@ -45,7 +46,7 @@ public interface FileSystemStat {
      * @throws java.nio.file.ProviderMismatchException for a path of another file system
      */
     default FileSysStatUnix getFileSysStat(java.nio.file.Path path) throws IOException {
-        return StatvfsStat.of(FileNames.bytesOf(path));
+        return StatvfsStat.of(NameBytes.bytesOf(path));
     }
 
     /**

@@ -1,6 +1,7 @@
 package com.durvo.ufe.fsutil;
 
 import com.durvo.ufe.fsutil.internal.loader.NativeLibrary;
+import com.durvo.ufe.fsutil.internal.names.NameBytes;
 
 /**
  * The native side of folder iteration. Loading this class tells the library
@@ -16,7 +17,7 @@ final class FolderIteratorNix {
 
     static {
         NativeLibrary.load();
-        init(FileNames.utf8Mode());
+        init(NameBytes.utf8Mode());
     }
 
     private FolderIteratorNix() {

@@ -1,5 +1,6 @@
 package com.durvo.ufe.fsutil;
 
+import com.durvo.ufe.fsutil.internal.names.NameBytes;
 import com.durvo.ufe.fsutil.internal.engine.Descent;
 import com.durvo.ufe.fsutil.internal.engine.DirStream;
 import com.durvo.ufe.fsutil.internal.engine.ParallelWalk;
@@ -10,14 +11,11 @@ import com.durvo.ufe.fsutil.internal.natives.NativeErrno;
 import java.io.IOException;
 import java.io.UncheckedIOException;
 import java.nio.file.Path;
-import java.util.ArrayList;
 import java.util.Iterator;
-import java.util.List;
 import java.util.NoSuchElementException;
 import java.util.Objects;
 import java.util.Spliterator;
 import java.util.Spliterators;
-import java.util.function.Consumer;
 import java.util.stream.Stream;
 import java.util.stream.StreamSupport;
 
@@ -109,7 +107,7 @@ public final class FolderListing implements AutoCloseable, Iterable<ChildFile> {
      * @throws IOException as {@link #open(String)}
      */
     public static FolderListing open(byte[] dir, WalkOptions options) throws IOException {
-        FileNames.checkPath(dir);
+        NameBytes.checkPath(dir);
         Objects.requireNonNull(options, "options");
         return new FolderListing(openRoot(dir.clone()), options);
     }
@@ -137,7 +135,7 @@ public final class FolderListing implements AutoCloseable, Iterable<ChildFile> {
      * @throws java.nio.file.ProviderMismatchException for a path of another file system
      */
     public static FolderListing open(Path dir, WalkOptions options) throws IOException {
-        return open(FileNames.exactBytesOf(dir), options);
+        return open(NameBytes.exactBytesOf(dir), options);
     }
 
     private static DirStream openRoot(byte[] path) throws IOException {
@@ -277,7 +275,7 @@ public final class FolderListing implements AutoCloseable, Iterable<ChildFile> {
      * @throws IOException when the root cannot be opened, as {@link #open(String)}
      */
     public static Stream<ChildFile> walk(byte[] root, WalkOptions options) throws IOException {
-        FileNames.checkPath(root);
+        NameBytes.checkPath(root);
         return startWalk(root.clone(), options);
     }
 
@@ -305,7 +303,7 @@ public final class FolderListing implements AutoCloseable, Iterable<ChildFile> {
      * @throws java.nio.file.ProviderMismatchException for a path of another file system
      */
     public static Stream<ChildFile> walk(Path root, WalkOptions options) throws IOException {
-        return startWalk(FileNames.exactBytesOf(root), options);
+        return startWalk(NameBytes.exactBytesOf(root), options);
     }
 
     private static Stream<ChildFile> startWalk(byte[] path, WalkOptions options) throws IOException {

@@ -1,5 +1,6 @@
 package com.durvo.ufe.fsutil;
 
+import com.durvo.ufe.fsutil.internal.names.NameBytes;
 import com.durvo.ufe.fsutil.internal.engine.FileInput;
 import com.durvo.ufe.fsutil.internal.natives.NativeErrno;
 import com.durvo.ufe.fsutil.internal.natives.Natives;
@@ -75,7 +76,7 @@ public final class FsFiles {
      * @throws IOException                         as {@link #newInputStream(String)}
      */
     public static InputStream newInputStream(byte[] path) throws IOException {
-        FileNames.checkPath(path);
+        NameBytes.checkPath(path);
         return FileInput.open(path.clone());
     }
 
@@ -88,7 +89,7 @@ public final class FsFiles {
      * @throws IOException                              as {@link #newInputStream(String)}
      */
     public static InputStream newInputStream(Path path) throws IOException {
-        return newInputStream(FileNames.exactBytesOf(path));
+        return newInputStream(NameBytes.exactBytesOf(path));
     }
 
     /**
@@ -129,7 +130,7 @@ public final class FsFiles {
      * @throws IOException                         as {@link #stat(String)}
      */
     public static ChildFile stat(byte[] path) throws IOException {
-        FileNames.checkPath(path);
+        NameBytes.checkPath(path);
         return stat(path.clone(), true);
     }
 
@@ -142,7 +143,7 @@ public final class FsFiles {
      * @throws IOException                              as {@link #stat(String)}
      */
     public static ChildFile stat(Path path) throws IOException {
-        return stat(FileNames.exactBytesOf(path));
+        return stat(NameBytes.exactBytesOf(path));
     }
 
     /**
@@ -166,7 +167,7 @@ public final class FsFiles {
      * @throws IOException                         as {@link #lstat(String)}
      */
     public static ChildFile lstat(byte[] path) throws IOException {
-        FileNames.checkPath(path);
+        NameBytes.checkPath(path);
         return stat(path.clone(), false);
     }
 
@@ -179,7 +180,7 @@ public final class FsFiles {
      * @throws IOException                              as {@link #lstat(String)}
      */
     public static ChildFile lstat(Path path) throws IOException {
-        return lstat(FileNames.exactBytesOf(path));
+        return lstat(NameBytes.exactBytesOf(path));
     }
 
     /**
@@ -218,7 +219,7 @@ public final class FsFiles {
      * @throws IOException                         as {@link #readLink(String)}
      */
     public static byte[] readLinkBytes(byte[] link) throws IOException {
-        FileNames.checkPath(link);
+        NameBytes.checkPath(link);
         return readLink(link.clone());
     }
 
@@ -231,7 +232,7 @@ public final class FsFiles {
      * @throws IOException                              as {@link #readLink(String)}
      */
     public static byte[] readLinkBytes(Path link) throws IOException {
-        return readLinkBytes(FileNames.exactBytesOf(link));
+        return readLinkBytes(NameBytes.exactBytesOf(link));
     }
 
     private static ChildFile stat(byte[] path, boolean follow) throws IOException {

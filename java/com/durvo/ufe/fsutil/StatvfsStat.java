@@ -1,5 +1,6 @@
 package com.durvo.ufe.fsutil;
 
+import com.durvo.ufe.fsutil.internal.names.NameBytes;
 import com.durvo.ufe.fsutil.internal.natives.NativeErrno;
 import com.durvo.ufe.fsutil.internal.natives.Natives;
 import java.io.IOException;
@@ -18,7 +19,7 @@ final class StatvfsStat implements FileSystemStat {
 
     /** The figures of the path with exactly these bytes. */
     static FileSysStatUnix of(byte[] path) throws IOException {
-        FileNames.checkPath(path);
+        NameBytes.checkPath(path);
         long[] v = new long[11];
         try {
             Natives.statvfs(path, v);

@@ -1,9 +1,9 @@
 package com.durvo.ufe.fsutil.nio;
 
+import com.durvo.ufe.fsutil.internal.names.NameBytes;
 import com.durvo.ufe.fsutil.ChildFile;
 import com.durvo.ufe.fsutil.FileNames;
 import java.io.IOException;
-import java.nio.charset.Charset;
 import java.nio.file.FileStore;
 import java.nio.file.FileSystem;
 import java.nio.file.InvalidPathException;
@@ -159,7 +159,7 @@ public final class FsFileSystem extends FileSystem {
             throw new InvalidPathException(s, "Nul character not allowed");
         }
         try {
-            java.nio.ByteBuffer b = FileNames.jnuCharset().newEncoder()
+            java.nio.ByteBuffer b = NameBytes.jnuCharset().newEncoder()
                     .onMalformedInput(java.nio.charset.CodingErrorAction.REPORT)
                     .onUnmappableCharacter(java.nio.charset.CodingErrorAction.REPORT)
                     .encode(java.nio.CharBuffer.wrap(s));
@@ -179,7 +179,7 @@ public final class FsFileSystem extends FileSystem {
      * @throws InvalidPathException for a NUL byte
      */
     public Path getPath(byte[] path) {
-        FileNames.checkPath(path);
+        NameBytes.checkPath(path);
         return new FsPath(this, path.clone());
     }
 
@@ -197,7 +197,7 @@ public final class FsFileSystem extends FileSystem {
      */
     public static Path toFsPath(Path path) {
         Objects.requireNonNull(path, "path");
-        return path instanceof FsPath ? path : new FsPath(get(), FileNames.exactBytesOf(path));
+        return path instanceof FsPath ? path : new FsPath(get(), NameBytes.exactBytesOf(path));
     }
 
     /**

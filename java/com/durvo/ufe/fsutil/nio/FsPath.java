@@ -1,5 +1,6 @@
 package com.durvo.ufe.fsutil.nio;
 
+import com.durvo.ufe.fsutil.internal.names.NameBytes;
 import com.durvo.ufe.fsutil.FileNames;
 import com.durvo.ufe.fsutil.internal.natives.NativeErrno;
 import com.durvo.ufe.fsutil.internal.natives.Natives;
@@ -486,8 +487,8 @@ final class FsPath implements Path {
     public String toString() {
         String s = string;
         if (s == null) {
-            s = fs.provider().isDefault() ? new String(path, FileNames.jnuCharset())
-                    : FileNames.fromBytes(path, 0, path.length);
+            s = fs.provider().isDefault() ? new String(path, NameBytes.jnuCharset())
+                    : NameBytes.string(path, 0, path.length);
             string = s;
         }
         return s;

@@ -1,7 +1,7 @@
 package com.durvo.ufe.fsutil.nio;
 
+import com.durvo.ufe.fsutil.internal.names.NameBytes;
 import com.durvo.ufe.fsutil.internal.natives.NativeConstants;
-import com.durvo.ufe.fsutil.FileNames;
 import com.durvo.ufe.fsutil.internal.natives.NativeErrno;
 import com.durvo.ufe.fsutil.internal.natives.Natives;
 import java.io.IOException;
@@ -70,7 +70,7 @@ final class FsUserAttributes implements UserDefinedFileAttributeView {
         Objects.requireNonNull(name, "'name' is null");
         byte[][] readings;
         try {
-            readings = FileNames.readings(name);
+            readings = NameBytes.readings(name);
         } catch (InvalidPathException e) {
             throw new IllegalArgumentException("'" + name + "': " + e.getReason());
         }
@@ -99,7 +99,7 @@ final class FsUserAttributes implements UserDefinedFileAttributeView {
             }
             int from = start + PREFIX.length;
             if (from <= end && Arrays.equals(all, start, from, PREFIX, 0, PREFIX.length)) {
-                names.add(FileNames.fromBytes(all, from, end - from));
+                names.add(NameBytes.string(all, from, end - from));
             }
         }
         return List.copyOf(names);

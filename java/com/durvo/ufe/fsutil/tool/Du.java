@@ -1,7 +1,6 @@
 package com.durvo.ufe.fsutil.tool;
 
 import com.durvo.ufe.fsutil.ChildFile;
-import com.durvo.ufe.fsutil.FileNames;
 import com.durvo.ufe.fsutil.FolderListing;
 import com.durvo.ufe.fsutil.WalkOptions;
 

@@ -1,9 +1,8 @@
 package com.durvo.ufe.fsutil.internal.natives;
 
-import com.durvo.ufe.fsutil.FileNames;
+import com.durvo.ufe.fsutil.internal.names.NameBytes;
 import com.durvo.ufe.fsutil.FileSysStatUnix;
 import com.durvo.ufe.fsutil.internal.loader.NativeLibrary;
-import java.io.IOException;
 import java.lang.ref.Cleaner;
 
 /**
@@ -19,7 +18,7 @@ public final class Natives {
 
     static {
         NativeLibrary.load();
-        initIDs(FileNames.utf8Mode());
+        initIDs(NameBytes.utf8Mode());
     }
 
     private static final byte[] DOT = {'.'};
