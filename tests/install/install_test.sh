@@ -90,6 +90,14 @@ out=$(option=-Dfsstat.library.path=$p/lib/$soname use twice "$jar" "$work/dir")
 [ "$(head -1 <<<"$out")" = "loader 1: listed" ] || fail "first class loader: $out"
 grep -q "^loader 2: libfsstat is already loaded by another class loader" <<<"$out" || fail "second class loader: $out"
 
+# On the module path: the API packages read from an application, and the tool as the module's own.
+out=$("$java" -XX:-UsePerfData --enable-native-access=com.durvo.ufe.fsutil -p "$jar" --add-modules com.durvo.ufe.fsutil \
+      -cp "$work/classes" -Dfsstat.cache.dir="$work/race" UseJar list "$work/dir" 2>&1) &&
+  [ "$(sort <<<"$out" | tr '\n' ' ')" = "a b sub " ] || fail "module path: $out"
+out=$("$java" -XX:-UsePerfData --enable-native-access=com.durvo.ufe.fsutil -p "$jar" -Dfsstat.cache.dir="$work/race" \
+      -m com.durvo.ufe.fsutil/com.durvo.ufe.fsutil.tool.FsUtil ls "$work/dir" 2>&1) &&
+  [ "$(tr '\n' ' ' <<<"$out")" = "a b sub " ] || fail "the tool as a module: $out"
+
 # The installed tool runs on the installed jar and library.
 "$p/bin/fsutil" ls "$work/dir" >"$work/tool.out" 2>&1 && [ "$(tr '\n' ' ' <"$work/tool.out")" = "a b sub " ] ||
   fail "bin/fsutil ls: $(cat "$work/tool.out")"
@@ -110,4 +118,4 @@ if command -v mvn >/dev/null; then
 else
   maven="mvn not installed, Maven check skipped"
 fi
-echo "install: layout, SONAME $soname, CMake package, pkg-config, jar alone, 4 racing JVMs, a stale copy, no descriptor left, a taken default, 5 refusals, a second class loader, the tool; $maven"
+echo "install: layout, SONAME $soname, CMake package, pkg-config, jar alone, 4 racing JVMs, a stale copy, no descriptor left, a taken default, 5 refusals, a second class loader, the module path, the tool; $maven"
