@@ -105,9 +105,8 @@ void throwErrno(JNIEnv *env, int iErr) {
 }
 
 void throwOutOfMemory(JNIEnv *env) {
-    char szClass[] = "java/lang/OutOfMemoryError";
-    char szMsg[] = "no memory for a path";
-    throwException(env, szClass, szMsg);
+    LocalRef<jclass> jcls(env, env->FindClass("java/lang/OutOfMemoryError"));
+    if (jcls) env->ThrowNew(jcls.get(), "no memory for a path");  // else FindClass's own error is pending
 }
 
 MallocPtr pathFromBytes(JNIEnv *env, jbyteArray jPath) {
