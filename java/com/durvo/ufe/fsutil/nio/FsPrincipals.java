@@ -86,7 +86,7 @@ final class FsPrincipals {
         try {
             id = Natives.userId(name.getBytes(StandardCharsets.UTF_8), group);
         } catch (NativeErrno e) {
-            throw new IOException(e.getMessage());
+            throw e.withoutFile();
         }
         if (id == -1) {
             try {

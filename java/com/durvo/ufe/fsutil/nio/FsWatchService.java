@@ -59,14 +59,14 @@ final class FsWatchService implements WatchService {
         try {
             ifd = Natives.inotifyInit();
         } catch (NativeErrno e) {
-            throw new IOException(e.errno == EMFILE ? "User limit of inotify instances reached or too many open files"
-                    : e.getMessage());
+            throw e.errno == EMFILE ? new IOException("User limit of inotify instances reached or too many open files")
+                    : e.withoutFile();
         }
         try {
             wakeFd = Natives.eventFd();
         } catch (NativeErrno e) {
             Natives.close(ifd);
-            throw new IOException(e.getMessage());
+            throw e.withoutFile();
         }
         poller = new Thread(null, this::run, "fsstat watch service", 0, false);
         poller.setDaemon(true);

@@ -69,6 +69,11 @@ public final class NativeErrno extends Exception {
         }
     }
 
+    /** The exception for a failed call that names no file (a lookup, an inotify instance): the system's text. */
+    public IOException withoutFile() {
+        return new IOException(getMessage());
+    }
+
     /**
      * {@link #forFile(String)} where the JDK reads a file's attributes, or
      * stats the source of a copy or move: a path through a file that is not a
