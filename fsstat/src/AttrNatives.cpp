@@ -28,7 +28,9 @@ int dirOf(jint dfd) { return dfd == kCwd ? AT_FDCWD : dfd; }
 // fillStat's sixteen values, then the birth time's seconds and nanoseconds
 // and 1 when the file system gave one.
 constexpr int kStatxLongs = com_durvo_ufe_fsutil_internal_natives_NativeConstants_STATX_LONGS;
-static_assert(kStatxLongs == fsstat::kStatLongs + 3, "Natives.STATX_LONGS: the stat values and three more");
+constexpr int kBtimeKnown = com_durvo_ufe_fsutil_internal_natives_NativeConstants_BTIME_KNOWN;
+static_assert(kStatxLongs == fsstat::kStatLongs + 3 && kBtimeKnown == kStatxLongs - 1,
+              "Natives.STATX_LONGS: the stat values, the birth time, then whether it is known");
 
 // An empty path with a descriptor examines the open file itself.
 void JNICALL stat0(JNIEnv *env, jclass, jint dfd, jbyteArray jPath, jboolean jFollow, jlongArray jOut) {
@@ -43,7 +45,7 @@ void JNICALL stat0(JNIEnv *env, jclass, jint dfd, jbyteArray jPath, jboolean jFo
     }
     jlong values[kStatxLongs];
     fsstat::fillStatx(values, stx);
-    values[kStatxLongs - 1] = (stx.stx_mask & STATX_BTIME) != 0 ? 1 : 0;
+    values[kBtimeKnown] = (stx.stx_mask & STATX_BTIME) != 0 ? 1 : 0;
     env->SetLongArrayRegion(jOut, 0, kStatxLongs, values);
 }
 

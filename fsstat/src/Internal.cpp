@@ -30,6 +30,43 @@ static_assert(com_durvo_ufe_fsutil_internal_natives_NativeConstants_ENOTEMPTY ==
 static_assert(com_durvo_ufe_fsutil_internal_natives_NativeConstants_ELOOP == ELOOP, "NativeConstants.ELOOP");
 static_assert(com_durvo_ufe_fsutil_internal_natives_NativeConstants_ENODATA == ENODATA, "NativeConstants.ENODATA");
 
+// The file types of a mode, as <sys/stat.h> has them.
+static_assert(com_durvo_ufe_fsutil_internal_natives_NativeConstants_S_IFMT == S_IFMT, "NativeConstants.S_IFMT");
+static_assert(com_durvo_ufe_fsutil_internal_natives_NativeConstants_S_IFSOCK == S_IFSOCK, "NativeConstants.S_IFSOCK");
+static_assert(com_durvo_ufe_fsutil_internal_natives_NativeConstants_S_IFLNK == S_IFLNK, "NativeConstants.S_IFLNK");
+static_assert(com_durvo_ufe_fsutil_internal_natives_NativeConstants_S_IFREG == S_IFREG, "NativeConstants.S_IFREG");
+static_assert(com_durvo_ufe_fsutil_internal_natives_NativeConstants_S_IFBLK == S_IFBLK, "NativeConstants.S_IFBLK");
+static_assert(com_durvo_ufe_fsutil_internal_natives_NativeConstants_S_IFDIR == S_IFDIR, "NativeConstants.S_IFDIR");
+static_assert(com_durvo_ufe_fsutil_internal_natives_NativeConstants_S_IFCHR == S_IFCHR, "NativeConstants.S_IFCHR");
+static_assert(com_durvo_ufe_fsutil_internal_natives_NativeConstants_S_IFIFO == S_IFIFO, "NativeConstants.S_IFIFO");
+
+// The slots of the stat values (see NativeConstants.java).
+constexpr int kDev = com_durvo_ufe_fsutil_internal_natives_NativeConstants_ST_DEV;
+constexpr int kIno = com_durvo_ufe_fsutil_internal_natives_NativeConstants_ST_INO;
+constexpr int kMode = com_durvo_ufe_fsutil_internal_natives_NativeConstants_ST_MODE;
+constexpr int kNlink = com_durvo_ufe_fsutil_internal_natives_NativeConstants_ST_NLINK;
+constexpr int kUid = com_durvo_ufe_fsutil_internal_natives_NativeConstants_ST_UID;
+constexpr int kGid = com_durvo_ufe_fsutil_internal_natives_NativeConstants_ST_GID;
+constexpr int kRdev = com_durvo_ufe_fsutil_internal_natives_NativeConstants_ST_RDEV;
+constexpr int kSize = com_durvo_ufe_fsutil_internal_natives_NativeConstants_ST_SIZE;
+constexpr int kBlksize = com_durvo_ufe_fsutil_internal_natives_NativeConstants_ST_BLKSIZE;
+constexpr int kBlocks = com_durvo_ufe_fsutil_internal_natives_NativeConstants_ST_BLOCKS;
+constexpr int kAtime = com_durvo_ufe_fsutil_internal_natives_NativeConstants_ST_ATIME;
+constexpr int kAtimeNsec = com_durvo_ufe_fsutil_internal_natives_NativeConstants_ST_ATIME_NSEC;
+constexpr int kMtime = com_durvo_ufe_fsutil_internal_natives_NativeConstants_ST_MTIME;
+constexpr int kMtimeNsec = com_durvo_ufe_fsutil_internal_natives_NativeConstants_ST_MTIME_NSEC;
+constexpr int kCtime = com_durvo_ufe_fsutil_internal_natives_NativeConstants_ST_CTIME;
+constexpr int kCtimeNsec = com_durvo_ufe_fsutil_internal_natives_NativeConstants_ST_CTIME_NSEC;
+constexpr int kBtime = com_durvo_ufe_fsutil_internal_natives_NativeConstants_BTIME;
+constexpr int kBtimeNsec = com_durvo_ufe_fsutil_internal_natives_NativeConstants_BTIME_NSEC;
+static_assert(kCtimeNsec + 1 == fsstat::kStatLongs && kBtime == fsstat::kStatLongs,
+              "the stat values fill STAT_LONGS, the birth time follows them");
+
+void putTime(jlong *out, int iSec, int iNsec, const struct statx_timestamp &t) {
+    out[iSec] = fsstat::widen(t.tv_sec);
+    out[iNsec] = fsstat::widen(t.tv_nsec);
+}
+
 } // namespace
 
 namespace fsstat {
@@ -43,40 +80,39 @@ void initErrnoClass(JNIEnv *env) {
 }
 
 void fillStat(jlong *out, const struct stat &st) {
-    out[0] = widen(st.st_dev);
-    out[1] = widen(st.st_ino);
-    out[2] = widen(st.st_mode);
-    out[3] = widen(st.st_nlink);
-    out[4] = widen(st.st_uid);
-    out[5] = widen(st.st_gid);
-    out[6] = widen(st.st_rdev);
-    out[7] = widen(st.st_size);
-    out[8] = widen(st.st_blksize);
-    out[9] = widen(st.st_blocks);
-    out[10] = widen(st.st_atim.tv_sec);
-    out[11] = widen(st.st_atim.tv_nsec);
-    out[12] = widen(st.st_mtim.tv_sec);
-    out[13] = widen(st.st_mtim.tv_nsec);
-    out[14] = widen(st.st_ctim.tv_sec);
-    out[15] = widen(st.st_ctim.tv_nsec);
+    out[kDev] = widen(st.st_dev);
+    out[kIno] = widen(st.st_ino);
+    out[kMode] = widen(st.st_mode);
+    out[kNlink] = widen(st.st_nlink);
+    out[kUid] = widen(st.st_uid);
+    out[kGid] = widen(st.st_gid);
+    out[kRdev] = widen(st.st_rdev);
+    out[kSize] = widen(st.st_size);
+    out[kBlksize] = widen(st.st_blksize);
+    out[kBlocks] = widen(st.st_blocks);
+    out[kAtime] = widen(st.st_atim.tv_sec);
+    out[kAtimeNsec] = widen(st.st_atim.tv_nsec);
+    out[kMtime] = widen(st.st_mtim.tv_sec);
+    out[kMtimeNsec] = widen(st.st_mtim.tv_nsec);
+    out[kCtime] = widen(st.st_ctim.tv_sec);
+    out[kCtimeNsec] = widen(st.st_ctim.tv_nsec);
 }
 
 void fillStatx(jlong *out, const struct statx &stx) {
-    out[0] = static_cast<jlong>(makedev(stx.stx_dev_major, stx.stx_dev_minor));
-    out[1] = widen(stx.stx_ino);
-    out[2] = widen(stx.stx_mode);
-    out[3] = widen(stx.stx_nlink);
-    out[4] = widen(stx.stx_uid);
-    out[5] = widen(stx.stx_gid);
-    out[6] = static_cast<jlong>(makedev(stx.stx_rdev_major, stx.stx_rdev_minor));
-    out[7] = widen(stx.stx_size);
-    out[8] = widen(stx.stx_blksize);
-    out[9] = widen(stx.stx_blocks);
-    const struct statx_timestamp *times[] = {&stx.stx_atime, &stx.stx_mtime, &stx.stx_ctime, &stx.stx_btime};
-    for (int i = 0; i < 4; i++) {
-        out[10 + 2 * i] = widen(times[i]->tv_sec);
-        out[11 + 2 * i] = widen(times[i]->tv_nsec);
-    }
+    out[kDev] = static_cast<jlong>(makedev(stx.stx_dev_major, stx.stx_dev_minor));
+    out[kIno] = widen(stx.stx_ino);
+    out[kMode] = widen(stx.stx_mode);
+    out[kNlink] = widen(stx.stx_nlink);
+    out[kUid] = widen(stx.stx_uid);
+    out[kGid] = widen(stx.stx_gid);
+    out[kRdev] = static_cast<jlong>(makedev(stx.stx_rdev_major, stx.stx_rdev_minor));
+    out[kSize] = widen(stx.stx_size);
+    out[kBlksize] = widen(stx.stx_blksize);
+    out[kBlocks] = widen(stx.stx_blocks);
+    putTime(out, kAtime, kAtimeNsec, stx.stx_atime);
+    putTime(out, kMtime, kMtimeNsec, stx.stx_mtime);
+    putTime(out, kCtime, kCtimeNsec, stx.stx_ctime);
+    putTime(out, kBtime, kBtimeNsec, stx.stx_btime);
 }
 
 void statvfsInto(JNIEnv *env, const char *szPath, jlongArray jOut) {

@@ -4,6 +4,7 @@ import com.durvo.ufe.fsutil.internal.names.NameBytes;
 import com.durvo.ufe.fsutil.internal.engine.EntryAccess;
 import com.durvo.ufe.fsutil.internal.natives.NativeConstants;
 import com.durvo.ufe.fsutil.internal.natives.Natives;
+import com.durvo.ufe.fsutil.internal.natives.StatValues;
 import com.durvo.ufe.fsutil.nio.FsFileSystem;
 import java.io.IOException;
 import java.time.Instant;
@@ -126,11 +127,11 @@ public final class ChildFile {
         this.error = (int) values[at + NativeConstants.ERROR];
         if ((have & ~NativeConstants.TYPE) != 0) {
             setStat(values, at);
-            creationTime = values[at + NativeConstants.BTIME];
-            creationNanos = values[at + NativeConstants.BTIME + 1];
+            creationTime = StatValues.birthSeconds(values, at);
+            creationNanos = StatValues.birthNanos(values, at);
             mountId = values[at + NativeConstants.MOUNT_ID];
         } else {
-            mode = (int) values[at + 2] & 0xF000;  // the type alone
+            mode = StatValues.typeBits(StatValues.mode(values, at));  // the type alone
         }
     }
 
@@ -143,23 +144,22 @@ public final class ChildFile {
     }
 
     private void setStat(long[] v, int at) {
-        device = v[at];
-        inode = v[at + 1];
-        mode = (int) v[at + 2];
-        // As the one-at-a-time route delivers it: a count above 2^31-1 saturates.
-        links = (int) Math.min(v[at + 3], Integer.MAX_VALUE);
-        uid = (int) v[at + 4];
-        gid = (int) v[at + 5];
-        rdev = v[at + 6];
-        size = v[at + 7];
-        blockSize = v[at + 8];
-        blocks = v[at + 9];
-        accessTime = v[at + 10];
-        accessNanos = v[at + 11];
-        modifiedTime = v[at + 12];
-        modifiedNanos = v[at + 13];
-        changeTime = v[at + 14];
-        changeNanos = v[at + 15];
+        device = StatValues.dev(v, at);
+        inode = StatValues.ino(v, at);
+        mode = StatValues.mode(v, at);
+        links = StatValues.links(v, at);
+        uid = StatValues.uid(v, at);
+        gid = StatValues.gid(v, at);
+        rdev = StatValues.rdev(v, at);
+        size = StatValues.size(v, at);
+        blockSize = StatValues.blockSize(v, at);
+        blocks = StatValues.blocks(v, at);
+        accessTime = StatValues.accessSeconds(v, at);
+        accessNanos = StatValues.accessNanos(v, at);
+        modifiedTime = StatValues.modifiedSeconds(v, at);
+        modifiedNanos = StatValues.modifiedNanos(v, at);
+        changeTime = StatValues.changeSeconds(v, at);
+        changeNanos = StatValues.changeNanos(v, at);
     }
 
     /** Called by the native library with one entry; the order of the values is fixed. */
@@ -341,16 +341,7 @@ public final class ChildFile {
     /** {@return the file type, from the type bits of {@link #mode()}} */
     public Type type() {
         need(EntryAttribute.TYPE);
-        switch (mode & 0xF000) {
-            case 0x8000: return Type.REGULAR;
-            case 0x4000: return Type.DIRECTORY;
-            case 0xA000: return Type.SYMLINK;
-            case 0x1000: return Type.FIFO;
-            case 0xC000: return Type.SOCKET;
-            case 0x2000: return Type.CHAR_DEVICE;
-            case 0x6000: return Type.BLOCK_DEVICE;
-            default: return Type.OTHER;
-        }
+        return StatValues.type(mode);
     }
 
     /**
@@ -360,7 +351,7 @@ public final class ChildFile {
      * @return whether it is a directory
      */
     public boolean isDirectory() {
-        return (have & NativeConstants.TYPE) != 0 && (mode & 0xF000) == 0x4000;
+        return (have & NativeConstants.TYPE) != 0 && StatValues.type(mode) == Type.DIRECTORY;
     }
 
     /**

@@ -1,6 +1,7 @@
 package com.durvo.ufe.fsutil.nio;
 
 import com.durvo.ufe.fsutil.internal.natives.Natives;
+import com.durvo.ufe.fsutil.internal.natives.StatValues;
 import java.io.IOException;
 import java.nio.file.attribute.BasicFileAttributeView;
 import java.nio.file.attribute.BasicFileAttributes;
@@ -101,7 +102,7 @@ final class FsAttributeViews {
      */
     static void setMode(FsPlace path, int mode, boolean follow) throws IOException {
         path.call((dfd, p) -> {
-            Natives.chmod(dfd, p, mode & 07777, follow);
+            Natives.chmod(dfd, p, StatValues.permissionBits(mode), follow);
             return null;
         });
     }

@@ -1,8 +1,10 @@
 package com.durvo.ufe.fsutil.nio;
 
+import com.durvo.ufe.fsutil.ChildFile;
 import com.durvo.ufe.fsutil.internal.natives.NativeConstants;
 import com.durvo.ufe.fsutil.internal.natives.NativeErrno;
 import com.durvo.ufe.fsutil.internal.natives.Natives;
+import com.durvo.ufe.fsutil.internal.natives.StatValues;
 import java.io.IOException;
 import java.nio.file.attribute.BasicFileAttributes;
 import java.nio.file.attribute.FileTime;
@@ -10,7 +12,6 @@ import java.nio.file.attribute.GroupPrincipal;
 import java.nio.file.attribute.PosixFileAttributes;
 import java.nio.file.attribute.PosixFilePermission;
 import java.nio.file.attribute.UserPrincipal;
-import java.util.EnumSet;
 import java.util.Set;
 
 /**
@@ -19,12 +20,6 @@ import java.util.Set;
  * ({@link FsAttributeNames}).
  */
 final class FsAttributes implements PosixFileAttributes {
-    /** A mode's file type bits, and the types the library tells apart. */
-    static final int TYPE_MASK = 0xF000;
-    static final int DIRECTORY = 0x4000;
-    static final int SYMLINK = 0xA000;
-    static final int REGULAR = 0x8000;
-
     private final long[] st;
 
     private FsAttributes(long[] st) {
@@ -56,44 +51,41 @@ final class FsAttributes implements PosixFileAttributes {
         return FileTime.from(java.time.Instant.ofEpochSecond(seconds, nanos));
     }
 
-    private int type() {
-        return (int) st[2] & TYPE_MASK;
-    }
-
     @Override
     public FileTime lastModifiedTime() {
-        return time(st[12], st[13]);
+        return time(StatValues.modifiedSeconds(st, 0), StatValues.modifiedNanos(st, 0));
     }
 
     @Override
     public FileTime lastAccessTime() {
-        return time(st[10], st[11]);
+        return time(StatValues.accessSeconds(st, 0), StatValues.accessNanos(st, 0));
     }
 
     /** The birth time where the file system keeps one; else, as the default provider, the modification time. */
     @Override
     public FileTime creationTime() {
-        return st[18] != 0 ? time(st[16], st[17]) : lastModifiedTime();
+        FileTime birth = birthTime();
+        return birth != null ? birth : lastModifiedTime();
     }
 
     /** {@return the birth time, or null where the file system keeps none} */
     FileTime birthTime() {
-        return st[18] != 0 ? time(st[16], st[17]) : null;
+        return StatValues.birthKnown(st) ? time(StatValues.birthSeconds(st, 0), StatValues.birthNanos(st, 0)) : null;
     }
 
     @Override
     public boolean isRegularFile() {
-        return type() == REGULAR;
+        return StatValues.type(st) == ChildFile.Type.REGULAR;
     }
 
     @Override
     public boolean isDirectory() {
-        return type() == DIRECTORY;
+        return StatValues.type(st) == ChildFile.Type.DIRECTORY;
     }
 
     @Override
     public boolean isSymbolicLink() {
-        return type() == SYMLINK;
+        return StatValues.type(st) == ChildFile.Type.SYMLINK;
     }
 
     @Override
@@ -103,13 +95,13 @@ final class FsAttributes implements PosixFileAttributes {
 
     @Override
     public long size() {
-        return st[7];
+        return StatValues.size(st, 0);
     }
 
     /** The device and inode, equal for two paths of the same file. */
     @Override
     public Object fileKey() {
-        return new FileKey(st[0], st[1]);
+        return new FileKey(dev(), ino());
     }
 
     /** What {@link BasicFileAttributes#fileKey()} gives. */
@@ -122,23 +114,17 @@ final class FsAttributes implements PosixFileAttributes {
 
     @Override
     public UserPrincipal owner() {
-        return new FsPrincipals.Principal((int) st[4], false);
+        return new FsPrincipals.Principal(uid(), false);
     }
 
     @Override
     public GroupPrincipal group() {
-        return new FsPrincipals.Group((int) st[5]);
+        return new FsPrincipals.Group(gid());
     }
 
     @Override
     public Set<PosixFilePermission> permissions() {
-        Set<PosixFilePermission> perms = EnumSet.noneOf(PosixFilePermission.class);
-        for (PosixFilePermission p : PosixFilePermission.values()) {
-            if ((st[2] & (0400 >> p.ordinal())) != 0) {
-                perms.add(p);
-            }
-        }
-        return perms;
+        return FsFileMode.permissions(mode());
     }
 
     /** These attributes as basic ones only, for the basic view. */
@@ -160,44 +146,44 @@ final class FsAttributes implements PosixFileAttributes {
     // ---- The unix view's values
 
     long dev() {
-        return st[0];
+        return StatValues.dev(st, 0);
     }
 
     long ino() {
-        return st[1];
+        return StatValues.ino(st, 0);
     }
 
     int mode() {
-        return (int) st[2];
+        return StatValues.mode(st, 0);
     }
 
     /** The link count, {@code Integer.MAX_VALUE} at most. */
     int nlink() {
-        return (int) Math.min(st[3], Integer.MAX_VALUE);
+        return StatValues.links(st, 0);
     }
 
     int uid() {
-        return (int) st[4];
+        return StatValues.uid(st, 0);
     }
 
     int gid() {
-        return (int) st[5];
+        return StatValues.gid(st, 0);
     }
 
     long rdev() {
-        return st[6];
+        return StatValues.rdev(st, 0);
     }
 
     long blksize() {
-        return st[8];
+        return StatValues.blockSize(st, 0);
     }
 
     long blocks() {
-        return st[9];
+        return StatValues.blocks(st, 0);
     }
 
     /** The time of the last status change. */
     FileTime ctime() {
-        return time(st[14], st[15]);
+        return time(StatValues.changeSeconds(st, 0), StatValues.changeNanos(st, 0));
     }
 }

@@ -3,6 +3,7 @@ package com.durvo.ufe.fsutil.nio;
 import com.durvo.ufe.fsutil.internal.natives.NativeConstants;
 import com.durvo.ufe.fsutil.internal.natives.NativeErrno;
 import com.durvo.ufe.fsutil.internal.natives.Natives;
+import com.durvo.ufe.fsutil.internal.natives.StatValues;
 import java.io.FileDescriptor;
 import java.io.IOException;
 import java.lang.invoke.MethodHandle;
@@ -251,6 +252,6 @@ final class FsChannels {
             throw e.forFile(proc.toString());
         }
         Map<String, Object> reached = Files.readAttributes(proc, "unix:dev,ino");
-        return (Long) reached.get("dev") == open[0] && (Long) reached.get("ino") == open[1];
+        return (Long) reached.get("dev") == StatValues.dev(open, 0) && (Long) reached.get("ino") == StatValues.ino(open, 0);
     }
 }

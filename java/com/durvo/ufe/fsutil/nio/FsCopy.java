@@ -1,8 +1,10 @@
 package com.durvo.ufe.fsutil.nio;
 
+import com.durvo.ufe.fsutil.ChildFile;
 import com.durvo.ufe.fsutil.internal.natives.NativeConstants;
 import com.durvo.ufe.fsutil.internal.natives.NativeErrno;
 import com.durvo.ufe.fsutil.internal.natives.Natives;
+import com.durvo.ufe.fsutil.internal.natives.StatValues;
 import java.io.IOException;
 import java.nio.file.AtomicMoveNotSupportedException;
 import java.nio.file.CopyOption;
@@ -85,7 +87,7 @@ final class FsCopy {
             }
         }
         // Another file system: a copy with every attribute, then the source goes.
-        if ((st[2] & FsAttributes.TYPE_MASK) == FsAttributes.DIRECTORY) {
+        if (StatValues.type(st) == ChildFile.Type.DIRECTORY) {
             try (DirectoryStream<Path> entries = provider.newDirectoryStream(s, e -> true)) {
                 if (entries.iterator().hasNext()) {
                     throw new DirectoryNotEmptyException(s.display());
@@ -111,7 +113,7 @@ final class FsCopy {
         if (tt == null) {
             return true;
         }
-        if (tt[0] == st[0] && tt[1] == st[1]) {
+        if (StatValues.sameFile(tt, st)) {
             return false;
         }
         if (!replace) {
@@ -133,19 +135,19 @@ final class FsCopy {
      */
     private static void copyFile(FsPath s, long[] st, FsPath t, boolean follow, boolean attributes)
             throws IOException {
-        int type = (int) st[2] & FsAttributes.TYPE_MASK;
-        if (type == FsAttributes.REGULAR) {
+        ChildFile.Type type = StatValues.type(st);
+        if (type == ChildFile.Type.REGULAR) {
             copyRegular(s, t, follow, attributes);
             return;
         }
         try {
-            if (type == FsAttributes.DIRECTORY) {
-                Natives.mkdir(NativeConstants.CWD, t.bytes(), (int) st[2] & 07777);
-            } else if (type == FsAttributes.SYMLINK) {
+            if (type == ChildFile.Type.DIRECTORY) {
+                Natives.mkdir(NativeConstants.CWD, t.bytes(), StatValues.permissionBits(StatValues.mode(st, 0)));
+            } else if (type == ChildFile.Type.SYMLINK) {
                 Natives.symlink(Natives.readlink(NativeConstants.CWD, s.bytes()), NativeConstants.CWD, t.bytes());
             } else {
                 // A FIFO, socket or device: a new node of the same kind, as cp makes one.
-                Natives.mknod(NativeConstants.CWD, t.bytes(), (int) st[2], st[6]);
+                Natives.mknod(NativeConstants.CWD, t.bytes(), StatValues.mode(st, 0), StatValues.rdev(st, 0));
             }
         } catch (NativeErrno e) {
             throw e.forFile(t.display());
@@ -155,7 +157,7 @@ final class FsCopy {
         }
         int from = -1;
         int to = -1;
-        if (type == FsAttributes.DIRECTORY) {
+        if (type == ChildFile.Type.DIRECTORY) {
             int options = NativeConstants.READ | NativeConstants.DIRECTORY | NativeConstants.NOFOLLOW;
             to = openOrNone(t, options);
             from = to >= 0 ? openOrNone(s, follow ? options & ~NativeConstants.NOFOLLOW : options) : -1;
@@ -203,7 +205,7 @@ final class FsCopy {
             }
             try {
                 to = (int) Natives.open(NativeConstants.CWD, t.bytes(), NativeConstants.WRITE | NativeConstants.CREATE_NEW,
-                        (int) st[2] & 0777);
+                        StatValues.mode(st, 0) & 0777);  // set-id bits come with the attributes, after the owner
             } catch (NativeErrno e) {
                 throw e.forFile(t.display());
             }
@@ -241,10 +243,11 @@ final class FsCopy {
      * keeps its mode, as it has none).
      */
     private static void copyAttributes(long[] st, int from, int to, FsPath t) throws IOException {
-        int uid = (int) st[4];
-        int gid = (int) st[5];
-        int mode = (int) st[2] & 07777;
-        long[] times = {st[10], st[11], st[12], st[13]};
+        int uid = StatValues.uid(st, 0);
+        int gid = StatValues.gid(st, 0);
+        int mode = StatValues.permissionBits(StatValues.mode(st, 0));
+        long[] times = {StatValues.accessSeconds(st, 0), StatValues.accessNanos(st, 0),
+            StatValues.modifiedSeconds(st, 0), StatValues.modifiedNanos(st, 0)};
         try {
             if (to >= 0) {
                 Natives.fchown(to, uid, gid);
@@ -262,7 +265,7 @@ final class FsCopy {
                 }
                 Natives.futimens(to, times);
             } else {
-                if (((int) st[2] & FsAttributes.TYPE_MASK) != FsAttributes.SYMLINK) {
+                if (StatValues.type(st) != ChildFile.Type.SYMLINK) {
                     Natives.chmod(NativeConstants.CWD, t.bytes(), mode, false);
                 }
                 Natives.utimens(NativeConstants.CWD, t.bytes(), times, false);

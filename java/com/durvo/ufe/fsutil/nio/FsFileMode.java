@@ -4,6 +4,7 @@ import java.io.IOException;
 import java.nio.file.Files;
 import java.nio.file.attribute.FileAttribute;
 import java.nio.file.attribute.PosixFilePermission;
+import java.util.EnumSet;
 import java.util.Set;
 
 /** A file's mode bits: of permissions, of a new file's initial attributes, and the process's umask that trims them. */
@@ -15,9 +16,25 @@ final class FsFileMode {
     static int of(Set<PosixFilePermission> perms) {
         int mode = 0;
         for (PosixFilePermission p : perms) {
-            mode |= 0400 >> p.ordinal();
+            mode |= bit(p);
         }
         return mode;
+    }
+
+    /** A mode's permission bits as permissions. */
+    static Set<PosixFilePermission> permissions(int mode) {
+        Set<PosixFilePermission> perms = EnumSet.noneOf(PosixFilePermission.class);
+        for (PosixFilePermission p : PosixFilePermission.values()) {
+            if ((mode & bit(p)) != 0) {
+                perms.add(p);
+            }
+        }
+        return perms;
+    }
+
+    // PosixFilePermission lists owner, group, others, each read, write, execute: the order of a mode's bits.
+    private static int bit(PosixFilePermission p) {
+        return 0400 >> p.ordinal();
     }
 
     /** The mode a new file is made with: {@code dflt}, or the {@code posix:permissions} among attrs. */

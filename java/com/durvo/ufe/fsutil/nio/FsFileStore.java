@@ -3,6 +3,7 @@ package com.durvo.ufe.fsutil.nio;
 import com.durvo.ufe.fsutil.FileNames;
 import com.durvo.ufe.fsutil.internal.natives.NativeErrno;
 import com.durvo.ufe.fsutil.internal.natives.Natives;
+import com.durvo.ufe.fsutil.internal.natives.StatValues;
 import java.io.ByteArrayOutputStream;
 import java.io.IOException;
 import java.nio.charset.StandardCharsets;
@@ -59,7 +60,7 @@ final class FsFileStore extends FileStore {
         long dev;
         byte[] real;
         try {
-            dev = Natives.stat(file.bytes(), true)[0];
+            dev = StatValues.dev(Natives.stat(file.bytes(), true), 0);
             real = Natives.realpath(file.bytes());
         } catch (NativeErrno e) {
             throw e.forFile(file.display());

@@ -1,8 +1,10 @@
 package com.durvo.ufe.fsutil.nio;
 
+import com.durvo.ufe.fsutil.ChildFile;
 import com.durvo.ufe.fsutil.internal.natives.NativeConstants;
 import com.durvo.ufe.fsutil.internal.natives.NativeErrno;
 import com.durvo.ufe.fsutil.internal.natives.Natives;
+import com.durvo.ufe.fsutil.internal.natives.StatValues;
 import java.io.IOException;
 import java.net.URI;
 import java.nio.channels.AsynchronousFileChannel;
@@ -243,7 +245,7 @@ public final class FsFileSystemProvider extends FileSystemProvider {
     public void delete(Path path) throws IOException {
         FsPath p = FsPath.of(path);
         long[] st = FsAttributes.stat(p, false, NativeErrno::forFile);
-        boolean dir = (st[2] & FsAttributes.TYPE_MASK) == FsAttributes.DIRECTORY;
+        boolean dir = StatValues.type(st) == ChildFile.Type.DIRECTORY;
         try {
             Natives.unlink(NativeConstants.CWD, p.bytes(), dir);
         } catch (NativeErrno e) {
@@ -280,7 +282,7 @@ public final class FsFileSystemProvider extends FileSystemProvider {
         }
         long[] x = FsAttributes.stat(a, true, NativeErrno::forFile);
         long[] y = FsAttributes.stat((FsPath) path2, true, NativeErrno::forFile);
-        return x[0] == y[0] && x[1] == y[1];
+        return StatValues.sameFile(x, y);
     }
 
     /** As the default provider: a name that starts with a dot. */

@@ -1,9 +1,11 @@
 package com.durvo.ufe.fsutil.nio;
 
-import com.durvo.ufe.fsutil.internal.names.NameBytes;
+import com.durvo.ufe.fsutil.ChildFile;
 import com.durvo.ufe.fsutil.FileNames;
+import com.durvo.ufe.fsutil.internal.names.NameBytes;
 import com.durvo.ufe.fsutil.internal.natives.NativeErrno;
 import com.durvo.ufe.fsutil.internal.natives.Natives;
+import com.durvo.ufe.fsutil.internal.natives.StatValues;
 import java.io.IOException;
 import java.net.URI;
 import java.nio.file.LinkOption;
@@ -439,7 +441,7 @@ final class FsPath implements Path {
                 } catch (NativeErrno e) {
                     throw e.forFile(real.display());
                 }
-                if ((st[2] & 0xF000) != 0xA000) {
+                if (StatValues.type(st) != ChildFile.Type.SYMLINK) {
                     real = (FsPath) (real.getParent() != null ? real.getParent() : fs.root());
                     continue;
                 }

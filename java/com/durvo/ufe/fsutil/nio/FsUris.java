@@ -1,8 +1,10 @@
 package com.durvo.ufe.fsutil.nio;
 
+import com.durvo.ufe.fsutil.ChildFile;
 import com.durvo.ufe.fsutil.internal.natives.Natives;
 import com.durvo.ufe.fsutil.FileNames;
 import com.durvo.ufe.fsutil.internal.natives.NativeErrno;
+import com.durvo.ufe.fsutil.internal.natives.StatValues;
 import java.net.URI;
 import java.nio.file.InvalidPathException;
 import java.util.Arrays;
@@ -113,7 +115,7 @@ final class FsUris {
 
     private static boolean isDirectory(FsPath p) {
         try {
-            return (Natives.stat(p.bytes(), true)[2] & FsAttributes.TYPE_MASK) == FsAttributes.DIRECTORY;
+            return StatValues.type(Natives.stat(p.bytes(), true)) == ChildFile.Type.DIRECTORY;
         } catch (NativeErrno e) {
             return false;
         }

@@ -113,9 +113,9 @@ final class Du {
     }
 
     private void count(byte[] path) {
-        Entry root;
+        ChildFile root;
         try {
-            root = Lookup.lstat(path);
+            root = Lookup.lstat(path).file();
         } catch (IOException e) {
             err.println("fsutil du: cannot access '" + Names.shown(path) + "': " + Lookup.reason(e));
             status = 1;

@@ -32,7 +32,7 @@ final class Lookup {
                 if (unexamined != null) {
                     throw unexamined;
                 }
-                entries.add(Entry.of(f, f.nameBytes()));
+                entries.add(new Entry(f.nameBytes(), f));
             }
         } catch (UncheckedIOException e) {
             throw e.getCause();
@@ -42,7 +42,7 @@ final class Lookup {
 
     /** The attributes of {@code path} itself (a link is not followed), named {@code path}. */
     static Entry lstat(byte[] path) throws IOException {
-        return Entry.of(FsFiles.lstat(path), path);
+        return new Entry(path, FsFiles.lstat(path));
     }
 
     /** The target of the symbolic link {@code path}, byte for byte. */

@@ -1,5 +1,6 @@
 package com.durvo.ufe.fsutil.tool;
 
+import com.durvo.ufe.fsutil.ChildFile;
 import com.durvo.ufe.fsutil.FsFiles;
 
 import java.io.IOException;
@@ -142,7 +143,7 @@ final class Ls {
     /** Whether an operand is listed as a directory: links are followed without -l, as GNU ls does. */
     private boolean isDirectory(byte[] path) throws IOException {
         if (longFormat && !endsInDirectory(path)) {
-            return Lookup.lstat(path).isDirectory();
+            return Lookup.lstat(path).file().isDirectory();
         }
         try {
             return FsFiles.stat(path).isDirectory();
@@ -195,7 +196,7 @@ final class Ls {
         if (longFormat) {
             long blocks = 0;
             for (Entry e : entries) {
-                blocks += e.blocks();
+                blocks += e.file().blocks();
             }
             out.ascii("total ").ascii(Sizes.format(blocks, 512, human ? 1 : 1024,
                     human ? Sizes.BINARY : Sizes.PLAIN)).nl();
@@ -203,7 +204,7 @@ final class Ls {
         print(entries, dir, entries);
         if (recursive) {
             for (Entry e : entries) {
-                if (e.isDirectory() && !Arrays.equals(e.name(), DOT) && !Arrays.equals(e.name(), DOT_DOT)) {
+                if (e.file().isDirectory() && !Arrays.equals(e.name(), DOT) && !Arrays.equals(e.name(), DOT_DOT)) {
                     listDirectory(Lookup.join(dir, e.name()), false);
                 }
             }
@@ -225,34 +226,36 @@ final class Ls {
         int majorWidth = 0;
         int minorWidth = 0;
         for (Entry e : widthsOf) {
-            linkWidth = Math.max(linkWidth, Out.digits(Integer.toUnsignedLong(e.links())));
-            userWidth = Math.max(userWidth, ownerWidth(users, e.uid()));
-            groupWidth = Math.max(groupWidth, ownerWidth(groups, e.gid()));
+            ChildFile f = e.file();
+            linkWidth = Math.max(linkWidth, Out.digits(Integer.toUnsignedLong(f.links())));
+            userWidth = Math.max(userWidth, ownerWidth(users, f.uid()));
+            groupWidth = Math.max(groupWidth, ownerWidth(groups, f.gid()));
             if (e.isDevice()) {
-                majorWidth = Math.max(majorWidth, Out.digits(major(e.rdev())));
-                minorWidth = Math.max(minorWidth, Out.digits(minor(e.rdev())));
+                majorWidth = Math.max(majorWidth, Out.digits(major(f.rdev())));
+                minorWidth = Math.max(minorWidth, Out.digits(minor(f.rdev())));
                 sizeWidth = Math.max(sizeWidth, majorWidth + 2 + minorWidth);
             } else {
-                sizeWidth = Math.max(sizeWidth, human ? size(e).length() : Out.digits(e.size()));
+                sizeWidth = Math.max(sizeWidth, human ? size(e).length() : Out.digits(f.size()));
             }
         }
         for (Entry e : entries) {
-            out.ascii(e.modeString()).ch(' ').number(Integer.toUnsignedLong(e.links()), linkWidth).ch(' ');
-            owner(users, e.uid(), userWidth);
-            owner(groups, e.gid(), groupWidth);
+            ChildFile f = e.file();
+            out.ascii(f.modeString()).ch(' ').number(Integer.toUnsignedLong(f.links()), linkWidth).ch(' ');
+            owner(users, f.uid(), userWidth);
+            owner(groups, f.gid(), groupWidth);
             if (e.isDevice()) {
-                out.number(major(e.rdev()), Math.max(sizeWidth - 2 - minorWidth, majorWidth)).ascii(", ")
-                        .number(minor(e.rdev()), minorWidth);
+                out.number(major(f.rdev()), Math.max(sizeWidth - 2 - minorWidth, majorWidth)).ascii(", ")
+                        .number(minor(f.rdev()), minorWidth);
             } else if (human) {
                 out.right(size(e), sizeWidth);
             } else {
-                out.number(e.size(), sizeWidth);
+                out.number(f.size(), sizeWidth);
             }
             out.ch(' ');
-            time(e.modified());
+            time(f.modifiedTime());
             out.ch(' ');
             out.name(e.name());
-            if (e.isSymlink()) {
+            if (f.type() == ChildFile.Type.SYMLINK) {
                 byte[] path = dir == null ? e.name() : Lookup.join(dir, e.name());
                 try {
                     byte[] target = Lookup.readLink(path);
@@ -267,7 +270,7 @@ final class Ls {
     }
 
     private String size(Entry e) {
-        return Sizes.format(e.size(), 1, 1, Sizes.BINARY);
+        return Sizes.format(e.file().size(), 1, 1, Sizes.BINARY);
     }
 
     private int ownerWidth(Owners names, int id) {

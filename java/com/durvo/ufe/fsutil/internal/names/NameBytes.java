@@ -5,6 +5,7 @@ import com.durvo.ufe.fsutil.internal.engine.DirStream;
 import com.durvo.ufe.fsutil.internal.loader.NativeLibrary;
 import com.durvo.ufe.fsutil.internal.natives.NativeErrno;
 import com.durvo.ufe.fsutil.internal.natives.Natives;
+import com.durvo.ufe.fsutil.internal.natives.StatValues;
 import com.durvo.ufe.fsutil.nio.FsFileSystem;
 import java.nio.charset.Charset;
 import java.nio.charset.StandardCharsets;
@@ -47,7 +48,7 @@ public final class NameBytes {
         }
         long[] first = Natives.statOrNull(natural);
         long[] second = Natives.statOrNull(iso);
-        if (first != null && second != null && (first[0] != second[0] || first[1] != second[1])) {
+        if (first != null && second != null && !StatValues.sameFile(first, second)) {
             // Two files: the one whose own string this is, when the library delivers it for only one.
             boolean naturalIsIts = name.equals(string(natural, 0, natural.length));
             boolean isoIsIts = name.equals(string(iso, 0, iso.length));
@@ -94,7 +95,7 @@ public final class NameBytes {
                     byte[] second = splice(chosen, start, end, other);
                     long[] a = Natives.statOrNull(first);
                     long[] b = Natives.statOrNull(second);
-                    if (a == null || b == null || a[0] != b[0] || a[1] != b[1]) {
+                    if (a == null || b == null || !StatValues.sameFile(a, b)) {
                         throw twoFiles(name, first, second);
                     }
                 }

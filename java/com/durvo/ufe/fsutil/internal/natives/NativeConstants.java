@@ -4,19 +4,48 @@ import java.lang.annotation.Native;
 
 /**
  * The numbers the natives and the Java side agree on: the layout of a listing
- * batch and of a stat result, attribute bits and read flags, the options of
- * an open, inotify's masks and the errno values told apart. The library is
- * compiled against the header javac makes of this class, which holds nothing
- * else, so that the library alone can be built from it; the attribute bits are
- * statx's own and the errno values Linux's, which the library checks.
+ * batch and of a stat result, the file types of a mode, attribute bits and
+ * read flags, the options of an open, inotify's masks and the errno values
+ * told apart. The library is compiled against the header javac makes of this
+ * class, which holds nothing else, so that the library alone can be built from
+ * it; the attribute bits are statx's own, and the file types and errno values
+ * Linux's, which the library checks.
  */
 public final class NativeConstants {
-    // A listing batch: one entry's longs, and the attribute bits it carries.
-    /** Longs of a path's stat values: dev, ino, mode, nlink, uid, gid, rdev, size, blksize, blocks, then
-     * seconds and nanoseconds of atime, mtime and ctime. */
+    // A path's stat values, slot by slot (StatValues reads them); each time is seconds, then nanoseconds.
+    @Native public static final int ST_DEV = 0;
+    @Native public static final int ST_INO = 1;
+    @Native public static final int ST_MODE = 2;
+    @Native public static final int ST_NLINK = 3;
+    @Native public static final int ST_UID = 4;
+    @Native public static final int ST_GID = 5;
+    @Native public static final int ST_RDEV = 6;
+    @Native public static final int ST_SIZE = 7;
+    @Native public static final int ST_BLKSIZE = 8;
+    @Native public static final int ST_BLOCKS = 9;
+    @Native public static final int ST_ATIME = 10;
+    @Native public static final int ST_ATIME_NSEC = 11;
+    @Native public static final int ST_MTIME = 12;
+    @Native public static final int ST_MTIME_NSEC = 13;
+    @Native public static final int ST_CTIME = 14;
+    @Native public static final int ST_CTIME_NSEC = 15;
+    /** Longs of a path's stat values. */
     @Native public static final int STAT_LONGS = 16;
+
+    // A file type, the type bits of a mode, as Linux numbers them.
+    @Native public static final int S_IFMT = 0170000;
+    @Native public static final int S_IFSOCK = 0140000;
+    @Native public static final int S_IFLNK = 0120000;
+    @Native public static final int S_IFREG = 0100000;
+    @Native public static final int S_IFBLK = 0060000;
+    @Native public static final int S_IFDIR = 0040000;
+    @Native public static final int S_IFCHR = 0020000;
+    @Native public static final int S_IFIFO = 0010000;
+
+    // A listing batch: one entry's longs, and the attribute bits it carries.
     /** Slots after the stat values: creation time (seconds, nanoseconds), mount id. */
     @Native public static final int BTIME = 16;
+    @Native public static final int BTIME_NSEC = 17;
     @Native public static final int MOUNT_ID = 18;
     /** The attribute bits the entry has (see below). */
     @Native public static final int HAVE = 19;
@@ -72,7 +101,9 @@ public final class NativeConstants {
     /** The caller reopens the descriptor through {@code /proc/self/fd} (see {@link Natives#open}). */
     @Native public static final int REOPEN = 2048;
 
-    /** Longs of a statx result: the sixteen stat values, then the birth time (seconds, nanoseconds, 1 if known). */
+    /** In a statx result, after the stat values and the birth time ({@link #BTIME}): 1 if the birth time is known. */
+    @Native public static final int BTIME_KNOWN = 18;
+    /** Longs of a statx result: the sixteen stat values, the birth time and whether it is known. */
     @Native public static final int STATX_LONGS = 19;
 
     // inotify's event masks, which the watch service reads events with.
