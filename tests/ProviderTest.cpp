@@ -527,7 +527,7 @@ TEST_F(Provider, SecureDirectoryStreamsReachPastPathMaxAndStayWithTheirDirectory
     EXPECT_EQ(descriptorsOn(dir.path()), 0);
 
     ASSERT_EQ(mkdir(dir.at("a").c_str(), 0700), 0);
-    EXPECT_EQ(call("renamedUnder", "([B)Ljava/lang/String;", javaBytes(env, dir.path())), "true false");
+    EXPECT_EQ(call("renamedUnder", "([B)Ljava/lang/String;", javaBytes(env, dir.path())), "true false 1");
 }
 
 // A change that does not follow links, or a copy with attributes, raced against a thread that swaps the file

@@ -175,9 +175,10 @@ jlong jniOpenDir(JNIEnv *env, jclass, jbyteArray jPath) {
     return adoptDirectory(env, open(szPath.get(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 }
 
-// A stream of the open directory fd, reading a duplicate of it: fd stays the
-// caller's. As openDir otherwise.
-jlong jniDupDir(JNIEnv *env, jclass, jint fd) { return adoptDirectory(env, fcntl(fd, F_DUPFD_CLOEXEC, 0)); }
+// A stream of the open directory fd, which it owns from here on: the caller
+// keeps making its *at calls on fd while the stream is open, so one
+// descriptor serves both. As openDir otherwise.
+jlong jniAdoptDir(JNIEnv *env, jclass, jint fd) { return adoptDirectory(env, fd); }
 
 // Opens the subdirectory jName of an open directory, relative to it: through
 // a symbolic link only with FOLLOW (a directory swapped for a link since it
@@ -360,7 +361,7 @@ const JNINativeMethod kMethods[] = {
     fsstat::nativeMethod("initIDs", "(Z)V", reinterpret_cast<void *>(jniInitIDs)),
     fsstat::nativeMethod("nameString", "([B)Ljava/lang/String;", reinterpret_cast<void *>(jniNameString)),
     fsstat::nativeMethod("openDir", "([B)J", reinterpret_cast<void *>(jniOpenDir)),
-    fsstat::nativeMethod("dupDir", "(I)J", reinterpret_cast<void *>(jniDupDir)),
+    fsstat::nativeMethod("adoptDir", "(I)J", reinterpret_cast<void *>(jniAdoptDir)),
     fsstat::nativeMethod("openDirAt", "(J[BI)J", reinterpret_cast<void *>(jniOpenDirAt)),
     fsstat::nativeMethod("identity", "(J[J)V", reinterpret_cast<void *>(jniIdentity)),
     fsstat::nativeMethod("readDir", "(JII[J[B)I", reinterpret_cast<void *>(jniReadDir)),

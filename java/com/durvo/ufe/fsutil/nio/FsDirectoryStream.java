@@ -2,7 +2,6 @@ package com.durvo.ufe.fsutil.nio;
 
 import com.durvo.ufe.fsutil.internal.natives.NativeConstants;
 import com.durvo.ufe.fsutil.internal.engine.DirStream;
-import com.durvo.ufe.fsutil.internal.natives.GuardedHandle;
 import com.durvo.ufe.fsutil.internal.natives.NativeErrno;
 import com.durvo.ufe.fsutil.internal.natives.Natives;
 import java.io.IOException;
@@ -28,10 +27,11 @@ import java.util.Set;
 /**
  * An open directory of the {@code fsstat} file system. Its entries are read
  * in batches by the listing engine, each given as the directory's path
- * resolved against the name's exact bytes. Every operation on a relative path
- * works relative to the open directory ({@code openat}, {@code unlinkat},
- * {@code renameat}, ...), so it reaches files whatever the length of their
- * whole path, and a directory renamed or replaced meanwhile does not redirect
+ * resolved against the name's exact bytes. Every operation on a relative
+ * path works relative to the open directory ({@code openat}, {@code unlinkat},
+ * {@code renameat}, ...) through the descriptor that the entries are read
+ * from, so a stream holds one descriptor; it reaches files whatever the length
+ * of their whole path, and a directory renamed or replaced meanwhile does not redirect
  * it. Closed from any thread, it reads as ended and refuses every operation
  * with {@link ClosedDirectoryStreamException}.
  */
@@ -40,9 +40,9 @@ final class FsDirectoryStream implements SecureDirectoryStream<Path> {
 
     private final FsPath dir;
     private final Filter<? super Path> filter;
-    /** The directory's descriptor, for the operations relative to it. */
-    private final GuardedHandle fd;
-    /** The listing engine's stream of the same open directory, for the entries. */
+    /** The open directory's descriptor, for the operations relative to it; {@link #stream} owns it. */
+    private final int fd;
+    /** The listing engine's stream of the directory, for the entries and to hold {@link #fd} open. */
     private final DirStream stream;
     private volatile boolean closed;
     private boolean iterated;
@@ -50,13 +50,8 @@ final class FsDirectoryStream implements SecureDirectoryStream<Path> {
     private FsDirectoryStream(FsPath dir, Filter<? super Path> filter, int fd) throws NativeErrno {
         this.dir = dir;
         this.filter = filter;
-        this.fd = new GuardedHandle(this, fd, h -> Natives.close((int) h));
-        try {
-            this.stream = DirStream.of(fd, dir.bytes(), 1);
-        } catch (NativeErrno e) {
-            this.fd.close();
-            throw e;
-        }
+        this.fd = fd;
+        this.stream = DirStream.of(fd, dir.bytes(), 1);
     }
 
     /** Opens dir (a final link followed unless {@code follow} is false) at {@code place}, listing it as {@code dir}. */
@@ -87,7 +82,7 @@ final class FsDirectoryStream implements SecureDirectoryStream<Path> {
             <T> T call(Call<T> c, Failure failure) throws IOException {
                 Object result;
                 try {
-                    result = fd.use(h -> c.apply((int) h, p.exactBytes()), CLOSED);
+                    result = stream.whileOpen(() -> c.apply(fd, p.exactBytes()), CLOSED);
                 } catch (NativeErrno e) {
                     throw failure.of(e, display());
                 }
@@ -153,8 +148,8 @@ final class FsDirectoryStream implements SecureDirectoryStream<Path> {
         FsDirectoryStream target = (FsDirectoryStream) targetdir;
         Object moved;
         try {
-            moved = fd.use(h -> target.fd.use(t -> {
-                Natives.rename((int) h, from, (int) t, to);
+            moved = stream.whileOpen(() -> target.stream.whileOpen(() -> {
+                Natives.rename(fd, from, target.fd, to);
                 return Boolean.TRUE;
             }, CLOSED), CLOSED);
         } catch (NativeErrno e) {
@@ -246,6 +241,5 @@ final class FsDirectoryStream implements SecureDirectoryStream<Path> {
     public void close() {
         closed = true;
         stream.close();
-        fd.close();
     }
 }

@@ -31,9 +31,25 @@ public final class DirStream implements AutoCloseable {
         return new DirStream(Natives.openDir(Natives.sysPath(path)), path, depth);
     }
 
-    /** The open directory {@code fd}, whose path is {@code path}, read through a descriptor of its own. */
+    /**
+     * The open directory {@code fd}, whose path is {@code path}. The stream owns {@code fd} from here on, so
+     * its owner can make calls relative to it through {@link #whileOpen} (on failure {@code fd} is closed).
+     */
     public static DirStream of(int fd, byte[] path, int depth) throws NativeErrno {
-        return new DirStream(Natives.dupDir(fd), path, depth);
+        return new DirStream(Natives.adoptDir(fd), path, depth);
+    }
+
+    /** What {@link #whileOpen} runs. */
+    public interface Held<T> {
+        T run() throws NativeErrno;
+    }
+
+    /**
+     * {@code held} run while this stays open (a close waits for it), as a call on the descriptor a stream
+     * {@link #of} was made from needs; {@code whenClosed} once it is closed.
+     */
+    public <T> T whileOpen(Held<T> held, T whenClosed) throws NativeErrno {
+        return handle.use(h -> held.run(), whenClosed);
     }
 
     /** The device and inode if {@link #identity()} was asked before, else null. */

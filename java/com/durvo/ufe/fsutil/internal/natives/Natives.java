@@ -43,8 +43,8 @@ public final class Natives {
     /** Opens a directory, following a final link; the handle. */
     public static native long openDir(byte[] path) throws NativeErrno;
 
-    /** A handle of the open directory {@code fd}, through a duplicate of it ({@code fd} stays the caller's). */
-    public static native long dupDir(int fd) throws NativeErrno;
+    /** A handle of the open directory {@code fd}, which it owns from here on ({@code fd} is closed on failure). */
+    public static native long adoptDir(int fd) throws NativeErrno;
 
     /**
      * Opens the subdirectory {@code name} of an open directory, through a link only with

@@ -545,16 +545,30 @@ public final class ProviderChecks {
         }) + " " + outcome(closed::iterator);
     }
 
-    /** An open directory renamed and replaced by another of its name: a file made through the stream lands in it. */
+    /**
+     * An open directory renamed and replaced by another of its name: a file made through the stream lands in it;
+     * then how many descriptors the process holds on it while the stream is open (one for the entries and the calls).
+     */
     public static String renamedUnder(byte[] dir) throws IOException {
         Path a = FS.getPath(dir).resolve("a");
         Path b = FS.getPath(dir).resolve("b");
+        int held = 0;
         try (SecureDirectoryStream<Path> ds = (SecureDirectoryStream<Path>) Files.newDirectoryStream(a)) {
             Files.move(a, b);
             Files.createDirectory(a);
             ds.newByteChannel(FS.getPath("x"), Set.of(StandardOpenOption.CREATE_NEW, StandardOpenOption.WRITE)).close();
+            Path onB = Path.of(new String(dir, StandardCharsets.ISO_8859_1), "b");  // the test's directories are ASCII
+            try (Stream<Path> fds = Files.list(Path.of("/proc/self/fd"))) {
+                for (Path fd : (Iterable<Path>) fds::iterator) {
+                    try {
+                        held += Files.readSymbolicLink(fd).equals(onB) ? 1 : 0;
+                    } catch (IOException e) {
+                        // closed meanwhile
+                    }
+                }
+            }
         }
-        return Files.exists(b.resolve("x")) + " " + Files.exists(a.resolve("x"));
+        return Files.exists(b.resolve("x")) + " " + Files.exists(a.resolve("x")) + " " + held;
     }
 
     /** An attribute change that may fail. */
