@@ -4,6 +4,7 @@
 // names the same file.
 #include "JvmTest.h"
 
+#include <mntent.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/statvfs.h>
@@ -322,6 +323,25 @@ TEST_F(JavaApi, PathOnlyWhereTheJvmsFileNameCharsetCarriesTheExactBytes) {
                 << hex(r.name) << (asName ? " by name" : " by bytes");
         }
     }
+}
+
+TEST_F(JavaApi, MountTableHoldsTheRootAndADirectorysMountWithItsStatDeviceAndStatistics) {
+    TempDir dir;
+    struct stat st;
+    struct statvfs vfs;
+    ASSERT_EQ(stat(dir.path().c_str(), &st) | statvfs(dir.path().c_str(), &vfs), 0);
+    std::string last;  // the last mount of the directory's device, by getmntent, which undoes the escapes itself
+    FILE *table = setmntent("/proc/self/mounts", "r");
+    for (struct mntent *m = getmntent(table); m != nullptr; m = getmntent(table)) {
+        struct stat mst;
+        if (stat(m->mnt_dir, &mst) == 0 && mst.st_dev == st.st_dev) {
+            last = std::string(m->mnt_type) + " " + m->mnt_fsname + " " + m->mnt_dir;
+        }
+    }
+    endmntent(table);
+    EXPECT_EQ(call("mount", "(J)Ljava/lang/String;", static_cast<jlong>(st.st_dev)),
+              "/ " + last + " true " + std::to_string(vfs.f_bsize) + " " + std::to_string(vfs.f_blocks) + " " +
+                  std::to_string(vfs.f_files));
 }
 
 } // namespace

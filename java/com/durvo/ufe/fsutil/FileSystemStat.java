@@ -14,10 +14,10 @@ import java.io.IOException;
 public interface FileSystemStat {
 
     /**
-     * The {@code statvfs} figures of the file system holding {@code path}.
+     * The statistics ({@code statvfs}) of the file system holding {@code path}.
      *
      * @param path a path, as the library delivers names
-     * @return the eleven figures
+     * @return the statistics
      * @throws IOException for a path that cannot be examined, as
      *                     {@link java.nio.file.NoSuchFileException} and the other
      *                     {@code java.nio.file} exceptions, naming the path
@@ -25,28 +25,28 @@ public interface FileSystemStat {
     FileSysStatUnix getFileSysStat(String path) throws IOException;
 
     /**
-     * The {@code statvfs} figures of the file system holding the path with exactly these bytes, which
+     * The statistics ({@code statvfs}) of the file system holding the path with exactly these bytes, which
      * need not be text.
      *
      * @param path the path's bytes
-     * @return the eleven figures
+     * @return the statistics
      * @throws IOException as {@link #getFileSysStat(String)}
      */
     default FileSysStatUnix getFileSysStat(byte[] path) throws IOException {
-        return StatvfsStat.of(path);
+        return Statistics.of(path);
     }
 
     /**
-     * The {@code statvfs} figures of the file system holding {@code path}: a path of the {@code fsstat:}
+     * The statistics ({@code statvfs}) of the file system holding {@code path}: a path of the {@code fsstat:}
      * file system, by its exact bytes, or of the default file system.
      *
      * @param path the path
-     * @return the eleven figures
+     * @return the statistics
      * @throws IOException as {@link #getFileSysStat(String)}
      * @throws java.nio.file.ProviderMismatchException for a path of another file system
      */
     default FileSysStatUnix getFileSysStat(java.nio.file.Path path) throws IOException {
-        return StatvfsStat.of(NameBytes.bytesOf(path));
+        return Statistics.of(NameBytes.bytesOf(path));
     }
 
     /**
@@ -56,6 +56,6 @@ public interface FileSystemStat {
      * @return the implementation, the same object every time
      */
     static FileSystemStat forCurrentOs() {
-        return StatvfsStat.INSTANCE;
+        return Statistics.INSTANCE;
     }
 }

@@ -4,11 +4,17 @@
  * Linux through the native library libfsstat.
  *
  * <h2>Statistics</h2>
- * All {@code statvfs} figures of the file system holding a path, in one call:
+ * The statistics ({@code statvfs}) of the file system holding a path, in one
+ * call, and the process's mounts ({@link com.durvo.ufe.fsutil.Mount}), each
+ * with its statistics:
  * <pre>{@code
  * FileSysStatUnix st = FileSystemStat.forCurrentOs().getFileSysStat("/var");
  * System.out.printf("%d of %d bytes available (%d%% used)%n",
  *         st.availableBytes(), st.totalBytes(), st.usedPercent());
+ *
+ * for (Mount m : Mount.all()) {
+ *     System.out.println(m.mountPoint() + " " + m.type() + " " + m.statistics().usedPercent() + "%");
+ * }
  * }</pre>
  *
  * <h2>Listing and walking</h2>

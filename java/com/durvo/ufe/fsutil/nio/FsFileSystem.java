@@ -3,6 +3,7 @@ package com.durvo.ufe.fsutil.nio;
 import com.durvo.ufe.fsutil.internal.names.NameBytes;
 import com.durvo.ufe.fsutil.ChildFile;
 import com.durvo.ufe.fsutil.FileNames;
+import com.durvo.ufe.fsutil.Mount;
 import java.io.IOException;
 import java.nio.file.FileStore;
 import java.nio.file.FileSystem;
@@ -40,15 +41,15 @@ import java.util.regex.Pattern;
  * The empty path is the working directory, as on the default file system.
  *
  * <p>Each file store ({@code Files.getFileStore}, {@link #getFileStores()}) is
- * a mount of the process's mount table: {@code name()} is the mounted device
- * or source, {@code type()} the file system type. Besides
+ * a {@link Mount} of the process's mount table: {@code name()} is the mounted
+ * device or source, {@code type()} the file system type. Besides
  * {@code totalSpace}, {@code usableSpace} and {@code unallocatedSpace}, its
- * {@code getAttribute} gives every {@code statvfs} figure by its name:
- * {@code bsize}, {@code frsize}, {@code blocks}, {@code bfree},
- * {@code bavail}, {@code files}, {@code ffree}, {@code favail}, {@code fsid},
- * {@code flag} and {@code namemax}, read afresh at each call. Each is a
- * {@code Long} holding the bits of the system's unsigned figure: a figure of
- * 2<sup>63</sup> or more (an {@code fsid} often is, as ext4 derives it from
+ * {@code getAttribute} gives each of the statistics by its name in
+ * {@link com.durvo.ufe.fsutil.FileSysStatUnix}: {@code bsize}, {@code frsize},
+ * {@code blocks}, {@code bfree}, {@code bavail}, {@code files},
+ * {@code ffree}, {@code favail}, {@code fsid}, {@code flag} and
+ * {@code namemax}, read afresh at each call. Each is a {@code Long} holding
+ * the bits of the system's unsigned value: a value of 2<sup>63</sup> or more (an {@code fsid} often is, as ext4 derives it from
  * the volume's UUID) reads as negative, so read them with
  * {@link Long#toUnsignedString(long)} or {@link Long#compareUnsigned}.
  */
@@ -109,8 +110,8 @@ public final class FsFileSystem extends FileSystem {
     public Iterable<FileStore> getFileStores() {
         List<FileStore> stores = new ArrayList<>();
         try {
-            for (FsFileStore.Mount m : FsFileStore.mounts()) {
-                stores.add(new FsFileStore(new FsPath(this, m.dir), m));
+            for (Mount m : Mount.all()) {
+                stores.add(new FsFileStore(new FsPath(this, m.mountPointBytes()), m));
             }
         } catch (IOException e) {
             // As the default file system: no table, no stores.

@@ -2,15 +2,18 @@ package com.durvo.ufe.fsutil.tool;
 
 import com.durvo.ufe.fsutil.FileSysStatUnix;
 import com.durvo.ufe.fsutil.FileSystemStat;
+import com.durvo.ufe.fsutil.Mount;
 
 import java.io.IOException;
 import java.io.PrintStream;
 import java.nio.charset.StandardCharsets;
 import java.util.ArrayList;
 import java.util.Arrays;
+import java.util.HashMap;
 import java.util.LinkedHashMap;
 import java.util.List;
 import java.util.Map;
+import java.util.Set;
 
 /** {@code fsutil df}: space and inodes of mounted file systems, laid out as GNU df lays them out. */
 final class Df {
@@ -36,6 +39,12 @@ final class Df {
     private static final List<String> LONG_OPTIONS = List.of("--inodes", "--human-readable", "--si", "--print-type",
             "--verbose", "--help");
 
+    // Kernel and automounter file systems that hold no user data: df leaves them out unless named.
+    private static final Set<String> DUMMY_TYPES = Set.of("autofs", "proc", "subfs", "debugfs", "devpts",
+            "fusectl", "fuse.portal", "mqueue", "rpc_pipefs", "sysfs", "devfs", "kernfs", "ignore", "none");
+
+    private static final byte[] UNKNOWN = {'-'};
+
     private final FileSystemStat stat = FileSystemStat.forCurrentOs();
     private final PrintStream err;
     private int status;
@@ -43,7 +52,7 @@ final class Df {
     private boolean withType;
     private int base;
     private final List<String[]> rows = new ArrayList<>();
-    private final List<FileSysStatUnix> figures = new ArrayList<>();
+    private final List<FileSysStatUnix> statistics = new ArrayList<>();
 
     private Df(PrintStream err) {
         this.err = err;
@@ -61,24 +70,23 @@ final class Df {
         String human = args.last("-h", "--human-readable", "-H", "--si");
         df.base = human == null ? Sizes.PLAIN
                 : human.equals("-H") || human.equals("--si") ? Sizes.DECIMAL : Sizes.BINARY;
-        List<Mounts.Mount> mounts;
+        List<Mount> mounts;
         try {
-            mounts = Mounts.read();
+            mounts = Mount.all();
         } catch (IOException e) {
             if (args.operands.isEmpty()) {
                 err.println("fsutil df: cannot read the mount table: " + e.getMessage());
                 return 1;
             }
-            mounts = List.of();  // the named paths' figures can still be had, without device and mount point
+            mounts = List.of();  // the named paths' statistics can still be had, without device and mount point
         }
         if (args.operands.isEmpty()) {
-            for (Mounts.Mount m : distinct(mounts)) {
-                df.row(m, m.dir, true);
+            for (Mount m : distinct(mounts)) {
+                df.row(m, m.mountPointBytes(), true);
             }
         } else {
             for (byte[] path : args.operands) {
-                Mounts.Mount m = containing(mounts, Lookup.canonical(path));
-                df.row(m != null ? m : Mounts.UNKNOWN, path, false);
+                df.row(containing(mounts, Lookup.canonical(path)), path, false);
             }
         }
         if (!df.rows.isEmpty()) {  // as GNU df: no header over no rows
@@ -93,29 +101,50 @@ final class Df {
      * one mounted over an earlier one on the same directory, keeps the place
      * of the first.
      */
-    private static List<Mounts.Mount> distinct(List<Mounts.Mount> mounts) {
-        Map<String, Long> visible = Mounts.visibleDevices(mounts);
+    private static List<Mount> distinct(List<Mount> mounts) {
+        // The device a path at each mount point shows: of several mounts on one directory, the last one's.
+        Map<String, Long> visible = new HashMap<>();
+        for (Mount m : mounts) {
+            visible.put(key(m.mountPointBytes()), m.device());
+        }
         Map<Long, Integer> slotOfDevice = new LinkedHashMap<>();
-        List<Mounts.Mount> kept = new ArrayList<>();
-        for (Mounts.Mount m : mounts) {
-            long dev = m.dummy ? m.dev : visible.get(new String(m.dir, StandardCharsets.ISO_8859_1));
+        List<Mount> kept = new ArrayList<>();
+        for (Mount m : mounts) {
+            long dev = dummy(m) ? m.device() : visible.get(key(m.mountPointBytes()));
             Integer slot = slotOfDevice.get(dev);
-            if (slot == null || m.dummy) {
+            if (slot == null || dummy(m)) {
                 slotOfDevice.putIfAbsent(dev, kept.size());
                 kept.add(m);
                 continue;
             }
-            Mounts.Mount seen = kept.get(slot);
-            boolean nearerRoot = seen.dir.length > m.dir.length;
-            boolean sourceBelowRoot = seen.root.length < m.root.length;
-            if (m.remote && seen.remote && !Arrays.equals(seen.device, m.device)) {
+            Mount seen = kept.get(slot);
+            byte[] source = m.sourceBytes();
+            byte[] seenSource = seen.sourceBytes();
+            boolean nearerRoot = seen.mountPointBytes().length > m.mountPointBytes().length;
+            boolean sourceBelowRoot = seen.rootBytes().length < m.rootBytes().length;
+            if (remote(m) && remote(seen) && !Arrays.equals(seenSource, source)) {
                 kept.add(m);  // different exports of one server are mounted on purpose
-            } else if (contains(m.device, '/') && !contains(seen.device, '/') || nearerRoot && !sourceBelowRoot
-                    || !Arrays.equals(seen.device, m.device) && Arrays.equals(seen.dir, m.dir)) {
+            } else if (contains(source, '/') && !contains(seenSource, '/') || nearerRoot && !sourceBelowRoot
+                    || !Arrays.equals(seenSource, source) && Arrays.equals(seen.mountPointBytes(), m.mountPointBytes())) {
                 kept.set(slot, m);
             }
         }
         return kept;
+    }
+
+    private static String key(byte[] bytes) {
+        return new String(bytes, StandardCharsets.ISO_8859_1);
+    }
+
+    private static boolean dummy(Mount m) {
+        return DUMMY_TYPES.contains(m.type());
+    }
+
+    private static boolean remote(Mount m) {
+        String source = key(m.sourceBytes());
+        String type = m.type();
+        return source.indexOf(':') >= 0 || source.startsWith("//")
+                && (type.equals("smbfs") || type.equals("smb3") || type.equals("cifs"));
     }
 
     private static boolean contains(byte[] s, char c) {
@@ -128,30 +157,36 @@ final class Df {
     }
 
     /** The mount whose directory is the longest prefix of {@code path}; the later of equals, as it hides the other. */
-    private static Mounts.Mount containing(List<Mounts.Mount> mounts, byte[] path) {
-        Mounts.Mount best = null;
-        for (Mounts.Mount m : mounts) {
-            if (m.type.equals("lofs") || best != null && !best.dummy && m.dummy) {
+    private static Mount containing(List<Mount> mounts, byte[] path) {
+        Mount best = null;
+        int bestLength = -1;
+        for (Mount m : mounts) {
+            if (m.type().equals("lofs") || best != null && !dummy(best) && dummy(m)) {
                 continue;
             }
-            int len = m.dir.length;
-            boolean prefix = len <= path.length && Arrays.equals(m.dir, 0, len, path, 0, len)
+            byte[] dir = m.mountPointBytes();
+            int len = dir.length;
+            boolean prefix = len <= path.length && Arrays.equals(dir, 0, len, path, 0, len)
                     && (len == 1 || len == path.length || path[len] == '/');
-            if (prefix && (best == null || best.dir.length <= len)) {
+            if (prefix && bestLength <= len) {
                 best = m;
+                bestLength = len;
             }
         }
         return best;
     }
 
-    /** Adds the row of mount {@code m}; statvfs is asked about {@code path}. */
-    private void row(Mounts.Mount m, byte[] path, boolean everyMount) {
-        if (everyMount && (m.dummy || m.dir.length == 0 || m.dir[0] != '/')) {
+    /**
+     * Adds the row of mount {@code m} (null where the table did not show it:
+     * "-" for source, type and mount point); the statistics are those of {@code path}.
+     */
+    private void row(Mount m, byte[] path, boolean everyMount) {
+        if (everyMount && (dummy(m) || path.length == 0 || path[0] != '/')) {
             return;
         }
         FileSysStatUnix st;
         try {
-            st = stat.getFileSysStat(path);
+            st = everyMount ? m.statistics() : stat.getFileSysStat(path);
         } catch (IOException e) {
             String why = Lookup.reason(e);
             // A listed mount that has gone, or that we may not enter, is not worth an error.
@@ -166,19 +201,20 @@ final class Df {
             return;
         }
         List<String> cells = new ArrayList<>();
-        cells.add(Names.shown(everyMount && hasUuidSuffix(m.device) ? Lookup.canonical(m.device) : m.device));
+        byte[] source = m == null ? UNKNOWN : m.sourceBytes();
+        cells.add(Names.shown(everyMount && hasUuidSuffix(source) ? Lookup.canonical(source) : source));
         if (withType) {
-            cells.add(Names.shown(m.type.getBytes(StandardCharsets.ISO_8859_1)));
+            cells.add(Names.shown(m == null ? UNKNOWN : m.type().getBytes(StandardCharsets.ISO_8859_1)));
         }
         long unit = st.frsize() != 0 ? st.frsize() : st.bsize();
         if (inodes) {
-            figures(cells, st.files(), st.ffree(), st.ffree(), 1, 1);
+            amounts(cells, st.files(), st.ffree(), st.ffree(), 1, 1);
         } else {
-            figures(cells, st.blocks(), st.bfree(), st.bavail(), unit, base == Sizes.PLAIN ? 1024 : 1);
+            amounts(cells, st.blocks(), st.bfree(), st.bavail(), unit, base == Sizes.PLAIN ? 1024 : 1);
         }
-        cells.add(Names.shown(m.dir));
+        cells.add(Names.shown(m == null ? UNKNOWN : m.mountPointBytes()));
         rows.add(cells.toArray(new String[0]));
-        figures.add(st);
+        statistics.add(st);
     }
 
     // /dev/disk/by-uuid/... and /dev/mapper/luks-... say more as the device they link to (/dev/sda1, /dev/dm-0).
@@ -194,8 +230,8 @@ final class Df {
         return true;
     }
 
-    /** Size, used, available and use%; unknown figures (all bits set) show as "-". */
-    private void figures(List<String> cells, long total, long free, long available, long from, long to) {
+    /** Size, used, available and use%; unknown amounts (all bits set) show as "-". */
+    private void amounts(List<String> cells, long total, long free, long available, long from, long to) {
         boolean usedKnown = total != -1 && free != -1;
         long used = total - free;
         boolean usedNegative = usedKnown && Long.compareUnsigned(total, free) < 0;
@@ -260,7 +296,7 @@ final class Df {
             }
             out.nl();
             if (verbose && r > 0) {
-                FileSysStatUnix st = figures.get(r - 1);
+                FileSysStatUnix st = statistics.get(r - 1);
                 out.ascii("  bsize=" + st.bsize() + " frsize=" + st.frsize() + " blocks="
                         + Long.toUnsignedString(st.blocks()) + " bfree=" + Long.toUnsignedString(st.bfree())
                         + " bavail=" + Long.toUnsignedString(st.bavail()) + " files="

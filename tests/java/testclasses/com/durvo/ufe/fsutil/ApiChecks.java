@@ -93,6 +93,24 @@ public final class ApiChecks {
         }
     }
 
+    /** Of the mount table: "/" if it holds the root, then of the last mount of device its type, source, mount
+     * point, whether that string leads back to the mount point's bytes, and its statistics "bsize blocks files". */
+    public static String mount(long device) throws IOException {
+        String root = "no /";
+        Mount last = null;
+        for (Mount m : Mount.all()) {
+            root = m.mountPoint().equals("/") ? "/" : root;
+            last = m.device() == device ? m : last;
+        }
+        if (last == null) {
+            return root + " and no mount of the device";
+        }
+        FileSysStatUnix st = last.statistics();
+        return root + " " + last.type() + " " + last.source() + " " + last.mountPoint() + " "
+                + java.util.Arrays.equals(FileNames.toBytes(last.mountPoint()), last.mountPointBytes()) + " "
+                + st.bsize() + " " + st.blocks() + " " + st.files();
+    }
+
     /** What NIO reads through toPath(bytes), or toPath of the library's string for them; "refused: why". */
     public static String throughPath(byte[] bytes, boolean asName) throws IOException {
         try {

@@ -5,11 +5,11 @@ import com.durvo.ufe.fsutil.internal.natives.NativeErrno;
 import com.durvo.ufe.fsutil.internal.natives.Natives;
 import java.io.IOException;
 
-/** Statistics of a path by its bytes; a string is read as {@link FileNames#toBytes} reads it. */
-final class StatvfsStat implements FileSystemStat {
-    static final StatvfsStat INSTANCE = new StatvfsStat();
+/** The one reader of statistics: {@code statvfs} of a path by its bytes; a string is read as {@link FileNames#toBytes} reads it. */
+final class Statistics implements FileSystemStat {
+    static final Statistics INSTANCE = new Statistics();
 
-    private StatvfsStat() {
+    private Statistics() {
     }
 
     @Override
@@ -17,7 +17,7 @@ final class StatvfsStat implements FileSystemStat {
         return of(FileNames.toBytes(path));
     }
 
-    /** The figures of the path with exactly these bytes. */
+    /** The statistics of the file system holding the path with exactly these bytes. */
     static FileSysStatUnix of(byte[] path) throws IOException {
         NameBytes.checkPath(path);
         long[] v = new long[11];
@@ -26,10 +26,6 @@ final class StatvfsStat implements FileSystemStat {
         } catch (NativeErrno e) {
             throw e.forFile(path);
         }
-        return figures(v);
-    }
-
-    private static FileSysStatUnix figures(long[] v) {
         return new FileSysStatUnix(v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8], v[9], v[10]);
     }
 }
