@@ -75,10 +75,9 @@ bool registerNatives(JNIEnv *env, jclass jcls, const JNINativeMethod (&table)[N]
 }
 
 // Register the natives of Natives by area (ListNatives.cpp: listing and names;
-// FileNatives.cpp: reading files; PathNatives.cpp: files and directories;
-// AttrNatives.cpp: attributes; WatchNatives.cpp: inotify); false with the
-// JVM's error pending when one of them does not match the class.
-bool registerFileNatives(JNIEnv *env, jclass jcls);
+// PathNatives.cpp: files and directories; AttrNatives.cpp: attributes;
+// WatchNatives.cpp: inotify); false with the JVM's error pending when one of
+// them does not match the class.
 bool registerPathNatives(JNIEnv *env, jclass jcls);
 bool registerAttrNatives(JNIEnv *env, jclass jcls);
 bool registerWatchNatives(JNIEnv *env, jclass jcls);

@@ -405,9 +405,8 @@ extern "C" JNIEXPORT jint JNICALL JNI_OnLoad(JavaVM *vm, void *) {
         env->ExceptionClear();
         return JNI_VERSION_1_8;
     }
-    if (!fsstat::registerNatives(env, jcls.get(), kMethods) || !fsstat::registerFileNatives(env, jcls.get()) ||
-        !fsstat::registerPathNatives(env, jcls.get()) || !fsstat::registerAttrNatives(env, jcls.get()) ||
-        !fsstat::registerWatchNatives(env, jcls.get()))
+    if (!fsstat::registerNatives(env, jcls.get(), kMethods) || !fsstat::registerPathNatives(env, jcls.get()) ||
+        !fsstat::registerAttrNatives(env, jcls.get()) || !fsstat::registerWatchNatives(env, jcls.get()))
         return JNI_ERR;
     return JNI_VERSION_1_8;
 }

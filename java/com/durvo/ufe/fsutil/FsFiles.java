@@ -1,12 +1,14 @@
 package com.durvo.ufe.fsutil;
 
 import com.durvo.ufe.fsutil.internal.names.NameBytes;
-import com.durvo.ufe.fsutil.internal.engine.FileInput;
+import com.durvo.ufe.fsutil.internal.natives.NativeConstants;
 import com.durvo.ufe.fsutil.internal.natives.NativeErrno;
 import com.durvo.ufe.fsutil.internal.natives.Natives;
 import com.durvo.ufe.fsutil.nio.FsFileSystem;
 import java.io.IOException;
 import java.io.InputStream;
+import java.nio.file.FileSystemException;
+import java.nio.file.Files;
 import java.nio.file.NotLinkException;
 import java.nio.file.Path;
 import java.util.Objects;
@@ -40,23 +42,25 @@ import java.util.Objects;
  * Failures name the path in the form of {@link FileNames#display(byte[])}.
  */
 public final class FsFiles {
-    private static final int EINVAL = 22;  // readlink's answer for a file that is no link, on every Unix
-
     private FsFiles() {
     }
 
     /**
-     * Opens a file for reading. The stream reads, skips and transfers the
-     * file's bytes; {@link InputStream#close()} may be called from any thread
-     * and more than once (it waits for a read in progress, also one waiting
-     * on an empty pipe); after it every read throws. A stream left unclosed
-     * is closed once unreachable.
+     * Opens a file for reading: {@code Files.newInputStream} of its
+     * {@code fsstat:} path. The stream reads, skips and transfers the file's
+     * bytes (a pipe or a device skips by reading);
+     * {@link InputStream#close()} may be called from any thread and more than
+     * once: a read waiting on an empty pipe then ends as at the end of the
+     * file, and every later read throws a
+     * {@link java.nio.channels.ClosedChannelException}. A stream left
+     * unclosed is closed once unreachable.
      *
      * @param path the file, as the library delivers names and paths
      * @return the open stream
      * @throws java.nio.file.NoSuchFileException   when there is no such file (not
      *                                              {@link java.io.FileNotFoundException}: as
      *                                              {@code Files.newInputStream})
+     * @throws java.nio.file.NotDirectoryException when a component of the path is not a directory
      * @throws java.nio.file.AccessDeniedException when it may not be read
      * @throws java.nio.file.FileSystemException   for any other failure, with the system's text
      *                                              ("Is a directory" for a directory)
@@ -64,7 +68,7 @@ public final class FsFiles {
      * @throws IOException                          if the file cannot be opened
      */
     public static InputStream newInputStream(String path) throws IOException {
-        return FileInput.open(FileNames.toBytes(path));
+        return open(FileNames.toBytes(path));
     }
 
     /**
@@ -77,7 +81,7 @@ public final class FsFiles {
      */
     public static InputStream newInputStream(byte[] path) throws IOException {
         NameBytes.checkPath(path);
-        return FileInput.open(path.clone());
+        return open(path.clone());
     }
 
     /**
@@ -101,7 +105,7 @@ public final class FsFiles {
      */
     public static InputStream newInputStream(ChildFile file) throws IOException {
         Objects.requireNonNull(file, "file");
-        return FileInput.open(file.pathBytes());
+        return open(file.pathBytes());
     }
 
     /**
@@ -235,6 +239,39 @@ public final class FsFiles {
         return readLinkBytes(NameBytes.exactBytesOf(link));
     }
 
+    // The stat first: its failures name the path with the system's text, and
+    // a directory, which would open and fail at the first read, is refused
+    // here as java.io refuses it.
+    private static InputStream open(byte[] path) throws IOException {
+        ChildFile file = stat(path, true);
+        if (file.isDirectory()) {
+            throw new FileSystemException(FileNames.display(path), null, "Is a directory");
+        }
+        InputStream in = Files.newInputStream(FsFileSystem.get().getPath(path));
+        return file.type() == ChildFile.Type.REGULAR ? in : skippingByReading(in);
+    }
+
+    // The JDK's stream may skip by seeking, which a pipe or a device cannot:
+    // InputStream's own skip reads.
+    private static InputStream skippingByReading(InputStream in) {
+        return new InputStream() {
+            @Override
+            public int read() throws IOException {
+                return in.read();
+            }
+
+            @Override
+            public int read(byte[] b, int off, int len) throws IOException {
+                return in.read(b, off, len);
+            }
+
+            @Override
+            public void close() throws IOException {
+                in.close();
+            }
+        };
+    }
+
     private static ChildFile stat(byte[] path, boolean follow) throws IOException {
         try {
             return new ChildFile(path, Natives.stat(Natives.sysPath(path), follow));
@@ -243,11 +280,13 @@ public final class FsFiles {
         }
     }
 
+    // The provider's readlink, not Files.readSymbolicLink: a Path would drop
+    // the target's repeated and trailing slashes.
     private static byte[] readLink(byte[] path) throws IOException {
         try {
-            return Natives.readLink(Natives.sysPath(path));
+            return Natives.readlink(NativeConstants.CWD, Natives.sysPath(path));
         } catch (NativeErrno e) {
-            if (e.errno == EINVAL) {
+            if (e.errno == NativeErrno.EINVAL) {  // readlink's answer for a file that is no link
                 throw new NotLinkException(FileNames.display(path));
             }
             throw e.forFile(path);

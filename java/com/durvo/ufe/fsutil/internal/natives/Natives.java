@@ -66,23 +66,6 @@ public final class Natives {
 
     public static native void closeDir(long handle);
 
-    /** Opens a file for reading (a directory is refused); its stat values into {@code stat}; the descriptor. */
-    public static native int openRead(byte[] path, long[] stat) throws NativeErrno;
-
-    /** Reads into {@code buf[off..off+len)}: how many bytes, -1 at the end. */
-    public static native int read(int fd, byte[] buf, int off, int len) throws NativeErrno;
-
-    /** Moves a descriptor that can seek {@code n} bytes on; the distance moved. */
-    public static native long skip(int fd, long n);
-
-    /** The bytes between the position and the end of the file. */
-    public static native long remaining(int fd) throws NativeErrno;
-
-    public static native void closeRead(int fd);
-
-    /** The target of the link at {@code path}. */
-    public static native byte[] readLink(byte[] path) throws NativeErrno;
-
     // The fsstat: file system's calls.
 
     /**
