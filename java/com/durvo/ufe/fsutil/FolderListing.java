@@ -2,6 +2,7 @@ package com.durvo.ufe.fsutil;
 
 import com.durvo.ufe.fsutil.internal.names.NameBytes;
 import com.durvo.ufe.fsutil.internal.engine.Descent;
+import com.durvo.ufe.fsutil.internal.engine.BatchIterator;
 import com.durvo.ufe.fsutil.internal.engine.DirStream;
 import com.durvo.ufe.fsutil.internal.engine.ParallelWalk;
 import com.durvo.ufe.fsutil.internal.engine.TreeWalk;
@@ -12,7 +13,6 @@ import java.io.IOException;
 import java.io.UncheckedIOException;
 import java.nio.file.Path;
 import java.util.Iterator;
-import java.util.NoSuchElementException;
 import java.util.Objects;
 import java.util.Spliterator;
 import java.util.Spliterators;
@@ -162,36 +162,20 @@ public final class FolderListing implements AutoCloseable, Iterable<ChildFile> {
             throw new IllegalStateException("a FolderListing can be iterated once");
         }
         started = true;
-        return new Iterator<>() {
-            private ChildFile[] entries = new ChildFile[0];
-            private int next;
-
+        return new BatchIterator<>() {
             @Override
-            public boolean hasNext() {
-                while (next == entries.length) {
-                    ChildFile[] read;
-                    try {
-                        read = dir.next(options.want, options.flags);
-                    } catch (NativeErrno e) {
-                        dir.close();
-                        throw new UncheckedIOException(e.forFile(dir.path));
-                    }
-                    if (read == null) {
-                        dir.close();  // release the directory now rather than wait for close()
-                        return false;
-                    }
-                    entries = read;
-                    next = 0;
+            protected ChildFile[] nextBatch() {
+                ChildFile[] read;
+                try {
+                    read = dir.next(options.want, options.flags);
+                } catch (NativeErrno e) {
+                    dir.close();
+                    throw new UncheckedIOException(e.forFile(dir.path));
                 }
-                return true;
-            }
-
-            @Override
-            public ChildFile next() {
-                if (!hasNext()) {
-                    throw new NoSuchElementException();
+                if (read == null) {
+                    dir.close();  // release the directory now rather than wait for close()
                 }
-                return entries[next++];
+                return read;
             }
         };
     }

@@ -14,7 +14,6 @@ import java.util.HashSet;
 import java.util.Iterator;
 import java.util.LinkedHashSet;
 import java.util.List;
-import java.util.NoSuchElementException;
 import java.util.Set;
 import java.util.concurrent.ArrayBlockingQueue;
 import java.util.concurrent.BlockingQueue;
@@ -36,7 +35,7 @@ import java.util.concurrent.atomic.AtomicInteger;
  * through a link. Closing, or dropping the walk unclosed, stops the threads
  * and closes every directory.
  */
-public final class ParallelWalk implements Walk {
+public final class ParallelWalk extends BatchIterator<ChildFile> implements Walk {
     private static final Object END = new Object();
     /** What close() leaves for a consumer it may have woken. */
     private static final Object CLOSED = new Object();
@@ -332,8 +331,6 @@ public final class ParallelWalk implements Walk {
     private final Shared shared;
     private final Cleaner.Cleanable cleanable;
     private final WalkErrors errors;
-    private ChildFile[] entries = new ChildFile[0];
-    private int next;
     private boolean ended;
 
     public ParallelWalk(DirStream root, Descent descent, WalkErrors errors) {
@@ -358,10 +355,10 @@ public final class ParallelWalk implements Walk {
     }
 
     @Override
-    public boolean hasNext() {
-        while (next == entries.length) {
+    protected ChildFile[] nextBatch() {
+        while (true) {
             if (ended || shared.closed) {
-                return false;
+                return null;
             }
             Object item;
             try {
@@ -373,19 +370,18 @@ public final class ParallelWalk implements Walk {
                 throw new UncheckedIOException(new InterruptedIOException("walk interrupted; it is closed"));
             }
             if (item == CLOSED) {
-                return false;
+                return null;
             }
             if (item == END) {
                 ended = true;
                 close();
                 errors.finish();
-                return false;
+                return null;
             }
             if (item instanceof IOException) {
                 errors.report((IOException) item);
             } else if (item instanceof ChildFile[]) {
-                entries = (ChildFile[]) item;
-                next = 0;
+                return (ChildFile[]) item;
             } else {
                 close();
                 if (item instanceof Error) {
@@ -394,15 +390,6 @@ public final class ParallelWalk implements Walk {
                 throw (RuntimeException) item;
             }
         }
-        return true;
-    }
-
-    @Override
-    public ChildFile next() {
-        if (!hasNext()) {
-            throw new NoSuchElementException();
-        }
-        return entries[next++];
     }
 
     /** Stops the threads and waits until they have closed their directories. */
