@@ -126,6 +126,18 @@ public final class FsFiles {
     }
 
     /**
+     * The attributes of a file; of a symbolic link, the link's own.
+     *
+     * @param path the file, as the library delivers names and paths
+     * @return its attributes, with nanosecond times
+     * @throws java.nio.file.InvalidPathException for a NUL or an unpaired surrogate
+     * @throws IOException                         as {@link #stat(String)}
+     */
+    public static ChildFile lstat(String path) throws IOException {
+        return stat(FileNames.toBytes(path), false);
+    }
+
+    /**
      * {@link #stat(String)} of the path with these bytes.
      *
      * @param path the path's bytes
@@ -139,30 +151,6 @@ public final class FsFiles {
     }
 
     /**
-     * {@link #stat(String)} of a {@link Path}.
-     *
-     * @param path a path of the default or the {@code fsstat:} file system
-     * @return its attributes
-     * @throws java.nio.file.ProviderMismatchException for a path of another file system
-     * @throws IOException                              as {@link #stat(String)}
-     */
-    public static ChildFile stat(Path path) throws IOException {
-        return stat(NameBytes.exactBytesOf(path));
-    }
-
-    /**
-     * The attributes of a file; of a symbolic link, the link's own.
-     *
-     * @param path the file, as the library delivers names and paths
-     * @return its attributes, with nanosecond times
-     * @throws java.nio.file.InvalidPathException for a NUL or an unpaired surrogate
-     * @throws IOException                         as {@link #stat(String)}
-     */
-    public static ChildFile lstat(String path) throws IOException {
-        return stat(FileNames.toBytes(path), false);
-    }
-
-    /**
      * {@link #lstat(String)} of the path with these bytes.
      *
      * @param path the path's bytes
@@ -173,6 +161,18 @@ public final class FsFiles {
     public static ChildFile lstat(byte[] path) throws IOException {
         NameBytes.checkPath(path);
         return stat(path.clone(), false);
+    }
+
+    /**
+     * {@link #stat(String)} of a {@link Path}.
+     *
+     * @param path a path of the default or the {@code fsstat:} file system
+     * @return its attributes
+     * @throws java.nio.file.ProviderMismatchException for a path of another file system
+     * @throws IOException                              as {@link #stat(String)}
+     */
+    public static ChildFile stat(Path path) throws IOException {
+        return stat(NameBytes.exactBytesOf(path));
     }
 
     /**

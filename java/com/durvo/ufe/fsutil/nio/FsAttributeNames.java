@@ -1,5 +1,6 @@
 package com.durvo.ufe.fsutil.nio;
 
+import com.durvo.ufe.fsutil.internal.natives.StatValues;
 import java.io.IOException;
 import java.nio.file.attribute.FileTime;
 import java.nio.file.attribute.GroupPrincipal;
@@ -112,15 +113,15 @@ final class FsAttributeNames {
             case "permissions": v = a.permissions(); break;
             case "owner": v = a.owner(); break;
             case "group": v = a.group(); break;
-            case "dev": v = a.dev(); break;
-            case "ino": v = a.ino(); break;
-            case "mode": v = a.mode(); break;
-            case "nlink": v = a.nlink(); break;
-            case "uid": v = a.uid(); break;
-            case "gid": v = a.gid(); break;
-            case "rdev": v = a.rdev(); break;
-            case "blksize": v = a.blksize(); break;
-            case "blocks": v = a.blocks(); break;
+            case "dev": v = StatValues.dev(a.values(), 0); break;
+            case "ino": v = StatValues.ino(a.values(), 0); break;
+            case "mode": v = StatValues.mode(a.values(), 0); break;
+            case "nlink": v = StatValues.links(a.values(), 0); break;
+            case "uid": v = StatValues.uid(a.values(), 0); break;
+            case "gid": v = StatValues.gid(a.values(), 0); break;
+            case "rdev": v = StatValues.rdev(a.values(), 0); break;
+            case "blksize": v = StatValues.blockSize(a.values(), 0); break;
+            case "blocks": v = StatValues.blocks(a.values(), 0); break;
             case "ctime": v = a.ctime(); break;
             default: throw new IllegalArgumentException("'" + view + ":" + name + "' not recognized");
         }

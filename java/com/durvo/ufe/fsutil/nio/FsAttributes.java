@@ -101,7 +101,7 @@ final class FsAttributes implements PosixFileAttributes {
     /** The device and inode, equal for two paths of the same file. */
     @Override
     public Object fileKey() {
-        return new FileKey(dev(), ino());
+        return new FileKey(StatValues.dev(st, 0), StatValues.ino(st, 0));
     }
 
     /** What {@link BasicFileAttributes#fileKey()} gives. */
@@ -114,17 +114,17 @@ final class FsAttributes implements PosixFileAttributes {
 
     @Override
     public UserPrincipal owner() {
-        return new FsPrincipals.Principal(uid(), false);
+        return new FsPrincipals.Principal(StatValues.uid(st, 0), false);
     }
 
     @Override
     public GroupPrincipal group() {
-        return new FsPrincipals.Group(gid());
+        return new FsPrincipals.Group(StatValues.gid(st, 0));
     }
 
     @Override
     public Set<PosixFilePermission> permissions() {
-        return FsFileMode.permissions(mode());
+        return FsFileMode.permissions(StatValues.mode(st, 0));
     }
 
     /** These attributes as basic ones only, for the basic view. */
@@ -143,43 +143,11 @@ final class FsAttributes implements PosixFileAttributes {
         };
     }
 
-    // ---- The unix view's values
+    // ---- The unix view's values beyond the record's (the others: StatValues on values())
 
-    long dev() {
-        return StatValues.dev(st, 0);
-    }
-
-    long ino() {
-        return StatValues.ino(st, 0);
-    }
-
-    int mode() {
-        return StatValues.mode(st, 0);
-    }
-
-    /** The link count, {@code Integer.MAX_VALUE} at most. */
-    int nlink() {
-        return StatValues.links(st, 0);
-    }
-
-    int uid() {
-        return StatValues.uid(st, 0);
-    }
-
-    int gid() {
-        return StatValues.gid(st, 0);
-    }
-
-    long rdev() {
-        return StatValues.rdev(st, 0);
-    }
-
-    long blksize() {
-        return StatValues.blockSize(st, 0);
-    }
-
-    long blocks() {
-        return StatValues.blocks(st, 0);
+    /** The statx values this record holds; callers only read them. */
+    long[] values() {
+        return st;
     }
 
     /** The time of the last status change. */

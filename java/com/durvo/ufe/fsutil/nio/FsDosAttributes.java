@@ -131,25 +131,10 @@ final class FsDosAttributes implements DosFileAttributeView {
                 createTime);
     }
 
-    @Override
-    public void setReadOnly(boolean value) throws IOException {
-        update(BITS[0], value);
-    }
-
-    @Override
-    public void setHidden(boolean value) throws IOException {
-        update(BITS[1], value);
-    }
-
-    @Override
-    public void setSystem(boolean value) throws IOException {
-        update(BITS[2], value);
-    }
-
-    @Override
-    public void setArchive(boolean value) throws IOException {
-        update(BITS[3], value);
-    }
+    @Override public void setReadOnly(boolean value) throws IOException { update(BITS[0], value); }
+    @Override public void setHidden(boolean value) throws IOException { update(BITS[1], value); }
+    @Override public void setSystem(boolean value) throws IOException { update(BITS[2], value); }
+    @Override public void setArchive(boolean value) throws IOException { update(BITS[3], value); }
 
     /** {@code dos:name} set, for one of {@link #NAMES}. */
     void set(String name, Object value) throws IOException {
