@@ -31,7 +31,8 @@ public final class FilesChecks {
     }
 
     /** The same Files steps under two fresh directories, ASCII names on the default file system and X and Y on ours:
-     * the steps whose outcomes (results relative to the directory, or exception classes) differ, one a line. */
+     * the steps whose outcomes (results relative to the directory, or exception classes) differ, one a line. A
+     * failure of one system call is failuresAsDefault's to compare, in every part. */
     public static String sameAsDefault(String defaultDir, byte[] ourDir) {
         Path[] roots = {Path.of(defaultDir), FS.getPath(ourDir)};
         List<List<String>> outcomes = new ArrayList<>();
@@ -61,8 +62,6 @@ public final class FilesChecks {
                 () -> delete(at.apply("dX")),
                 () -> Files.deleteIfExists(at.apply("none")),
                 () -> delete(at.apply("none")),
-                () -> Files.createDirectory(at.apply("none/dX")),
-                () -> Files.newDirectoryStream(at.apply("dX/fY")),
                 () -> Files.isSameFile(at.apply("lX"), at.apply("dX/fY")),
                 () -> Files.isSameFile(at.apply("none"), at.apply("dX/fY")),
                 () -> Files.getAttribute(at.apply("dX/fY"), "posix:nonesuch"),
@@ -73,7 +72,6 @@ public final class FilesChecks {
                 () -> Files.setAttribute(at.apply("dX/fY"), "basic:size", 3L),
                 () -> Files.getPosixFilePermissions(at.apply("dX/fY")).size(),
                 () -> Files.newBufferedReader(at.apply("dX")).read(),
-                () -> Files.newOutputStream(at.apply("dX")),
                 () -> Files.newOutputStream(at.apply("dX/fY"), StandardOpenOption.READ),
                 () -> Files.newInputStream(at.apply("dX/fY"), StandardOpenOption.APPEND),
                 () -> Files.createTempFile(at.apply("dX"), "t", ".tmp").getParent(),
@@ -88,7 +86,6 @@ public final class FilesChecks {
                 () -> Files.isWritable(at.apply("dX")) + " " + Files.isExecutable(at.apply("dX/fY")),
                 () -> at.apply("dX/fY").toRealPath().endsWith(at.apply("dX/fY").getFileName()),
                 () -> at.apply("lX").toRealPath(LinkOption.NOFOLLOW_LINKS).getFileName(),
-                () -> Files.getFileStore(at.apply("none")),
                 () -> Files.getFileStore(at.apply("dX")).supportsFileAttributeView("posix"),
                 () -> Files.isHidden(at.apply(".hX")) + " " + Files.isHidden(at.apply("dX")),
                 () -> Files.isDirectory(root.getFileSystem().getPath("")) + " " + Files.isHidden(root.getFileSystem().getPath("")),
