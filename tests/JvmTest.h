@@ -12,6 +12,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -19,6 +20,7 @@
 #include <cstring>
 #include <map>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -129,6 +131,34 @@ std::string printedBy(Run run) {
     for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file)) out += static_cast<char>(c);
     std::fclose(file);
     return out;
+}
+
+// A file's content, "<none>" when it cannot be opened.
+inline std::string contentOf(const std::string &path) {
+    std::string out;
+    const int fd = open(path.c_str(), O_RDONLY);
+    char buf[256];
+    for (ssize_t n; fd >= 0 && (n = read(fd, buf, sizeof buf)) > 0;) out.append(buf, static_cast<size_t>(n));
+    if (fd >= 0) close(fd);
+    return fd >= 0 ? out : "<none>";
+}
+
+// A check's answer of one line per failed case ("" when all pass), each line reported as a failure of its own.
+inline void expectNoFailedCases(const std::string &lines) {
+    std::istringstream in(lines);
+    for (std::string line; std::getline(in, line);) ADD_FAILURE() << line;
+}
+
+// A check's answer of parts joined by sep against named expected parts: a mismatch names its case.
+inline void expectCases(const std::string &got, const std::string &sep,
+                        const std::vector<std::pair<const char *, std::string>> &cases) {
+    size_t at = 0;
+    for (const auto &[name, expected] : cases) {
+        const size_t end = std::min(got.find(sep, at), got.size());
+        EXPECT_EQ(got.substr(at, end - at), expected) << name << ", in " << got;
+        at = std::min(end + sep.size(), got.size());
+    }
+    EXPECT_EQ(got.substr(at), "") << "parts past the named cases";
 }
 
 // A fresh directory under /tmp, removed with everything in it at scope end.
@@ -269,6 +299,12 @@ protected:
     template <typename... Args>
     std::string call(const char *method, const char *sig, Args... args) {
         return callStatic(env, checks, method, sig, args...);
+    }
+    // A static method of another check class, named as for the constructor.
+    template <typename... Args>
+    std::string callIn(const char *name, const char *method, const char *sig, Args... args) {
+        jclass other = env->FindClass((std::string("com/durvo/ufe/fsutil/") + name).c_str());
+        return other != nullptr ? callStatic(env, other, method, sig, args...) : thrown(env);
     }
     jstring str(const std::string &s) { return env->NewStringUTF(s.c_str()); }
 
