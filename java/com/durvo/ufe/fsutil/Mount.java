@@ -1,6 +1,6 @@
 package com.durvo.ufe.fsutil;
 
-import com.durvo.ufe.fsutil.nio.FsFileSystemProvider;
+import com.durvo.ufe.fsutil.internal.loader.JdkFileSystem;
 import java.io.IOException;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
@@ -46,7 +46,7 @@ public final class Mount {
      */
     public static List<Mount> all() throws IOException {
         // The JDK's own file system: this provider may be the default one, and it needs no detour here.
-        byte[] table = Files.readAllBytes(FsFileSystemProvider.jdkFileSystem().getPath("/proc/self/mountinfo"));
+        byte[] table = Files.readAllBytes(JdkFileSystem.get().getPath("/proc/self/mountinfo"));
         List<Mount> mounts = new ArrayList<>();
         int start = 0;
         for (int i = 0; i <= table.length; i++) {

@@ -1,5 +1,6 @@
 package com.durvo.ufe.fsutil.nio;
 
+import com.durvo.ufe.fsutil.internal.loader.JdkFileSystem;
 import com.durvo.ufe.fsutil.internal.natives.NativeConstants;
 import com.durvo.ufe.fsutil.internal.natives.NativeErrno;
 import com.durvo.ufe.fsutil.internal.natives.Natives;
@@ -223,7 +224,7 @@ final class FsChannels {
             reopen.add(StandardOpenOption.DSYNC);
         }
         FileChannel channel;
-        Path proc = FsFileSystemProvider.jdkFileSystem().getPath("/proc/self/fd/" + fd);
+        Path proc = JdkFileSystem.get().getPath("/proc/self/fd/" + fd);
         try {
             channel = FileChannel.open(proc, reopen);
         } catch (AccessDeniedException e) {

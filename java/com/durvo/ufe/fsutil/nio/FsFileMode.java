@@ -1,5 +1,6 @@
 package com.durvo.ufe.fsutil.nio;
 
+import com.durvo.ufe.fsutil.internal.loader.JdkFileSystem;
 import java.io.IOException;
 import java.nio.file.Files;
 import java.nio.file.attribute.FileAttribute;
@@ -57,7 +58,7 @@ final class FsFileMode {
     static int umask() {
         int u = 022;
         try {
-            for (String line : Files.readAllLines(FsFileSystemProvider.jdkFileSystem().getPath("/proc/self/status"))) {
+            for (String line : Files.readAllLines(JdkFileSystem.get().getPath("/proc/self/status"))) {
                 if (line.startsWith("Umask:")) {
                     u = Integer.parseInt(line.substring(6).trim(), 8);
                 }

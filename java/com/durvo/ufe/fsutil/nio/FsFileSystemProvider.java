@@ -1,5 +1,6 @@
 package com.durvo.ufe.fsutil.nio;
 
+import com.durvo.ufe.fsutil.internal.loader.JdkFileSystem;
 import com.durvo.ufe.fsutil.ChildFile;
 import com.durvo.ufe.fsutil.internal.natives.NativeConstants;
 import com.durvo.ufe.fsutil.internal.natives.NativeErrno;
@@ -62,7 +63,6 @@ import java.util.concurrent.ExecutorService;
  */
 public final class FsFileSystemProvider extends FileSystemProvider {
     /** The JDK's own provider once this one has been made the JVM's default. */
-    private static volatile FileSystemProvider builtin;
 
     private final FsFileSystem fileSystem;
     private final String scheme;
@@ -87,7 +87,7 @@ public final class FsFileSystemProvider extends FileSystemProvider {
      */
     public FsFileSystemProvider(FileSystemProvider jdk) {
         // Nothing here may use the default file system: it is being made.
-        builtin = Objects.requireNonNull(jdk, "jdk");
+        JdkFileSystem.replacedBy(Objects.requireNonNull(jdk, "jdk"));
         this.scheme = "file";
         this.fileSystem = new FsFileSystem(this);
     }
@@ -95,20 +95,6 @@ public final class FsFileSystemProvider extends FileSystemProvider {
     /** Whether this is the provider of the JVM's default file system, scheme {@code file}. */
     boolean isDefault() {
         return scheme.equals("file");
-    }
-
-    /**
-     * The JDK's own file system, for the library's own files (its copy of the
-     * native library, {@code /proc}): when this provider is the default, its
-     * operations need the native library, and reopening through
-     * {@code /proc/self/fd} would come back to it.
-     *
-     * @return the file system of the JDK's own provider
-     */
-    public static FileSystem jdkFileSystem() {
-        FileSystem fs = java.nio.file.FileSystems.getDefault();  // makes the default provider first
-        FileSystemProvider jdk = builtin;
-        return jdk == null ? fs : jdk.getFileSystem(URI.create("file:///"));
     }
 
     /** The installed provider; one of this class's own where the service loader did not install one. */

@@ -1,6 +1,6 @@
 package com.durvo.ufe.fsutil.internal.loader;
 
-import com.durvo.ufe.fsutil.nio.FsFileSystemProvider;
+import com.durvo.ufe.fsutil.internal.loader.JdkFileSystem;
 import java.io.IOException;
 import java.io.InputStream;
 import java.nio.charset.StandardCharsets;
@@ -151,7 +151,7 @@ public final class NativeLibrary {
 
     /** A path of the JDK's own file system: the library is not there yet to serve this package's. */
     static Path jdkPath(String first, String... more) {
-        return FsFileSystemProvider.jdkFileSystem().getPath(first, more);
+        return JdkFileSystem.get().getPath(first, more);
     }
 
     // The fix for an I/O failure: running out of descriptors passes, and the next use retries.

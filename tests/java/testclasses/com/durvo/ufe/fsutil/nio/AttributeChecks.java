@@ -120,7 +120,7 @@ public final class AttributeChecks {
         Thread swapper = new Thread(() -> {
             // The JDK's provider swaps, by hard links to a link and to a file kept aside: a rename over f in
             // each step, and no file made or freed, which would take far longer.
-            java.nio.file.FileSystem jdk = FsFileSystemProvider.jdkFileSystem();
+            java.nio.file.FileSystem jdk = com.durvo.ufe.fsutil.internal.loader.JdkFileSystem.get();
             Path at = jdk.getPath(new String(dir, StandardCharsets.ISO_8859_1));
             Path jdkF = at.resolve("f");
             Path link = at.resolve("link");

@@ -335,7 +335,7 @@ public final class PathChecks {
         if (!(fs.provider() instanceof FsFileSystemProvider) || !schemes.containsAll(Set.of("file", "fsstat"))) {
             return "default " + fs.provider() + ", installed " + schemes;
         }
-        FileSystem jdk = FsFileSystemProvider.jdkFileSystem();
+        FileSystem jdk = com.durvo.ufe.fsutil.internal.loader.JdkFileSystem.get();
         Path base = Path.of(new String(dir, StandardCharsets.US_ASCII));
         int n = 0;
         try (DirectoryStream<Path> entries = Files.newDirectoryStream(base)) {
