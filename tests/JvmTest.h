@@ -18,6 +18,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <set>
 #include <sstream>
@@ -115,6 +117,12 @@ struct ScopedMode {
     const int saved = IS_UTF8_DEFAULT_CHARSET;
 };
 
+// A file's content, "<none>" when it cannot be opened.
+inline std::string contentOf(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "<none>";
+}
+
 // What run() writes to standard output (descriptor 1, the JVM's warnings too).
 template <typename Run>
 std::string printedBy(Run run) {
@@ -126,21 +134,9 @@ std::string printedBy(Run run) {
     std::fflush(stdout);
     dup2(saved, 1);
     close(saved);
-    std::string out;
-    std::rewind(file);
-    for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file)) out += static_cast<char>(c);
+    const std::string out = contentOf("/proc/self/fd/" + std::to_string(fileno(file)));
     std::fclose(file);
     return out;
-}
-
-// A file's content, "<none>" when it cannot be opened.
-inline std::string contentOf(const std::string &path) {
-    std::string out;
-    const int fd = open(path.c_str(), O_RDONLY);
-    char buf[256];
-    for (ssize_t n; fd >= 0 && (n = read(fd, buf, sizeof buf)) > 0;) out.append(buf, static_cast<size_t>(n));
-    if (fd >= 0) close(fd);
-    return fd >= 0 ? out : "<none>";
 }
 
 // A check's answer of one line per failed case ("" when all pass), each line reported as a failure of its own.
