@@ -214,17 +214,18 @@ TEST_F(JavaApi, StreamsSkipReadAndEndAsInputStreamSaysAndNeverSeekAPipe) {
     TempDir dir;
     std::string content;
     for (int i = 0; i < 100; i++) content += static_cast<char>('A' + i % 26);
-    dir.file("regular", content);
-    ASSERT_EQ(mkfifo(dir.at("fifo").c_str(), 0600), 0);
+    dir.file("regular\xE9", content);
+    ASSERT_EQ(mkfifo(dir.at("fifo\xE9").c_str(), 0600), 0);
     std::thread writer([&] {
-        const int fd = open(dir.at("fifo").c_str(), O_WRONLY);
+        const int fd = open(dir.at("fifo\xE9").c_str(), O_WRONLY);
         EXPECT_EQ(write(fd, content.data(), content.size()), 100);
         close(fd);
     });
-    const char *sig = "(Ljava/lang/String;)Ljava/lang/String;";
-    EXPECT_EQ(call("streamSteps", sig, str(dir.at("fifo"))), "65 9 75 0 89 -1 0 ClosedChannelException");
+    const char *sig = "([B)Ljava/lang/String;";
+    EXPECT_EQ(call("streamSteps", sig, javaBytes(env, dir.at("fifo\xE9"))), "65 9 75 0 89 -1 0 ClosedChannelException");
     writer.join();
-    EXPECT_EQ(call("streamSteps", sig, str(dir.at("regular"))), "65 9 75 89 89 -1 0 ClosedChannelException");
+    EXPECT_EQ(call("streamSteps", sig, javaBytes(env, dir.at("regular\xE9"))),
+              "65 9 75 89 89 -1 0 ClosedChannelException");
 }
 
 TEST_F(JavaApi, CloseRacingUseNeverReachesAReusedDescriptorAndDroppedStreamsClose) {

@@ -120,9 +120,9 @@ public final class ApiChecks {
     }
 
     /** What read, skip(9), read, available, a skip past the end, read, skip(5), and a read after close answer
-     * (what it throws). */
-    public static String streamSteps(String file) throws IOException {
-        InputStream in = FsFiles.newInputStream(file);
+     * (what it throws), of file opened by the library's string for it. */
+    public static String streamSteps(byte[] file) throws IOException {
+        InputStream in = FsFiles.newInputStream(FileNames.fromBytes(file));
         String steps = in.read() + " " + in.skip(9) + " " + in.read() + " " + in.available() + " " + in.skip(1L << 40)
                 + " " + in.read() + " " + in.skip(5);
         in.close();
