@@ -1,12 +1,11 @@
 // The fsstat: file system's paths and operations through java.nio.file: path
 // operations and Files steps agree with the default file system's on bytes that
 // are no text; strings read back to their bytes or are refused; every operation
-// on a tree of hostile names does to the disk what the system's own calls (the
-// oracle here) then report.
+// on hostile names does to the disk what the system's own calls (the oracle
+// here) then report.
 #include "JvmTest.h"
 
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 
 namespace fsstat::test {
 namespace {
@@ -77,8 +76,6 @@ TEST_F(Provider, StringsReadBackToTheirBytesAndAStringNamingTwoFilesIsRefused) {
         {{surrogate}, surrogate, nullptr, {}},  // the only reading that exists is taken
         {{escaped, replaced}, escaped, nullptr, {{"UTF-8", refused}}},
         {{escaped, replaced}, replaced, nullptr, {{"UTF-8", refused}}},
-        {{escaped}, escaped, nullptr, {}},
-        {{replaced}, replaced, nullptr, {}},
         {{"caf\xE9"}, "", "caf\xC3\xA9", {{"UTF-8", "caf\xE9"}, {"ISO-8859-1", "caf\xE9"}, {"US-ASCII", "caf\xE9"}}},
         // Under UTF-8 the mark's own name reads as B6 in ISO-8859-1, but the library delivers B6 otherwise.
         {{"\xC2\xB6", "\xB6"}, "\xC2\xB6", nullptr, {}},
@@ -114,69 +111,6 @@ TEST_F(Provider, StringsReadBackToTheirBytesAndAStringNamingTwoFilesIsRefused) {
         }
         env->PopLocalFrame(nullptr);
     }
-}
-
-TEST_F(Provider, HostileTreeListsReadsAndStatsAsTheSystemSays) {
-    TempDir dir;
-    std::map<std::string, std::string> made;  // name -> content (of a link: its target's)
-    auto add = [&](const std::string &name) {
-        dir.file(name, name);
-        made[name] = name;
-    };
-    for (int b = 1; b < 256; b++) {
-        if (b != '/') add(b == '.' ? std::string("..x") : std::string(1, static_cast<char>(b)));
-    }
-    for (const char *name : {"\xC2\xB6", "a\xC2\xB6", "\xB6\xB6z", "a\xED\xA0\x80", "a\xC3\xAD\xC2\xA0\xC2\x80",
-                             "caf\xE9", "caf\xC2\xB6\xC3\xA9", "\xF0\x9F\x98\x80", "caf?"}) {
-        add(name);
-    }
-    add(std::string(255, '\xE9'));
-    ASSERT_EQ(symlink("caf\xE9", dir.at("link\xE9").c_str()), 0);
-    made["link\xE9"] = "caf\xE9";
-    ASSERT_EQ(mkdir(dir.at("d\xE9").c_str(), 0700) | mkfifo(dir.at("fifo").c_str(), 0600), 0);
-    made["d\xE9"] = made["fifo"] = "";
-    // Reading a file moves its access time unless that lies past its change time.
-    const struct timespec later[2] = {{time(nullptr) + 100, 123456789}, {0, UTIME_OMIT}};
-    for (const auto &m : made) utimensat(AT_FDCWD, dir.at(m.first).c_str(), later, AT_SYMLINK_NOFOLLOW);
-
-    jmethodID tree = env->GetStaticMethodID(checks, "tree", "([B)[Ljava/lang/Object;");
-    auto rows = static_cast<jobjectArray>(env->CallStaticObjectMethod(checks, tree, javaBytes(env, dir.path())));
-    ASSERT_EQ(thrown(env), "");
-    std::set<std::string> seen;
-    for (jsize i = 0; i < env->GetArrayLength(rows); i++) {
-        env->PushLocalFrame(16);
-        auto row = static_cast<jobjectArray>(env->GetObjectArrayElement(rows, i));
-        auto col = [&](jsize k) { return env->GetObjectArrayElement(row, k); };
-        const std::string path = bytesOf(env, col(0)), name = path.substr(dir.path().size() + 1);
-        ASSERT_EQ(path.substr(0, dir.path().size() + 1), dir.path() + "/");
-        ASSERT_EQ(made.count(name), 1u) << "listed a name never made: " << hex(name);
-        seen.insert(name);
-        struct statx stx;
-        ASSERT_EQ(statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &stx), 0);
-        const bool btime = (stx.stx_mask & STATX_BTIME) != 0;
-        const std::vector<int64_t> expected = {
-            static_cast<int64_t>(makedev(stx.stx_dev_major, stx.stx_dev_minor)), static_cast<int64_t>(stx.stx_ino),
-            stx.stx_mode, stx.stx_nlink, stx.stx_uid, stx.stx_gid,
-            static_cast<int64_t>(makedev(stx.stx_rdev_major, stx.stx_rdev_minor)), static_cast<int64_t>(stx.stx_size),
-            stx.stx_blksize, static_cast<int64_t>(stx.stx_blocks), stx.stx_atime.tv_sec, stx.stx_atime.tv_nsec,
-            stx.stx_mtime.tv_sec, stx.stx_mtime.tv_nsec, stx.stx_ctime.tv_sec, stx.stx_ctime.tv_nsec,
-            btime ? stx.stx_btime.tv_sec : -1, btime ? static_cast<int64_t>(stx.stx_btime.tv_nsec) : -1};
-        auto values = static_cast<jlongArray>(col(2));
-        std::vector<int64_t> got(static_cast<size_t>(env->GetArrayLength(values)));
-        env->GetLongArrayRegion(values, 0, static_cast<jsize>(got.size()), reinterpret_cast<jlong *>(got.data()));
-        EXPECT_EQ(got, expected) << "unix:* of " << hex(name);
-        if (S_ISREG(stx.stx_mode) || S_ISLNK(stx.stx_mode)) {
-            EXPECT_EQ(hex(bytesOf(env, col(1))), hex(made[name])) << "read " << hex(name);
-        }
-        // Under UTF-8 the library's string for an encoded surrogate is its look-alike's natural spelling
-        // (both exist here: refused), and the JVM's decoder turns some into U+FFFD (then it names another file).
-        const std::string back = env->IsInstanceOf(col(3), env->FindClass("[B")) ? bytesOf(env, col(3)) : "refused";
-        const bool pair = name == "a\xED\xA0\x80" || name == "a\xC3\xAD\xC2\xA0\xC2\x80";
-        EXPECT_EQ(hex(back), hex(utf8ModeForThisRun() && pair ? std::string("refused") : path)) << hex(name);
-        EXPECT_EQ(utf8(env, static_cast<jstring>(col(4))), "true") << "toUri of " << hex(name);
-        env->PopLocalFrame(nullptr);
-    }
-    EXPECT_EQ(seen.size(), made.size());
 }
 
 TEST_F(Provider, OperationsChangeTheDiskAsTheSystemCallsThenSeeIt) {
@@ -240,9 +174,6 @@ TEST_F(Provider, OperationsChangeTheDiskAsTheSystemCallsThenSeeIt) {
     EXPECT_EQ(op("copyAll", dir.at("p\xE9"), dir.at("cp")), "path " + d + "/cp");
     ASSERT_EQ(lstat(dir.at("cp").c_str(), &dst), 0);
     EXPECT_EQ(dst.st_mode, static_cast<mode_t>(S_IFIFO | 0640)) << "a FIFO copied as a FIFO";
-    EXPECT_EQ(op("move", dir.at("c\xE9"), dir.at("m\xE9")), "path " + d + "/m" + e9);
-    EXPECT_EQ(contentOf(dir.at("m\xE9")) + contentOf(dir.at("c\xE9")), "content<none>");
-    EXPECT_EQ(op("moveReplace", dir.at("m\xE9"), dir.at("h\xE9")), "path " + d + "/h" + e9);
     struct stat shm;
     if (stat("/dev/shm", &shm) == 0 && lstat(d.c_str(), &st) == 0 && shm.st_dev != st.st_dev) {
         char name[] = "/dev/shm/fsstat-test-XXXXXX";
@@ -287,7 +218,6 @@ TEST_F(Provider, FailuresAreTheDefaultProvidersExceptionsNamingThePathUncut) {
         {"checkRead", d + "/secret", "", "false"},
         {"realPath", d + "/loop", "", "java.nio.file.FileSystemException: " + d + "/loop: Too many levels of symbolic links"},
         {"realPathNoFollow", d + "/loop/..", "", "java.nio.file.FileSystemException: " + d + "/loop/..: Too many levels"},
-        {"move", d + "/none", d + "/x", "java.nio.file.NoSuchFileException: " + d + "/none"},
         {"createFile", longName, "", "java.nio.file.FileSystemException: " + d + shownLong + ": File name too long"},
     };
     Unprivileged unprivileged;

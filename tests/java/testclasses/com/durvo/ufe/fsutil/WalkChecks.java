@@ -207,27 +207,6 @@ public final class WalkChecks {
         return most[0];
     }
 
-    /** The names below root, given as bytes, as a file: URI Path, as an fsstat: Path and as a relative Path. */
-    public static String rootForms(byte[] root) throws IOException {
-        StringBuilder uri = new StringBuilder("file://");
-        for (byte b : root) {
-            uri.append(b == '/' ? "/" : String.format("%%%02X", b & 0xFF));
-        }
-        Path asDefault = Path.of(java.net.URI.create(uri.toString()));
-        Path asFsstat = FsFileSystem.get().getPath(root);
-        Path relative = Path.of("").toAbsolutePath().relativize(asDefault);
-        StringBuilder out = new StringBuilder();
-        for (Object form : new Object[] {root, asDefault, asFsstat, relative}) {
-            WalkOptions o = WalkOptions.builder().readNamesAndTypes().build();
-            try (Stream<ChildFile> s = form instanceof byte[] ? FolderListing.walk((byte[]) form, o)
-                    : FolderListing.walk((Path) form, o)) {
-                out.append(s.map(f -> FileNames.display(f.nameBytes())).sorted().collect(
-                        java.util.stream.Collectors.joining(" "))).append('\n');
-            }
-        }
-        return out.toString();
-    }
-
     /** What each bad input gives: the exception's class and message. */
     public static String badInput(String notADirectory) {
         List<String> got = new ArrayList<>();

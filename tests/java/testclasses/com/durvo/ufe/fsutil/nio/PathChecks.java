@@ -139,38 +139,6 @@ public final class PathChecks {
         }
     }
 
-    /** Per entry of dir: its bytes, content (regular files), unix:* as the test's statx row (birth -1 -1 if none),
-     * what getPath reads its string as (bytes or "refused"), and whether its URI gives it back. */
-    public static Object[] tree(byte[] dir) throws IOException {
-        List<Object[]> rows = new ArrayList<>();
-        try (Stream<Path> s = Files.list(FS.getPath(dir))) {
-            for (Path p : (Iterable<Path>) s::iterator) {
-                Map<String, Object> a = Files.readAttributes(p, "unix:*", LinkOption.NOFOLLOW_LINKS);
-                FileTime birth = (FileTime) a.get("creationTime");
-                long[] v = {(Long) a.get("dev"), (Long) a.get("ino"), (Integer) a.get("mode"), (Integer) a.get("nlink"),
-                    (Integer) a.get("uid"), (Integer) a.get("gid"), (Long) a.get("rdev"), (Long) a.get("size"),
-                    (Long) a.get("blksize"), (Long) a.get("blocks"), 0, 0, 0, 0, 0, 0, -1, -1};
-                FileTime[] times = {(FileTime) a.get("lastAccessTime"), (FileTime) a.get("lastModifiedTime"),
-                    (FileTime) a.get("ctime"), birth};
-                for (int i = 0; i < times.length; i++) {
-                    if (times[i] != null) {
-                        v[10 + 2 * i] = times[i].toInstant().getEpochSecond();
-                        v[11 + 2 * i] = times[i].toInstant().getNano();
-                    }
-                }
-                Object back;
-                try {
-                    back = FS.bytesOf(FS.getPath(p.toString()));
-                } catch (java.nio.file.InvalidPathException e) {
-                    back = "refused";
-                }
-                rows.add(new Object[] {FS.bytesOf(p), Files.isRegularFile(p) ? Files.readAllBytes(p) : null, v, back,
-                    String.valueOf(Path.of(p.toUri()).equals(p))});
-            }
-        }
-        return rows.toArray();
-    }
-
     /** What op on a and b (paths' bytes; b may be null) does: "" or the result, or "Class: message". */
     public static String op(String op, byte[] a, byte[] b) {
         try {
@@ -188,7 +156,6 @@ public final class PathChecks {
                 }
                 case "readSymbolicLink" -> Files.readSymbolicLink(p);
                 case "move" -> Files.move(p, q);
-                case "moveReplace" -> Files.move(p, q, StandardCopyOption.REPLACE_EXISTING);
                 case "moveAtomic" -> Files.move(p, q, StandardCopyOption.ATOMIC_MOVE);
                 case "copyAll" -> Files.copy(p, q, StandardCopyOption.COPY_ATTRIBUTES, StandardCopyOption.REPLACE_EXISTING,
                         LinkOption.NOFOLLOW_LINKS);
