@@ -280,6 +280,15 @@ public final class ApiChecks {
                 bad.add(r[0] + " gave " + got + ", not " + r[3]);
             }
         }
+        // A default Path whose string cannot carry its bytes (d\xE9 under UTF-8) still reaches its directory.
+        try (Stream<Path> entries = Files.list(Path.of(dir))) {
+            for (Path p : (Iterable<Path>) entries::iterator) {
+                byte[] exact = FsFileSystem.get().bytesOf(FsFileSystem.toFsPath(p));
+                if (Files.isDirectory(p) && !listed(FolderListing.walk(p), dir).equals(listed(FolderListing.walk(exact), dir))) {
+                    bad.add("walk(Path) of " + FileNames.display(exact) + " is not the walk of its bytes");
+                }
+            }
+        }
         if (FsFiles.stat("").inode() != FsFiles.stat(bytes).inode()) {
             bad.add("stat(\"\") is not the working directory");
         }
