@@ -56,7 +56,6 @@ as=()
 #      name (printf)       C.UTF-8               C                     en_US.ISO-8859-1
 names=('caf\xe9'           'caf\xE9'             'caf\xE9'             'café'
        'caf\\xE9'          'caf\\xE9'            'caf\\xE9'            'caf\\xE9'
-       'back\\slash'       'back\\slash'         'back\\slash'         'back\\slash'
        'c1-\xc2\x9b'       'c1-\xC2\x9B'         'c1-\xC2\x9B'         'c1-Â\x9B'
        'esc\x1b[31m\t'     'esc\x1B[31m\x09'     'esc\x1B[31m\x09'     'esc\x1B[31m\x09'
        '\xc3\xa9'          'é'                   '\xC3\xA9'            'Ã©'

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The install as its users meet it: the layout, a CMake project and a
 # pkg-config build calling the library, the jar alone on a class path (its own
-# library extracted by racing JVMs, with no descriptor left, into a default
-# directory someone else took), the tool, the Maven repository, and the
-# loader's messages for libraries and directories it must refuse.
+# library extracted by racing JVMs, with no descriptor left), the tool, the
+# Maven repository, and the loader's messages for libraries and directories it
+# must refuse. The shared temporary directory's default taken by someone else
+# is default_provider_test.sh's.
 set -u
 build=$1 here=$2 java=$3 javac=$4
 work=$(mktemp -d)
@@ -62,14 +63,6 @@ out=$(option=-Dfsstat.cache.dir=$work/race use emfile "$work/dir" 2>&1)
 grep -q '^first: .*too many open files: close some, or raise the limit' <<<"$out" &&
   [ "$(grep -cv '^first' <<<"$out")" = 3 ] || fail "out of descriptors, then again: $out"
 
-# The shared temporary directory's default, made first by someone else, is passed over.
-mkdir -p "$work/tmp/fsstat-$(id -un)" && chmod 777 "$work/tmp/fsstat-$(id -un)"
-[ "$(id -u)" = 0 ] && chown 65534 "$work/tmp/fsstat-$(id -un)" && chmod 700 "$work/tmp/fsstat-$(id -un)"
-out=$(env -u XDG_CACHE_HOME "$java" -XX:-UsePerfData --enable-native-access=ALL-UNNAMED -Djava.io.tmpdir="$work/tmp" \
-      -Duser.home=/nonexistent -cp "$jar:$work/classes" UseJar list "$work/dir" 2>&1) && [ "$(wc -l <<<"$out")" = 3 ] ||
-  fail "temporary directory's default taken: $out"
-[ "$(ls "$work/tmp")" = "fsstat-$(id -un)" ] || fail "left in the temporary directory: $(ls "$work/tmp")"
-
 # Libraries and directories the loader refuses, each message naming the file and the way out that applies.
 cp "$p/lib/$soname" "$work/wide.so" && printf '\001' | dd of="$work/wide.so" bs=1 seek=4 conv=notrunc status=none
 mkdir -m 775 "$work/shared"
@@ -118,4 +111,4 @@ if command -v mvn >/dev/null; then
 else
   maven="mvn not installed, Maven check skipped"
 fi
-echo "install: layout, SONAME $soname, CMake package, pkg-config, jar alone, 4 racing JVMs, a stale copy, no descriptor left, a taken default, 5 refusals, a second class loader, the module path, the tool; $maven"
+echo "install: layout, SONAME $soname, CMake package, pkg-config, jar alone, 4 racing JVMs, a stale copy, no descriptor left, 5 refusals, a second class loader, the module path, the tool; $maven"
