@@ -3,7 +3,6 @@
 #include "JvmTest.h"
 
 #include <functional>
-#include <iterator>
 
 namespace fsstat::test {
 namespace {

@@ -2,7 +2,6 @@
 #include "JvmTest.h"
 
 #include <chrono>
-#include <fstream>
 
 namespace fsstat::test {
 namespace {

@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <barrier>
-#include <set>
 #include <thread>
 
 namespace fsstat::test {

@@ -4,13 +4,9 @@
 // no walk ever below a directory swapped for a link.
 #include "JvmTest.h"
 
-#include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-
-#include <algorithm>
-#include <sstream>
 
 namespace fsstat::test {
 namespace {
