@@ -269,7 +269,6 @@ public final class ApiChecks {
         Object[][] routes = {  // route, its entries, the directory their paths start with, what they must be
             {"open(Path)", FolderListing.open(Path.of(dir)).stream(), dir, want},
             {"open(\"\")", FolderListing.open("").stream(), "", want},
-            {"open(byte[0])", FolderListing.open(new byte[0]).stream(), "", want},
             {"walk(Path)", FolderListing.walk(Path.of(dir)), dir, walked},
             {"walk(\"\")", FolderListing.walk(""), "", walked},
         };
@@ -294,19 +293,11 @@ public final class ApiChecks {
         }
         FolderListing closed = FolderListing.open(bytes);
         closed.close();
-        FolderListing closedMidway = FolderListing.open(bytes);
-        Iterator<ChildFile> it = closedMidway.iterator();
-        closedMidway.close();
-        while (it.hasNext()) {
-            it.next();  // what was read ahead, then the end
-        }
-        for (FolderListing l : new FolderListing[] {closed, closedMidway}) {
-            try {
-                l.iterator();
-                bad.add("iterator() of a closed listing");
-            } catch (IllegalStateException e) {
-                // as DirectoryStream
-            }
+        try {
+            closed.iterator();
+            bad.add("iterator() of a closed listing");
+        } catch (IllegalStateException e) {
+            // as DirectoryStream
         }
         return String.join("\n", bad);
     }
