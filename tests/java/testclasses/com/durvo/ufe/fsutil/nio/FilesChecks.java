@@ -63,7 +63,6 @@ public final class FilesChecks {
                 () -> asyncWrite(at.apply("aX")),
                 () -> asyncRead(at.apply("aX")),
                 () -> AsynchronousFileChannel.open(at.apply("aX"), StandardOpenOption.WRITE, StandardOpenOption.APPEND),
-                () -> AsynchronousFileChannel.open(at.apply("none")),
                 () -> Files.isWritable(at.apply("dX")) + " " + Files.isExecutable(at.apply("dX/fY")),
                 () -> at.apply("dX/fY").toRealPath().endsWith(at.apply("dX/fY").getFileName()),
                 () -> at.apply("lX").toRealPath(LinkOption.NOFOLLOW_LINKS).getFileName(),
