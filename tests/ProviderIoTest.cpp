@@ -80,7 +80,6 @@ TEST_F(Channels, ChannelsAreTheJdksOwnCloseAndInterruptEndABlockedRead) {
     TempDir dir;
     ASSERT_EQ(mkfifo(dir.at("fifo\xE9").c_str(), 0600), 0);
     dir.file("file\xE9", "content");
-    // Over our descriptor, then reopened through /proc/self/fd (see OpenOptionsDoWhatTheSystemsOpenDoes).
     for (const bool reopen : {false, true}) {
         // A writer that holds the FIFO open and never writes, so that reads wait.
         std::thread writer([&] {
@@ -256,7 +255,6 @@ TEST_F(Attributes, AttributeChangesAndCopiesNeverReachTheTargetOfALinkSwappedIn)
             << kind << " changed the victim, " << got;
         EXPECT_LE(listxattr(victim.c_str(), nullptr, 0), 0) << kind << " gave the victim an attribute";
         EXPECT_EQ(contentOf(victim), "secret") << kind;
-        std::printf("%s: %s\n", kind, got.c_str());
     }
 }
 

@@ -118,7 +118,6 @@ TEST_F(Provider, OperationsChangeTheDiskAsTheSystemCallsThenSeeIt) {
     const std::string e9 = runEncoding() == "ISO-8859-1" ? "\xC3\xA9" : "\\xE9";  // \xE9 as display shows it
     const std::string d = dir.path(), f = dir.at("f\xE9"), shownF = d + "/f" + e9;
     dir.file("f\xE9", "content");
-    // create
     EXPECT_EQ(op("createDirectory", dir.at("d\xE9")), "path " + d + "/d" + e9);
     struct stat st;
     ASSERT_EQ(lstat(dir.at("d\xE9").c_str(), &st), 0);
@@ -187,7 +186,6 @@ TEST_F(Provider, OperationsChangeTheDiskAsTheSystemCallsThenSeeIt) {
         unlink(across.c_str());
         rmdir(name);
     }
-    // delete
     EXPECT_EQ(op("delete", dir.at("d\xE9")), "");
     EXPECT_EQ(op("delete", dir.at("l\xE9")), "");
     EXPECT_EQ(contentOf(f), "content") << "deleting a link leaves its target";
@@ -244,7 +242,6 @@ TEST_F(Files, StepsAndTheirFailuresAreTheDefaultFileSystems) {
     TempDir theirs, ours;
     expectNoFailedCases(call("sameAsDefault", "(Ljava/lang/String;[B)Ljava/lang/String;", str(theirs.path()),
                              javaBytes(env, ours.path())));
-    // Failures on the same bytes: every part of the exception as the JDK's.
     TempDir failTheirs, failOurs;
     for (const TempDir *d : {&failTheirs, &failOurs}) {
         d->file("f", "x");

@@ -90,7 +90,6 @@ public final class ChannelChecks {
                 FileLock lock = ch.lock()) {
             MappedByteBuffer m = ch.map(FileChannel.MapMode.READ_WRITE, 0, ch.size());
             m.put(0, (byte) 'M');
-            m.force();
             java.io.ByteArrayOutputStream sink = new java.io.ByteArrayOutputStream();
             ch.transferTo(0, ch.size(), java.nio.channels.Channels.newChannel(sink));
             out.append(lock.isValid()).append(' ').append(sink.toString(StandardCharsets.ISO_8859_1));
