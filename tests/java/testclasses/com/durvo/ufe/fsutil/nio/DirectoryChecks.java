@@ -168,15 +168,22 @@ public final class DirectoryChecks {
     private static String events(WatchService ws, WatchKey key, Function<Path, String> name, String last) throws Exception {
         Map<String, Integer> counts = new LinkedHashMap<>();
         Map<String, Object> contexts = new HashMap<>();
-        for (WatchKey k; (k = ws.poll(10, TimeUnit.SECONDS)) == key;) {
-            boolean done = false;
+        boolean[] done = {false};
+        Consumer<WatchKey> take = k -> {
             for (WatchEvent<?> e : k.pollEvents()) {
                 String s = e.kind() + " " + (e.context() == null ? "-" : name.apply((Path) e.context()));
                 counts.merge(s, e.count(), Integer::sum);
                 contexts.put(s, e.context());
-                done |= s.endsWith(" " + last);
+                done[0] |= s.endsWith(" " + last);
             }
-            if (done || !k.reset()) {
+        };
+        for (WatchKey k; (k = ws.poll(10, TimeUnit.SECONDS)) == key;) {
+            take.accept(k);
+            if (done[0]) {
+                break;
+            }
+            if (!k.reset()) {
+                take.accept(k);  // an ended key may still hold events posted after the first pollEvents()
                 break;
             }
         }
