@@ -1,12 +1,16 @@
 package com.durvo.ufe.fsutil;
 
 import com.durvo.ufe.fsutil.internal.names.NameBytes;
+import com.durvo.ufe.fsutil.internal.natives.DescriptorChannels;
 import com.durvo.ufe.fsutil.internal.natives.NativeConstants;
 import com.durvo.ufe.fsutil.internal.natives.NativeErrno;
 import com.durvo.ufe.fsutil.internal.natives.Natives;
+import com.durvo.ufe.fsutil.internal.natives.StatValues;
 import com.durvo.ufe.fsutil.nio.FsFileSystem;
 import java.io.IOException;
 import java.io.InputStream;
+import java.nio.channels.Channels;
+import java.nio.channels.FileChannel;
 import java.nio.file.FileSystemException;
 import java.nio.file.Files;
 import java.nio.file.NotLinkException;
@@ -242,13 +246,40 @@ public final class FsFiles {
     // The stat first: its failures name the path with the system's text, and
     // a directory, which would open and fail at the first read, is refused
     // here as java.io refuses it.
+    // Opened first, then checked on the descriptor: a name checked and then
+    // opened could be swapped for a directory or a pipe in between.
     private static InputStream open(byte[] path) throws IOException {
-        ChildFile file = stat(path, true);
-        if (file.isDirectory()) {
-            throw new FileSystemException(FileNames.display(path), null, "Is a directory");
+        boolean direct = DescriptorChannels.direct();
+        int flags = NativeConstants.READ | (direct ? 0 : NativeConstants.REOPEN);
+        int fd;
+        try {
+            fd = (int) Natives.open(NativeConstants.CWD, Natives.sysPath(path), flags, 0);
+        } catch (NativeErrno e) {
+            throw e.forFile(path);
         }
-        InputStream in = Files.newInputStream(FsFileSystem.get().getPath(path));
-        return file.type() == ChildFile.Type.REGULAR ? in : skippingByReading(in);
+        String display = FileNames.display(path);
+        ChildFile.Type type;
+        try {
+            type = StatValues.type(DescriptorChannels.fstat(fd, display));
+            if (type == ChildFile.Type.DIRECTORY) {
+                throw new FileSystemException(display, null, "Is a directory");
+            }
+        } catch (IOException e) {
+            Natives.close(fd);
+            throw e;
+        }
+        FileChannel channel;
+        if (direct) {
+            channel = DescriptorChannels.over(fd, flags, display);  // owns fd from here
+        } else {
+            try {
+                channel = DescriptorChannels.throughProc(fd, flags, display);
+            } finally {
+                Natives.close(fd);  // the channel has its own
+            }
+        }
+        InputStream in = Channels.newInputStream(channel);
+        return type == ChildFile.Type.REGULAR ? in : skippingByReading(in);
     }
 
     // The JDK's stream may skip by seeking, which a pipe or a device cannot:

@@ -1,6 +1,7 @@
 package com.durvo.ufe.fsutil.nio;
 
 import com.durvo.ufe.fsutil.internal.loader.JdkFileSystem;
+import com.durvo.ufe.fsutil.internal.natives.DescriptorChannels;
 import com.durvo.ufe.fsutil.internal.natives.NativeConstants;
 import com.durvo.ufe.fsutil.internal.natives.NativeErrno;
 import com.durvo.ufe.fsutil.internal.natives.Natives;
@@ -40,46 +41,7 @@ final class FsChannels {
     /** The JDK's channel of the file at {@code place}, as {@link FsFileSystemProvider#newFileChannel} makes it. */
     static FileChannel open(FsPlace place, Set<? extends OpenOption> options, FileAttribute<?>... attrs)
             throws IOException {
-        return open(place, options, ChannelFactory.OPEN != null, attrs);
-    }
-
-    /** The JDK's factory of its channels over a descriptor, looked up once. */
-    private static final class ChannelFactory {
-        /** (descriptor, path, readable, writable, sync) to the JDK's channel; null where there is none. */
-        static final MethodHandle OPEN;
-        /** Setters of a descriptor's {@code fd} and {@code append} fields. */
-        static final MethodHandle SET_FD;
-        static final MethodHandle SET_APPEND;
-
-        static {
-            MethodHandle[] found = find();
-            OPEN = found[0];
-            SET_FD = found[1];
-            SET_APPEND = found[2];
-        }
-
-        private static MethodHandle[] find() {
-            AccessibleObject[] members = Natives.channelFactory();
-            if (members == null) {
-                return new MethodHandle[3];
-            }
-            try {
-                Method m = (Method) members[0];
-                MethodHandles.Lookup lookup = MethodHandles.lookup();
-                MethodHandle open = lookup.unreflect(m);
-                // After readable and writable: (direct, parent), or (sync, direct, parent).
-                open = m.getParameterCount() == 6
-                        ? MethodHandles.dropArguments(MethodHandles.insertArguments(open, 4, false, null), 4,
-                                boolean.class)
-                        : MethodHandles.insertArguments(open, 5, false, null);
-                return new MethodHandle[] {
-                    open.asType(MethodType.methodType(FileChannel.class, FileDescriptor.class, String.class,
-                            boolean.class, boolean.class, boolean.class)),
-                    lookup.unreflectSetter((Field) members[1]), lookup.unreflectSetter((Field) members[2])};
-            } catch (IllegalAccessException | RuntimeException e) {
-                return new MethodHandle[3];  // the reopen serves
-            }
-        }
+        return open(place, options, DescriptorChannels.direct(), attrs);
     }
 
     /**
@@ -158,24 +120,7 @@ final class FsChannels {
     /** The file at {@code place} opened with {@code flags}, and the JDK's channel made over its descriptor. */
     private static FileChannel overDescriptor(FsPlace place, int flags, int mode) throws IOException {
         int fd = (int) (long) place.call((dfd, p) -> Natives.open(dfd, p, flags, mode), openFailure(flags));
-        try {
-            FileDescriptor holder = new FileDescriptor();
-            ChannelFactory.SET_FD.invokeExact(holder, fd);
-            // The JDK's channel keeps an APPEND descriptor's position at the end by this flag.
-            ChannelFactory.SET_APPEND.invokeExact(holder, (flags & NativeConstants.APPEND) != 0);
-            return (FileChannel) ChannelFactory.OPEN.invokeExact(holder, place.toString(),
-                    (flags & NativeConstants.READ) != 0, (flags & (NativeConstants.WRITE | NativeConstants.APPEND)) != 0,
-                    (flags & (NativeConstants.SYNC | NativeConstants.DSYNC)) != 0);
-        } catch (Throwable e) {
-            Natives.close(fd);  // no channel owns it
-            if (e instanceof RuntimeException r) {
-                throw r;
-            }
-            if (e instanceof Error err) {
-                throw err;
-            }
-            throw new IllegalStateException(e);  // the factory declares nothing checked
-        }
+        return DescriptorChannels.over(fd, flags, place.toString());
     }
 
     /**
@@ -190,7 +135,7 @@ final class FsChannels {
                 openFailure(flags));
         int fd = (int) opened;
         try {
-            FileChannel channel = throughProc(place, fd, flags);
+            FileChannel channel = DescriptorChannels.throughProc(fd, flags, place.display());
             if ((opened >>> 32) != 0 && (mode | 0600) != mode) {
                 try {
                     Natives.fchmod(fd, mode & ~FsFileMode.umask());
@@ -203,56 +148,5 @@ final class FsChannels {
         } finally {
             Natives.close(fd);
         }
-    }
-
-    /** A channel of the open file {@code fd} through {@code /proc/self/fd}, with the access that {@code flags} ask. */
-    private static FileChannel throughProc(FsPlace place, int fd, int flags) throws IOException {
-        EnumSet<StandardOpenOption> reopen = EnumSet.noneOf(StandardOpenOption.class);
-        if ((flags & NativeConstants.READ) != 0) {
-            reopen.add(StandardOpenOption.READ);
-        }
-        if ((flags & NativeConstants.WRITE) != 0) {
-            reopen.add(StandardOpenOption.WRITE);
-        }
-        if ((flags & NativeConstants.APPEND) != 0) {
-            reopen.add(StandardOpenOption.APPEND);
-        }
-        if ((flags & NativeConstants.SYNC) != 0) {
-            reopen.add(StandardOpenOption.SYNC);
-        }
-        if ((flags & NativeConstants.DSYNC) != 0) {
-            reopen.add(StandardOpenOption.DSYNC);
-        }
-        FileChannel channel;
-        Path proc = JdkFileSystem.get().getPath("/proc/self/fd/" + fd);
-        try {
-            channel = FileChannel.open(proc, reopen);
-        } catch (AccessDeniedException e) {
-            throw new AccessDeniedException(place.display());
-        } catch (FileSystemException e) {
-            throw new FileSystemException(place.display(), null, e.getReason());
-        }
-        try {
-            if (!sameFile(fd, proc)) {
-                throw new FileSystemException(place.display(), null,
-                        "/proc/self/fd does not lead to the open file (is procfs mounted on /proc?)");
-            }
-        } catch (IOException | RuntimeException e) {
-            channel.close();
-            throw e;
-        }
-        return channel;
-    }
-
-    /** Whether the open file of {@code fd} is what {@code proc} leads to: procfs, not a look-alike tree. */
-    private static boolean sameFile(int fd, Path proc) throws IOException {
-        long[] open = new long[NativeConstants.STATX_LONGS];
-        try {
-            Natives.stat(fd, new byte[0], true, open);
-        } catch (NativeErrno e) {
-            throw e.forFile(proc.toString());
-        }
-        Map<String, Object> reached = Files.readAttributes(proc, "unix:dev,ino");
-        return (Long) reached.get("dev") == StatValues.dev(open, 0) && (Long) reached.get("ino") == StatValues.ino(open, 0);
     }
 }

@@ -96,7 +96,8 @@ public final class AttributeChecks {
      * rounds rounds or until millis have passed (0: no limit). "view": the mode, owner, times and a user attribute
      * through a view that does not follow links; "secure": the mode, owner and times through a secure directory
      * stream's view of f; "copy": dir/src (mode 0777, owner 70001 where this process may give it, 1970's times)
-     * copied onto f with its attributes. A change that meets the link, or loses f meanwhile, fails as it should.
+     * copied onto f with its attributes; "read": f read through FsFiles, victim a directory. A change that meets
+     * the link, or loses f meanwhile, fails as it should.
      * "rounds N swaps M done K" (K: the rounds whose mode change or copy succeeded), once the swapper has stopped.
      */
     public static String race(String kind, byte[] dir, byte[] victim, int rounds, long millis) throws Exception {
@@ -156,6 +157,19 @@ public final class AttributeChecks {
             }
             long end = System.nanoTime() + millis * 1_000_000;
             for (; n < rounds && (millis == 0 || System.nanoTime() - end < 0); n++) {
+                if (kind.equals("read")) {  // victim is a directory: a stream opened must read
+                    InputStream in;
+                    try {
+                        in = com.durvo.ufe.fsutil.FsFiles.newInputStream(f);
+                    } catch (IOException e) {
+                        continue;
+                    }
+                    try (in) {
+                        in.readAllBytes();
+                    }
+                    done++;
+                    continue;
+                }
                 if (kind.equals("copy")) {
                     done += attempt(() -> Files.copy(src, f, StandardCopyOption.COPY_ATTRIBUTES,
                             StandardCopyOption.REPLACE_EXISTING)) ? 1 : 0;
