@@ -53,6 +53,9 @@ public final class ChannelChecks {
 
     private static FileChannel channel(Path p, Set<OpenOption> options, boolean reopen,
             java.nio.file.attribute.FileAttribute<?>... attrs) throws IOException {
+        if (!reopen && !com.durvo.ufe.fsutil.internal.natives.DescriptorChannels.direct()) {
+            throw new IllegalStateException("the JDK's channel could not be made over a descriptor");
+        }
         return reopen ? FsChannels.open(FsPlace.of(FsPath.of(p)), options, false, attrs)
                 : FileChannel.open(p, options, attrs);
     }

@@ -48,6 +48,10 @@ public final class FilesChecks {
                         + " " + Files.isRegularFile(at.apply("lX"), LinkOption.NOFOLLOW_LINKS),
                 () -> Files.copy(at.apply("lX"), at.apply("cX")),
                 () -> Files.copy(at.apply("dX"), at.apply("cY")),
+                // A file that sendfile refuses on some kernels, which read and write then copy.
+                () -> Files.copy(root.getFileSystem().getPath("/proc/self/cmdline"), at.apply("pX")) != null
+                        && java.util.Arrays.equals(Files.readAllBytes(at.apply("pX")),
+                                Files.readAllBytes(Path.of("/proc/self/cmdline"))),
                 () -> Files.move(at.apply("cY"), at.apply("cX"), StandardCopyOption.REPLACE_EXISTING),
                 () -> Files.isSameFile(at.apply("lX"), at.apply("dX/fY")),
                 () -> Files.getAttribute(at.apply("dX/fY"), "posix:nonesuch"),
