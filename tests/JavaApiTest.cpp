@@ -175,6 +175,7 @@ TEST_F(JavaApi, FailuresAreTheExceptionsNioUsesOrTheLibrarysStatMessages) {
         {"open", str(d), "java.nio.file.FileSystemException: " + d + ": Is a directory"},
         {"open", str(d + "/f/x"), "java.nio.file.NotDirectoryException: " + d + "/f/x"},
         {"list", str(d + "/locked"), "java.nio.file.AccessDeniedException: " + d + "/locked"},
+        {"listGone", nullptr, "java.io.UncheckedIOException: java.nio.file.NoSuchFileException: /proc/"},
         {"statistics", str(d + "/none"), "java.nio.file.NoSuchFileException: " + d + "/none: No such file or directory"},
         {"stat", str(d + "/none"), "java.nio.file.NoSuchFileException: " + d + "/none: No such file or directory"},
         {"stat", str(d + "/loop"), "java.nio.file.FileSystemException: " + d + "/loop: Too many levels of symbolic links"},

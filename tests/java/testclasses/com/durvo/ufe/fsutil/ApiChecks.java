@@ -80,7 +80,7 @@ public final class ApiChecks {
         return v;
     }
 
-    /** What op (list, open, stat, lstat, readLink, statistics) on path (String, byte[] or null) throws, as
+    /** What op (list, listGone, open, stat, lstat, readLink, statistics) on path (String, byte[] or null) throws, as
      * "Class: message", or ""; statistics that succeed answer "bsize blocks files". */
     public static String error(String op, Object path) {
         byte[] b = path instanceof byte[] ? (byte[]) path : null;
@@ -94,6 +94,15 @@ public final class ApiChecks {
                 case "list" -> {
                     (b != null ? FolderListing.open(b) : FolderListing.open(s)).close();
                     yield null;
+                }
+                case "listGone" -> {  // the directory of a process that ends before it is read
+                    Process p = new ProcessBuilder("sleep", "60").start();
+                    try (FolderListing l = FolderListing.open("/proc/" + p.pid() + "/fd")) {
+                        p.destroyForcibly().onExit().join();
+                        yield l.iterator().hasNext();
+                    } finally {
+                        p.destroyForcibly();
+                    }
                 }
                 case "open" -> {
                     (b != null ? FsFiles.newInputStream(b) : FsFiles.newInputStream(s)).close();
