@@ -25,7 +25,16 @@ public final class TreeChange {
          * The file is the same (device and inode) under a new path, the old one gone; its attributes may
          * differ too.
          */
-        RENAMED
+        RENAMED;
+
+        /**
+         * The letter {@code fsutil diff} shows for the kind.
+         *
+         * @return one of {@code A D M R}
+         */
+        public char letter() {
+            return "ADMR".charAt(ordinal());
+        }
     }
 
     private final Kind kind;
@@ -106,7 +115,7 @@ public final class TreeChange {
     /** {@return the change as {@code fsutil diff} prints it: a letter, "?" when only possible, the path(s)} */
     @Override
     public String toString() {
-        return "ADMR".charAt(kind.ordinal()) + (possiblyModified ? "? " : " ")
+        return kind.letter() + (possiblyModified ? "? " : " ")
                 + (kind == Kind.RENAMED ? FileNames.display(oldPathBytes()) + " -> " : "")
                 + FileNames.display(pathBytes());
     }
