@@ -2,6 +2,9 @@ package com.durvo.ufe.fsutil.change;
 
 import com.durvo.ufe.fsutil.internal.natives.NativeConstants;
 import com.durvo.ufe.fsutil.internal.natives.StatValues;
+import java.lang.invoke.MethodHandles;
+import java.lang.invoke.VarHandle;
+import java.nio.ByteOrder;
 import java.util.Arrays;
 
 /**
@@ -66,11 +69,7 @@ final class SnapshotBuilder {
         }
         System.arraycopy(name, from, names, nameStart, length);
         nameEnd[i] = nameStart + length;
-        long key = 0;
-        for (int k = 0; k < 8; k++) {
-            key = key << 8 | (k < length ? name[from + k] & 0xFF : 0);
-        }
-        prefix[i] = key;
+        prefix[i] = length >= 8 ? (long) BIG_ENDIAN_LONG.get(name, from) : shortPrefix(name, from, length);
         parent[i] = parentIndex;
         int mode = StatValues.mode(v, at);
         if ((have & ~NativeConstants.TYPE) == 0) {
@@ -97,6 +96,17 @@ final class SnapshotBuilder {
 
     /** In place of a parent index: the entry's parent is not known, so the entry is left out. */
     static final int NO_PARENT = -2;
+
+    private static final VarHandle BIG_ENDIAN_LONG = MethodHandles.byteArrayViewVarHandle(long[].class,
+            ByteOrder.BIG_ENDIAN);
+
+    private static long shortPrefix(byte[] name, int from, int length) {
+        long key = 0;
+        for (int k = 0; k < 8; k++) {
+            key = key << 8 | (k < length ? name[from + k] & 0xFF : 0);
+        }
+        return key;
+    }
 
     /** Replaces each parent index {@code p} of 0 or more by {@code map[p]} (an index, -1 or {@link #NO_PARENT}). */
     void mapParents(int[] map) {
