@@ -233,8 +233,17 @@ final class SnapshotBuilder {
             }
         }
         int[] scratch = new int[count];
+        long[] keys = new long[0];
         for (int g = 0; g + 1 < first.length; g++) {
-            sortByName(members, first[g], first[g + 1], scratch);
+            int n = first[g + 1] - first[g];
+            if (n <= SHORT_RUN || n > KEYED_MAX) {
+                sortByName(members, first[g], first[g + 1], scratch);
+                continue;
+            }
+            if (keys.length < n) {
+                keys = new long[Math.max(n, 1024)];
+            }
+            sortByKey(members, first[g], first[g + 1], keys, scratch);
         }
         int[] order = new int[count];
         int n = 0;
@@ -282,9 +291,41 @@ final class SnapshotBuilder {
         return Arrays.compareUnsigned(names, si + skip, nameEnd[i], names, sj + skip, nameEnd[j]);
     }
 
+    /** Runs this short are sorted by insertion. */
+    private static final int SHORT_RUN = 12;
+    /** The most entries a sort by key orders: their positions take the keys' low 20 bits. */
+    private static final int KEYED_MAX = 1 << 20;
+
+    /**
+     * Sorts a[from..to) by name through a primitive sort of keys: each name's first 44 bits above its
+     * position. Names that share those bits (a common prefix such as "lib") stay in arrival order there,
+     * so each such run is then sorted by name.
+     */
+    private void sortByKey(int[] a, int from, int to, long[] keys, int[] scratch) {
+        int n = to - from;
+        for (int k = 0; k < n; k++) {
+            // The sign bit flipped, so that a signed sort orders the bytes unsigned.
+            keys[k] = ((prefix[a[from + k]] ^ Long.MIN_VALUE) >> 20) << 20 | k;
+        }
+        Arrays.sort(keys, 0, n);
+        System.arraycopy(a, from, scratch, from, n);
+        for (int k = 0; k < n; k++) {
+            a[from + k] = scratch[from + (int) (keys[k] & (KEYED_MAX - 1))];
+        }
+        int start = 0;
+        for (int k = 1; k <= n; k++) {
+            if (k == n || keys[k] >> 20 != keys[start] >> 20) {
+                if (k - start > 1) {
+                    sortByName(a, from + start, from + k, scratch);
+                }
+                start = k;
+            }
+        }
+    }
+
     /** Sorts a[from..to) by name: insertion for short runs, merging above. */
     private void sortByName(int[] a, int from, int to, int[] scratch) {
-        if (to - from <= 12) {
+        if (to - from <= SHORT_RUN) {
             for (int k = from + 1; k < to; k++) {
                 int v = a[k];
                 int m = k - 1;

@@ -57,7 +57,7 @@ public final class ChangeChecks {
             {"written again, the same bytes", Arrays.equals(Files.readAllBytes(first), Files.readAllBytes(second))},
             {"one thread and four take equal snapshots", one.equals(many) && many.size() > 0},
             {"each entry found by its path", read.entry(read.entries().get(read.size() - 1).pathBytes()) != null},
-            {"no file left beside", Files.list(Path.of(dir)).count() == 2},
+            {"no file left beside", Path.of(dir).toFile().list().length == 2},
         };
         for (Object[] c : cases) {
             if (!(Boolean) c[1]) {
@@ -114,7 +114,7 @@ public final class ChangeChecks {
             TreeSnapshot.readFrom(good).writeTo(busy);
             failed.add("written over a directory that is not empty");
         } catch (IOException e) {
-            if (!Files.isDirectory(busy.resolve("inside")) || Files.list(Path.of(dir)).count() != 3) {
+            if (!Files.isDirectory(busy.resolve("inside")) || Path.of(dir).toFile().list().length != 3) {
                 failed.add("a failed write left a change: " + Arrays.toString(Path.of(dir).toFile().list()));
             }
         }
@@ -123,32 +123,50 @@ public final class ChangeChecks {
 
     /**
      * The builder a watcher fills: entries in any order, a directory after its entries, come out in path
-     * order by unsigned bytes (names past eight bytes too); a second entry of one name is left out. A new
-     * name for an inode is a rename unless creation times differ. One line per failed case.
+     * order by unsigned bytes, as a sort of the names with Arrays.compareUnsigned puts them; a second entry
+     * of one name is left out. A new name for an inode is a rename unless creation times differ. One line
+     * per failed case.
      */
     public static String builder() {
         long[] v = new long[NativeConstants.ENTRY_LONGS];
         int all = NativeConstants.LSTAT;
-        SnapshotBuilder b = new SnapshotBuilder(0);
-        int sub = 4;  // the directory's index, added after its entries
-        for (String name : new String[] {"abcdefgh1", "abcdefgh", "abcdefgi", "abcdefgh0"}) {
-            b.add(sub, name.getBytes(), 0, name.length(), v, 0, all);
-        }
-        b.add(-1, "sub".getBytes(), 0, 3, v, 0, all);
-        b.add(-1, new byte[] {(byte) 0xE9}, 0, 1, v, 0, all);
-        b.add(-1, "z".getBytes(), 0, 1, v, 0, all);
-        b.add(-1, "z".getBytes(), 0, 1, v, 0, all);
-        b.add(0, "below".getBytes(), 0, 5, v, 0, all);  // below the first entry, whatever its type
-        TreeSnapshot s = b.build("/r".getBytes(), 0);
-        List<String> got = new ArrayList<>();
-        for (TreeEntry e : s.entries()) {
-            got.add(hex(e.pathBytes()));
-        }
-        String expected = "[sub, sub/abcdefgh, sub/abcdefgh0, sub/abcdefgh1, sub/abcdefgh1/below, sub/abcdefgi, z, "
-                + hex(new byte[] {(byte) 0xE9}) + "]";
         List<String> failed = new ArrayList<>();
-        if (!got.toString().equals(expected)) {
-            failed.add("builder order: " + got);
+        // Few names and many (sorted another way), sharing up to nine bytes, some above 0x7F.
+        for (int count : new int[] {4, 40}) {
+            List<byte[]> names = new ArrayList<>();
+            for (int k = 0; k < count; k++) {
+                byte[] name = ("abcdefghi" + (char) ('0' + k % 10) + "x".repeat(k % 3)).getBytes();
+                name[k % name.length] = (byte) (k % 4 == 0 ? 0xE9 : name[k % name.length]);
+                if (names.stream().noneMatch(n -> Arrays.equals(n, name))) {
+                    names.add(name);
+                }
+            }
+            SnapshotBuilder b = new SnapshotBuilder(0);
+            int sub = names.size();  // the directory's index: added after its entries
+            for (byte[] name : names) {
+                b.add(sub, name, 0, name.length, v, 0, all);
+            }
+            b.add(-1, "sub".getBytes(), 0, 3, v, 0, all);
+            b.add(-1, "z".getBytes(), 0, 1, v, 0, all);
+            b.add(-1, "z".getBytes(), 0, 1, v, 0, all);  // a second "z": left out
+            b.add(0, "below".getBytes(), 0, 5, v, 0, all);
+            List<String> got = new ArrayList<>();
+            for (TreeEntry e : b.build("/r".getBytes(), 0).entries()) {
+                got.add(hex(e.pathBytes()));
+            }
+            List<String> expected = new ArrayList<>(List.of("sub"));
+            byte[] first = names.get(0);
+            names.sort(Arrays::compareUnsigned);
+            for (byte[] name : names) {
+                expected.add("sub/" + hex(name));
+                if (name == first) {
+                    expected.add("sub/" + hex(name) + "/below");
+                }
+            }
+            expected.add("z");
+            if (!got.equals(expected)) {
+                failed.add(count + " names: " + got);
+            }
         }
         // One inode, "a" gone and "b" new: a rename only if no creation time tells two files apart.
         for (long bornAgain : new long[] {1, 2}) {
