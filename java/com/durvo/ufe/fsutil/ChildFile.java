@@ -2,6 +2,7 @@ package com.durvo.ufe.fsutil;
 
 import com.durvo.ufe.fsutil.internal.names.NameBytes;
 import com.durvo.ufe.fsutil.internal.engine.EntryAccess;
+import com.durvo.ufe.fsutil.internal.engine.WalkPlan;
 import com.durvo.ufe.fsutil.internal.natives.NativeConstants;
 import com.durvo.ufe.fsutil.internal.natives.Natives;
 import com.durvo.ufe.fsutil.internal.natives.StatValues;
@@ -9,6 +10,7 @@ import com.durvo.ufe.fsutil.nio.FsFileSystem;
 import java.io.IOException;
 import java.time.Instant;
 import java.util.Arrays;
+import java.util.function.Consumer;
 
 /**
  * One directory entry: its name, exactly as on disk and as the library's
@@ -104,6 +106,39 @@ public final class ChildFile {
             @Override
             public byte[] nameBytes(ChildFile entry) {
                 return entry.nameBytes;
+            }
+
+            @Override
+            public byte[] parentPath(ChildFile entry) {
+                return entry.parent;
+            }
+
+            @Override
+            public int values(ChildFile e, long[] out) {
+                out[NativeConstants.ST_DEV] = e.device;
+                out[NativeConstants.ST_INO] = e.inode;
+                out[NativeConstants.ST_MODE] = e.mode;
+                out[NativeConstants.ST_NLINK] = e.links;
+                out[NativeConstants.ST_UID] = e.uid;
+                out[NativeConstants.ST_GID] = e.gid;
+                out[NativeConstants.ST_SIZE] = e.size;
+                out[NativeConstants.ST_MTIME] = e.modifiedTime;
+                out[NativeConstants.ST_MTIME_NSEC] = e.modifiedNanos;
+                out[NativeConstants.ST_CTIME] = e.changeTime;
+                out[NativeConstants.ST_CTIME_NSEC] = e.changeNanos;
+                out[NativeConstants.BTIME] = e.creationTime;
+                out[NativeConstants.BTIME_NSEC] = e.creationNanos;
+                return e.have;
+            }
+
+            @Override
+            public WalkPlan plan(WalkOptions options) {
+                return options.plan;
+            }
+
+            @Override
+            public Consumer<? super IOException> onError(WalkOptions options) {
+                return options.onError;
             }
         });
     }

@@ -1,11 +1,8 @@
 package com.durvo.ufe.fsutil;
 
 import com.durvo.ufe.fsutil.internal.names.NameBytes;
-import com.durvo.ufe.fsutil.internal.engine.Descent;
 import com.durvo.ufe.fsutil.internal.engine.BatchIterator;
 import com.durvo.ufe.fsutil.internal.engine.DirStream;
-import com.durvo.ufe.fsutil.internal.engine.ParallelWalk;
-import com.durvo.ufe.fsutil.internal.engine.TreeWalk;
 import com.durvo.ufe.fsutil.internal.engine.Walk;
 import com.durvo.ufe.fsutil.internal.engine.WalkErrors;
 import com.durvo.ufe.fsutil.internal.natives.NativeErrno;
@@ -297,16 +294,8 @@ public final class FolderListing implements AutoCloseable, Iterable<ChildFile> {
             top.close();
             return Stream.empty();
         }
-        WalkErrors errors = new WalkErrors(options.onError);
-        Descent descent;
-        try {
-            descent = new Descent(options.plan, top);
-        } catch (IOException e) {
-            top.close();
-            throw e;
-        }
+        Walk walk = Walk.start(top, options.plan, new WalkErrors(options.onError));
         boolean ordered = options.threads == 1;
-        Walk walk = ordered ? new TreeWalk(top, descent, errors) : new ParallelWalk(top, descent, errors);
         return StreamSupport.stream(Spliterators.spliteratorUnknownSize(walk,
                 ordered ? Spliterator.ORDERED | Spliterator.NONNULL : Spliterator.NONNULL), false)
                 .onClose(walk::close);

@@ -1,5 +1,6 @@
 package com.durvo.ufe.fsutil.tool;
 
+import com.durvo.ufe.fsutil.WalkOptions;
 import java.io.IOException;
 import java.nio.charset.Charset;
 import java.nio.charset.StandardCharsets;
@@ -33,9 +34,10 @@ final class Args {
 
     /**
      * Splits {@code args} (bytes) by the options a command knows: {@code shortFlags}
-     * letters, and {@code longOptions} ("--name", or "--name=" for one that takes
-     * a value) in the order an ambiguous prefix lists them. Options are recorded
-     * as "-x" and "--name", by their full name.
+     * letters (one followed by ':' takes a value, as for getopt), and
+     * {@code longOptions} ("--name", or "--name=" for one that takes a value)
+     * in the order an ambiguous prefix lists them. Options are recorded as
+     * "-x" and "--name", by their full name.
      */
     static Args parse(List<byte[]> args, String shortFlags, List<String> longOptions) throws UsageException {
         Args parsed = new Args();
@@ -69,11 +71,22 @@ final class Args {
             } else {
                 for (int k = 1; k < raw.length; k++) {
                     char c = arg.charAt(k);
-                    if (shortFlags.indexOf(c) < 0) {
+                    int at = c == ':' ? -1 : shortFlags.indexOf(c);
+                    if (at < 0) {
                         throw new UsageException("invalid option -- '" + Names.shown(new byte[] {raw[k]}) + "'");
                     }
                     parsed.options.add("-" + c);
-                    parsed.values.add(null);
+                    boolean valued = at + 1 < shortFlags.length() && shortFlags.charAt(at + 1) == ':';
+                    if (!valued) {
+                        parsed.values.add(null);
+                    } else if (k + 1 < raw.length) {  // "-oFILE"
+                        parsed.values.add(arg.substring(k + 1));
+                        break;
+                    } else if (i + 1 < args.size()) {
+                        parsed.values.add(new String(args.get(++i), StandardCharsets.ISO_8859_1));
+                    } else {
+                        throw new UsageException("option requires an argument -- '" + c + "'");
+                    }
                 }
             }
         }
@@ -123,6 +136,26 @@ final class Args {
             }
         }
         return null;
+    }
+
+    /** The number of threads {@code --threads} asks for, else {@code otherwise}. */
+    int threads(int otherwise) throws UsageException {
+        String value = value("--threads");
+        if (value == null) {
+            return otherwise;
+        }
+        int threads;
+        try {
+            threads = Integer.parseInt(value);
+        } catch (NumberFormatException e) {
+            threads = 0;
+        }
+        if (threads < 1 || threads > WalkOptions.MAX_THREADS) {
+            String shown = Names.shown(value.getBytes(StandardCharsets.ISO_8859_1));
+            throw new UsageException("invalid number of threads: '" + shown + "' (from 1 to "
+                    + WalkOptions.MAX_THREADS + ")");
+        }
+        return threads;
     }
 
     /** The value of the last {@code name} option, or null. */

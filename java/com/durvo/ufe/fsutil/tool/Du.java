@@ -8,7 +8,6 @@ import java.io.IOException;
 import java.io.PrintStream;
 import java.io.UncheckedIOException;
 import java.nio.ByteBuffer;
-import java.nio.charset.StandardCharsets;
 import java.nio.file.FileSystemException;
 import java.util.ArrayDeque;
 import java.util.ArrayList;
@@ -90,19 +89,7 @@ final class Du {
         if (du.summarize && du.all) {
             throw new Args.UsageException("cannot both summarize and show all entries");
         }
-        String threads = args.value("--threads");
-        if (threads != null) {
-            try {
-                du.threads = Integer.parseInt(threads);
-            } catch (NumberFormatException e) {
-                du.threads = 0;
-            }
-            if (du.threads < 1 || du.threads > WalkOptions.MAX_THREADS) {
-                String shown = Names.shown(threads.getBytes(StandardCharsets.ISO_8859_1));
-                throw new Args.UsageException("invalid number of threads: '" + shown + "' (from 1 to "
-                        + WalkOptions.MAX_THREADS + ")");
-            }
-        }
+        du.threads = args.threads(1);
         List<byte[]> operands = args.operands.isEmpty() ? List.of(new byte[] {'.'}) : args.operands;
         // With several operands a directory met twice (one operand inside another) counts once.
         du.everyInode = operands.size() > 1;

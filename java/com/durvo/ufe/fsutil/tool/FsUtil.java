@@ -18,6 +18,8 @@ public final class FsUtil {
             "  ls    list directories",
             "  du    disk usage of trees",
             "  cat   files' bytes to standard output",
+            "  snap  record a tree in a file, for diff",
+            "  diff  what changed in a tree since snap",
             "",
             "  fsutil COMMAND --help   the options of a command",
             "  fsutil --help           this help",
@@ -44,8 +46,9 @@ public final class FsUtil {
         }
         String command = new String(args.get(0), StandardCharsets.ISO_8859_1);
         List<byte[]> rest = args.subList(1, args.size());
-        // GNU ls answers 2 for serious trouble, a bad option or a write error among it; the others 1.
-        int trouble = command.equals("ls") ? 2 : 1;
+        // GNU ls answers 2 for serious trouble, a bad option or a write error among it, and diff 2 since 1
+        // says that something changed; the others 1.
+        int trouble = command.equals("ls") || command.equals("diff") ? 2 : 1;
         out.onWriteError(command.startsWith("-") ? "fsutil" : "fsutil " + Names.shown(args.get(0)), trouble);
         try {
             switch (command) {
@@ -57,6 +60,10 @@ public final class FsUtil {
                     return Du.run(rest, out, err);
                 case "cat":
                     return Cat.run(rest, out, err);
+                case "snap":
+                    return Snap.snap(rest, out, err);
+                case "diff":
+                    return Snap.diff(rest, out, err);
                 case "--help":
                     out.ascii(HELP).nl();
                     return 0;

@@ -1,11 +1,15 @@
 package com.durvo.ufe.fsutil.internal.engine;
 
 import com.durvo.ufe.fsutil.ChildFile;
+import com.durvo.ufe.fsutil.WalkOptions;
+import java.io.IOException;
+import java.util.function.Consumer;
 
 /**
- * How the engine makes entries and reads their names without the API making
- * its constructors public: {@link ChildFile} hands its maker over here when it
- * is initialised.
+ * How the engine makes entries and reads their names and values, and how
+ * other API packages read a walk's options, without the API making its
+ * constructors and fields public: {@link ChildFile} hands its maker over here
+ * when it is initialised.
  */
 public final class EntryAccess {
     /** Makes and reads {@link ChildFile}s. */
@@ -15,6 +19,21 @@ public final class EntryAccess {
 
         /** The entry's name bytes themselves, not a copy: the engine only reads them. */
         byte[] nameBytes(ChildFile entry);
+
+        /** The path of the entry's directory, the one array every entry of one directory read shares. */
+        byte[] parentPath(ChildFile entry);
+
+        /**
+         * Writes the entry's values into {@code out} as a listing batch holds them (the stat values, the
+         * creation time) and answers the attribute bits it has.
+         */
+        int values(ChildFile entry, long[] out);
+
+        /** What the walk engine reads of {@code options}. */
+        WalkPlan plan(WalkOptions options);
+
+        /** Where {@code options} send the errors of unreadable directories; null to throw them at the end. */
+        Consumer<? super IOException> onError(WalkOptions options);
     }
 
     private static volatile Maker maker;
@@ -30,7 +49,7 @@ public final class EntryAccess {
         maker = m;
     }
 
-    static Maker get() {
+    public static Maker get() {
         Maker m = maker;
         if (m == null) {
             try {

@@ -1,0 +1,287 @@
+package com.durvo.ufe.fsutil.change;
+
+import com.durvo.ufe.fsutil.internal.natives.NativeConstants;
+import com.durvo.ufe.fsutil.internal.natives.StatValues;
+import java.util.Arrays;
+
+/**
+ * Gathers entries in any order, each under the index of its parent (-1: the
+ * root), and makes a {@link TreeSnapshot} of them in path order. An entry
+ * whose parent is not reached from the root is left out, so is a second entry
+ * of one name in one directory: a tree read while it changes may deliver both.
+ *
+ * <p>A regular file is marked uncertain when its modification time is later
+ * than {@link #RACY_NANOS} before the reads began: a write of the same size
+ * after it was read could then carry the same time, and only its next
+ * comparison can tell (see {@link TreeSnapshot}).
+ */
+final class SnapshotBuilder {
+    /**
+     * How far before the reads began a modification time must lie to be trusted: FAT's ticks of two
+     * seconds, and one more for the kernel's coarse clock and for a file server's clock that differs.
+     */
+    static final long RACY_NANOS = 3_000_000_000L;
+
+    private final long readSince;
+    private int count;
+    private int[] parent = new int[1024];
+    private int[] nameEnd = new int[1024];
+    private int[] kind = new int[1024];
+    private int[] uid = new int[1024];
+    private int[] gid = new int[1024];
+    private int[] links = new int[1024];
+    private long[] size = new long[1024];
+    private long[] inode = new long[1024];
+    private long[] mtime = new long[1024];
+    private long[] ctime = new long[1024];
+    private long[] btime = new long[1024];
+    private byte[] names = new byte[16384];
+    private long[] devices = new long[4];
+    private int deviceCount;
+
+    /** @param readSince when the reads began, in nanoseconds since the epoch */
+    SnapshotBuilder(long readSince) {
+        this.readSince = readSince;
+    }
+
+    /**
+     * Adds the entry named {@code name[from..from+length)} below {@code parentIndex}, with the stat values
+     * at {@code v[at..]} ({@link StatValues}' slots; the creation time where {@code have} holds
+     * {@link NativeConstants#BTIME_BIT}); {@code have} holding no more than {@link NativeConstants#TYPE}
+     * means the attributes could not be read. Answers the entry's index.
+     */
+    int add(int parentIndex, byte[] name, int from, int length, long[] v, int at, int have) {
+        if (length == 0 || parentIndex < -1) {
+            throw new IllegalArgumentException("an entry needs a name and a parent index of -1 or more");
+        }
+        if (count == parent.length) {
+            grow();
+        }
+        int i = count++;
+        int nameStart = i == 0 ? 0 : nameEnd[i - 1];
+        if (nameStart + length > names.length) {
+            names = Arrays.copyOf(names, Math.max(names.length * 2, nameStart + length));
+        }
+        System.arraycopy(name, from, names, nameStart, length);
+        nameEnd[i] = nameStart + length;
+        parent[i] = parentIndex;
+        int mode = StatValues.mode(v, at);
+        if ((have & ~NativeConstants.TYPE) == 0) {
+            int type = (have & NativeConstants.TYPE) != 0 ? StatValues.typeBits(mode) : 0;
+            kind[i] = type | EntryColumns.UNREAD | EntryColumns.UNCERTAIN;
+            btime[i] = EntryColumns.NO_TIME;
+            return i;
+        }
+        long modified = nanos(StatValues.modifiedSeconds(v, at), StatValues.modifiedNanos(v, at));
+        boolean racy = StatValues.typeBits(mode) == NativeConstants.S_IFREG && modified > readSince - RACY_NANOS;
+        kind[i] = (mode & EntryColumns.MODE_BITS) | deviceIndex(StatValues.dev(v, at)) << EntryColumns.DEVICE_SHIFT
+                | (racy ? EntryColumns.UNCERTAIN : 0);
+        uid[i] = StatValues.uid(v, at);
+        gid[i] = StatValues.gid(v, at);
+        links[i] = StatValues.links(v, at);
+        size[i] = StatValues.size(v, at);
+        inode[i] = StatValues.ino(v, at);
+        mtime[i] = modified;
+        ctime[i] = nanos(StatValues.changeSeconds(v, at), StatValues.changeNanos(v, at));
+        btime[i] = (have & NativeConstants.BTIME_BIT) != 0
+                ? nanos(StatValues.birthSeconds(v, at), StatValues.birthNanos(v, at)) : EntryColumns.NO_TIME;
+        return i;
+    }
+
+    /** In place of a parent index: the entry's parent is not known, so the entry is left out. */
+    static final int NO_PARENT = -2;
+
+    /** Replaces each parent index {@code p} of 0 or more by {@code map[p]} (an index, -1 or {@link #NO_PARENT}). */
+    void mapParents(int[] map) {
+        for (int i = 0; i < count; i++) {
+            if (parent[i] >= 0) {
+                parent[i] = map[parent[i]];
+            }
+        }
+    }
+
+    /** Seconds and nanoseconds as nanoseconds since the epoch; outside 1677..2262 the nearest (never NO_TIME). */
+    static long nanos(long seconds, long nanos) {
+        long limit = Long.MAX_VALUE / 1_000_000_000L - 1;
+        if (seconds > limit) {
+            return Long.MAX_VALUE;
+        }
+        if (seconds < -limit) {
+            return EntryColumns.NO_TIME + 1;
+        }
+        return seconds * 1_000_000_000L + nanos;
+    }
+
+    private int deviceIndex(long device) {
+        for (int d = deviceCount - 1; d >= 0; d--) {  // the root's device first: it is the usual one
+            if (devices[d] == device) {
+                return d;
+            }
+        }
+        if (deviceCount == EntryColumns.MAX_DEVICES) {
+            throw new IllegalStateException("more than " + EntryColumns.MAX_DEVICES + " devices in one tree");
+        }
+        if (deviceCount == devices.length) {
+            devices = Arrays.copyOf(devices, deviceCount * 2);
+        }
+        devices[deviceCount] = device;
+        return deviceCount++;
+    }
+
+    private void grow() {
+        int n = parent.length * 2;
+        parent = Arrays.copyOf(parent, n);
+        nameEnd = Arrays.copyOf(nameEnd, n);
+        kind = Arrays.copyOf(kind, n);
+        uid = Arrays.copyOf(uid, n);
+        gid = Arrays.copyOf(gid, n);
+        links = Arrays.copyOf(links, n);
+        size = Arrays.copyOf(size, n);
+        inode = Arrays.copyOf(inode, n);
+        mtime = Arrays.copyOf(mtime, n);
+        ctime = Arrays.copyOf(ctime, n);
+        btime = Arrays.copyOf(btime, n);
+    }
+
+    /** The snapshot of the entries added, of the tree at {@code root}, taken at {@code takenAt} (ns). */
+    TreeSnapshot build(byte[] root, long takenAt) {
+        int[] order = pathOrder();
+        int n = order.length;
+        int[] newIndex = new int[count];
+        Arrays.fill(newIndex, -1);
+        int[] p = new int[n];
+        int[] ends = new int[n];
+        byte[] pool = new byte[namesLength(order)];
+        int used = 0;
+        for (int k = 0; k < n; k++) {
+            int i = order[k];
+            newIndex[i] = k;
+            p[k] = parent[i] < 0 ? -1 : newIndex[parent[i]];
+            int start = i == 0 ? 0 : nameEnd[i - 1];
+            System.arraycopy(names, start, pool, used, nameEnd[i] - start);
+            used += nameEnd[i] - start;
+            ends[k] = used;
+        }
+        EntryColumns columns = new EntryColumns(n, p, ends, pick(kind, order), pick(uid, order), pick(gid, order),
+                pick(links, order), pick(size, order), pick(inode, order), pick(mtime, order), pick(ctime, order),
+                pick(btime, order), pool, Arrays.copyOf(devices, deviceCount));
+        return new TreeSnapshot(root, takenAt, columns);
+    }
+
+    private int namesLength(int[] order) {
+        int length = 0;
+        for (int i : order) {
+            length += nameEnd[i] - (i == 0 ? 0 : nameEnd[i - 1]);
+        }
+        return length;
+    }
+
+    private static int[] pick(int[] column, int[] order) {
+        int[] out = new int[order.length];
+        for (int k = 0; k < order.length; k++) {
+            out[k] = column[order[k]];
+        }
+        return out;
+    }
+
+    private static long[] pick(long[] column, int[] order) {
+        long[] out = new long[order.length];
+        for (int k = 0; k < order.length; k++) {
+            out[k] = column[order[k]];
+        }
+        return out;
+    }
+
+    /** The indices of the entries reached from the root, depth first, each directory's sorted by name. */
+    private int[] pathOrder() {
+        // The entries of each parent, together: those of parent p from first[p + 1] to first[p + 2].
+        int[] first = new int[count + 2];
+        for (int i = 0; i < count; i++) {
+            if (parent[i] >= count) {
+                throw new IllegalArgumentException("entry " + i + " has parent " + parent[i] + " of " + count);
+            }
+            if (parent[i] != NO_PARENT) {
+                first[parent[i] + 2]++;
+            }
+        }
+        for (int g = 2; g < first.length; g++) {
+            first[g] += first[g - 1];
+        }
+        int[] members = new int[count];
+        int[] fill = Arrays.copyOf(first, first.length);
+        for (int i = 0; i < count; i++) {
+            if (parent[i] != NO_PARENT) {
+                members[fill[parent[i] + 1]++] = i;
+            }
+        }
+        int[] scratch = new int[count];
+        for (int g = 0; g + 1 < first.length; g++) {
+            sortByName(members, first[g], first[g + 1], scratch);
+        }
+        int[] order = new int[count];
+        int n = 0;
+        // Depth first with an explicit stack (no recursion, whatever the depth): positions in members.
+        int[] next = new int[16];
+        int[] stop = new int[16];
+        int top = 0;
+        next[0] = first[0];
+        stop[0] = first[1];
+        while (top >= 0) {
+            if (next[top] == stop[top]) {
+                top--;
+                continue;
+            }
+            int i = members[next[top]++];
+            if (next[top] - 1 > first[parent[i] + 1] && sameName(i, members[next[top] - 2])) {
+                continue;  // the second of one name: it and what was read below it are left out
+            }
+            order[n++] = i;
+            if (first[i + 1] < first[i + 2]) {
+                if (++top == next.length) {
+                    next = Arrays.copyOf(next, top * 2);
+                    stop = Arrays.copyOf(stop, top * 2);
+                }
+                next[top] = first[i + 1];
+                stop[top] = first[i + 2];
+            }
+        }
+        return Arrays.copyOf(order, n);
+    }
+
+    private boolean sameName(int i, int j) {
+        return compareNames(i, j) == 0;
+    }
+
+    private int compareNames(int i, int j) {
+        return Arrays.compareUnsigned(names, i == 0 ? 0 : nameEnd[i - 1], nameEnd[i],
+                names, j == 0 ? 0 : nameEnd[j - 1], nameEnd[j]);
+    }
+
+    /** Sorts a[from..to) by name: insertion for short runs, merging above. */
+    private void sortByName(int[] a, int from, int to, int[] scratch) {
+        if (to - from <= 12) {
+            for (int k = from + 1; k < to; k++) {
+                int v = a[k];
+                int m = k - 1;
+                while (m >= from && compareNames(a[m], v) > 0) {
+                    a[m + 1] = a[m];
+                    m--;
+                }
+                a[m + 1] = v;
+            }
+            return;
+        }
+        int mid = (from + to) >>> 1;
+        sortByName(a, from, mid, scratch);
+        sortByName(a, mid, to, scratch);
+        if (compareNames(a[mid - 1], a[mid]) <= 0) {
+            return;
+        }
+        System.arraycopy(a, from, scratch, from, to - from);
+        int l = from;
+        int r = mid;
+        for (int k = from; k < to; k++) {
+            a[k] = r >= to || (l < mid && compareNames(scratch[l], scratch[r]) <= 0) ? scratch[l++] : scratch[r++];
+        }
+    }
+}

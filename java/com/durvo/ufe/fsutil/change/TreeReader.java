@@ -1,0 +1,131 @@
+package com.durvo.ufe.fsutil.change;
+
+import com.durvo.ufe.fsutil.ChildFile;
+import com.durvo.ufe.fsutil.WalkOptions;
+import com.durvo.ufe.fsutil.internal.engine.DirStream;
+import com.durvo.ufe.fsutil.internal.engine.EntryAccess;
+import com.durvo.ufe.fsutil.internal.engine.Walk;
+import com.durvo.ufe.fsutil.internal.engine.WalkErrors;
+import com.durvo.ufe.fsutil.internal.engine.WalkPlan;
+import com.durvo.ufe.fsutil.internal.natives.NativeConstants;
+import com.durvo.ufe.fsutil.internal.natives.NativeErrno;
+import java.io.IOException;
+import java.io.UncheckedIOException;
+import java.nio.ByteBuffer;
+import java.util.ArrayList;
+import java.util.Arrays;
+import java.util.HashMap;
+import java.util.IdentityHashMap;
+import java.util.List;
+import java.util.Map;
+
+/**
+ * Reads a tree into a snapshot with the walk engine: every entry's
+ * attributes as the snapshot keeps them, never through a link, never onto
+ * another file system (a mount point is kept, not entered).
+ *
+ * <p>The walk's entries come in any order when it has several threads, an
+ * entry possibly before its directory. Each entry names its directory by the
+ * path array all entries of one directory read share, so an entry is first
+ * kept under a number for that array, and the numbers become indices once the
+ * walk has delivered every directory.
+ */
+final class TreeReader {
+    /** What a snapshot keeps: the type, the stat values it compares, the creation time where there is one. */
+    static final int WANT = NativeConstants.TYPE | NativeConstants.MODE | NativeConstants.NLINK
+            | NativeConstants.UID | NativeConstants.GID | NativeConstants.MTIME | NativeConstants.CTIME
+            | NativeConstants.INO | NativeConstants.SIZE | NativeConstants.BTIME_BIT | NativeConstants.DEV;
+
+    private final EntryAccess.Maker access = EntryAccess.get();
+    private final SnapshotBuilder builder;
+    private final long[] values = new long[NativeConstants.ENTRY_LONGS];
+    /** The directories' path arrays met, numbered in the order met. */
+    private final Map<byte[], Integer> parentNumbers = new IdentityHashMap<>();
+    private final List<byte[]> parentPaths = new ArrayList<>();
+    private byte[] lastParent;
+    private int lastNumber;
+    /** Each directory entry's index, and its path as its own entries will name it. */
+    private int[] directories = new int[256];
+    private final List<byte[]> directoryPaths = new ArrayList<>();
+
+    private TreeReader(long readSince) {
+        builder = new SnapshotBuilder(readSince);
+    }
+
+    /**
+     * The snapshot of the directory at {@code path} ({@code absolute}: the same as an absolute path), read
+     * as {@code options} say of threads, depth, directories entered and errors.
+     */
+    static TreeSnapshot read(byte[] path, byte[] absolute, WalkOptions options) throws IOException {
+        EntryAccess.Maker access = EntryAccess.get();
+        WalkPlan asked = access.plan(options);
+        WalkPlan plan = new WalkPlan(WANT, asked.flags() & NativeConstants.DONT_SYNC, asked.maxDepth(), false,
+                true, asked.directoryFilter(), asked.threads());
+        long began = TreeSnapshot.now();
+        DirStream top;
+        try {
+            top = DirStream.open(path, 1);
+        } catch (NativeErrno e) {
+            throw e.forFile(path);
+        }
+        TreeReader reader = new TreeReader(began);
+        if (plan.maxDepth() == 0) {
+            top.close();
+        } else {
+            reader.parentPaths.add(top.path);
+            reader.parentNumbers.put(top.path, 0);
+            reader.lastParent = top.path;
+            try (Walk walk = Walk.start(top, plan, new WalkErrors(access.onError(options)))) {
+                while (walk.hasNext()) {
+                    reader.add(walk.next());
+                }
+            } catch (UncheckedIOException e) {
+                throw e.getCause();
+            }
+            reader.builder.mapParents(reader.parentIndices());
+        }
+        return reader.builder.build(absolute, began);
+    }
+
+    private void add(ChildFile f) {
+        byte[] parent = access.parentPath(f);
+        if (parent != lastParent) {
+            Integer known = parentNumbers.get(parent);
+            if (known == null) {
+                known = parentPaths.size();
+                parentNumbers.put(parent, known);
+                parentPaths.add(parent);
+            }
+            lastParent = parent;
+            lastNumber = known;
+        }
+        byte[] name = access.nameBytes(f);
+        int have = access.values(f, values);
+        int index = builder.add(lastNumber, name, 0, name.length, values, 0, have);
+        if (f.isDirectory()) {
+            if (directoryPaths.size() == directories.length) {
+                directories = Arrays.copyOf(directories, directories.length * 2);
+            }
+            directories[directoryPaths.size()] = index;
+            directoryPaths.add(f.pathBytes());
+        }
+    }
+
+    /** For each path array's number, the index of its directory: -1 for the root's. */
+    private int[] parentIndices() {
+        Map<ByteBuffer, Integer> byPath = new HashMap<>();
+        for (int k = 1; k < parentPaths.size(); k++) {
+            byPath.put(ByteBuffer.wrap(parentPaths.get(k)), k);
+        }
+        int[] map = new int[parentPaths.size()];
+        Arrays.fill(map, SnapshotBuilder.NO_PARENT);  // a directory the walk never delivered: left out
+        map[0] = -1;
+        for (int d = 0; d < directoryPaths.size(); d++) {
+            Integer k = byPath.get(ByteBuffer.wrap(directoryPaths.get(d)));
+            if (k != null) {
+                map[k] = directories[d];
+            }
+        }
+        return map;
+    }
+}

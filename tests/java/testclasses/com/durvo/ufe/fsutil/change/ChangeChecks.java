@@ -1,0 +1,140 @@
+package com.durvo.ufe.fsutil.change;
+
+import com.durvo.ufe.fsutil.WalkOptions;
+import java.io.IOException;
+import java.nio.ByteBuffer;
+import java.nio.ByteOrder;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.util.ArrayList;
+import java.util.Arrays;
+import java.util.List;
+import java.util.zip.CRC32C;
+
+/** Snapshots as a user takes, keeps and compares them; the native tests make the changes with system calls. */
+public final class ChangeChecks {
+    private ChangeChecks() {
+    }
+
+    /** Takes the snapshot of root and writes it to file; answers "". */
+    public static String snap(String root, String file) throws IOException {
+        TreeSnapshot.take(Path.of(root)).writeTo(Path.of(file));
+        return "";
+    }
+
+    /** The changes from the snapshot in file to root now, one line each: letter, "?" if only possible, path(s). */
+    public static String diff(String file, String root) throws IOException {
+        List<String> lines = new ArrayList<>();
+        for (TreeChange c : TreeSnapshot.diff(TreeSnapshot.readFrom(Path.of(file)), TreeSnapshot.take(Path.of(root)))) {
+            String old = c.kind() == TreeChange.Kind.RENAMED ? hex(c.oldPathBytes()) + " -> " : "";
+            lines.add(c.kind().letter() + (c.possiblyModified() ? "? " : " ") + old + hex(c.pathBytes()));
+        }
+        return String.join("\n", lines);
+    }
+
+    /**
+     * A snapshot read back equals the one written, when and what was uncertain included, and writes the same
+     * bytes; the walk with one thread and with four give equal snapshots. One line per failed case.
+     */
+    public static String roundTrip(String root, String dir) throws IOException {
+        List<String> failed = new ArrayList<>();
+        TreeSnapshot many = TreeSnapshot.take(Path.of(root), WalkOptions.builder().threads(4).build());
+        TreeSnapshot one = TreeSnapshot.take(Path.of(root), WalkOptions.builder().threads(1).build());
+        Path first = Path.of(dir, "first");
+        Path second = Path.of(dir, "second");
+        many.writeTo(first);
+        TreeSnapshot read = TreeSnapshot.readFrom(first);
+        read.writeTo(second);
+        boolean[] uncertain = new boolean[2];
+        for (TreeEntry e : read.entries()) {
+            uncertain[e.uncertain() ? 1 : 0] = true;
+        }
+        Object[][] cases = {
+            {"read back equals", read.equals(many) && read.root().equals(many.root())},
+            {"read back keeps when", read.takenAt().equals(many.takenAt())},
+            {"read back keeps both certain and uncertain entries", uncertain[0] && uncertain[1]},
+            {"written again, the same bytes", Arrays.equals(Files.readAllBytes(first), Files.readAllBytes(second))},
+            {"one thread and four take equal snapshots", one.equals(many) && many.size() > 0},
+            {"each entry found by its path", read.entry(read.entries().get(read.size() - 1).pathBytes()) != null},
+            {"no file left beside", Files.list(Path.of(dir)).count() == 2},
+        };
+        for (Object[] c : cases) {
+            if (!(Boolean) c[1]) {
+                failed.add((String) c[0]);
+            }
+        }
+        return String.join("\n", failed);
+    }
+
+    /**
+     * Files that are no whole snapshot of this version are refused with a message saying which; a failed
+     * write leaves the target as it was and nothing beside it. One line per failed case.
+     */
+    public static String refusals(String root, String dir) throws IOException {
+        List<String> failed = new ArrayList<>();
+        Path good = Path.of(dir, "good");
+        TreeSnapshot.take(Path.of(root)).writeTo(good);
+        byte[] bytes = Files.readAllBytes(good);
+        byte[] otherVersion = bytes.clone();
+        otherVersion[8] = 2;
+        byte[] validSum = Arrays.copyOf(bytes, bytes.length);  // a checksum that fits a wrong parent index
+        ByteBuffer.wrap(validSum).order(ByteOrder.LITTLE_ENDIAN).putInt(40 + 8 * deviceCount(bytes), 7);
+        CRC32C crc = new CRC32C();
+        crc.update(validSum, 0, validSum.length - 4);
+        ByteBuffer.wrap(validSum).order(ByteOrder.LITTLE_ENDIAN).putInt(validSum.length - 4, (int) crc.getValue());
+        Object[][] cases = {
+            {"empty", new byte[0], "not a snapshot"},
+            {"foreign", "#!/bin/sh\necho this is no snapshot at all, only a script\n".getBytes(), "not a snapshot"},
+            {"other version", otherVersion, "version 2"},
+            {"cut in the header", Arrays.copyOf(bytes, 20), "truncated"},
+            {"cut in the columns", Arrays.copyOf(bytes, bytes.length / 2), "truncated"},
+            {"cut before the checksum", Arrays.copyOf(bytes, bytes.length - 1), "truncated"},
+            {"one byte more", Arrays.copyOf(bytes, bytes.length + 1), "corrupt"},
+            {"a bit flipped in the columns", flipped(bytes, bytes.length / 2), "checksum"},
+            {"a bit flipped in the names", flipped(bytes, bytes.length - 6), "checksum"},
+            {"a bit flipped in the checksum", flipped(bytes, bytes.length - 1), "checksum"},
+            {"a right checksum over a wrong parent", validSum, "corrupt"},
+        };
+        Path bad = Path.of(dir, "bad");
+        for (Object[] c : cases) {
+            Files.write(bad, (byte[]) c[1]);
+            try {
+                TreeSnapshot.readFrom(bad);
+                failed.add(c[0] + ": read");
+            } catch (IOException e) {
+                if (!e.getMessage().contains((String) c[2])) {
+                    failed.add(c[0] + ": " + e.getMessage());
+                }
+            }
+        }
+        Path busy = Path.of(dir, "busy");
+        Files.createDirectories(busy.resolve("inside"));
+        try {
+            TreeSnapshot.readFrom(good).writeTo(busy);
+            failed.add("written over a directory that is not empty");
+        } catch (IOException e) {
+            if (!Files.isDirectory(busy.resolve("inside")) || Files.list(Path.of(dir)).count() != 3) {
+                failed.add("a failed write left a change: " + Arrays.toString(Path.of(dir).toFile().list()));
+            }
+        }
+        return String.join("\n", failed);
+    }
+
+    private static int deviceCount(byte[] file) {
+        return ByteBuffer.wrap(file).order(ByteOrder.LITTLE_ENDIAN).getInt(16);
+    }
+
+    private static byte[] flipped(byte[] bytes, int at) {
+        byte[] b = bytes.clone();
+        b[at] ^= 0x10;
+        return b;
+    }
+
+    private static String hex(byte[] path) {
+        StringBuilder s = new StringBuilder();
+        for (byte b : path) {
+            s.append(b >= 0x20 && b < 0x7F ? String.valueOf((char) b) : String.format("\\x%02X", b & 0xFF));
+        }
+        return s.toString();
+    }
+}
