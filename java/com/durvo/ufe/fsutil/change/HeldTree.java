@@ -38,7 +38,10 @@ final class HeldTree {
     final HeldNode root;
     private final byte[] rootPath;
     private final int ifd;
-    private final int want;
+    private final int readFlags;
+    private final int maxDepth;
+    /** Whether a moved directory is listed anew at its destination, as the depth it may enter changed. */
+    private final boolean rescanMoves;
     private final Predicate<byte[]> hidden;
     final DirFds fds;
     private final Map<Integer, HeldNode> byWatch = new HashMap<>();
@@ -66,14 +69,16 @@ final class HeldTree {
     }
 
     /**
-     * The tree of the open directory {@code rootFd} (which it then owns) at {@code rootPath}: watched
-     * and listed, each directory watched before it is listed. {@code hidden} names in the root are kept
-     * out of it.
+     * The tree of the open directory {@code rootFd} (which it then owns) at {@code rootPath}, entering
+     * directories down to {@code maxDepth} on the root's file system, each entry read with the listing
+     * natives' {@code readFlags}. {@code hidden} names in the root are kept out of it.
      */
-    HeldTree(int ifd, int rootFd, byte[] rootPath, long[] rootAttrs, int want, Predicate<byte[]> hidden) {
+    HeldTree(int ifd, int rootFd, byte[] rootPath, long[] rootAttrs, int maxDepth, int readFlags, Predicate<byte[]> hidden) {
         this.ifd = ifd;
         this.rootPath = rootPath;
-        this.want = want | TYPE | MODE | INO;
+        this.readFlags = readFlags;
+        this.maxDepth = maxDepth;
+        this.rescanMoves = maxDepth != Integer.MAX_VALUE;
         this.hidden = hidden;
         root = new HeldNode(new HeldNode.Name(EMPTY), null, rootAttrs);
         fds = new DirFds(rootFd, root);
@@ -183,7 +188,7 @@ final class HeldTree {
     private void arrived(HeldNode dir, HeldNode.Name name, HeldNode moved) {
         int fd = fds.fdOf(dir);
         long[] now = fd < 0 ? KEEP : statAt(fd, name.bytes);
-        if (moved == null || now == null || now == KEEP || !moved.isSameFile(now)) {
+        if (moved == null || now == null || now == KEEP || !moved.isSameFile(now) || rescanMoves) {
             if (moved != null) {
                 forget(moved);
             }
@@ -251,8 +256,8 @@ final class HeldTree {
         ArrayDeque<HeldNode> queue = new ArrayDeque<>();
         queue.add(top);
         for (HeldNode dir; (dir = queue.poll()) != null;) {
-            if (dir != root && dir.parent == null) {
-                continue;  // removed since it was queued
+            if (dir != root && dir.parent == null || !enters(dir)) {
+                continue;  // removed since it was queued, or not to be entered
             }
             int fd = openFresh(dir);
             if (fd >= 0) {
@@ -268,6 +273,15 @@ final class HeldTree {
             }
         }
         rescanning = was;
+    }
+
+    /** Whether a snapshot would list {@code dir}: it is on the root's file system and above the depth limit. */
+    private boolean enters(HeldNode dir) {
+        int depth = 0;
+        for (HeldNode n = dir; n.parent != null && depth < maxDepth; n = n.parent) {
+            depth++;
+        }
+        return depth < maxDepth && dir.attrs[ST_DEV] == root.attrs[ST_DEV];
     }
 
     /** A descriptor of its own on {@code dir}, or -1 where its path no longer leads to it. */
@@ -341,7 +355,7 @@ final class HeldTree {
         Set<HeldNode.Name> seen = new HashSet<>();
         boolean complete = false;
         try {
-            for (int count; (count = Natives.readDir(handle, want, 0, longs, names)) > 0;) {
+            for (int count; (count = Natives.readDir(handle, TreeReader.WANT, readFlags, longs, names)) > 0;) {
                 int nameAt = 0;
                 for (int i = 0; i < count; i++) {
                     int at = i * ENTRY_LONGS;
