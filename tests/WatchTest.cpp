@@ -20,7 +20,7 @@ TEST_F(Watch, EveryChangeOfAChurnIsReportedAndTheHeldTreeEqualsAFreshSnapshot) {
     const char *seeds = std::getenv("FSSTAT_CHURN_SEEDS");
     TempDir dir;
     expectNoFailedCases(call("churn", "(Ljava/lang/String;III)Ljava/lang/String;", str(dir.path()),
-                             seeds != nullptr ? std::atoi(seeds) : 2, 4, 400));
+                             seeds != nullptr ? std::atoi(seeds) : 2, 4, 250));
 }
 
 // Skipped unless root: the limits are the system's, set for a moment and restored.

@@ -47,6 +47,8 @@ final class HeldTree {
     private final Map<Integer, HeldNode> byWatch = new HashMap<>();
     /** Moved away, by the move's cookie, until its other half names where to. */
     private final Map<Integer, HeldNode> movedAway = new HashMap<>();
+    /** Moved away before the batch now applied: given up at its end if their other half has not come. */
+    private final Map<Integer, HeldNode> movedEarlier = new HashMap<>();
     /** Directories an event came from while their path did not lead to them: listed again at the next sync. */
     private final Set<HeldNode> stale = new LinkedHashSet<>();
     /** Directories the watch limit left unwatched: their subtrees are listed again at each sync. */
@@ -54,19 +56,15 @@ final class HeldTree {
     private final Set<HeldNode> touchedDirs = new LinkedHashSet<>();
     /** Bumped by every change of the tree; the sequence of a clock. */
     long version;
-    /** What rescans found, each path with the version its change made. */
-    final List<Found> rescanned = new ArrayList<>();
+    /** Where rescans found changes. */
+    final PathLog rescanned = new PathLog();
     /** Files written without a change of their attributes (a same-size write in the same timestamp tick). */
-    final List<Found> rewritten = new ArrayList<>();
+    final PathLog rewritten = new PathLog();
     final List<String> warnings = new ArrayList<>();
     private boolean rescanning;
     // One batch of the listing natives, reused.
     private final long[] longs = new long[64 * ENTRY_LONGS];
     private final byte[] names = new byte[64 * 256];
-
-    /** A path the tree changed at, and the version that change made. */
-    record Found(long version, byte[] path) {
-    }
 
     /**
      * The tree of the open directory {@code rootFd} (which it then owns) at {@code rootPath}, entering
@@ -121,7 +119,8 @@ final class HeldTree {
         touchedDirs.add(dir);
         HeldNode.Name key = new HeldNode.Name(name);
         if ((mask & IN_MOVED_TO) != 0) {
-            arrived(dir, key, movedAway.remove(cookie));
+            HeldNode moved = movedAway.remove(cookie);
+            arrived(dir, key, moved != null ? moved : movedEarlier.remove(cookie));
         } else if ((mask & IN_MOVED_FROM) != 0) {
             HeldNode left = refresh(dir, key, false);
             if (left != null) {
@@ -133,8 +132,16 @@ final class HeldTree {
         return true;
     }
 
-    /** After a batch of events: the attributes of the directories they came from (their times changed). */
+    /**
+     * After a batch of events: the attributes of the directories they came from (their times changed).
+     * A move's two events come one after the other, so one whose other half did not come in this batch or
+     * the next left the tree.
+     */
     void endBatch() {
+        movedEarlier.values().forEach(this::forget);
+        movedEarlier.clear();
+        movedEarlier.putAll(movedAway);
+        movedAway.clear();
         for (HeldNode dir : touchedDirs) {
             if (dir != root && dir.parent != null) {
                 forgetIfAny(refresh(dir.parent, dir.name, false));
@@ -162,7 +169,7 @@ final class HeldTree {
             if (held.update(now)) {
                 version++;
             } else if (written) {
-                rewritten.add(new Found(++version, held.path()));
+                rewritten.add(held.path(), ++version);
             }
             return null;
         }
@@ -221,8 +228,7 @@ final class HeldTree {
 
     /** The moves whose destination never came: out of the tree. Then what events could not reach, listed again. */
     void settle() {
-        movedAway.values().forEach(this::forget);
-        movedAway.clear();
+        dropMoves();
         for (HeldNode dir : new ArrayList<>(stale)) {
             if (dir.isIn(root)) {
                 scan(dir, false);
@@ -240,8 +246,7 @@ final class HeldTree {
 
     /** After lost events: every directory listed again, and what differs recorded as found by a rescan. */
     void rescanAll() {
-        movedAway.values().forEach(this::forget);
-        movedAway.clear();
+        dropMoves();
         stale.clear();
         scan(root, true);
     }
@@ -273,6 +278,13 @@ final class HeldTree {
             }
         }
         rescanning = was;
+    }
+
+    private void dropMoves() {
+        movedAway.values().forEach(this::forget);
+        movedAway.clear();
+        movedEarlier.values().forEach(this::forget);
+        movedEarlier.clear();
     }
 
     /** Whether a snapshot would list {@code dir}: it is on the root's file system and above the depth limit. */
@@ -417,7 +429,7 @@ final class HeldTree {
     private void changedAt(HeldNode node) {
         version++;
         if (rescanning) {
-            rescanned.add(new Found(version, node.path()));
+            rescanned.add(node.path(), version);
         }
     }
 

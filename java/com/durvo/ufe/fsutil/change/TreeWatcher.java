@@ -51,10 +51,12 @@ import java.util.concurrent.locks.ReentrantLock;
  * subtree) at each sync; the changes so found carry {@link TreeChange#foundByRescan()}, and
  * {@link #warnings()} names the setting that raises the limit.
  *
- * <p>Costs: one inotify watch per directory (the kernel's own memory, about 1 KiB each on 64-bit
- * systems, counts against {@code fs.inotify.max_user_watches}), the held tree in the heap (measured:
- * about 250 bytes per entry beside its name, directory or not), and at most
- * {@value DirFds#CAPACITY} descriptors besides the root's, the inotify instance and a wake-up event.
+ * <p>Costs: one inotify watch per directory (kernel memory, which the kernel reckons at about 1 KiB a
+ * watch on 64-bit systems, and counted against {@code fs.inotify.max_user_watches}); the held tree in
+ * the heap, measured on JDK 17 with 5,100 directories (about 400 bytes per directory) and with 2,100
+ * directories of ten files each (about 290 bytes per entry), names of about 7 bytes; a snapshot of the
+ * latest clock; and at most {@value DirFds#CAPACITY} descriptors besides the root's, the inotify
+ * instance's and a wake-up event's.
  * The removal or move of the root, or the unmount of its file system, ends the watcher: its methods then
  * throw an {@link IOException} that says so. {@link #close()} may be called from any thread, also while
  * another waits in {@link #changesSince}.
@@ -236,20 +238,12 @@ public final class TreeWatcher implements AutoCloseable {
         if (until.sequence < since.sequence) {
             throw new IllegalArgumentException("the clock " + until + " is earlier than " + since);
         }
-        Set<HeldNode.Name> rescanned = new HashSet<>();
-        List<byte[]> rewritten = new ArrayList<>();
+        Set<HeldNode.Name> rescanned;
+        Set<HeldNode.Name> rewritten;
         lock.lock();
         try {
-            for (HeldTree.Found f : tree.rescanned) {
-                if (f.version() > since.sequence && f.version() <= until.sequence) {
-                    rescanned.add(new HeldNode.Name(f.path()));
-                }
-            }
-            for (HeldTree.Found f : tree.rewritten) {
-                if (f.version() > since.sequence && f.version() <= until.sequence) {
-                    rewritten.add(f.path());
-                }
-            }
+            rescanned = tree.rescanned.between(since.sequence, until.sequence);
+            rewritten = tree.rewritten.between(since.sequence, until.sequence);
         } finally {
             lock.unlock();
         }

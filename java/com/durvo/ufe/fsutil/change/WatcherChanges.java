@@ -40,33 +40,34 @@ final class WatcherChanges {
     /**
      * The changes from {@code before} to {@code after}, two snapshots of a watcher's tree. The watcher saw
      * every write, so a file uncertain in {@code before} is reported only if it was {@code rewritten} (a
-     * write that changed no attribute, which the diff cannot see, is reported as modified too). Changes at
-     * or below a path in {@code rescanned} are marked as found by a rescan.
+     * write that changed no attribute, which the diff cannot see, is reported as modified too); without
+     * that log (null: it no longer reaches back to {@code before}) as the diff reports it. Changes at or
+     * below a path in {@code rescanned} (null: not known) are marked as found by a rescan.
      */
     static List<TreeChange> between(TreeSnapshot before, TreeSnapshot after, Set<HeldNode.Name> rescanned,
-            List<byte[]> rewritten) {
-        Set<HeldNode.Name> written = new HashSet<>();
-        rewritten.forEach(p -> written.add(new HeldNode.Name(p)));
+            Set<HeldNode.Name> rewritten) {
+        Set<HeldNode.Name> written = rewritten != null ? rewritten : Set.of();
+        Set<HeldNode.Name> found = rescanned != null ? rescanned : Set.of();
         Set<HeldNode.Name> reported = new HashSet<>();
         List<TreeChange> out = new ArrayList<>();
         for (TreeChange c : TreeSnapshot.diff(before, after)) {
             HeldNode.Name path = new HeldNode.Name(c.pathBytes());
-            if (c.possiblyModified() && !written.contains(path)) {
+            if (c.possiblyModified() && rewritten != null && !written.contains(path)) {
                 if (c.kind() == TreeChange.Kind.MODIFIED) {
                     continue;
                 }
                 c = new TreeChange(c.kind(), c.before(), c.after(), false, false);
             }
             reported.add(path);
-            out.add(isBelow(path.bytes, rescanned) || c.kind() == TreeChange.Kind.RENAMED
-                    && isBelow(c.oldPathBytes(), rescanned) ? c.asFoundByRescan() : c);
+            out.add(isBelow(path.bytes, found) || c.kind() == TreeChange.Kind.RENAMED
+                    && isBelow(c.oldPathBytes(), found) ? c.asFoundByRescan() : c);
         }
         for (HeldNode.Name path : written) {
             TreeEntry was = before.entry(path.bytes);
             TreeEntry is = after.entry(path.bytes);
             if (!reported.contains(path) && was != null && is != null) {
                 TreeChange c = new TreeChange(TreeChange.Kind.MODIFIED, was, is, false, false);
-                out.add(isBelow(path.bytes, rescanned) ? c.asFoundByRescan() : c);
+                out.add(isBelow(path.bytes, found) ? c.asFoundByRescan() : c);
             }
         }
         return out;
