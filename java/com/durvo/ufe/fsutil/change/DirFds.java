@@ -5,6 +5,7 @@ import static com.durvo.ufe.fsutil.internal.natives.NativeConstants.*;
 import com.durvo.ufe.fsutil.internal.natives.NativeErrno;
 import com.durvo.ufe.fsutil.internal.natives.Natives;
 import java.util.ArrayList;
+import java.util.Arrays;
 import java.util.LinkedHashMap;
 import java.util.List;
 import java.util.Map;
@@ -14,9 +15,10 @@ import java.util.Map;
  * directories opens each once) and the root's always. A directory is opened relative to its parent's
  * descriptor without following a link, and only a descriptor of the very directory the tree holds
  * (same device and inode) is kept: where the path leads elsewhere, a move not yet seen is pending.
+ * Entries are examined through these descriptors, never by a path from the root.
  */
 final class DirFds {
-    static final int CAPACITY = 32;
+    static final int CAPACITY = 128;
     private static final byte[] SELF = {};
 
     final int rootFd;
@@ -64,7 +66,7 @@ final class DirFds {
         }
         for (int i = down.size() - 1; i >= 0; i--) {
             HeldNode n = down.get(i);
-            fd = checked(HeldTree.open(fd, n.name.bytes, READ | DIRECTORY | NOFOLLOW), n);
+            fd = checked(open(fd, n.name.bytes, READ | DIRECTORY | NOFOLLOW), n);
             if (fd < 0) {
                 return -1;
             }
@@ -96,6 +98,31 @@ final class DirFds {
         if (fd != null) {
             Natives.close(fd);
         }
+    }
+
+    static int open(int dirFd, byte[] name, int options) {
+        try {
+            return (int) Natives.open(dirFd, name, options, 0);
+        } catch (NativeErrno e) {
+            return -1;
+        }
+    }
+
+    /** Stat values that say nothing (the entry could not be examined): the held entry stays as it is. */
+    static final long[] KEEP = new long[0];
+
+    /** The attributes of {@code name} in the open directory {@code fd}; null when there is none, else {@link #KEEP} on failure. */
+    static long[] statAt(int fd, byte[] name) {
+        long[] out = new long[STATX_LONGS];
+        try {
+            Natives.stat(fd, name, false, out);
+        } catch (NativeErrno e) {
+            return e.errno == ENOENT || e.errno == ENOTDIR ? null : KEEP;
+        }
+        if (out[BTIME_KNOWN] == 0) {
+            out[BTIME + 1] = HeldNode.NO_BIRTH;
+        }
+        return Arrays.copyOf(out, HeldNode.ATTRS);
     }
 
     void closeAll() {

@@ -54,6 +54,11 @@ final class HeldTree {
     /** Directories the watch limit left unwatched: their subtrees are listed again at each sync. */
     final Set<HeldNode> unwatched = new LinkedHashSet<>();
     private final Set<HeldNode> touchedDirs = new LinkedHashSet<>();
+    /** The entry of the latest events, examined once they are followed by another's: a write is several events. */
+    private HeldNode pendingDir;
+    private HeldNode.Name pendingName;
+    /** Whether those events include a write, which a same-size write in one timestamp tick shows only by. */
+    private boolean pendingWritten;
     /** Bumped by every change of the tree; the sequence of a clock. */
     long version;
     /** Where rescans found changes. */
@@ -118,7 +123,17 @@ final class HeldTree {
         }
         touchedDirs.add(dir);
         HeldNode.Name key = new HeldNode.Name(name);
-        if ((mask & IN_MOVED_TO) != 0) {
+        boolean move = (mask & (IN_MOVED_TO | IN_MOVED_FROM)) != 0;
+        if (!move && dir == pendingDir && key.equals(pendingName)) {
+            pendingWritten |= (mask & IN_MODIFY) != 0;
+            return true;
+        }
+        examinePending();
+        if (!move) {
+            pendingDir = dir;
+            pendingName = key;
+            pendingWritten = (mask & IN_MODIFY) != 0;
+        } else if ((mask & IN_MOVED_TO) != 0) {
             HeldNode moved = movedAway.remove(cookie);
             arrived(dir, key, moved != null ? moved : movedEarlier.remove(cookie));
         } else if ((mask & IN_MOVED_FROM) != 0) {
@@ -126,10 +141,17 @@ final class HeldTree {
             if (left != null) {
                 movedAway.put(cookie, left);
             }
-        } else {
-            forgetIfAny(refresh(dir, key, (mask & (IN_MODIFY | IN_CLOSE_WRITE)) != 0));
         }
         return true;
+    }
+
+    /** Examines the entry of the last run of events about one entry (a write makes several), if any. */
+    private void examinePending() {
+        HeldNode dir = pendingDir;
+        if (dir != null) {
+            pendingDir = null;
+            forgetIfAny(refresh(dir, pendingName, pendingWritten));
+        }
     }
 
     /**
@@ -138,6 +160,7 @@ final class HeldTree {
      * the next left the tree.
      */
     void endBatch() {
+        examinePending();
         movedEarlier.values().forEach(this::forget);
         movedEarlier.clear();
         movedEarlier.putAll(movedAway);
@@ -160,9 +183,9 @@ final class HeldTree {
             stale.add(dir);
             return null;
         }
-        long[] now = statAt(fd, name.bytes);
+        long[] now = DirFds.statAt(fd, name.bytes);
         HeldNode held = dir.children.get(name);
-        if (now == KEEP) {
+        if (now == DirFds.KEEP) {
             return null;
         }
         if (held != null && now != null && held.isSameFile(now)) {
@@ -194,8 +217,8 @@ final class HeldTree {
     /** The other half of a move: {@code moved} (null if it came from outside the tree) is now {@code name} in {@code dir}. */
     private void arrived(HeldNode dir, HeldNode.Name name, HeldNode moved) {
         int fd = fds.fdOf(dir);
-        long[] now = fd < 0 ? KEEP : statAt(fd, name.bytes);
-        if (moved == null || now == null || now == KEEP || !moved.isSameFile(now) || rescanMoves) {
+        long[] now = fd < 0 ? DirFds.KEEP : DirFds.statAt(fd, name.bytes);
+        if (moved == null || now == null || now == DirFds.KEEP || !moved.isSameFile(now) || rescanMoves) {
             if (moved != null) {
                 forget(moved);
             }
@@ -269,8 +292,8 @@ final class HeldTree {
                 if (dir.wd < 0) {
                     watch(dir, fd);
                     // Its attributes were read before the watch: what was made in it since changed them.
-                    long[] self = statAt(fd, EMPTY);
-                    if (self != null && self != KEEP && dir != root && dir.isSameFile(self) && dir.update(self)) {
+                    long[] self = DirFds.statAt(fd, EMPTY);
+                    if (self != null && self != DirFds.KEEP && dir != root && dir.isSameFile(self) && dir.update(self)) {
                         changedAt(dir);
                     }
                 }
@@ -299,18 +322,10 @@ final class HeldTree {
     /** A descriptor of its own on {@code dir}, or -1 where its path no longer leads to it. */
     private int openFresh(HeldNode dir) {
         if (dir == root) {
-            return open(fds.rootFd, DOT, READ | DIRECTORY);
+            return DirFds.open(fds.rootFd, DOT, READ | DIRECTORY);
         }
         int parentFd = fds.fdOf(dir.parent);
-        return parentFd < 0 ? -1 : fds.checked(open(parentFd, dir.name.bytes, DIR_OPEN), dir);
-    }
-
-    static int open(int dirFd, byte[] name, int options) {
-        try {
-            return (int) Natives.open(dirFd, name, options, 0);
-        } catch (NativeErrno e) {
-            return -1;
-        }
+        return parentFd < 0 ? -1 : fds.checked(DirFds.open(parentFd, dir.name.bytes, DIR_OPEN), dir);
     }
 
     /**
@@ -456,23 +471,6 @@ final class HeldTree {
             unwatched.remove(n);
             todo.addAll(n.children.values());
         }
-    }
-
-    /** Stat values that say nothing (the entry could not be examined): the held entry stays as it is. */
-    private static final long[] KEEP = new long[0];
-
-    /** The attributes of {@code name} in the open directory {@code fd}; null when there is none, else {@link #KEEP} on failure. */
-    static long[] statAt(int fd, byte[] name) {
-        long[] out = new long[STATX_LONGS];
-        try {
-            Natives.stat(fd, name, false, out);
-        } catch (NativeErrno e) {
-            return e.errno == ENOENT || e.errno == ENOTDIR ? null : KEEP;
-        }
-        if (out[BTIME_KNOWN] == 0) {
-            out[BTIME + 1] = HeldNode.NO_BIRTH;
-        }
-        return Arrays.copyOf(out, HeldNode.ATTRS);
     }
 
     private long[] batchAttrs(int at) {

@@ -158,7 +158,7 @@ public final class TreeWatcher implements AutoCloseable {
         } catch (NativeErrno e) {
             throw e.forFile(path);
         }
-        attrs = HeldTree.statAt(rootFd, new byte[0]);
+        attrs = DirFds.statAt(rootFd, new byte[0]);
         if (attrs == null || attrs.length == 0) {
             Natives.close(rootFd);
             throw new NotDirectoryException(FileNames.display(path));
