@@ -296,7 +296,16 @@ public final class WatchChecks {
             Path dir = pick(root, r, true);
             Path any = pick(root, r, false);
             try {
-                switch (r.nextInt(10)) {
+                Path outside = root.resolveSibling(root.getFileName() + "-outside");
+                switch (r.nextInt(12)) {
+                    case 10 -> Files.move(any, Files.createDirectories(outside).resolve("o" + r.nextInt(6)));
+                    case 11 -> {  // back in: a subtree new to the watcher
+                        try (Stream<Path> s = Files.list(outside)) {
+                            for (Path p : s.toList()) {
+                                Files.move(p, dir.resolve("i" + r.nextInt(6)));
+                            }
+                        }
+                    }
                     case 0, 1 -> write(root, dir.resolve("f" + r.nextInt(20)), 1 + r.nextInt(3));
                     case 2 -> Files.createDirectory(dir.resolve("d" + r.nextInt(8)));
                     case 3 -> {  // same size twice, within one timestamp tick
