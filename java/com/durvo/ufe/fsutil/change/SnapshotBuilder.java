@@ -2,6 +2,9 @@ package com.durvo.ufe.fsutil.change;
 
 import com.durvo.ufe.fsutil.internal.natives.NativeConstants;
 import com.durvo.ufe.fsutil.internal.natives.StatValues;
+import java.lang.invoke.MethodHandles;
+import java.lang.invoke.VarHandle;
+import java.nio.ByteOrder;
 import java.util.Arrays;
 
 /**
@@ -35,6 +38,8 @@ final class SnapshotBuilder {
     private long[] mtime = new long[1024];
     private long[] ctime = new long[1024];
     private long[] btime = new long[1024];
+    /** The first eight bytes of each name, big-endian and zero-padded: most comparisons end there. */
+    private long[] prefix = new long[1024];
     private byte[] names = new byte[16384];
     private long[] devices = new long[4];
     private int deviceCount;
@@ -64,6 +69,7 @@ final class SnapshotBuilder {
         }
         System.arraycopy(name, from, names, nameStart, length);
         nameEnd[i] = nameStart + length;
+        prefix[i] = length >= 8 ? (long) BIG_ENDIAN_LONG.get(name, from) : shortPrefix(name, from, length);
         parent[i] = parentIndex;
         int mode = StatValues.mode(v, at);
         if ((have & ~NativeConstants.TYPE) == 0) {
@@ -90,6 +96,17 @@ final class SnapshotBuilder {
 
     /** In place of a parent index: the entry's parent is not known, so the entry is left out. */
     static final int NO_PARENT = -2;
+
+    private static final VarHandle BIG_ENDIAN_LONG = MethodHandles.byteArrayViewVarHandle(long[].class,
+            ByteOrder.BIG_ENDIAN);
+
+    private static long shortPrefix(byte[] name, int from, int length) {
+        long key = 0;
+        for (int k = 0; k < 8; k++) {
+            key = key << 8 | (k < length ? name[from + k] & 0xFF : 0);
+        }
+        return key;
+    }
 
     /** Replaces each parent index {@code p} of 0 or more by {@code map[p]} (an index, -1 or {@link #NO_PARENT}). */
     void mapParents(int[] map) {
@@ -141,6 +158,7 @@ final class SnapshotBuilder {
         mtime = Arrays.copyOf(mtime, n);
         ctime = Arrays.copyOf(ctime, n);
         btime = Arrays.copyOf(btime, n);
+        prefix = Arrays.copyOf(prefix, n);
     }
 
     /** The snapshot of the entries added, of the tree at {@code root}, taken at {@code takenAt} (ns). */
@@ -253,8 +271,15 @@ final class SnapshotBuilder {
     }
 
     private int compareNames(int i, int j) {
-        return Arrays.compareUnsigned(names, i == 0 ? 0 : nameEnd[i - 1], nameEnd[i],
-                names, j == 0 ? 0 : nameEnd[j - 1], nameEnd[j]);
+        int c = Long.compareUnsigned(prefix[i], prefix[j]);
+        if (c != 0) {
+            return c;
+        }
+        // Equal prefixes: names hold no NUL, so the shorter is padded only where both end; the rest decides.
+        int si = i == 0 ? 0 : nameEnd[i - 1];
+        int sj = j == 0 ? 0 : nameEnd[j - 1];
+        int skip = Math.min(8, Math.min(nameEnd[i] - si, nameEnd[j] - sj));
+        return Arrays.compareUnsigned(names, si + skip, nameEnd[i], names, sj + skip, nameEnd[j]);
     }
 
     /** Sorts a[from..to) by name: insertion for short runs, merging above. */

@@ -24,11 +24,12 @@ import java.util.Map;
  * attributes as the snapshot keeps them, never through a link, never onto
  * another file system (a mount point is kept, not entered).
  *
- * <p>The walk's entries come in any order when it has several threads, an
- * entry possibly before its directory. Each entry names its directory by the
- * path array all entries of one directory read share, so an entry is first
- * kept under a number for that array, and the numbers become indices once the
- * walk has delivered every directory.
+ * <p>The ordered walk delivers each directory right before its entries, so
+ * an entry's directory is the last one met one level up. With several threads
+ * entries come in any order, an entry possibly before its directory: each
+ * names its directory by the path array all entries of one directory read
+ * share, so an entry is first kept under a number for that array, and the
+ * numbers become indices once the walk has delivered every directory.
  */
 final class TreeReader {
     /** What a snapshot keeps: the type, the stat values it compares, the creation time where there is one. */
@@ -38,6 +39,9 @@ final class TreeReader {
 
     private final EntryAccess.Maker access = EntryAccess.get();
     private final SnapshotBuilder builder;
+    private final boolean ordered;
+    /** In the ordered walk: the index of the last directory met at each depth, -1 for the root. */
+    private int[] lastAtDepth = {-1, -1, -1, -1, -1, -1, -1, -1};
     private final long[] values = new long[NativeConstants.ENTRY_LONGS];
     /** The directories' path arrays met, numbered in the order met. */
     private final Map<byte[], Integer> parentNumbers = new IdentityHashMap<>();
@@ -48,8 +52,9 @@ final class TreeReader {
     private int[] directories = new int[256];
     private final List<byte[]> directoryPaths = new ArrayList<>();
 
-    private TreeReader(long readSince) {
+    private TreeReader(long readSince, boolean ordered) {
         builder = new SnapshotBuilder(readSince);
+        this.ordered = ordered;
     }
 
     /**
@@ -68,7 +73,7 @@ final class TreeReader {
         } catch (NativeErrno e) {
             throw e.forFile(path);
         }
-        TreeReader reader = new TreeReader(began);
+        TreeReader reader = new TreeReader(began, plan.threads() == 1);
         if (plan.maxDepth() == 0) {
             top.close();
         } else {
@@ -82,12 +87,37 @@ final class TreeReader {
             } catch (UncheckedIOException e) {
                 throw e.getCause();
             }
-            reader.builder.mapParents(reader.parentIndices());
+            if (!reader.ordered) {
+                reader.builder.mapParents(reader.parentIndices());
+            }
         }
         return reader.builder.build(absolute, began);
     }
 
     private void add(ChildFile f) {
+        byte[] name = access.nameBytes(f);
+        int have = access.values(f, values);
+        int index = builder.add(ordered ? lastAtDepth[f.depth() - 1] : parentNumber(f), name, 0, name.length,
+                values, 0, have);
+        if (!f.isDirectory()) {
+            return;
+        }
+        if (ordered) {
+            if (f.depth() == lastAtDepth.length) {
+                lastAtDepth = Arrays.copyOf(lastAtDepth, f.depth() * 2);
+            }
+            lastAtDepth[f.depth()] = index;
+            return;
+        }
+        if (directoryPaths.size() == directories.length) {
+            directories = Arrays.copyOf(directories, directories.length * 2);
+        }
+        directories[directoryPaths.size()] = index;
+        directoryPaths.add(f.pathBytes());
+    }
+
+    /** The number of the path array that names the entry's directory. */
+    private int parentNumber(ChildFile f) {
         byte[] parent = access.parentPath(f);
         if (parent != lastParent) {
             Integer known = parentNumbers.get(parent);
@@ -99,16 +129,7 @@ final class TreeReader {
             lastParent = parent;
             lastNumber = known;
         }
-        byte[] name = access.nameBytes(f);
-        int have = access.values(f, values);
-        int index = builder.add(lastNumber, name, 0, name.length, values, 0, have);
-        if (f.isDirectory()) {
-            if (directoryPaths.size() == directories.length) {
-                directories = Arrays.copyOf(directories, directories.length * 2);
-            }
-            directories[directoryPaths.size()] = index;
-            directoryPaths.add(f.pathBytes());
-        }
+        return lastNumber;
     }
 
     /** For each path array's number, the index of its directory: -1 for the root's. */

@@ -45,6 +45,10 @@ import java.util.Locale;
  * entries listed with each entry's attributes; then each {@code --list DIR}
  * as it is.
  *
+ * <p>With {@code --snap} it times snapshots ({@link SnapBench}) on a tree of
+ * {@code --tree N} entries made in the first BASE and on each
+ * {@code --snap-root ROOT}, against {@code --mtree P} where given.
+ *
  * <p>This class holds what every part shares: the arguments, the rounds and
  * their measuring, the table; {@link ListingBench}, {@link WalkBench} and
  * {@link ProviderBench} hold the parts.
@@ -122,6 +126,9 @@ public final class Bench {
         int rounds = -1;  // 7, or 15 for the provider, whose contenders differ by a few percent
         boolean engineOnly = false;
         boolean providerOnly = false;
+        boolean snapOnly = false;
+        List<String> snapRoots = new ArrayList<>();
+        String mtree = null;
         List<String> lists = new ArrayList<>();
         int engineTree = ENGINE_TREE_SIZE;
         List<String> engineRoots = new ArrayList<>();
@@ -131,6 +138,9 @@ public final class Bench {
             switch (args[i]) {
                 case "--walk-engine" -> engineOnly = true;
                 case "--provider" -> providerOnly = true;
+                case "--snap" -> snapOnly = true;
+                case "--snap-root" -> snapRoots.add(args[++i]);
+                case "--mtree" -> mtree = args[++i];
                 case "--list" -> lists.add(args[++i]);
                 case "--tree" -> engineTree = Integer.parseInt(args[++i]);
                 case "--engine-root" -> engineRoots.add(args[++i]);
@@ -154,12 +164,18 @@ public final class Bench {
             throw new IllegalArgumentException("usage: --floor PROGRAM --dir BASE [--dir BASE] [--big] "
                     + "[--sizes N,N,..] [--rounds N] [--walk ROOT].. | --walk-engine --floor PROGRAM --dir BASE "
                     + "[--tree N] [--engine-root ROOT].. [--fuse ROOT] [--find P] [--bfs P] [--fd P] [--rounds N] "
-                    + "| --provider --floor PROGRAM --dir BASE [--dir BASE] [--list DIR].. [--rounds N]");
+                    + "| --provider --floor PROGRAM --dir BASE [--dir BASE] [--list DIR].. [--rounds N] "
+                    + "| --snap --floor PROGRAM --dir BASE [--tree N] [--snap-root ROOT].. [--mtree P] [--rounds N]");
         }
         try (Floor floor = new Floor(floorProgram)) {
             Bench bench = new Bench(floor, rounds, Math.max(2, rounds / 3));
             if (engineOnly) {
                 new WalkBench(bench).engine(Paths.get(bases.get(0)), engineTree, engineRoots, fuseRoot, peers);
+                bench.print(System.out);
+                return;
+            }
+            if (snapOnly) {
+                new SnapBench(bench).snap(Paths.get(bases.get(0)), engineTree, snapRoots, mtree);
                 bench.print(System.out);
                 return;
             }
