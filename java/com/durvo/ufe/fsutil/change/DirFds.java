@@ -119,9 +119,7 @@ final class DirFds {
         } catch (NativeErrno e) {
             return e.errno == ENOENT || e.errno == ENOTDIR ? null : KEEP;
         }
-        if (out[BTIME_KNOWN] == 0) {
-            out[BTIME + 1] = HeldNode.NO_BIRTH;
-        }
+        out[HeldNode.READ_BITS] = TreeReader.WANT & ~(out[BTIME_KNOWN] == 0 ? BTIME_BIT : 0);
         return Arrays.copyOf(out, HeldNode.ATTRS);
     }
 

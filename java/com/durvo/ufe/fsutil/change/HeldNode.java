@@ -12,10 +12,10 @@ import java.util.Map;
  * change, so paths are made from the parents on demand.
  */
 final class HeldNode {
-    /** Longs of {@link #attrs}: the stat values, then the creation time's seconds and nanoseconds. */
-    static final int ATTRS = NativeConstants.STAT_LONGS + 2;
-    /** In the creation time's nanoseconds: the file system gave none. */
-    static final long NO_BIRTH = -1;
+    /** Longs of {@link #attrs}: the stat values, the creation time's seconds and nanoseconds, {@link #READ_BITS}. */
+    static final int ATTRS = NativeConstants.STAT_LONGS + 3;
+    /** In {@link #attrs}: the attribute bits read (no creation time where the file system keeps none). */
+    static final int READ_BITS = ATTRS - 1;
 
     Name name;
     /** Null for the root, and for a node moved away whose destination is not known yet. */
@@ -48,7 +48,7 @@ final class HeldNode {
         return attrs[NativeConstants.ST_DEV] == values[NativeConstants.ST_DEV]
                 && attrs[NativeConstants.ST_INO] == values[NativeConstants.ST_INO]
                 && ((attrs[NativeConstants.ST_MODE] ^ values[NativeConstants.ST_MODE]) & NativeConstants.S_IFMT) == 0
-                && (attrs[birth + 1] == NO_BIRTH || values[birth + 1] == NO_BIRTH
+                && ((attrs[READ_BITS] & values[READ_BITS] & NativeConstants.BTIME_BIT) == 0
                         || attrs[birth] == values[birth] && attrs[birth + 1] == values[birth + 1]);
     }
 

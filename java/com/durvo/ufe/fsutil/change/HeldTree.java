@@ -474,10 +474,14 @@ final class HeldTree {
     }
 
     private long[] batchAttrs(int at) {
-        long[] v = Arrays.copyOfRange(longs, at, at + HeldNode.ATTRS);
-        if ((longs[at + HAVE] & BTIME_BIT) == 0) {
-            v[BTIME + 1] = HeldNode.NO_BIRTH;
+        long[] v = new long[HeldNode.ATTRS];
+        if (longs[at + ERROR] != 0) {  // not examined: its type at most, as a snapshot keeps it
+            v[ST_MODE] = longs[at + ST_MODE] & S_IFMT;
+            v[HeldNode.READ_BITS] = longs[at + HAVE] & TYPE;
+            return v;
         }
+        System.arraycopy(longs, at, v, 0, HeldNode.READ_BITS);
+        v[HeldNode.READ_BITS] = longs[at + HAVE] & TreeReader.WANT;
         return v;
     }
 

@@ -25,7 +25,7 @@ final class WatcherChanges {
             int dirIndex = indices.pop();
             for (HeldNode child : dir.children.values()) {
                 long[] v = child.attrs;
-                int have = TreeReader.WANT & ~(v[NativeConstants.BTIME + 1] == HeldNode.NO_BIRTH ? NativeConstants.BTIME_BIT : 0);
+                int have = (int) v[HeldNode.READ_BITS];
                 byte[] name = child.name.bytes;
                 int index = builder.add(dirIndex, name, 0, name.length, v, 0, have);
                 if (child.children != null && !child.children.isEmpty()) {

@@ -313,8 +313,11 @@ public final class WatchChecks {
                         write(root, any, (int) size);
                         write(root, any, (int) size);
                     }
-                    case 4 -> {
-                        Files.setPosixFilePermissions(any, PosixFilePermissions.fromString(r.nextBoolean() ? "rwx------" : "rw-r--r--"));
+                    case 4 -> {  // a file's, or as root a directory's (its owner could lock itself out); never a link's
+                        if (Files.isRegularFile(any, LinkOption.NOFOLLOW_LINKS)
+                                || ROOT && Files.isDirectory(any, LinkOption.NOFOLLOW_LINKS)) {
+                            Files.setPosixFilePermissions(any, PosixFilePermissions.fromString(r.nextBoolean() ? "rwx------" : "rw-r--r--"));
+                        }
                         if (ROOT) {
                             Files.setAttribute(any, "unix:uid", r.nextInt(3), LinkOption.NOFOLLOW_LINKS);
                         }
