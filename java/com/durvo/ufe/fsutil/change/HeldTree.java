@@ -67,6 +67,7 @@ final class HeldTree {
     final PathLog rewritten = new PathLog();
     final List<String> warnings = new ArrayList<>();
     private boolean rescanning;
+    private int rootWatchErrno;
     // One batch of the listing natives, reused.
     private final long[] longs = new long[64 * ENTRY_LONGS];
     private final byte[] names = new byte[64 * 256];
@@ -87,10 +88,10 @@ final class HeldTree {
         fds = new DirFds(rootFd, root);
     }
 
-    /** Watches and lists the whole tree; false when the root could not be watched. */
-    boolean start() {
+    /** Watches and lists the whole tree; 0, or the errno of the root's failed watch. */
+    int start() {
         scan(root, false);
-        return root.wd >= 0;
+        return root.wd >= 0 ? 0 : rootWatchErrno;
     }
 
     /** Applies one event; false once the root is gone (removed, moved, its file system unmounted). */
@@ -339,7 +340,9 @@ final class HeldTree {
         try {
             wd = Natives.inotifyAdd(ifd, target, mask);
         } catch (NativeErrno e) {
-            if (e.errno == ENOSPC && dir != root) {
+            if (dir == root) {
+                rootWatchErrno = e.errno;
+            } else if (e.errno == ENOSPC) {
                 if (unwatched.isEmpty() && warnings.isEmpty()) {
                     warnings.add("inotify's watch limit is reached: directories beyond it (first "
                             + FileNames.display(absolute(dir)) + ") are listed again at each sync instead;"

@@ -64,6 +64,7 @@ import java.util.concurrent.locks.ReentrantLock;
 public final class TreeWatcher implements AutoCloseable {
     private static final AtomicLong WATCHERS = new AtomicLong();
     private static final int EVENT_HEADER = 16;  // struct inotify_event before its name
+    private static final int EMFILE = 24;
 
     private final long id = WATCHERS.incrementAndGet();
     private final byte[] rootPath;
@@ -107,9 +108,9 @@ public final class TreeWatcher implements AutoCloseable {
         }
     }
 
-    private TreeWatcher(byte[] rootPath, int ifd, int wakeFd, int rootFd, long[] rootAttrs, WalkPlan plan) {
-        this.rootPath = rootPath;
-        this.absoluteRoot = TreeSnapshot.absolute(rootPath);
+    private TreeWatcher(byte[] exactRoot, int ifd, int wakeFd, int rootFd, long[] rootAttrs, WalkPlan plan) {
+        this.rootPath = Natives.sysPath(exactRoot);
+        this.absoluteRoot = TreeSnapshot.absolute(exactRoot);
         this.ifd = ifd;
         this.wakeFd = wakeFd;
         this.syncPrefix = (".fsstat-sync-" + ProcessHandle.current().pid() + "-" + id + "-").getBytes(StandardCharsets.US_ASCII);
@@ -148,9 +149,9 @@ public final class TreeWatcher implements AutoCloseable {
         if (plan.directoryFilter() != null) {
             throw new IllegalArgumentException("a TreeWatcher enters every directory to its depth: no directory filter");
         }
-        byte[] path = NameBytes.exactBytesOf(root);
-        NameBytes.checkPath(path);
-        path = Natives.sysPath(path);
+        byte[] exact = NameBytes.exactBytesOf(root);
+        NameBytes.checkPath(exact);
+        byte[] path = Natives.sysPath(exact);
         int rootFd;
         long[] attrs;
         try {
@@ -174,15 +175,16 @@ public final class TreeWatcher implements AutoCloseable {
                 Natives.close(ifd);
             }
             throw new IOException("cannot watch " + FileNames.display(path) + ": " + e.getMessage()
-                    + (e.errno == 24 ? " (the limit of inotify instances, fs.inotify.max_user_instances, or of open files)" : ""));
+                    + (e.errno == EMFILE ? " (the limit of inotify instances, fs.inotify.max_user_instances, or of open files)" : ""));
         }
-        TreeWatcher w = new TreeWatcher(path, ifd, wakeFd, rootFd, attrs, plan);
+        TreeWatcher w = new TreeWatcher(exact, ifd, wakeFd, rootFd, attrs, plan);
         w.lock.lock();
         try {
-            if (!w.tree.start()) {
+            int failed = w.tree.start();
+            if (failed != 0) {
                 w.finish(null);
-                throw new IOException("cannot watch " + FileNames.display(path) + (w.tree.warnings.isEmpty()
-                        ? "" : ": inotify's watch limit is reached; raise fs.inotify.max_user_watches"));
+                throw new IOException("cannot watch " + FileNames.display(path) + ": " + Natives.describe(failed).getMessage()
+                        + (failed == NativeConstants.ENOSPC ? " (inotify's watch limit: fs.inotify.max_user_watches)" : ""));
             }
         } finally {
             w.lock.unlock();
