@@ -48,24 +48,30 @@ final class WatcherChanges {
             Set<HeldNode.Name> rewritten) {
         Set<HeldNode.Name> written = rewritten != null ? rewritten : Set.of();
         Set<HeldNode.Name> found = rescanned != null ? rescanned : Set.of();
+        // Paths are made only where a log needs them: most answers have neither rewrites nor rescans.
+        boolean byPath = !written.isEmpty() || !found.isEmpty();
         Set<HeldNode.Name> reported = new HashSet<>();
         List<TreeChange> out = new ArrayList<>();
         for (TreeChange c : TreeSnapshot.diff(before, after)) {
-            HeldNode.Name path = new HeldNode.Name(c.pathBytes());
+            HeldNode.Name path = byPath || c.possiblyModified() ? new HeldNode.Name(c.pathBytes()) : null;
             if (c.possiblyModified() && rewritten != null && !written.contains(path)) {
                 if (c.kind() == TreeChange.Kind.MODIFIED) {
                     continue;
                 }
                 c = new TreeChange(c.kind(), c.before(), c.after(), false, false);
             }
-            reported.add(path);
-            out.add(isBelow(path.bytes, found) || c.kind() == TreeChange.Kind.RENAMED
-                    && isBelow(c.oldPathBytes(), found) ? c.asFoundByRescan() : c);
+            if (byPath) {
+                reported.add(path);
+                if (isBelow(path.bytes, found) || c.kind() == TreeChange.Kind.RENAMED && isBelow(c.oldPathBytes(), found)) {
+                    c = c.asFoundByRescan();
+                }
+            }
+            out.add(c);
         }
         for (HeldNode.Name path : written) {
-            TreeEntry was = before.entry(path.bytes);
-            TreeEntry is = after.entry(path.bytes);
-            if (!reported.contains(path) && was != null && is != null) {
+            TreeEntry was = reported.contains(path) ? null : before.entry(path.bytes);
+            TreeEntry is = was == null ? null : after.entry(path.bytes);
+            if (is != null) {
                 TreeChange c = new TreeChange(TreeChange.Kind.MODIFIED, was, is, false, false);
                 out.add(isBelow(path.bytes, found) ? c.asFoundByRescan() : c);
             }
