@@ -31,6 +31,10 @@ public final class WatchChecks {
 
     /** The churn of {@code seeds} seeds, each with one writer and with {@code writers}, below {@code dir}. */
     public static String churn(String dir, int seeds, int writers, int steps) throws Exception {
+        return alone(() -> churnAlone(dir, seeds, writers, steps));
+    }
+
+    private static String churnAlone(String dir, int seeds, int writers, int steps) throws Exception {
         List<String> failed = new ArrayList<>();
         for (int s = 1; s <= seeds; s++) {
             int seed = s;
@@ -54,12 +58,23 @@ public final class WatchChecks {
         if (!ROOT) {
             return "";  // the limits are the system's: skipped, as the test says
         }
-        // The limits are the whole system's: the runs of this test (one per charset, in parallel) take turns.
+        return alone(() -> lostEventsAlone(dir));
+    }
+
+    interface Check {
+        String run() throws Exception;
+    }
+
+    /**
+     * {@code check} run while no other run of these checks is (the charset runs go in parallel): the limits
+     * one lowers are the whole system's, and a watcher opened meanwhile would meet them.
+     */
+    private static String alone(Check check) throws Exception {
         try (FileChannel lock = FileChannel.open(Path.of("/tmp/fsstat-inotify-limits.lock"), StandardOpenOption.CREATE,
                 StandardOpenOption.WRITE)) {
             FileLock held = lock.lock();
             try {
-                return lostEventsAlone(dir);
+                return check.run();
             } finally {
                 held.release();
             }
@@ -125,6 +140,10 @@ public final class WatchChecks {
 
     /** The end of a watcher: its root removed or moved, or closed from another thread while in use. */
     public static String ending(String dir) throws Exception {
+        return alone(() -> endingAlone(dir));
+    }
+
+    private static String endingAlone(String dir) throws Exception {
         List<String> failed = new ArrayList<>();
         for (String how : new String[] {"removed", "moved"}) {
             Path root = Files.createDirectory(Path.of(dir, how));
