@@ -107,6 +107,8 @@ TEST_F(Change, AFileWrittenJustBeforeTheSnapshotIsReportedAsPossiblyModified) {
     // Unchanged since, but a write in the same tick could not have shown: said as possible, every time.
     EXPECT_EQ(twoPaths("diff", keep.at("s"), tree.path()), "M? recent");
     EXPECT_EQ(twoPaths("diff", keep.at("s"), tree.path()), "M? recent");
+    tree.file("recent", "grown");  // now certainly changed
+    EXPECT_EQ(twoPaths("diff", keep.at("s"), tree.path()), "M recent");
 }
 
 TEST_F(Change, ASnapshotFileReadsBackExactlyAndAnythingElseIsRefused) {
@@ -120,6 +122,7 @@ TEST_F(Change, ASnapshotFileReadsBackExactlyAndAnythingElseIsRefused) {
     expectNoFailedCases(twoPaths("roundTrip", tree.path(), keep.path()));
     TempDir other;
     expectNoFailedCases(twoPaths("refusals", tree.path(), other.path()));
+    expectNoFailedCases(call("builder", "()Ljava/lang/String;"));
 }
 
 TEST_F(Change, ARootThatIsNoDirectoryIsRefusedAndNothingWritten) {

@@ -1,6 +1,7 @@
 package com.durvo.ufe.fsutil.change;
 
 import com.durvo.ufe.fsutil.WalkOptions;
+import com.durvo.ufe.fsutil.internal.natives.NativeConstants;
 import java.io.IOException;
 import java.nio.ByteBuffer;
 import java.nio.ByteOrder;
@@ -78,7 +79,7 @@ public final class ChangeChecks {
         byte[] otherVersion = bytes.clone();
         otherVersion[8] = 2;
         byte[] validSum = Arrays.copyOf(bytes, bytes.length);  // a checksum that fits a wrong parent index
-        ByteBuffer.wrap(validSum).order(ByteOrder.LITTLE_ENDIAN).putInt(40 + 8 * deviceCount(bytes), 7);
+        ByteBuffer.wrap(validSum).order(ByteOrder.LITTLE_ENDIAN).putInt(40 + 8 * deviceCount(bytes), 0);
         CRC32C crc = new CRC32C();
         crc.update(validSum, 0, validSum.length - 4);
         ByteBuffer.wrap(validSum).order(ByteOrder.LITTLE_ENDIAN).putInt(validSum.length - 4, (int) crc.getValue());
@@ -93,7 +94,7 @@ public final class ChangeChecks {
             {"a bit flipped in the columns", flipped(bytes, bytes.length / 2), "checksum"},
             {"a bit flipped in the names", flipped(bytes, bytes.length - 6), "checksum"},
             {"a bit flipped in the checksum", flipped(bytes, bytes.length - 1), "checksum"},
-            {"a right checksum over a wrong parent", validSum, "corrupt"},
+            {"a right checksum over an entry its own parent", validSum, "corrupt"},
         };
         Path bad = Path.of(dir, "bad");
         for (Object[] c : cases) {
@@ -118,6 +119,58 @@ public final class ChangeChecks {
             }
         }
         return String.join("\n", failed);
+    }
+
+    /**
+     * The builder a watcher fills: entries in any order, a directory after its entries, come out in path
+     * order by unsigned bytes (names past eight bytes too); a second entry of one name is left out. A new
+     * name for an inode is a rename unless creation times differ. One line per failed case.
+     */
+    public static String builder() {
+        long[] v = new long[NativeConstants.ENTRY_LONGS];
+        int all = NativeConstants.LSTAT;
+        SnapshotBuilder b = new SnapshotBuilder(0);
+        int sub = 4;  // the directory's index, added after its entries
+        for (String name : new String[] {"abcdefgh1", "abcdefgh", "abcdefgi", "abcdefgh0"}) {
+            b.add(sub, name.getBytes(), 0, name.length(), v, 0, all);
+        }
+        b.add(-1, "sub".getBytes(), 0, 3, v, 0, all);
+        b.add(-1, new byte[] {(byte) 0xE9}, 0, 1, v, 0, all);
+        b.add(-1, "z".getBytes(), 0, 1, v, 0, all);
+        b.add(-1, "z".getBytes(), 0, 1, v, 0, all);
+        b.add(0, "below".getBytes(), 0, 5, v, 0, all);  // below the first entry, whatever its type
+        TreeSnapshot s = b.build("/r".getBytes(), 0);
+        List<String> got = new ArrayList<>();
+        for (TreeEntry e : s.entries()) {
+            got.add(hex(e.pathBytes()));
+        }
+        String expected = "[sub, sub/abcdefgh, sub/abcdefgh0, sub/abcdefgh1, sub/abcdefgh1/below, sub/abcdefgi, z, "
+                + hex(new byte[] {(byte) 0xE9}) + "]";
+        List<String> failed = new ArrayList<>();
+        if (!got.toString().equals(expected)) {
+            failed.add("builder order: " + got);
+        }
+        // One inode, "a" gone and "b" new: a rename only if no creation time tells two files apart.
+        for (long bornAgain : new long[] {1, 2}) {
+            String changes = TreeSnapshot.diff(one("a", 1), one("b", bornAgain)).toString();
+            String want = bornAgain == 1 ? "[R a -> b]" : "[D a, A b]";
+            if (!changes.equals(want)) {
+                failed.add("born at 1 and " + bornAgain + ": " + changes);
+            }
+        }
+        return String.join("\n", failed);
+    }
+
+    /** A snapshot of one regular file: inode 5, born at the second given. */
+    private static TreeSnapshot one(String name, long born) {
+        long[] v = new long[NativeConstants.ENTRY_LONGS];
+        v[NativeConstants.ST_INO] = 5;
+        v[NativeConstants.ST_MODE] = 0100644;
+        v[NativeConstants.BTIME] = born;
+        SnapshotBuilder b = new SnapshotBuilder(10_000_000_000L);  // read long after its time 0
+        b.add(-1, name.getBytes(), 0, name.length(), v, 0, NativeConstants.LSTAT
+                | NativeConstants.BTIME_BIT);
+        return b.build("/r".getBytes(), 0);
     }
 
     private static int deviceCount(byte[] file) {
