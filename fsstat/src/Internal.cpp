@@ -26,6 +26,7 @@ static_assert(com_durvo_ufe_fsutil_internal_natives_NativeConstants_EEXIST == EE
 static_assert(com_durvo_ufe_fsutil_internal_natives_NativeConstants_EXDEV == EXDEV, "NativeConstants.EXDEV");
 static_assert(com_durvo_ufe_fsutil_internal_natives_NativeConstants_ENOTDIR == ENOTDIR, "NativeConstants.ENOTDIR");
 static_assert(com_durvo_ufe_fsutil_internal_natives_NativeConstants_EINVAL == EINVAL, "NativeConstants.EINVAL");
+static_assert(com_durvo_ufe_fsutil_internal_natives_NativeConstants_ENOSPC == ENOSPC, "NativeConstants.ENOSPC");
 static_assert(com_durvo_ufe_fsutil_internal_natives_NativeConstants_ENOTEMPTY == ENOTEMPTY, "NativeConstants.ENOTEMPTY");
 static_assert(com_durvo_ufe_fsutil_internal_natives_NativeConstants_ELOOP == ELOOP, "NativeConstants.ELOOP");
 static_assert(com_durvo_ufe_fsutil_internal_natives_NativeConstants_ENODATA == ENODATA, "NativeConstants.ENODATA");

@@ -27,7 +27,14 @@ static_assert(com_durvo_ufe_fsutil_internal_natives_NativeConstants_IN_MODIFY ==
               com_durvo_ufe_fsutil_internal_natives_NativeConstants_IN_DELETE == IN_DELETE &&
               com_durvo_ufe_fsutil_internal_natives_NativeConstants_IN_ONLYDIR == IN_ONLYDIR &&
               com_durvo_ufe_fsutil_internal_natives_NativeConstants_IN_Q_OVERFLOW == IN_Q_OVERFLOW &&
-              com_durvo_ufe_fsutil_internal_natives_NativeConstants_IN_IGNORED == IN_IGNORED,
+              com_durvo_ufe_fsutil_internal_natives_NativeConstants_IN_IGNORED == IN_IGNORED &&
+              com_durvo_ufe_fsutil_internal_natives_NativeConstants_IN_CLOSE_WRITE == IN_CLOSE_WRITE &&
+              com_durvo_ufe_fsutil_internal_natives_NativeConstants_IN_DELETE_SELF == IN_DELETE_SELF &&
+              com_durvo_ufe_fsutil_internal_natives_NativeConstants_IN_MOVE_SELF == IN_MOVE_SELF &&
+              com_durvo_ufe_fsutil_internal_natives_NativeConstants_IN_UNMOUNT == IN_UNMOUNT &&
+              com_durvo_ufe_fsutil_internal_natives_NativeConstants_IN_DONT_FOLLOW == IN_DONT_FOLLOW &&
+              com_durvo_ufe_fsutil_internal_natives_NativeConstants_IN_EXCL_UNLINK == IN_EXCL_UNLINK &&
+              com_durvo_ufe_fsutil_internal_natives_NativeConstants_IN_ISDIR == IN_ISDIR,
               "NativeConstants' inotify masks");
 static_assert(sizeof(struct inotify_event) == 16, "the event header Natives.inotifyRead's callers parse");
 

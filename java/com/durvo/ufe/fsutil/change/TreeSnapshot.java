@@ -127,7 +127,7 @@ public final class TreeSnapshot {
         return TreeReader.read(path, absolute(path), options);
     }
 
-    private static byte[] absolute(byte[] path) {
+    static byte[] absolute(byte[] path) {
         if (path.length > 0 && path[0] == '/') {
             int end = path.length;
             while (end > 1 && path[end - 1] == '/') {

@@ -20,6 +20,7 @@ public final class FsUtil {
             "  cat   files' bytes to standard output",
             "  snap  record a tree in a file, for diff",
             "  diff  what changed in a tree since snap",
+            "  watch changes in a tree as they come",
             "",
             "  fsutil COMMAND --help   the options of a command",
             "  fsutil --help           this help",
@@ -64,6 +65,8 @@ public final class FsUtil {
                     return Snap.snap(rest, out, err);
                 case "diff":
                     return Snap.diff(rest, out, err);
+                case "watch":
+                    return Watch.run(rest, out, err);
                 case "--help":
                     out.ascii(HELP).nl();
                     return 0;

@@ -112,16 +112,21 @@ final class Snap {
             return TROUBLE;
         }
         for (TreeChange c : changes) {
-            out.ch(c.kind().letter()).ascii(c.possiblyModified() ? "? " : " ");
-            if (c.kind() == TreeChange.Kind.RENAMED) {
-                out.name(c.oldPathBytes()).ascii(" -> ");
-            }
-            out.name(c.pathBytes()).nl();
+            line(out, c);
         }
         return s.unreadable ? TROUBLE : changes.isEmpty() ? 0 : 1;
     }
 
-    private static Path path(byte[] bytes) {
+    /** The line of one change, as {@code fsutil diff} and {@code fsutil watch} show it. */
+    static void line(Out out, TreeChange c) {
+        out.ch(c.kind().letter()).ascii(c.possiblyModified() ? "? " : " ");
+        if (c.kind() == TreeChange.Kind.RENAMED) {
+            out.name(c.oldPathBytes()).ascii(" -> ");
+        }
+        out.name(c.pathBytes()).nl();
+    }
+
+    static Path path(byte[] bytes) {
         return FsFileSystem.get().getPath(bytes);
     }
 

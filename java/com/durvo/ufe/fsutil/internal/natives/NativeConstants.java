@@ -106,16 +106,23 @@ public final class NativeConstants {
     /** Longs of a statx result: the sixteen stat values, the birth time and whether it is known. */
     @Native public static final int STATX_LONGS = 19;
 
-    // inotify's event masks, which the watch service reads events with.
+    // inotify's event masks, which the watch service and the tree watcher read events with.
     @Native public static final int IN_MODIFY = 0x2;
     @Native public static final int IN_ATTRIB = 0x4;
+    @Native public static final int IN_CLOSE_WRITE = 0x8;
     @Native public static final int IN_MOVED_FROM = 0x40;
     @Native public static final int IN_MOVED_TO = 0x80;
     @Native public static final int IN_CREATE = 0x100;
     @Native public static final int IN_DELETE = 0x200;
+    @Native public static final int IN_DELETE_SELF = 0x400;
+    @Native public static final int IN_MOVE_SELF = 0x800;
+    @Native public static final int IN_UNMOUNT = 0x2000;
     @Native public static final int IN_Q_OVERFLOW = 0x4000;
     @Native public static final int IN_IGNORED = 0x8000;
     @Native public static final int IN_ONLYDIR = 0x1000000;
+    @Native public static final int IN_DONT_FOLLOW = 0x2000000;
+    @Native public static final int IN_EXCL_UNLINK = 0x4000000;
+    @Native public static final int IN_ISDIR = 0x40000000;
 
     // The errno values NativeErrno tells apart, as Linux numbers them (Natives.cpp checks them against <errno.h>).
     @Native public static final int EPERM = 1;
@@ -124,6 +131,7 @@ public final class NativeConstants {
     @Native public static final int EEXIST = 17;
     @Native public static final int EXDEV = 18;
     @Native public static final int ENOTDIR = 20;
+    @Native public static final int ENOSPC = 28;
     @Native public static final int EINVAL = 22;
     @Native public static final int ENOTEMPTY = 39;
     @Native public static final int ELOOP = 40;
