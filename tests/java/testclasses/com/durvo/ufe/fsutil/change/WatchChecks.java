@@ -1,8 +1,6 @@
 package com.durvo.ufe.fsutil.change;
 
 import java.io.IOException;
-import java.nio.channels.FileChannel;
-import java.nio.channels.FileLock;
 import java.nio.file.ClosedWatchServiceException;
 import java.nio.file.Files;
 import java.nio.file.LinkOption;
@@ -31,10 +29,6 @@ public final class WatchChecks {
 
     /** The churn of {@code seeds} seeds, each with one writer and with {@code writers}, below {@code dir}. */
     public static String churn(String dir, int seeds, int writers, int steps) throws Exception {
-        return alone(() -> churnAlone(dir, seeds, writers, steps));
-    }
-
-    private static String churnAlone(String dir, int seeds, int writers, int steps) throws Exception {
         List<String> failed = new ArrayList<>();
         for (int s = 1; s <= seeds; s++) {
             int seed = s;
@@ -58,30 +52,6 @@ public final class WatchChecks {
         if (!ROOT) {
             return "";  // the limits are the system's: skipped, as the test says
         }
-        return alone(() -> lostEventsAlone(dir));
-    }
-
-    interface Check {
-        String run() throws Exception;
-    }
-
-    /**
-     * {@code check} run while no other run of these checks is (the charset runs go in parallel): the limits
-     * one lowers are the whole system's, and a watcher opened meanwhile would meet them.
-     */
-    private static String alone(Check check) throws Exception {
-        try (FileChannel lock = FileChannel.open(Path.of("/tmp/fsstat-inotify-limits.lock"), StandardOpenOption.CREATE,
-                StandardOpenOption.WRITE)) {
-            FileLock held = lock.lock();
-            try {
-                return check.run();
-            } finally {
-                held.release();
-            }
-        }
-    }
-
-    private static String lostEventsAlone(String dir) throws Exception {
         List<String> failed = new ArrayList<>();
         Path queued = Path.of("/proc/sys/fs/inotify/max_queued_events");
         Path watches = Path.of("/proc/sys/fs/inotify/max_user_watches");
@@ -140,10 +110,6 @@ public final class WatchChecks {
 
     /** The end of a watcher: its root removed or moved, or closed from another thread while in use. */
     public static String ending(String dir) throws Exception {
-        return alone(() -> endingAlone(dir));
-    }
-
-    private static String endingAlone(String dir) throws Exception {
         List<String> failed = new ArrayList<>();
         for (String how : new String[] {"removed", "moved"}) {
             Path root = Files.createDirectory(Path.of(dir, how));
