@@ -3,6 +3,7 @@ package com.durvo.ufe.fsutil.change;
 import com.durvo.ufe.fsutil.FileNames;
 import com.durvo.ufe.fsutil.WalkOptions;
 import com.durvo.ufe.fsutil.internal.engine.EntryAccess;
+import com.durvo.ufe.fsutil.internal.engine.Threads;
 import com.durvo.ufe.fsutil.internal.engine.WalkPlan;
 import com.durvo.ufe.fsutil.internal.names.NameBytes;
 import com.durvo.ufe.fsutil.internal.natives.NativeConstants;
@@ -330,17 +331,7 @@ public final class TreeWatcher implements AutoCloseable {
         if (Thread.currentThread() == reader) {
             return;
         }
-        boolean interrupted = false;
-        while (reader.isAlive()) {
-            try {
-                reader.join();
-            } catch (InterruptedException e) {
-                interrupted = true;  // the reader ends at once: wait on, and keep the interrupt for the caller
-            }
-        }
-        if (interrupted) {
-            Thread.currentThread().interrupt();
-        }
+        Threads.joinUninterruptibly(reader);  // it ends at once
     }
 
     /** The held tree as a snapshot, made again only when it changed; run holding the lock. */

@@ -1,5 +1,6 @@
 package com.durvo.ufe.fsutil.nio;
 
+import com.durvo.ufe.fsutil.internal.engine.Threads;
 import com.durvo.ufe.fsutil.internal.natives.NativeConstants;
 import com.durvo.ufe.fsutil.internal.natives.NativeErrno;
 import com.durvo.ufe.fsutil.internal.natives.Natives;
@@ -187,17 +188,7 @@ final class FsWatchService implements WatchService {
                 Natives.wake(wakeFd);
             }
         }
-        boolean interrupted = false;
-        while (poller.isAlive()) {
-            try {
-                poller.join();
-            } catch (InterruptedException e) {
-                interrupted = true;  // the poller ends at once: finish waiting, and keep the interrupt for the caller
-            }
-        }
-        if (interrupted) {
-            Thread.currentThread().interrupt();
-        }
+        Threads.joinUninterruptibly(poller);  // it ends at once
     }
 
     /** What a poll gave, unless the service is closed (whether or not this poll saw it end). */
