@@ -1,8 +1,6 @@
 package com.durvo.ufe.fsutil.change;
 
 import com.durvo.ufe.fsutil.internal.natives.NativeConstants;
-import java.util.ArrayList;
-import java.util.List;
 
 /** Columns that walking threads gather apart and join after the walk. */
 public final class JoinChecks {
@@ -11,8 +9,7 @@ public final class JoinChecks {
 
     /**
      * Two parts, each numbering the two devices its own way, one holding an entry whose attributes could
-     * not be read, joined give the snapshot that one builder of all the entries gives. One line per failed
-     * case.
+     * not be read, joined give the snapshot that one builder of all the entries gives; "" if so.
      */
     public static String joined() {
         SnapshotBuilder whole = new SnapshotBuilder(0);
@@ -30,14 +27,10 @@ public final class JoinChecks {
         add(second, 1, "x", 7, true);
         add(second, 1, "unread", 0, false);
         first.append(second, new int[] {1, 0});
-        List<String> failed = new ArrayList<>();
         TreeSnapshot expected = whole.build("/r".getBytes(), 0);
         TreeSnapshot got = first.build("/r".getBytes(), 0);
-        if (!got.equals(expected)) {
-            failed.add("joined: " + got.entries() + " devices " + deviceList(got) + ", not " + expected.entries()
-                    + " devices " + deviceList(expected));
-        }
-        return String.join("\n", failed);
+        return got.equals(expected) ? "" : "joined: " + got.entries() + " on " + devices(got) + ", not "
+                + expected.entries() + " on " + devices(expected);
     }
 
     private static int add(SnapshotBuilder b, int parent, String name, long device, boolean read) {
@@ -50,11 +43,7 @@ public final class JoinChecks {
                 read ? NativeConstants.LSTAT : NativeConstants.TYPE);
     }
 
-    private static List<Long> deviceList(TreeSnapshot s) {
-        List<Long> devices = new ArrayList<>();
-        for (TreeEntry e : s.entries()) {
-            devices.add(e.device());
-        }
-        return devices;
+    private static Object devices(TreeSnapshot s) {
+        return s.entries().stream().map(TreeEntry::device).toList();
     }
 }
