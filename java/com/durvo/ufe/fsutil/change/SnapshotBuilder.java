@@ -60,7 +60,7 @@ final class SnapshotBuilder {
             throw new IllegalArgumentException("an entry needs a name and a parent index of -1 or more");
         }
         if (count == parent.length) {
-            grow();
+            grow(count + 1);
         }
         int i = count++;
         int nameStart = i == 0 ? 0 : nameEnd[i - 1];
@@ -117,6 +117,56 @@ final class SnapshotBuilder {
         }
     }
 
+    /** How many entries were added. */
+    int size() {
+        return count;
+    }
+
+    /**
+     * Adds the entries of {@code part}, gathered apart (by another thread) since the same moment, after those
+     * here: each parent index {@code p} of 0 or more becomes {@code map[p]} (as for {@link #mapParents}).
+     */
+    void append(SnapshotBuilder part, int[] map) {
+        int n = part.count;
+        if (count + n > parent.length) {
+            grow(count + n);
+        }
+        int nameStart = count == 0 ? 0 : nameEnd[count - 1];
+        int nameLength = n == 0 ? 0 : part.nameEnd[n - 1];
+        if (nameStart + nameLength > names.length) {
+            names = Arrays.copyOf(names, Math.max(names.length * 2, nameStart + nameLength));
+        }
+        System.arraycopy(part.names, 0, names, nameStart, nameLength);
+        // The part numbered its devices apart: its entries' kinds take the numbers they have here.
+        int[] device = new int[part.deviceCount];
+        for (int d = 0; d < device.length; d++) {
+            device[d] = deviceIndex(part.devices[d]);
+        }
+        int deviceBits = (EntryColumns.MAX_DEVICES - 1) << EntryColumns.DEVICE_SHIFT;
+        for (int k = 0; k < n; k++) {
+            int i = count + k;
+            nameEnd[i] = part.nameEnd[k] + nameStart;
+            int p = part.parent[k];
+            parent[i] = p >= 0 ? map[p] : p;
+            int kd = part.kind[k];
+            if ((kd & EntryColumns.UNREAD) == 0) {
+                int d = device[(kd & deviceBits) >>> EntryColumns.DEVICE_SHIFT];
+                kd = kd & ~deviceBits | d << EntryColumns.DEVICE_SHIFT;
+            }
+            kind[i] = kd;
+        }
+        System.arraycopy(part.uid, 0, uid, count, n);
+        System.arraycopy(part.gid, 0, gid, count, n);
+        System.arraycopy(part.links, 0, links, count, n);
+        System.arraycopy(part.size, 0, size, count, n);
+        System.arraycopy(part.inode, 0, inode, count, n);
+        System.arraycopy(part.mtime, 0, mtime, count, n);
+        System.arraycopy(part.ctime, 0, ctime, count, n);
+        System.arraycopy(part.btime, 0, btime, count, n);
+        System.arraycopy(part.prefix, 0, prefix, count, n);
+        count += n;
+    }
+
     /** Seconds and nanoseconds as nanoseconds since the epoch; outside 1677..2262 the nearest (never NO_TIME). */
     static long nanos(long seconds, long nanos) {
         long limit = Long.MAX_VALUE / 1_000_000_000L - 1;
@@ -145,8 +195,8 @@ final class SnapshotBuilder {
         return deviceCount++;
     }
 
-    private void grow() {
-        int n = parent.length * 2;
+    private void grow(int atLeast) {
+        int n = Math.max(parent.length * 2, atLeast);
         parent = Arrays.copyOf(parent, n);
         nameEnd = Arrays.copyOf(nameEnd, n);
         kind = Arrays.copyOf(kind, n);

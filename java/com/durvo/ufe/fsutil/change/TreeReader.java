@@ -18,6 +18,7 @@ import java.util.HashMap;
 import java.util.IdentityHashMap;
 import java.util.List;
 import java.util.Map;
+import java.util.function.Consumer;
 
 /**
  * Reads a tree into a snapshot with the walk engine: every entry's
@@ -26,12 +27,15 @@ import java.util.Map;
  *
  * <p>The ordered walk delivers each directory right before its entries, so
  * an entry's directory is the last one met one level up. With several threads
- * entries come in any order, an entry possibly before its directory: each
- * names its directory by the path array all entries of one directory read
- * share, so an entry is first kept under a number for that array, and the
- * numbers become indices once the walk has delivered every directory.
+ * each walking thread fills a reader of its own (a thread that only handed its
+ * entries over would leave the filling to one more thread competing for the
+ * same cores), and entries come in any order, an entry possibly before its
+ * directory and in another thread's reader: each names its directory by the
+ * path array all entries of one directory read share, so an entry is first
+ * kept under a number for that array, and the numbers become indices when the
+ * readers are joined after the walk.
  */
-final class TreeReader {
+final class TreeReader implements Consumer<ChildFile[]> {
     /** What a snapshot keeps: the type, the stat values it compares, the creation time where there is one. */
     static final int WANT = NativeConstants.TYPE | NativeConstants.MODE | NativeConstants.NLINK
             | NativeConstants.UID | NativeConstants.GID | NativeConstants.MTIME | NativeConstants.CTIME
@@ -73,25 +77,67 @@ final class TreeReader {
         } catch (NativeErrno e) {
             throw e.forFile(path);
         }
-        TreeReader reader = new TreeReader(began, plan.threads() == 1);
         if (plan.maxDepth() == 0) {
             top.close();
-        } else {
-            reader.parentPaths.add(top.path);
-            reader.parentNumbers.put(top.path, 0);
-            reader.lastParent = top.path;
-            try (Walk walk = Walk.start(top, plan, new WalkErrors(access.onError(options)))) {
+            return new SnapshotBuilder(began).build(absolute, began);
+        }
+        WalkErrors errors = new WalkErrors(access.onError(options));
+        if (plan.threads() == 1) {
+            TreeReader reader = new TreeReader(began, true);
+            try (Walk walk = Walk.start(top, plan, errors)) {
                 while (walk.hasNext()) {
                     reader.add(walk.next());
                 }
             } catch (UncheckedIOException e) {
                 throw e.getCause();
             }
-            if (!reader.ordered) {
-                reader.builder.mapParents(reader.parentIndices());
-            }
+            return reader.builder.build(absolute, began);
         }
-        return reader.builder.build(absolute, began);
+        List<TreeReader> parts = new ArrayList<>();
+        byte[] rootPath = top.path;
+        try (Walk walk = Walk.start(top, plan, errors, () -> {
+            TreeReader part = new TreeReader(began, false);
+            synchronized (parts) {
+                parts.add(part);
+            }
+            return part;
+        })) {
+            walk.hasNext();  // only waits for the end and its errors: no entry comes this way
+        } catch (UncheckedIOException e) {
+            throw e.getCause();
+        }
+        // The walk's close has joined its threads, so their parts are complete and seen here.
+        return join(parts, rootPath).build(absolute, began);
+    }
+
+    @Override
+    public void accept(ChildFile[] batch) {
+        for (ChildFile f : batch) {
+            add(f);
+        }
+    }
+
+    /**
+     * The parts' entries in one builder, the largest part's first (it is not copied), each entry under
+     * its directory's index there: -1 for {@code rootPath}'s entries, {@link SnapshotBuilder#NO_PARENT}
+     * under a directory no part holds.
+     */
+    private static SnapshotBuilder join(List<TreeReader> parts, byte[] rootPath) {
+        parts.sort((a, b) -> Integer.compare(b.builder.size(), a.builder.size()));
+        Map<ByteBuffer, Integer> directoryAt = new HashMap<>();
+        int offset = 0;
+        for (TreeReader part : parts) {
+            for (int d = 0; d < part.directoryPaths.size(); d++) {
+                directoryAt.put(ByteBuffer.wrap(part.directoryPaths.get(d)), offset + part.directories[d]);
+            }
+            offset += part.builder.size();
+        }
+        SnapshotBuilder joined = parts.get(0).builder;
+        joined.mapParents(parts.get(0).parentIndices(directoryAt, rootPath));
+        for (int k = 1; k < parts.size(); k++) {
+            joined.append(parts.get(k).builder, parts.get(k).parentIndices(directoryAt, rootPath));
+        }
+        return joined;
     }
 
     private void add(ChildFile f) {
@@ -132,20 +178,13 @@ final class TreeReader {
         return lastNumber;
     }
 
-    /** For each path array's number, the index of its directory: -1 for the root's. */
-    private int[] parentIndices() {
-        Map<ByteBuffer, Integer> byPath = new HashMap<>();
-        for (int k = 1; k < parentPaths.size(); k++) {
-            byPath.put(ByteBuffer.wrap(parentPaths.get(k)), k);
-        }
+    /** For each path array's number, the index of its directory in {@code directoryAt}: -1 for the root's. */
+    private int[] parentIndices(Map<ByteBuffer, Integer> directoryAt, byte[] rootPath) {
         int[] map = new int[parentPaths.size()];
-        Arrays.fill(map, SnapshotBuilder.NO_PARENT);  // a directory the walk never delivered: left out
-        map[0] = -1;
-        for (int d = 0; d < directoryPaths.size(); d++) {
-            Integer k = byPath.get(ByteBuffer.wrap(directoryPaths.get(d)));
-            if (k != null) {
-                map[k] = directories[d];
-            }
+        for (int k = 0; k < map.length; k++) {
+            byte[] path = parentPaths.get(k);
+            // A directory the walk never delivered: its entries are left out.
+            map[k] = path == rootPath ? -1 : directoryAt.getOrDefault(ByteBuffer.wrap(path), SnapshotBuilder.NO_PARENT);
         }
         return map;
     }

@@ -19,6 +19,8 @@ import java.util.concurrent.ArrayBlockingQueue;
 import java.util.concurrent.BlockingQueue;
 import java.util.concurrent.LinkedBlockingDeque;
 import java.util.concurrent.atomic.AtomicInteger;
+import java.util.function.Consumer;
+import java.util.function.Supplier;
 
 /**
  * The walk with several threads: each takes a directory, reads it and queues
@@ -94,14 +96,17 @@ public final class ParallelWalk extends BatchIterator<ChildFile> implements Walk
                                                                               // CLOSED, or a thread's own failure
         final List<Thread> threads = new ArrayList<>();
         final Descent descent;
+        /** Where each thread puts the batches it reads, on that thread; null: hand them to the consumer. */
+        final Supplier<? extends Consumer<ChildFile[]>> sinks;
         final int budget;
         volatile boolean closed;
         // Guarded by this:
         final Set<Node> open = new HashSet<>();
         final LinkedHashSet<Node> idle = new LinkedHashSet<>();  // open, not root, in use by nobody; oldest first
 
-        Shared(Descent descent, int threads) {
+        Shared(Descent descent, int threads, Supplier<? extends Consumer<ChildFile[]>> sinks) {
             this.descent = descent;
+            this.sinks = sinks;
             this.budget = 4 * threads + 8;
         }
 
@@ -121,6 +126,7 @@ public final class ParallelWalk extends BatchIterator<ChildFile> implements Walk
 
         private void walk() throws InterruptedException {
             List<ChildFile> gathered = new ArrayList<>(HANDOVER + 128);
+            Consumer<ChildFile[]> sink = sinks == null ? null : sinks.get();
             while (!closed) {
                 Object task = dirs.pollFirst();
                 if (task == null) {
@@ -133,7 +139,7 @@ public final class ParallelWalk extends BatchIterator<ChildFile> implements Walk
                 try {
                     Node node = task instanceof Node ? (Node) task : enter((Task) task);
                     if (node != null) {
-                        list(node, gathered);
+                        list(node, gathered, sink);
                     }
                 } finally {
                     if (unfinished.decrementAndGet() == 0) {
@@ -233,7 +239,8 @@ public final class ParallelWalk extends BatchIterator<ChildFile> implements Walk
             }
         }
 
-        private void list(Node node, List<ChildFile> gathered) throws InterruptedException {
+        private void list(Node node, List<ChildFile> gathered, Consumer<ChildFile[]> sink)
+                throws InterruptedException {
             DirStream dir;
             synchronized (this) {
                 dir = node.dir;
@@ -243,7 +250,9 @@ public final class ParallelWalk extends BatchIterator<ChildFile> implements Walk
                 while (!closed && dir != null && (read = dir.next(descent.options.want(), descent.options.flags()))
                         != null) {
                     for (ChildFile f : read) {
-                        gathered.add(f);
+                        if (sink == null) {
+                            gathered.add(f);
+                        }
                         if (descent.enters(f)) {
                             synchronized (this) {
                                 node.waiting++;
@@ -252,7 +261,9 @@ public final class ParallelWalk extends BatchIterator<ChildFile> implements Walk
                             dirs.addFirst(new Task(node, f));
                         }
                     }
-                    if (gathered.size() >= HANDOVER) {
+                    if (sink != null) {
+                        sink.accept(read);
+                    } else if (gathered.size() >= HANDOVER) {
                         handOver(gathered);
                     }
                 }
@@ -334,9 +345,19 @@ public final class ParallelWalk extends BatchIterator<ChildFile> implements Walk
     private boolean ended;
 
     public ParallelWalk(DirStream root, Descent descent, WalkErrors errors) {
+        this(root, descent, errors, null);
+    }
+
+    /**
+     * A walk whose threads each put the batches they read into a sink of their own, got from {@code sinks}
+     * on that thread, instead of handing them over: the walk's iterator then only waits for the end and
+     * reports the errors. A sink's failure ends the walk and is thrown by the iterator.
+     */
+    public ParallelWalk(DirStream root, Descent descent, WalkErrors errors,
+            Supplier<? extends Consumer<ChildFile[]>> sinks) {
         this.errors = errors;
         int threads = descent.options.threads();
-        Shared s = new Shared(descent, threads);
+        Shared s = new Shared(descent, threads, sinks);
         shared = s;
         Node top = new Node(null, null, root);
         top.reading = true;

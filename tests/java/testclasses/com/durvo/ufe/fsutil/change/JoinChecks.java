@@ -1,0 +1,49 @@
+package com.durvo.ufe.fsutil.change;
+
+import com.durvo.ufe.fsutil.internal.natives.NativeConstants;
+
+/** Columns that walking threads gather apart and join after the walk. */
+public final class JoinChecks {
+    private JoinChecks() {
+    }
+
+    /**
+     * Two parts, each numbering the two devices its own way, one holding an entry whose attributes could
+     * not be read, joined give the snapshot that one builder of all the entries gives; "" if so.
+     */
+    public static String joined() {
+        SnapshotBuilder whole = new SnapshotBuilder(0);
+        SnapshotBuilder first = new SnapshotBuilder(0);
+        SnapshotBuilder second = new SnapshotBuilder(0);
+        int d = add(whole, -1, "d", 7, true);
+        int m = add(whole, -1, "m", 9, true);
+        add(whole, d, "x", 7, true);
+        add(whole, m, "y", 9, true);
+        add(whole, d, "unread", 0, false);
+        add(first, -1, "d", 7, true);
+        add(first, -1, "m", 9, true);
+        // The second part met device 9 first, and names its directories 0 ("m") and 1 ("d").
+        add(second, 0, "y", 9, true);
+        add(second, 1, "x", 7, true);
+        add(second, 1, "unread", 0, false);
+        first.append(second, new int[] {1, 0});
+        TreeSnapshot expected = whole.build("/r".getBytes(), 0);
+        TreeSnapshot got = first.build("/r".getBytes(), 0);
+        return got.equals(expected) ? "" : "joined: " + got.entries() + " on " + devices(got) + ", not "
+                + expected.entries() + " on " + devices(expected);
+    }
+
+    private static int add(SnapshotBuilder b, int parent, String name, long device, boolean read) {
+        long[] v = new long[NativeConstants.ENTRY_LONGS];
+        v[NativeConstants.ST_DEV] = device;
+        v[NativeConstants.ST_INO] = name.hashCode();
+        v[NativeConstants.ST_MODE] = name.equals("d") || name.equals("m") ? 040755 : 0100644;
+        v[NativeConstants.ST_SIZE] = name.length();
+        return b.add(parent, name.getBytes(), 0, name.length(), v, 0,
+                read ? NativeConstants.LSTAT : NativeConstants.TYPE);
+    }
+
+    private static Object devices(TreeSnapshot s) {
+        return s.entries().stream().map(TreeEntry::device).toList();
+    }
+}
