@@ -4,6 +4,7 @@ import static com.durvo.ufe.fsutil.internal.natives.NativeConstants.*;
 
 import com.durvo.ufe.fsutil.internal.natives.NativeErrno;
 import com.durvo.ufe.fsutil.internal.natives.Natives;
+import com.durvo.ufe.fsutil.internal.natives.StatValues;
 import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.LinkedHashMap;
@@ -86,7 +87,7 @@ final class DirFds {
         } catch (NativeErrno e) {
             st = null;
         }
-        if (st == null || st[ST_DEV] != dir.attrs[ST_DEV] || st[ST_INO] != dir.attrs[ST_INO]) {
+        if (st == null || !StatValues.sameFile(st, dir.attrs)) {
             Natives.close(fd);
             return -1;
         }
@@ -119,7 +120,7 @@ final class DirFds {
         } catch (NativeErrno e) {
             return e.errno == ENOENT || e.errno == ENOTDIR ? null : KEEP;
         }
-        out[HeldNode.READ_BITS] = TreeReader.WANT & ~(out[BTIME_KNOWN] == 0 ? BTIME_BIT : 0);
+        out[HeldNode.READ_BITS] = TreeReader.WANT & ~(StatValues.birthKnown(out) ? 0 : BTIME_BIT);
         return Arrays.copyOf(out, HeldNode.ATTRS);
     }
 

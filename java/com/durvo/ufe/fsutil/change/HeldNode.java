@@ -1,6 +1,7 @@
 package com.durvo.ufe.fsutil.change;
 
 import com.durvo.ufe.fsutil.internal.natives.NativeConstants;
+import com.durvo.ufe.fsutil.internal.natives.StatValues;
 import java.util.Arrays;
 import java.util.HashMap;
 import java.util.Map;
@@ -36,7 +37,7 @@ final class HeldNode {
     }
 
     boolean isDirectory() {
-        return (attrs[NativeConstants.ST_MODE] & NativeConstants.S_IFMT) == NativeConstants.S_IFDIR;
+        return StatValues.typeBits(StatValues.mode(attrs, 0)) == NativeConstants.S_IFDIR;
     }
 
     /**
@@ -44,12 +45,11 @@ final class HeldNode {
      * where known, creation time, as file systems give a freed inode's number to the next new file.
      */
     boolean isSameFile(long[] values) {
-        int birth = NativeConstants.BTIME;
-        return attrs[NativeConstants.ST_DEV] == values[NativeConstants.ST_DEV]
-                && attrs[NativeConstants.ST_INO] == values[NativeConstants.ST_INO]
-                && ((attrs[NativeConstants.ST_MODE] ^ values[NativeConstants.ST_MODE]) & NativeConstants.S_IFMT) == 0
+        return StatValues.sameFile(attrs, values)
+                && StatValues.typeBits(StatValues.mode(attrs, 0)) == StatValues.typeBits(StatValues.mode(values, 0))
                 && ((attrs[READ_BITS] & values[READ_BITS] & NativeConstants.BTIME_BIT) == 0
-                        || attrs[birth] == values[birth] && attrs[birth + 1] == values[birth + 1]);
+                        || StatValues.birthSeconds(attrs, 0) == StatValues.birthSeconds(values, 0)
+                        && StatValues.birthNanos(attrs, 0) == StatValues.birthNanos(values, 0));
     }
 
     /**

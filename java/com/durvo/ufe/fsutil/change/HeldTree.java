@@ -5,6 +5,7 @@ import static com.durvo.ufe.fsutil.internal.natives.NativeConstants.*;
 import com.durvo.ufe.fsutil.FileNames;
 import com.durvo.ufe.fsutil.internal.natives.NativeErrno;
 import com.durvo.ufe.fsutil.internal.natives.Natives;
+import com.durvo.ufe.fsutil.internal.natives.StatValues;
 import java.nio.charset.StandardCharsets;
 import java.util.ArrayDeque;
 import java.util.ArrayList;
@@ -317,7 +318,7 @@ final class HeldTree {
         for (HeldNode n = dir; n.parent != null && depth < maxDepth; n = n.parent) {
             depth++;
         }
-        return depth < maxDepth && dir.attrs[ST_DEV] == root.attrs[ST_DEV];
+        return depth < maxDepth && StatValues.dev(dir.attrs, 0) == StatValues.dev(root.attrs, 0);
     }
 
     /** A descriptor of its own on {@code dir}, or -1 where its path no longer leads to it. */
@@ -479,7 +480,7 @@ final class HeldTree {
     private long[] batchAttrs(int at) {
         long[] v = new long[HeldNode.ATTRS];
         if (longs[at + ERROR] != 0) {  // not examined: its type at most, as a snapshot keeps it
-            v[ST_MODE] = longs[at + ST_MODE] & S_IFMT;
+            v[ST_MODE] = StatValues.typeBits(StatValues.mode(longs, at));
             v[HeldNode.READ_BITS] = longs[at + HAVE] & TYPE;
             return v;
         }
