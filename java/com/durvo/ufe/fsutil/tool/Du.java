@@ -8,7 +8,6 @@ import java.io.IOException;
 import java.io.PrintStream;
 import java.io.UncheckedIOException;
 import java.nio.ByteBuffer;
-import java.nio.file.FileSystemException;
 import java.util.ArrayDeque;
 import java.util.ArrayList;
 import java.util.Comparator;
@@ -135,9 +134,7 @@ final class Du {
     }
 
     private void unreadable(IOException e) {
-        String where = e instanceof FileSystemException ? ((FileSystemException) e).getFile() : null;
-        err.println("fsutil du: cannot read directory '" + Names.visible(String.valueOf(where)) + "': "
-                + Lookup.reason(e));
+        err.println("fsutil du: " + Lookup.unreadableDirectory(e));
         status = 1;
     }
 

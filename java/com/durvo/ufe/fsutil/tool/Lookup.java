@@ -79,6 +79,21 @@ final class Lookup {
         }
     }
 
+    /** "cannot read directory 'DIR': reason", as du says it of a directory it cannot list. */
+    static String unreadableDirectory(IOException e) {
+        return "cannot read directory '" + Names.visible(String.valueOf(fileOf(e))) + "': " + reason(e);
+    }
+
+    /** "FILE: reason" of a failure that names its file, else its message. */
+    static String failure(IOException e) {
+        String where = fileOf(e);
+        return where != null ? Names.visible(where) + ": " + reason(e) : Names.visible(String.valueOf(e.getMessage()));
+    }
+
+    private static String fileOf(IOException e) {
+        return e instanceof FileSystemException f ? f.getFile() : null;
+    }
+
     /** What went wrong, in the words the GNU tools use. */
     static String reason(IOException e) {
         if (e instanceof NoSuchFileException) {

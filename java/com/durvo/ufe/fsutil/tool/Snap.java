@@ -8,8 +8,7 @@ import com.durvo.ufe.fsutil.nio.FsFileSystem;
 import java.io.IOException;
 import java.io.PrintStream;
 import java.nio.charset.StandardCharsets;
-import java.nio.file.FileSystemException;
-import java.nio.file.Files;
+import java.nio.file.NotDirectoryException;
 import java.nio.file.Path;
 import java.util.List;
 
@@ -98,10 +97,12 @@ final class Snap {
             TreeSnapshot after;
             if (args.operands.size() == 1) {
                 after = s.take(FsFileSystem.get().bytesOf(before.root()), threads);
-            } else if (Files.isDirectory(path(args.operands.get(1)))) {
-                after = s.take(args.operands.get(1), threads);
             } else {
-                after = TreeSnapshot.readFrom(path(args.operands.get(1)));
+                try {  // a directory is taken now; anything else is read as a snapshot file
+                    after = s.take(args.operands.get(1), threads);
+                } catch (NotDirectoryException e) {
+                    after = TreeSnapshot.readFrom(path(args.operands.get(1)));
+                }
             }
             changes = TreeSnapshot.diff(before, after);
         } catch (IOException e) {
@@ -133,16 +134,12 @@ final class Snap {
     /** The snapshot of {@code root}; a directory below it that cannot be read is reported and left out. */
     private TreeSnapshot take(byte[] root, int threads) throws IOException {
         return TreeSnapshot.take(path(root), WalkOptions.builder().threads(threads).onError(e -> {
-            String where = e instanceof FileSystemException ? ((FileSystemException) e).getFile() : null;
-            err.println(who + ": cannot read directory '" + Names.visible(String.valueOf(where)) + "': "
-                    + Lookup.reason(e));
+            err.println(who + ": " + Lookup.unreadableDirectory(e));
             unreadable = true;
         }).build());
     }
 
     private void fail(IOException e) {
-        String where = e instanceof FileSystemException ? ((FileSystemException) e).getFile() : null;
-        err.println(who + ": " + (where != null ? Names.visible(where) + ": " + Lookup.reason(e)
-                : Names.visible(String.valueOf(e.getMessage()))));
+        err.println(who + ": " + Lookup.failure(e));
     }
 }

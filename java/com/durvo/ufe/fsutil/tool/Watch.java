@@ -5,7 +5,6 @@ import com.durvo.ufe.fsutil.change.TreeWatcher;
 
 import java.io.IOException;
 import java.io.PrintStream;
-import java.nio.file.FileSystemException;
 import java.time.Duration;
 import java.util.List;
 
@@ -54,9 +53,7 @@ final class Watch {
                 }
             }
         } catch (IOException e) {
-            String where = e instanceof FileSystemException ? ((FileSystemException) e).getFile() : null;
-            err.println("fsutil watch: " + (where != null ? Names.visible(where) + ": " + Lookup.reason(e)
-                    : Names.visible(String.valueOf(e.getMessage()))));
+            err.println("fsutil watch: " + Lookup.failure(e));
             return 1;
         } catch (InterruptedException e) {
             Thread.currentThread().interrupt();
