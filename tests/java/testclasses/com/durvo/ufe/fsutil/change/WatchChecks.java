@@ -32,7 +32,7 @@ public final class WatchChecks {
         List<String> failed = new ArrayList<>();
         for (int s = 1; s <= seeds; s++) {
             int seed = s;
-            for (int w : new int[] {1, writers}) {
+            for (int w : writers == 1 ? new int[] {1} : new int[] {1, writers}) {
                 Path root = Files.createDirectory(Path.of(dir, "churn-" + seed + "-" + w));
                 String name = "seed " + seed + ", " + w + " writer(s)";
                 Script.run(root, seed, 1, 40);  // something to start from
