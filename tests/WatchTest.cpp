@@ -1,7 +1,8 @@
 // The tree watcher against snapshots as the oracle: churned by writer threads
 // at full speed, then what it reports covers every difference between a
 // snapshot before and a fresh one, and its own snapshot equals the fresh one.
-// FSSTAT_CHURN_SEEDS runs more seeds than the few of a default run.
+// FSSTAT_CHURN_SEEDS runs more seeds than the few of a default run, and
+// FSSTAT_CHURN_WRITERS another number of writers beside the single one.
 #include "JvmTest.h"
 
 namespace fsstat::test {
@@ -17,14 +18,11 @@ public:
 };
 
 TEST_F(Watch, EveryChangeOfAChurnIsReportedAndTheHeldTreeEqualsAFreshSnapshot) {
-    // Several writers are left out by default: a directory made inside one just made or moved, while
-    // others write beside it, is sometimes missed (about one seed in sixty, an open defect of the
-    // watcher). FSSTAT_CHURN_WRITERS=4 runs them.
     const char *seeds = std::getenv("FSSTAT_CHURN_SEEDS");
     const char *writers = std::getenv("FSSTAT_CHURN_WRITERS");
     TempDir dir;
     expectNoFailedCases(call("churn", "(Ljava/lang/String;III)Ljava/lang/String;", str(dir.path()),
-                             seeds != nullptr ? std::atoi(seeds) : 2, writers != nullptr ? std::atoi(writers) : 1,
+                             seeds != nullptr ? std::atoi(seeds) : 2, writers != nullptr ? std::atoi(writers) : 4,
                              250));
 }
 

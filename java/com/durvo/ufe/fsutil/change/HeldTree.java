@@ -254,12 +254,13 @@ final class HeldTree {
     /** The moves whose destination never came: out of the tree. Then what events could not reach, listed again. */
     void settle() {
         dropMoves();
-        for (HeldNode dir : new ArrayList<>(stale)) {
+        List<HeldNode> again = new ArrayList<>(stale);
+        stale.clear();  // what fails again now waits for the next sync
+        for (HeldNode dir : again) {
             if (dir.isIn(root)) {
                 scan(dir, false);
             }
         }
-        stale.clear();
         for (HeldNode dir : new ArrayList<>(unwatched)) {
             if (dir.isIn(root)) {
                 scan(dir, true);
@@ -300,6 +301,10 @@ final class HeldTree {
                     }
                 }
                 list(dir, fd, all, queue);
+            } else {
+                // Moved or replaced since it was examined: the event that says so is on its way, and the
+                // directory is watched and listed wherever it then is (a move keeps the node as it is).
+                stale.add(dir);
             }
         }
         rescanning = was;
@@ -381,6 +386,7 @@ final class HeldTree {
         try {
             handle = Natives.adoptDir(fd);
         } catch (NativeErrno e) {
+            stale.add(dir);  // listed at the next sync
             return;
         }
         Set<HeldNode.Name> seen = new HashSet<>();
@@ -402,7 +408,7 @@ final class HeldTree {
             }
             complete = true;
         } catch (NativeErrno e) {
-            // read as far as it went: what was not read stays as held
+            stale.add(dir);  // read as far as it went: what was not read stays as held until the next sync
         } finally {
             Natives.closeDir(handle);
         }

@@ -41,6 +41,16 @@ public final class WatchChecks {
                 }
             }
         }
+        // A directory moved between the watcher's look at it and its watch: rare in the churn, so forced.
+        Path root = Files.createDirectories(Path.of(dir, "moved-at-once", "q"));
+        try (TreeWatcher watcher = TreeWatcher.open(root.getParent())) {
+            compare("made, filled and moved at once", root.getParent(), watcher, () -> {
+                for (int i = 0; i < 200; i++) {
+                    Path made = Files.createDirectories(root.resolveSibling("x" + i).resolve("y")).getParent();
+                    Files.createDirectory(Files.move(made, root.resolve("m" + i)).resolve("y/z"));
+                }
+            }, failed);
+        }
         return String.join("\n", failed);
     }
 
