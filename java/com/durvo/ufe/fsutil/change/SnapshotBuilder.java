@@ -1,11 +1,13 @@
 package com.durvo.ufe.fsutil.change;
 
+import com.durvo.ufe.fsutil.internal.engine.Threads;
 import com.durvo.ufe.fsutil.internal.natives.NativeConstants;
 import com.durvo.ufe.fsutil.internal.natives.StatValues;
 import java.lang.invoke.MethodHandles;
 import java.lang.invoke.VarHandle;
 import java.nio.ByteOrder;
 import java.util.Arrays;
+import java.util.concurrent.atomic.AtomicInteger;
 
 /**
  * Gathers entries in any order, each under the index of its parent (-1: the
@@ -211,17 +213,48 @@ final class SnapshotBuilder {
         prefix = Arrays.copyOf(prefix, n);
     }
 
-    /** The snapshot of the entries added, of the tree at {@code root}, taken at {@code takenAt} (ns). */
-    TreeSnapshot build(byte[] root, long takenAt) {
-        int[] order = pathOrder();
+    /**
+     * The snapshot of the entries added, of the tree at {@code root}, taken at {@code takenAt} (ns); a large
+     * one is put in order by up to {@code threads} threads, which take the directories and then the columns
+     * between them.
+     */
+    TreeSnapshot build(byte[] root, long takenAt, int threads) {
+        int t = count < PARALLEL_FROM ? 1 : Math.max(1, threads);
+        int[] order = pathOrder(t);
         int n = order.length;
-        int[] newIndex = new int[count];
-        Arrays.fill(newIndex, -1);
         int[] p = new int[n];
         int[] ends = new int[n];
         byte[] pool = new byte[namesLength(order)];
+        int[][] ints = {kind, uid, gid, links};
+        long[][] longs = {size, inode, mtime, ctime, btime};
+        int[][] intsOut = new int[ints.length][];
+        long[][] longsOut = new long[longs.length][];
+        AtomicInteger jobs = new AtomicInteger();
+        Threads.inParallel(t, k -> {
+            for (int job; (job = jobs.getAndIncrement()) <= ints.length + longs.length;) {
+                if (job == 0) {
+                    namesAndParents(order, p, ends, pool);
+                } else if (job <= ints.length) {
+                    intsOut[job - 1] = pick(ints[job - 1], order);
+                } else {
+                    longsOut[job - 1 - ints.length] = pick(longs[job - 1 - ints.length], order);
+                }
+            }
+        });
+        EntryColumns columns = new EntryColumns(n, p, ends, intsOut[0], intsOut[1], intsOut[2], intsOut[3],
+                longsOut[0], longsOut[1], longsOut[2], longsOut[3], longsOut[4], pool, Arrays.copyOf(devices, deviceCount));
+        return new TreeSnapshot(root, takenAt, columns);
+    }
+
+    /** Fewer entries than this are put in order by one thread: another would cost more than it saves. */
+    private static final int PARALLEL_FROM = 1 << 16;
+
+    /** Each entry's parent as an index into {@code order}, and its name into {@code pool}, ending at {@code ends}. */
+    private void namesAndParents(int[] order, int[] p, int[] ends, byte[] pool) {
+        int[] newIndex = new int[count];
+        Arrays.fill(newIndex, -1);
         int used = 0;
-        for (int k = 0; k < n; k++) {
+        for (int k = 0; k < order.length; k++) {
             int i = order[k];
             newIndex[i] = k;
             p[k] = parent[i] < 0 ? -1 : newIndex[parent[i]];
@@ -230,10 +263,6 @@ final class SnapshotBuilder {
             used += nameEnd[i] - start;
             ends[k] = used;
         }
-        EntryColumns columns = new EntryColumns(n, p, ends, pick(kind, order), pick(uid, order), pick(gid, order),
-                pick(links, order), pick(size, order), pick(inode, order), pick(mtime, order), pick(ctime, order),
-                pick(btime, order), pool, Arrays.copyOf(devices, deviceCount));
-        return new TreeSnapshot(root, takenAt, columns);
     }
 
     private int namesLength(int[] order) {
@@ -260,8 +289,12 @@ final class SnapshotBuilder {
         return out;
     }
 
-    /** The indices of the entries reached from the root, depth first, each directory's sorted by name. */
-    private int[] pathOrder() {
+    /**
+     * The indices of the entries reached from the root, depth first, each directory's sorted by name; the
+     * directories sorted by up to {@code threads} threads, each taking a run of them with about as many
+     * entries.
+     */
+    private int[] pathOrder(int threads) {
         // The entries of each parent, together: those of parent p from first[p + 1] to first[p + 2].
         int[] first = new int[count + 2];
         for (int i = 0; i < count; i++) {
@@ -282,19 +315,29 @@ final class SnapshotBuilder {
                 members[fill[parent[i] + 1]++] = i;
             }
         }
-        int[] scratch = new int[count];
-        long[] keys = new long[0];
-        for (int g = 0; g + 1 < first.length; g++) {
-            int n = first[g + 1] - first[g];
-            if (n <= SHORT_RUN || n > KEYED_MAX) {
-                sortByName(members, first[g], first[g + 1], scratch);
-                continue;
+        int[] scratch = new int[count];  // shared: each thread's directories use their own part of it
+        int[] from = new int[threads + 1];  // the directories each thread sorts: from[k] to from[k + 1]
+        for (int k = 1, g = 0; k <= threads; k++) {
+            long entries = (long) count * k / threads;
+            while (g + 1 < first.length && (first[g] < entries || k == threads)) {
+                g++;
             }
-            if (keys.length < n) {
-                keys = new long[Math.max(n, 1024)];
-            }
-            sortByKey(members, first[g], first[g + 1], keys, scratch);
+            from[k] = g;
         }
+        Threads.inParallel(threads, k -> {
+            long[] keys = new long[0];
+            for (int g = from[k]; g < from[k + 1] && g + 1 < first.length; g++) {
+                int n = first[g + 1] - first[g];
+                if (n <= SHORT_RUN || n > KEYED_MAX) {
+                    sortByName(members, first[g], first[g + 1], scratch);
+                    continue;
+                }
+                if (keys.length < n) {
+                    keys = new long[Math.max(n, 1024)];
+                }
+                sortByKey(members, first[g], first[g + 1], keys, scratch);
+            }
+        });
         int[] order = new int[count];
         int n = 0;
         // Depth first with an explicit stack (no recursion, whatever the depth): positions in members.

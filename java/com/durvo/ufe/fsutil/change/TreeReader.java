@@ -79,7 +79,7 @@ final class TreeReader implements Consumer<ChildFile[]> {
         }
         if (plan.maxDepth() == 0) {
             top.close();
-            return new SnapshotBuilder(began).build(absolute, began);
+            return new SnapshotBuilder(began).build(absolute, began, 1);
         }
         WalkErrors errors = new WalkErrors(access.onError(options));
         if (plan.threads() == 1) {
@@ -91,7 +91,7 @@ final class TreeReader implements Consumer<ChildFile[]> {
             } catch (UncheckedIOException e) {
                 throw e.getCause();
             }
-            return reader.builder.build(absolute, began);
+            return reader.builder.build(absolute, began, 1);
         }
         List<TreeReader> parts = new ArrayList<>();
         byte[] rootPath = top.path;
@@ -107,7 +107,7 @@ final class TreeReader implements Consumer<ChildFile[]> {
             throw e.getCause();
         }
         // The walk's close has joined its threads, so their parts are complete and seen here.
-        return join(parts, rootPath).build(absolute, began);
+        return join(parts, rootPath).build(absolute, began, plan.threads());
     }
 
     @Override

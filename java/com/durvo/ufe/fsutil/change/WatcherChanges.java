@@ -34,7 +34,7 @@ final class WatcherChanges {
                 }
             }
         }
-        return builder.build(absoluteRoot, now);
+        return builder.build(absoluteRoot, now, 1);
     }
 
     /**

@@ -151,7 +151,7 @@ public final class ChangeChecks {
             b.add(-1, "z".getBytes(), 0, 1, v, 0, all);  // a second "z": left out
             b.add(0, "below".getBytes(), 0, 5, v, 0, all);
             List<String> got = new ArrayList<>();
-            for (TreeEntry e : b.build("/r".getBytes(), 0).entries()) {
+            for (TreeEntry e : b.build("/r".getBytes(), 0, 1).entries()) {
                 got.add(hex(e.pathBytes()));
             }
             List<String> expected = new ArrayList<>(List.of("sub"));
@@ -188,7 +188,7 @@ public final class ChangeChecks {
         SnapshotBuilder b = new SnapshotBuilder(10_000_000_000L);  // read long after its time 0
         b.add(-1, name.getBytes(), 0, name.length(), v, 0, NativeConstants.LSTAT
                 | NativeConstants.BTIME_BIT);
-        return b.build("/r".getBytes(), 0);
+        return b.build("/r".getBytes(), 0, 1);
     }
 
     private static int deviceCount(byte[] file) {

@@ -1,6 +1,9 @@
 package com.durvo.ufe.fsutil.change;
 
 import com.durvo.ufe.fsutil.internal.natives.NativeConstants;
+import java.util.ArrayList;
+import java.util.List;
+import java.util.Random;
 
 /** Columns that walking threads gather apart and join after the walk. */
 public final class JoinChecks {
@@ -9,7 +12,8 @@ public final class JoinChecks {
 
     /**
      * Two parts, each numbering the two devices its own way, one holding an entry whose attributes could
-     * not be read, joined give the snapshot that one builder of all the entries gives; "" if so.
+     * not be read, joined give the snapshot that one builder of all the entries gives; a large tree put in
+     * order by several threads is the one that one thread orders; "" if so.
      */
     public static String joined() {
         SnapshotBuilder whole = new SnapshotBuilder(0);
@@ -27,17 +31,34 @@ public final class JoinChecks {
         add(second, 1, "x", 7, true);
         add(second, 1, "unread", 0, false);
         first.append(second, new int[] {1, 0});
-        TreeSnapshot expected = whole.build("/r".getBytes(), 0);
-        TreeSnapshot got = first.build("/r".getBytes(), 0);
-        return got.equals(expected) ? "" : "joined: " + got.entries() + " on " + devices(got) + ", not "
-                + expected.entries() + " on " + devices(expected);
+        TreeSnapshot expected = whole.build("/r".getBytes(), 0, 1);
+        TreeSnapshot got = first.build("/r".getBytes(), 0, 1);
+        String failed = got.equals(expected) ? "" : "joined: " + got.entries() + " on " + devices(got) + ", not "
+                + expected.entries() + " on " + devices(expected) + "\n";
+        // Enough entries for several threads to put them in order: directories of one to thousands of
+        // entries, names sharing long prefixes, some twice in one directory.
+        SnapshotBuilder big = new SnapshotBuilder(0);
+        Random r = new Random(1);
+        List<Integer> directories = new ArrayList<>(List.of(add(big, -1, "d", 7, true)));
+        for (int i = 0; i < 100_000; i++) {
+            int parent = directories.get(r.nextInt(r.nextBoolean() ? Math.min(directories.size(), 20) : directories.size()));
+            String name = (r.nextInt(3) == 0 ? "d" : "library-file-") + r.nextInt(60_000);
+            int at = add(big, parent, name, 7, true);
+            if (name.startsWith("d")) {
+                directories.add(at);
+            }
+        }
+        TreeSnapshot one = big.build("/r".getBytes(), 0, 1);
+        TreeSnapshot three = big.build("/r".getBytes(), 0, 3);
+        return failed + (one.equals(three) && one.size() > 90_000 ? "" : "ordered by three threads: " + three
+                + " differs from one thread's " + one);
     }
 
     private static int add(SnapshotBuilder b, int parent, String name, long device, boolean read) {
         long[] v = new long[NativeConstants.ENTRY_LONGS];
         v[NativeConstants.ST_DEV] = device;
         v[NativeConstants.ST_INO] = name.hashCode();
-        v[NativeConstants.ST_MODE] = name.equals("d") || name.equals("m") ? 040755 : 0100644;
+        v[NativeConstants.ST_MODE] = name.startsWith("d") || name.equals("m") ? 040755 : 0100644;
         v[NativeConstants.ST_SIZE] = name.length();
         return b.add(parent, name.getBytes(), 0, name.length(), v, 0,
                 read ? NativeConstants.LSTAT : NativeConstants.TYPE);
