@@ -95,8 +95,11 @@ final class HeldTree {
         return root.wd >= 0 ? 0 : rootWatchErrno;
     }
 
-    /** Applies one event; false once the root is gone (removed, moved, its file system unmounted). */
-    boolean apply(int wd, int mask, int cookie, byte[] buf, int nameAt, int length) {
+    /**
+     * Applies one event, {@code name} null for one of the directory itself; false once the root is gone
+     * (removed, moved, its file system unmounted).
+     */
+    boolean apply(int wd, int mask, int cookie, byte[] name) {
         HeldNode dir = byWatch.get(wd);
         if (dir == null) {
             return true;  // a watch already given up, and the kernel had queued more of its events
@@ -112,14 +115,9 @@ final class HeldTree {
         if (dir == root && (mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT)) != 0) {
             return false;
         }
-        int end = nameAt + length;
-        while (end > nameAt && buf[end - 1] == 0) {
-            end--;
-        }
-        if (end == nameAt) {
+        if (name == null) {
             return true;  // about the directory itself: its parent's event says the same
         }
-        byte[] name = Arrays.copyOfRange(buf, nameAt, end);
         if (dir == root && hidden.test(name)) {
             return true;
         }

@@ -6,13 +6,12 @@ import com.durvo.ufe.fsutil.internal.engine.EntryAccess;
 import com.durvo.ufe.fsutil.internal.engine.Threads;
 import com.durvo.ufe.fsutil.internal.engine.WalkPlan;
 import com.durvo.ufe.fsutil.internal.names.NameBytes;
+import com.durvo.ufe.fsutil.internal.natives.InotifyEvents;
 import com.durvo.ufe.fsutil.internal.natives.NativeConstants;
 import com.durvo.ufe.fsutil.internal.natives.NativeErrno;
 import com.durvo.ufe.fsutil.internal.natives.Natives;
 import java.io.IOException;
 import java.io.InterruptedIOException;
-import java.nio.ByteBuffer;
-import java.nio.ByteOrder;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.ClosedWatchServiceException;
 import java.nio.file.NotDirectoryException;
@@ -64,7 +63,6 @@ import java.util.concurrent.locks.ReentrantLock;
  */
 public final class TreeWatcher implements AutoCloseable {
     private static final AtomicLong WATCHERS = new AtomicLong();
-    private static final int EVENT_HEADER = 16;  // struct inotify_event before its name
     private static final int EMFILE = 24;
 
     private final long id = WATCHERS.incrementAndGet();
@@ -406,13 +404,12 @@ public final class TreeWatcher implements AutoCloseable {
     /** The reader: applies each batch of events under the lock, until closed or the root is gone. */
     private void run() {
         byte[] buf = new byte[8192];
-        ByteBuffer events = ByteBuffer.wrap(buf).order(ByteOrder.nativeOrder());
         String end = null;
         try {
             for (int n; end == null && (n = Natives.inotifyRead(ifd, wakeFd, buf)) >= 0;) {
                 lock.lock();
                 try {
-                    end = applyBatch(buf, events, n);
+                    end = applyBatch(buf, n);
                     progress.signalAll();
                 } finally {
                     lock.unlock();
@@ -434,37 +431,27 @@ public final class TreeWatcher implements AutoCloseable {
     }
 
     /** Applies {@code n} bytes of events; why the watcher ends, or null. */
-    private String applyBatch(byte[] buf, ByteBuffer events, int n) {
-        boolean overflow = false;
-        for (int at = 0; at < n;) {
-            int wd = events.getInt(at);
-            int mask = events.getInt(at + 4);
-            int cookie = events.getInt(at + 8);
-            int length = events.getInt(at + 12);
-            int name = at + EVENT_HEADER;
-            at = name + length;
+    private String applyBatch(byte[] buf, int n) {
+        boolean[] overflow = {false};
+        boolean[] rootGone = {false};
+        InotifyEvents.forEach(buf, n, (wd, mask, cookie, name) -> {
             if ((mask & NativeConstants.IN_Q_OVERFLOW) != 0) {
-                overflow = true;
-            } else if (wd == tree.root.wd && length > 0 && isSyncFile(nameAt(buf, name, length))) {
-                awaited.remove(new HeldNode.Name(nameAt(buf, name, length)));
-            } else if (!tree.apply(wd, mask, cookie, buf, name, length)) {
-                return "its root was removed, moved or unmounted";
+                overflow[0] = true;
+            } else if (wd == tree.root.wd && name != null && isSyncFile(name)) {
+                awaited.remove(new HeldNode.Name(name));
+            } else if (!rootGone[0] && !tree.apply(wd, mask, cookie, name)) {
+                rootGone[0] = true;
             }
+        });
+        if (rootGone[0]) {
+            return "its root was removed, moved or unmounted";
         }
         tree.endBatch();
-        if (overflow) {
+        if (overflow[0]) {
             tree.rescanAll();
             awaited.clear();  // each was made before this rescan, which covers what its lost event would have
         }
         return null;
-    }
-
-    private static byte[] nameAt(byte[] buf, int from, int length) {
-        int end = from + length;
-        while (end > from && buf[end - 1] == 0) {
-            end--;
-        }
-        return Arrays.copyOfRange(buf, from, end);
     }
 
     /** The reader's end, holding the lock: descriptors closed (with them every watch), waiting threads woken. */

@@ -1,6 +1,7 @@
 package com.durvo.ufe.fsutil.nio;
 
 import com.durvo.ufe.fsutil.internal.engine.Threads;
+import com.durvo.ufe.fsutil.internal.natives.InotifyEvents;
 import com.durvo.ufe.fsutil.internal.natives.NativeConstants;
 import com.durvo.ufe.fsutil.internal.natives.NativeErrno;
 import com.durvo.ufe.fsutil.internal.natives.Natives;
@@ -10,15 +11,12 @@ import static java.nio.file.StandardWatchEventKinds.ENTRY_MODIFY;
 import static java.nio.file.StandardWatchEventKinds.OVERFLOW;
 
 import java.io.IOException;
-import java.nio.ByteBuffer;
-import java.nio.ByteOrder;
 import java.nio.file.ClosedWatchServiceException;
 import java.nio.file.Path;
 import java.nio.file.WatchEvent;
 import java.nio.file.WatchKey;
 import java.nio.file.WatchService;
 import java.util.ArrayList;
-import java.util.Arrays;
 import java.util.HashMap;
 import java.util.List;
 import java.util.Map;
@@ -36,7 +34,6 @@ import java.util.concurrent.TimeUnit;
  * is closed; repeated events are counted, as the default provider counts them.
  */
 final class FsWatchService implements WatchService {
-    private static final int EVENT_HEADER = 16;  // struct inotify_event before its name
     private static final int MAX_EVENTS = 512;   // pending on one key; more become one OVERFLOW
     private static final int EMFILE = 24;
     private static final int ENOSPC = 28;
@@ -120,15 +117,10 @@ final class FsWatchService implements WatchService {
 
     private void run() {
         byte[] buf = new byte[8192];
-        ByteBuffer events = ByteBuffer.wrap(buf).order(ByteOrder.nativeOrder());
         try {
             for (int n; (n = Natives.inotifyRead(ifd, wakeFd, buf)) >= 0;) {
                 synchronized (keys) {
-                    for (int at = 0; at < n;) {
-                        int len = events.getInt(at + 12);
-                        dispatch(events.getInt(at), events.getInt(at + 4), buf, at + EVENT_HEADER, len);
-                        at += EVENT_HEADER + len;
-                    }
+                    InotifyEvents.forEach(buf, n, this::dispatch);
                 }
             }
         } catch (NativeErrno e) {
@@ -138,8 +130,8 @@ final class FsWatchService implements WatchService {
         }
     }
 
-    /** One event, its name {@code len} bytes at {@code name}, NUL-padded; run holding the lock of {@link #keys}. */
-    private void dispatch(int wd, int mask, byte[] buf, int name, int len) {
+    /** One event, {@code name} null for one of the directory itself; run holding the lock of {@link #keys}. */
+    private void dispatch(int wd, int mask, int cookie, byte[] name) {
         if ((mask & NativeConstants.IN_Q_OVERFLOW) != 0) {
             keys.values().forEach(k -> k.add(OVERFLOW, null));
             return;
@@ -154,15 +146,11 @@ final class FsWatchService implements WatchService {
             key.signal();
             return;
         }
-        int end = name + len;
-        while (end > name && buf[end - 1] == 0) {
-            end--;
-        }
         WatchEvent.Kind<?> kind = (mask & (NativeConstants.IN_MODIFY | NativeConstants.IN_ATTRIB)) != 0 ? ENTRY_MODIFY
                 : (mask & (NativeConstants.IN_CREATE | NativeConstants.IN_MOVED_TO)) != 0 ? ENTRY_CREATE
                 : (mask & (NativeConstants.IN_DELETE | NativeConstants.IN_MOVED_FROM)) != 0 ? ENTRY_DELETE : null;
-        if (kind != null && end > name) {  // an event of the directory itself has no name
-            key.add(kind, new FsPath(fs, Arrays.copyOfRange(buf, name, end)));
+        if (kind != null && name != null) {
+            key.add(kind, new FsPath(fs, name));
         }
     }
 
