@@ -243,11 +243,10 @@ public final class FsFiles {
         return readLinkBytes(NameBytes.exactBytesOf(link));
     }
 
-    // The stat first: its failures name the path with the system's text, and
-    // a directory, which would open and fail at the first read, is refused
-    // here as java.io refuses it.
-    // Opened first, then checked on the descriptor: a name checked and then
-    // opened could be swapped for a directory or a pipe in between.
+    // Opened first, then checked on the descriptor (a name checked and then
+    // opened could be swapped for a directory or a pipe in between): a
+    // directory, which would open and fail at the first read, is refused here
+    // as java.io refuses it.
     private static InputStream open(byte[] path) throws IOException {
         boolean direct = DescriptorChannels.direct();
         int flags = NativeConstants.READ | (direct ? 0 : NativeConstants.REOPEN);

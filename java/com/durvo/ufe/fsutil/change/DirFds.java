@@ -81,13 +81,8 @@ final class DirFds {
         if (fd < 0) {
             return -1;
         }
-        long[] st = new long[STATX_LONGS];
-        try {
-            Natives.stat(fd, SELF, false, st);
-        } catch (NativeErrno e) {
-            st = null;
-        }
-        if (st == null || !StatValues.sameFile(st, dir.attrs)) {
+        long[] st = statAt(fd, SELF);
+        if (st == null || st == KEEP || !StatValues.sameFile(st, dir.attrs)) {
             Natives.close(fd);
             return -1;
         }

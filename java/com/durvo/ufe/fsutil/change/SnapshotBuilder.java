@@ -326,7 +326,7 @@ final class SnapshotBuilder {
         }
         Threads.inParallel(threads, k -> {
             long[] keys = new long[0];
-            for (int g = from[k]; g < from[k + 1] && g + 1 < first.length; g++) {
+            for (int g = from[k]; g < from[k + 1]; g++) {
                 int n = first[g + 1] - first[g];
                 if (n <= SHORT_RUN || n > KEYED_MAX) {
                     sortByName(members, first[g], first[g + 1], scratch);

@@ -351,10 +351,9 @@ public final class TreeWatcher implements AutoCloseable {
      */
     private void sync() throws IOException {
         checkOpen();
-        byte[] name = Arrays.copyOf(syncPrefix, syncPrefix.length + 20);
         byte[] seq = Long.toString(++syncs).getBytes(StandardCharsets.US_ASCII);
+        byte[] name = Arrays.copyOf(syncPrefix, syncPrefix.length + seq.length);
         System.arraycopy(seq, 0, name, syncPrefix.length, seq.length);
-        name = Arrays.copyOf(name, syncPrefix.length + seq.length);
         HeldNode.Name key = new HeldNode.Name(name);
         try {
             Natives.close((int) Natives.open(tree.fds.rootFd, name, NativeConstants.WRITE | NativeConstants.CREATE_NEW
