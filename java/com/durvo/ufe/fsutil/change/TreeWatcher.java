@@ -433,14 +433,17 @@ public final class TreeWatcher implements AutoCloseable {
     private String applyBatch(byte[] buf, int n) {
         boolean[] overflow = {false};
         boolean[] rootGone = {false};
+        // Nothing after the root's end is taken: a sync file's event then would answer a sync as if the
+        // watcher went on.
         InotifyEvents.forEach(buf, n, (wd, mask, cookie, name) -> {
             if ((mask & NativeConstants.IN_Q_OVERFLOW) != 0) {
                 overflow[0] = true;
             } else if (wd == tree.root.wd && name != null && isSyncFile(name)) {
                 awaited.remove(new HeldNode.Name(name));
-            } else if (!rootGone[0] && !tree.apply(wd, mask, cookie, name)) {
+            } else if (!tree.apply(wd, mask, cookie, name)) {
                 rootGone[0] = true;
             }
+            return !rootGone[0];
         });
         if (rootGone[0]) {
             return "its root was removed, moved or unmounted";

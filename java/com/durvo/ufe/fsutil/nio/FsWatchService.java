@@ -120,7 +120,10 @@ final class FsWatchService implements WatchService {
         try {
             for (int n; (n = Natives.inotifyRead(ifd, wakeFd, buf)) >= 0;) {
                 synchronized (keys) {
-                    InotifyEvents.forEach(buf, n, this::dispatch);
+                    InotifyEvents.forEach(buf, n, (wd, mask, cookie, name) -> {
+                        dispatch(wd, mask, name);
+                        return true;
+                    });
                 }
             }
         } catch (NativeErrno e) {
@@ -131,7 +134,7 @@ final class FsWatchService implements WatchService {
     }
 
     /** One event, {@code name} null for one of the directory itself; run holding the lock of {@link #keys}. */
-    private void dispatch(int wd, int mask, int cookie, byte[] name) {
+    private void dispatch(int wd, int mask, byte[] name) {
         if ((mask & NativeConstants.IN_Q_OVERFLOW) != 0) {
             keys.values().forEach(k -> k.add(OVERFLOW, null));
             return;

@@ -10,14 +10,17 @@ public final class InotifyEvents {
 
     /** What takes the events one by one. */
     public interface Handler {
-        /** One event; {@code name} null for an event of the watched directory itself. */
-        void event(int wd, int mask, int cookie, byte[] name);
+        /** One event, {@code name} null for one of the watched directory itself; false to take no more. */
+        boolean event(int wd, int mask, int cookie, byte[] name);
     }
 
     private InotifyEvents() {
     }
 
-    /** Hands each event of the first {@code n} bytes of {@code buf} to {@code handler}, in order. */
+    /**
+     * Hands each event of the first {@code n} bytes of {@code buf} to {@code handler}, in order, until it
+     * answers false.
+     */
     public static void forEach(byte[] buf, int n, Handler handler) {
         ByteBuffer events = ByteBuffer.wrap(buf, 0, n).order(ByteOrder.nativeOrder());
         for (int at = 0; at < n;) {
@@ -27,8 +30,10 @@ public final class InotifyEvents {
             while (end > name && buf[end - 1] == 0) {
                 end--;
             }
-            handler.event(events.getInt(at), events.getInt(at + 4), events.getInt(at + 8),
-                    end > name ? Arrays.copyOfRange(buf, name, end) : null);
+            if (!handler.event(events.getInt(at), events.getInt(at + 4), events.getInt(at + 8),
+                    end > name ? Arrays.copyOfRange(buf, name, end) : null)) {
+                return;
+            }
             at = name + length;
         }
     }
