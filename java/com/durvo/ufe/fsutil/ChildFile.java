@@ -109,29 +109,6 @@ public final class ChildFile {
             }
 
             @Override
-            public byte[] parentPath(ChildFile entry) {
-                return entry.parent;
-            }
-
-            @Override
-            public int values(ChildFile e, long[] out) {
-                out[NativeConstants.ST_DEV] = e.device;
-                out[NativeConstants.ST_INO] = e.inode;
-                out[NativeConstants.ST_MODE] = e.mode;
-                out[NativeConstants.ST_NLINK] = e.links;
-                out[NativeConstants.ST_UID] = e.uid;
-                out[NativeConstants.ST_GID] = e.gid;
-                out[NativeConstants.ST_SIZE] = e.size;
-                out[NativeConstants.ST_MTIME] = e.modifiedTime;
-                out[NativeConstants.ST_MTIME_NSEC] = e.modifiedNanos;
-                out[NativeConstants.ST_CTIME] = e.changeTime;
-                out[NativeConstants.ST_CTIME_NSEC] = e.changeNanos;
-                out[NativeConstants.BTIME] = e.creationTime;
-                out[NativeConstants.BTIME_NSEC] = e.creationNanos;
-                return e.have;
-            }
-
-            @Override
             public WalkPlan plan(WalkOptions options) {
                 return options.plan;
             }

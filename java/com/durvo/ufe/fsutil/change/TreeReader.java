@@ -1,7 +1,7 @@
 package com.durvo.ufe.fsutil.change;
 
-import com.durvo.ufe.fsutil.ChildFile;
 import com.durvo.ufe.fsutil.WalkOptions;
+import com.durvo.ufe.fsutil.internal.engine.BatchSink;
 import com.durvo.ufe.fsutil.internal.engine.DirStream;
 import com.durvo.ufe.fsutil.internal.engine.EntryAccess;
 import com.durvo.ufe.fsutil.internal.engine.Walk;
@@ -11,54 +11,38 @@ import com.durvo.ufe.fsutil.internal.natives.NativeConstants;
 import com.durvo.ufe.fsutil.internal.natives.NativeErrno;
 import java.io.IOException;
 import java.io.UncheckedIOException;
-import java.nio.ByteBuffer;
 import java.util.ArrayList;
 import java.util.Arrays;
-import java.util.HashMap;
-import java.util.IdentityHashMap;
 import java.util.List;
-import java.util.Map;
-import java.util.function.Consumer;
 
 /**
  * Reads a tree into a snapshot with the walk engine: every entry's
  * attributes as the snapshot keeps them, never through a link, never onto
  * another file system (a mount point is kept, not entered).
  *
- * <p>The ordered walk delivers each directory right before its entries, so
- * an entry's directory is the last one met one level up. With several threads
- * each walking thread fills a reader of its own (a thread that only handed its
- * entries over would leave the filling to one more thread competing for the
- * same cores), and entries come in any order, an entry possibly before its
- * directory and in another thread's reader: each names its directory by the
- * path array all entries of one directory read share, so an entry is first
- * kept under a number for that array, and the numbers become indices when the
- * readers are joined after the walk.
+ * <p>The walk hands its batches over as read, and only the directories it
+ * enters are made entries of; the builder sorts the rest out. Each walking
+ * thread fills a reader of its own (a thread that only handed its entries over
+ * would leave the filling to one more thread competing for the same cores),
+ * and entries come in any order, an entry possibly before its directory and in
+ * another thread's reader: an entry is first kept under the number the walk
+ * gave its directory, and the numbers become indices when the readers are
+ * joined after the walk.
  */
-final class TreeReader implements Consumer<ChildFile[]> {
+final class TreeReader implements BatchSink {
     /** What a snapshot keeps: the type, the stat values it compares, the creation time where there is one. */
     static final int WANT = NativeConstants.TYPE | NativeConstants.MODE | NativeConstants.NLINK
             | NativeConstants.UID | NativeConstants.GID | NativeConstants.MTIME | NativeConstants.CTIME
             | NativeConstants.INO | NativeConstants.SIZE | NativeConstants.BTIME_BIT | NativeConstants.DEV;
 
-    private final EntryAccess.Maker access = EntryAccess.get();
     private final SnapshotBuilder builder;
-    private final boolean ordered;
-    /** In the ordered walk: the index of the last directory met at each depth, -1 for the root. */
-    private int[] lastAtDepth = {-1, -1, -1, -1, -1, -1, -1, -1};
-    private final long[] values = new long[NativeConstants.ENTRY_LONGS];
-    /** The directories' path arrays met, numbered in the order met. */
-    private final Map<byte[], Integer> parentNumbers = new IdentityHashMap<>();
-    private final List<byte[]> parentPaths = new ArrayList<>();
-    private byte[] lastParent;
-    private int lastNumber;
-    /** Each directory entry's index, and its path as its own entries will name it. */
-    private int[] directories = new int[256];
-    private final List<byte[]> directoryPaths = new ArrayList<>();
+    /** The directories entered that came here: their numbers, their indices, how many. */
+    private int[] enteredNumbers = new int[256];
+    private int[] enteredAt = new int[256];
+    private int entered;
 
-    private TreeReader(long readSince, boolean ordered) {
+    private TreeReader(long readSince) {
         builder = new SnapshotBuilder(readSince);
-        this.ordered = ordered;
     }
 
     /**
@@ -82,21 +66,9 @@ final class TreeReader implements Consumer<ChildFile[]> {
             return new SnapshotBuilder(began).build(absolute, began, 1);
         }
         WalkErrors errors = new WalkErrors(access.onError(options));
-        if (plan.threads() == 1) {
-            TreeReader reader = new TreeReader(began, true);
-            try (Walk walk = Walk.start(top, plan, errors)) {
-                while (walk.hasNext()) {
-                    reader.add(walk.next());
-                }
-            } catch (UncheckedIOException e) {
-                throw e.getCause();
-            }
-            return reader.builder.build(absolute, began, 1);
-        }
         List<TreeReader> parts = new ArrayList<>();
-        byte[] rootPath = top.path;
         try (Walk walk = Walk.start(top, plan, errors, () -> {
-            TreeReader part = new TreeReader(began, false);
+            TreeReader part = new TreeReader(began);
             synchronized (parts) {
                 parts.add(part);
             }
@@ -107,85 +79,55 @@ final class TreeReader implements Consumer<ChildFile[]> {
             throw e.getCause();
         }
         // The walk's close has joined its threads, so their parts are complete and seen here.
-        return join(parts, rootPath).build(absolute, began, plan.threads());
+        return join(parts).build(absolute, began, plan.threads());
     }
 
     @Override
-    public void accept(ChildFile[] batch) {
-        for (ChildFile f : batch) {
-            add(f);
+    public void accept(int dir, int count, long[] values, byte[] names, int[] enters) {
+        int name = 0;
+        for (int i = 0; i < count; i++) {
+            int at = i * NativeConstants.ENTRY_LONGS;
+            int length = (int) values[at + NativeConstants.NAME_LENGTH];
+            int index = builder.add(dir, names, name, length, values, at, (int) values[at + NativeConstants.HAVE]);
+            name += length;
+            if (enters[i] != 0) {
+                if (entered == enteredAt.length) {
+                    enteredAt = Arrays.copyOf(enteredAt, entered * 2);
+                    enteredNumbers = Arrays.copyOf(enteredNumbers, entered * 2);
+                }
+                enteredAt[entered] = index;
+                enteredNumbers[entered++] = enters[i];
+            }
         }
     }
 
     /**
      * The parts' entries in one builder, the largest part's first (it is not copied), each entry under
-     * its directory's index there: -1 for {@code rootPath}'s entries, {@link SnapshotBuilder#NO_PARENT}
-     * under a directory no part holds.
+     * its directory's index there: -1 for the top directory's entries.
      */
-    private static SnapshotBuilder join(List<TreeReader> parts, byte[] rootPath) {
+    private static SnapshotBuilder join(List<TreeReader> parts) {
         parts.sort((a, b) -> Integer.compare(b.builder.size(), a.builder.size()));
-        Map<ByteBuffer, Integer> directoryAt = new HashMap<>();
+        int numbers = 1;
+        for (TreeReader part : parts) {
+            for (int d = 0; d < part.entered; d++) {
+                numbers = Math.max(numbers, part.enteredNumbers[d] + 1);
+            }
+        }
+        // Every directory whose entries came was entered, so its number came with its index.
+        int[] indexOf = new int[numbers];
+        indexOf[0] = -1;
         int offset = 0;
         for (TreeReader part : parts) {
-            for (int d = 0; d < part.directoryPaths.size(); d++) {
-                directoryAt.put(ByteBuffer.wrap(part.directoryPaths.get(d)), offset + part.directories[d]);
+            for (int d = 0; d < part.entered; d++) {
+                indexOf[part.enteredNumbers[d]] = offset + part.enteredAt[d];
             }
             offset += part.builder.size();
         }
         SnapshotBuilder joined = parts.get(0).builder;
-        joined.mapParents(parts.get(0).parentIndices(directoryAt, rootPath));
+        joined.mapParents(indexOf);
         for (int k = 1; k < parts.size(); k++) {
-            joined.append(parts.get(k).builder, parts.get(k).parentIndices(directoryAt, rootPath));
+            joined.append(parts.get(k).builder, indexOf);
         }
         return joined;
-    }
-
-    private void add(ChildFile f) {
-        byte[] name = access.nameBytes(f);
-        int have = access.values(f, values);
-        int index = builder.add(ordered ? lastAtDepth[f.depth() - 1] : parentNumber(f), name, 0, name.length,
-                values, 0, have);
-        if (!f.isDirectory()) {
-            return;
-        }
-        if (ordered) {
-            if (f.depth() == lastAtDepth.length) {
-                lastAtDepth = Arrays.copyOf(lastAtDepth, f.depth() * 2);
-            }
-            lastAtDepth[f.depth()] = index;
-            return;
-        }
-        if (directoryPaths.size() == directories.length) {
-            directories = Arrays.copyOf(directories, directories.length * 2);
-        }
-        directories[directoryPaths.size()] = index;
-        directoryPaths.add(f.pathBytes());
-    }
-
-    /** The number of the path array that names the entry's directory. */
-    private int parentNumber(ChildFile f) {
-        byte[] parent = access.parentPath(f);
-        if (parent != lastParent) {
-            Integer known = parentNumbers.get(parent);
-            if (known == null) {
-                known = parentPaths.size();
-                parentNumbers.put(parent, known);
-                parentPaths.add(parent);
-            }
-            lastParent = parent;
-            lastNumber = known;
-        }
-        return lastNumber;
-    }
-
-    /** For each path array's number, the index of its directory in {@code directoryAt}: -1 for the root's. */
-    private int[] parentIndices(Map<ByteBuffer, Integer> directoryAt, byte[] rootPath) {
-        int[] map = new int[parentPaths.size()];
-        for (int k = 0; k < map.length; k++) {
-            byte[] path = parentPaths.get(k);
-            // A directory the walk never delivered: its entries are left out.
-            map[k] = path == rootPath ? -1 : directoryAt.getOrDefault(ByteBuffer.wrap(path), SnapshotBuilder.NO_PARENT);
-        }
-        return map;
     }
 }

@@ -7,6 +7,7 @@ import com.durvo.ufe.fsutil.internal.natives.NativeErrno;
 import java.io.IOException;
 import java.nio.file.FileSystemException;
 import java.nio.file.FileSystemLoopException;
+import java.util.concurrent.atomic.AtomicInteger;
 
 /**
  * What both walks decide about a directory they meet: whether to enter it,
@@ -23,6 +24,8 @@ public final class Descent {
 
     final WalkPlan options;
     private final long rootDev;
+    /** The directories numbered so far, for a walk with a {@link BatchSink}. */
+    private final AtomicInteger numbered = new AtomicInteger();
 
     /** The root's device and inode are asked for only when the options need them. */
     public Descent(WalkPlan options, DirStream root) throws IOException {
@@ -38,6 +41,11 @@ public final class Descent {
         this.rootDev = id == null ? 0 : id[0];
     }
 
+    /** Numbers {@code n} directories to be entered: answers the first number, the next following it. */
+    int number(int n) {
+        return numbered.getAndAdd(n) + 1;
+    }
+
     /** Whether to enter {@code entry}, judged before anything is opened. */
     boolean enters(ChildFile entry) {
         if (!entry.isDirectory() || entry.depth() >= options.maxDepth()) {
@@ -50,14 +58,14 @@ public final class Descent {
     }
 
     /**
-     * Opens {@code entry} of {@code parent} for reading; null when it is not to be read after all (on
-     * another file system) or {@code parent} was closed meanwhile.
+     * Opens {@code entry} of {@code parent} for reading, under the walk's {@code number}; null when it is not
+     * to be read after all (on another file system) or {@code parent} was closed meanwhile.
      */
-    DirStream open(DirStream parent, ChildFile entry, Ancestors above) throws IOException {
+    DirStream open(DirStream parent, ChildFile entry, int number, Ancestors above) throws IOException {
         byte[] path = entry.pathBytes();
         DirStream dir;
         try {
-            dir = parent.openChild(EntryAccess.get().nameBytes(entry), path, options.flags());
+            dir = parent.openChild(entry, path, options.flags(), number);
         } catch (NativeErrno e) {
             if (e.errno == NativeErrno.ELOOP && !options.followLinks()) {
                 throw new FileSystemException(FileNames.display(path), null,

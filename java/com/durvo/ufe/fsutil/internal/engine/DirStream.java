@@ -4,6 +4,7 @@ import com.durvo.ufe.fsutil.ChildFile;
 import com.durvo.ufe.fsutil.internal.natives.NativeConstants;
 import com.durvo.ufe.fsutil.internal.natives.GuardedHandle;
 import com.durvo.ufe.fsutil.internal.natives.NativeErrno;
+import com.durvo.ufe.fsutil.internal.natives.StatValues;
 import com.durvo.ufe.fsutil.internal.natives.Natives;
 import java.io.IOException;
 
@@ -16,19 +17,22 @@ public final class DirStream implements AutoCloseable {
     public final byte[] path;
     /** The depth of its entries. */
     final int depth;
+    /** The number a walk with a {@link BatchSink} gave it when it entered it; else 0. */
+    final int number;
     private final GuardedHandle handle;
     /** The directory's device and inode, asked for only when a walk needs them. */
     private volatile long[] id;
 
-    private DirStream(long handle, byte[] path, int depth) {
+    private DirStream(long handle, byte[] path, int depth, int number) {
         this.path = path;
         this.depth = depth;
+        this.number = number;
         this.handle = new GuardedHandle(this, handle, Natives::closeDir);
     }
 
     /** Opens the directory at {@code path} (a final link is followed; the empty path is the working one). */
     public static DirStream open(byte[] path, int depth) throws NativeErrno {
-        return new DirStream(Natives.openDir(Natives.sysPath(path)), path, depth);
+        return new DirStream(Natives.openDir(Natives.sysPath(path)), path, depth, 0);
     }
 
     /**
@@ -36,7 +40,7 @@ public final class DirStream implements AutoCloseable {
      * its owner can make calls relative to it through {@link #whileOpen} (on failure {@code fd} is closed).
      */
     public static DirStream of(int fd, byte[] path, int depth) throws NativeErrno {
-        return new DirStream(Natives.adoptDir(fd), path, depth);
+        return new DirStream(Natives.adoptDir(fd), path, depth, 0);
     }
 
     /** What {@link #whileOpen} runs. */
@@ -84,11 +88,13 @@ public final class DirStream implements AutoCloseable {
     }
 
     /**
-     * Opens {@code name}, an entry of this directory whose path is {@code path}, relative to this one:
-     * through a link only with {@link NativeConstants#FOLLOW} in {@code flags}. Null once this is closed.
+     * Opens {@code entry}, an entry of this directory whose path is {@code path}, relative to this one:
+     * through a link only with {@link NativeConstants#FOLLOW} in {@code flags}; it keeps the walk's
+     * {@code number}. Null once this is closed.
      */
-    DirStream openChild(byte[] name, byte[] path, int flags) throws NativeErrno {
-        return handle.use(h -> new DirStream(Natives.openDirAt(h, name, flags), path, depth + 1), null);
+    DirStream openChild(ChildFile entry, byte[] path, int flags, int number) throws NativeErrno {
+        byte[] name = EntryAccess.get().nameBytes(entry);
+        return handle.use(h -> new DirStream(Natives.openDirAt(h, name, flags), path, depth + 1, number), null);
     }
 
     /**
@@ -111,6 +117,53 @@ public final class DirStream implements AutoCloseable {
             name += length;
         }
         return children;
+    }
+
+    /** The directories of a batch handed to a sink that the walk enters, numbered from {@code first} on. */
+    record Entering(ChildFile[] dirs, int first) {
+    }
+
+    /**
+     * Reads the next entries, with the attributes and flags {@code descent} asks for, into {@code sink}; answers
+     * those of them {@code descent} enters (of which alone entries are made), null at the end or once closed.
+     */
+    Entering nextInto(Descent descent, BatchSink sink) throws NativeErrno {
+        Batch batch = Batch.OF_THREAD.get();
+        int want = descent.options.want();
+        int count = read(batch, want, descent.options.flags());
+        if (count == 0) {
+            return null;
+        }
+        ChildFile[] entered = new ChildFile[count];
+        int entering = 0;
+        if (depth < descent.options.maxDepth()) {
+            EntryAccess.Maker maker = EntryAccess.get();
+            int name = 0;
+            for (int i = 0; i < count; i++) {
+                int at = i * NativeConstants.ENTRY_LONGS;
+                int length = (int) batch.longs[at + NativeConstants.NAME_LENGTH];
+                if (StatValues.typeBits(StatValues.mode(batch.longs, at)) == NativeConstants.S_IFDIR
+                        && (batch.longs[at + NativeConstants.HAVE] & NativeConstants.TYPE) != 0) {
+                    ChildFile dir = maker.entry(path, batch.names, name, length, batch.longs, at, depth, want);
+                    if (descent.enters(dir)) {
+                        entered[i] = dir;
+                        entering++;
+                    }
+                }
+                name += length;
+            }
+        }
+        ChildFile[] dirs = new ChildFile[entering];
+        int[] numbers = new int[count];
+        int first = entering == 0 ? 0 : descent.number(entering);
+        for (int i = 0, k = 0; k < entering; i++) {
+            if (entered[i] != null) {
+                numbers[i] = first + k;
+                dirs[k++] = entered[i];
+            }
+        }
+        sink.accept(number, count, batch.longs, batch.names, numbers);
+        return new Entering(dirs, first);
     }
 
     /** What takes a batch's names one by one: {@code length} bytes of {@code names} from {@code from}. */

@@ -20,15 +20,6 @@ public final class EntryAccess {
         /** The entry's name bytes themselves, not a copy: the engine only reads them. */
         byte[] nameBytes(ChildFile entry);
 
-        /** The path of the entry's directory, the one array every entry of one directory read shares. */
-        byte[] parentPath(ChildFile entry);
-
-        /**
-         * Writes the entry's values into {@code out} as a listing batch holds them (the stat values, the
-         * creation time) and answers the attribute bits it has.
-         */
-        int values(ChildFile entry, long[] out);
-
         /** What the walk engine reads of {@code options}. */
         WalkPlan plan(WalkOptions options);
 

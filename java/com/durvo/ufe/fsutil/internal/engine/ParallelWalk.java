@@ -19,7 +19,6 @@ import java.util.concurrent.ArrayBlockingQueue;
 import java.util.concurrent.BlockingQueue;
 import java.util.concurrent.LinkedBlockingDeque;
 import java.util.concurrent.atomic.AtomicInteger;
-import java.util.function.Consumer;
 import java.util.function.Supplier;
 
 /**
@@ -54,6 +53,7 @@ public final class ParallelWalk extends BatchIterator<ChildFile> implements Walk
     private static final class Node implements Descent.Ancestors {
         final Node parent;
         final ChildFile entry;  // null for the root
+        final int number;       // the walk's, for a sink
         long[] id;          // device and inode, once known: needed to follow links, or to open it again
         DirStream dir;      // null while closed for the budget
         boolean reading;
@@ -65,6 +65,7 @@ public final class ParallelWalk extends BatchIterator<ChildFile> implements Walk
             this.parent = parent;
             this.entry = entry;
             this.dir = dir;
+            this.number = dir.number;
             this.id = dir.knownIdentity();
         }
 
@@ -83,8 +84,8 @@ public final class ParallelWalk extends BatchIterator<ChildFile> implements Walk
         }
     }
 
-    /** An entry of {@code parent} to enter. */
-    private record Task(Node parent, ChildFile entry) {
+    /** An entry of {@code parent} to enter, with the walk's number for it. */
+    private record Task(Node parent, ChildFile entry, int number) {
     }
 
     /** What the worker threads share; never the walk itself, so that the cleaner can see it dropped. */
@@ -97,14 +98,14 @@ public final class ParallelWalk extends BatchIterator<ChildFile> implements Walk
         final List<Thread> threads = new ArrayList<>();
         final Descent descent;
         /** Where each thread puts the batches it reads, on that thread; null: hand them to the consumer. */
-        final Supplier<? extends Consumer<ChildFile[]>> sinks;
+        final Supplier<? extends BatchSink> sinks;
         final int budget;
         volatile boolean closed;
         // Guarded by this:
         final Set<Node> open = new HashSet<>();
         final LinkedHashSet<Node> idle = new LinkedHashSet<>();  // open, not root, in use by nobody; oldest first
 
-        Shared(Descent descent, int threads, Supplier<? extends Consumer<ChildFile[]>> sinks) {
+        Shared(Descent descent, int threads, Supplier<? extends BatchSink> sinks) {
             this.descent = descent;
             this.sinks = sinks;
             this.budget = 4 * threads + 8;
@@ -126,7 +127,7 @@ public final class ParallelWalk extends BatchIterator<ChildFile> implements Walk
 
         private void walk() throws InterruptedException {
             List<ChildFile> gathered = new ArrayList<>(HANDOVER + 128);
-            Consumer<ChildFile[]> sink = sinks == null ? null : sinks.get();
+            BatchSink sink = sinks == null ? null : sinks.get();
             while (!closed) {
                 Object task = dirs.pollFirst();
                 if (task == null) {
@@ -173,7 +174,7 @@ public final class ParallelWalk extends BatchIterator<ChildFile> implements Walk
             Node node = null;
             try {
                 DirStream up = openAgain(parent);
-                DirStream dir = up == null ? null : descent.open(up, task.entry(), parent);
+                DirStream dir = up == null ? null : descent.open(up, task.entry(), task.number(), parent);
                 if (dir != null) {
                     synchronized (this) {
                         node = new Node(parent, task.entry(), dir);
@@ -212,7 +213,7 @@ public final class ParallelWalk extends BatchIterator<ChildFile> implements Walk
                     byte[] path = node.entry.pathBytes();
                     DirStream dir;
                     try {
-                        dir = up == null ? null : up.openChild(EntryAccess.get().nameBytes(node.entry), path, descent.options.flags());
+                        dir = up == null ? null : up.openChild(node.entry, path, descent.options.flags(), node.number);
                     } catch (NativeErrno e) {
                         throw e.forFile(path);
                     }
@@ -239,31 +240,35 @@ public final class ParallelWalk extends BatchIterator<ChildFile> implements Walk
             }
         }
 
-        private void list(Node node, List<ChildFile> gathered, Consumer<ChildFile[]> sink)
-                throws InterruptedException {
+        private void list(Node node, List<ChildFile> gathered, BatchSink sink) throws InterruptedException {
             DirStream dir;
             synchronized (this) {
                 dir = node.dir;
             }
             try {
-                ChildFile[] read;
-                while (!closed && dir != null && (read = dir.next(descent.options.want(), descent.options.flags()))
-                        != null) {
-                    for (ChildFile f : read) {
-                        if (sink == null) {
-                            gathered.add(f);
+                while (!closed && dir != null) {
+                    if (sink != null) {
+                        // What comes back of a batch handed over are the directories to enter.
+                        DirStream.Entering entering = dir.nextInto(descent, sink);
+                        if (entering == null) {
+                            break;
                         }
+                        for (int k = 0; k < entering.dirs().length; k++) {
+                            queue(node, entering.dirs()[k], entering.first() + k);
+                        }
+                        continue;
+                    }
+                    ChildFile[] read = dir.next(descent.options.want(), descent.options.flags());
+                    if (read == null) {
+                        break;
+                    }
+                    for (ChildFile f : read) {
+                        gathered.add(f);
                         if (descent.enters(f)) {
-                            synchronized (this) {
-                                node.waiting++;
-                            }
-                            unfinished.incrementAndGet();
-                            dirs.addFirst(new Task(node, f));
+                            queue(node, f, 0);
                         }
                     }
-                    if (sink != null) {
-                        sink.accept(read);
-                    } else if (gathered.size() >= HANDOVER) {
+                    if (gathered.size() >= HANDOVER) {
                         handOver(gathered);
                     }
                 }
@@ -275,6 +280,14 @@ public final class ParallelWalk extends BatchIterator<ChildFile> implements Walk
                     settle(node);
                 }
             }
+        }
+
+        private void queue(Node parent, ChildFile entry, int number) {
+            synchronized (this) {
+                parent.waiting++;
+            }
+            unfinished.incrementAndGet();
+            dirs.addFirst(new Task(parent, entry, number));
         }
 
         /** Counts a directory just opened, closing idle ones over the budget. Holds this. */
@@ -344,17 +357,13 @@ public final class ParallelWalk extends BatchIterator<ChildFile> implements Walk
     private final WalkErrors errors;
     private boolean ended;
 
-    public ParallelWalk(DirStream root, Descent descent, WalkErrors errors) {
-        this(root, descent, errors, null);
-    }
-
     /**
-     * A walk whose threads each put the batches they read into a sink of their own, got from {@code sinks}
-     * on that thread, instead of handing them over: the walk's iterator then only waits for the end and
-     * reports the errors. A sink's failure ends the walk and is thrown by the iterator.
+     * A walk below {@code root}. With {@code sinks} not null its threads each put the batches they read into
+     * a sink of their own, got from {@code sinks} on that thread, instead of handing them over: the walk's
+     * iterator then only waits for the end and reports the errors. A sink's failure ends the walk and is
+     * thrown by the iterator.
      */
-    public ParallelWalk(DirStream root, Descent descent, WalkErrors errors,
-            Supplier<? extends Consumer<ChildFile[]>> sinks) {
+    public ParallelWalk(DirStream root, Descent descent, WalkErrors errors, Supplier<? extends BatchSink> sinks) {
         this.errors = errors;
         int threads = descent.options.threads();
         Shared s = new Shared(descent, threads, sinks);

@@ -10,13 +10,18 @@ import java.util.NoSuchElementException;
  * The ordered walk: one thread, depth first, a directory delivered just before
  * its entries. The directories on the way down stay open, so each one below
  * the root is opened relative to its parent, whatever the path's length.
+ * Given a {@link BatchSink}, it hands each batch over as read, in no such
+ * order, and its iterator only walks to the end.
  */
 public final class TreeWalk implements Walk {
     /** An open directory and what was read of it but not yet delivered. */
     private static final class Frame {
         final DirStream dir;
+        /** Read, not yet delivered; with a sink, the directories of a batch handed over to enter. */
         ChildFile[] entries = new ChildFile[0];
         int next;
+        /** With a sink, the walk's number of entries[0], the others' following it. */
+        int firstNumber;
 
         Frame(DirStream dir) {
             this.dir = dir;
@@ -26,13 +31,17 @@ public final class TreeWalk implements Walk {
     private final ArrayDeque<Frame> stack = new ArrayDeque<>();
     private final Descent descent;
     private final WalkErrors errors;
+    private final BatchSink sink;
     private ChildFile next;
     private ChildFile descend;
+    private int descendNumber;
     private boolean closed;  // guarded by this, as the stack is
 
-    public TreeWalk(DirStream root, Descent descent, WalkErrors errors) {
+    /** A walk below {@code root}; with {@code sink} not null, its batches go there. */
+    public TreeWalk(DirStream root, Descent descent, WalkErrors errors, BatchSink sink) {
         this.descent = descent;
         this.errors = errors;
+        this.sink = sink;
         stack.push(new Frame(root));
     }
 
@@ -51,22 +60,36 @@ public final class TreeWalk implements Walk {
                 ChildFile dir = descend;
                 descend = null;
                 try {
-                    push(descent.open(top.dir, dir, this::above));
+                    push(descent.open(top.dir, dir, descendNumber, this::above));
                 } catch (IOException e) {
                     errors.report(e);
                 }
                 continue;
             }
             if (top.next < top.entries.length) {
-                next = top.entries[top.next++];
-                if (descent.enters(next)) {
-                    descend = next;
+                ChildFile e = top.entries[top.next++];
+                if (sink != null) {
+                    descend = e;
+                    descendNumber = top.firstNumber + top.next - 1;
+                } else {
+                    next = e;
+                    if (descent.enters(e)) {
+                        descend = e;
+                    }
                 }
                 continue;
             }
             ChildFile[] read = null;
             try {
-                read = top.dir.next(descent.options.want(), descent.options.flags());
+                if (sink == null) {
+                    read = top.dir.next(descent.options.want(), descent.options.flags());
+                } else {
+                    DirStream.Entering entering = top.dir.nextInto(descent, sink);
+                    if (entering != null) {
+                        read = entering.dirs();
+                        top.firstNumber = entering.first();
+                    }
+                }
             } catch (NativeErrno e) {
                 errors.report(e.forFile(top.dir.path));
             }

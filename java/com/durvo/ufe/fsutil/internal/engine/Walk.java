@@ -3,7 +3,6 @@ package com.durvo.ufe.fsutil.internal.engine;
 import com.durvo.ufe.fsutil.ChildFile;
 import java.io.IOException;
 import java.util.Iterator;
-import java.util.function.Consumer;
 import java.util.function.Supplier;
 
 /** A walk's iterator, which the stream's close ends. */
@@ -20,12 +19,12 @@ public interface Walk extends Iterator<ChildFile>, AutoCloseable {
     }
 
     /**
-     * {@link #start(DirStream, WalkPlan, WalkErrors)}, where with several threads and {@code sinks} not
-     * null each thread puts the batches it reads into a sink of its own (see {@link ParallelWalk}); the
-     * ordered walk delivers every entry through the iterator whatever {@code sinks} is.
+     * {@link #start(DirStream, WalkPlan, WalkErrors)}, where with {@code sinks} not null each walking thread
+     * hands the batches it reads to a sink of its own, got on that thread (the consuming one when the plan
+     * has one thread), and the iterator only waits for the end and reports the errors.
      */
-    static Walk start(DirStream top, WalkPlan plan, WalkErrors errors,
-            Supplier<? extends Consumer<ChildFile[]>> sinks) throws IOException {
+    static Walk start(DirStream top, WalkPlan plan, WalkErrors errors, Supplier<? extends BatchSink> sinks)
+            throws IOException {
         Descent descent;
         try {
             descent = new Descent(plan, top);
@@ -33,6 +32,7 @@ public interface Walk extends Iterator<ChildFile>, AutoCloseable {
             top.close();
             throw e;
         }
-        return plan.threads() == 1 ? new TreeWalk(top, descent, errors) : new ParallelWalk(top, descent, errors, sinks);
+        return plan.threads() == 1 ? new TreeWalk(top, descent, errors, sinks == null ? null : sinks.get())
+                : new ParallelWalk(top, descent, errors, sinks);
     }
 }
