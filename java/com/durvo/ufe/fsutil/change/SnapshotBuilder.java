@@ -71,7 +71,7 @@ final class SnapshotBuilder {
         }
         System.arraycopy(name, from, names, nameStart, length);
         nameEnd[i] = nameStart + length;
-        prefix[i] = length >= 8 ? (long) BIG_ENDIAN_LONG.get(name, from) : shortPrefix(name, from, length);
+        prefix[i] = prefix(name, from, length);
         parent[i] = parentIndex;
         int mode = StatValues.mode(v, at);
         if ((have & ~NativeConstants.TYPE) == 0) {
@@ -96,13 +96,19 @@ final class SnapshotBuilder {
         return i;
     }
 
-    /** In place of a parent index: the entry's parent is not known, so the entry is left out. */
-    static final int NO_PARENT = -2;
-
     private static final VarHandle BIG_ENDIAN_LONG = MethodHandles.byteArrayViewVarHandle(long[].class,
             ByteOrder.BIG_ENDIAN);
 
-    private static long shortPrefix(byte[] name, int from, int length) {
+    /** The first eight bytes of {@code name[from..from+length)}, big-endian, zero-padded. */
+    private static long prefix(byte[] name, int from, int length) {
+        if (length <= 0) {
+            return 0;
+        }
+        if (from + 8 <= name.length) {
+            // Eight bytes are there to read (a batch's array has room past its names): a short name is masked.
+            long key = (long) BIG_ENDIAN_LONG.get(name, from);
+            return length >= 8 ? key : key & -1L << 8 * (8 - length);
+        }
         long key = 0;
         for (int k = 0; k < 8; k++) {
             key = key << 8 | (k < length ? name[from + k] & 0xFF : 0);
@@ -110,7 +116,7 @@ final class SnapshotBuilder {
         return key;
     }
 
-    /** Replaces each parent index {@code p} of 0 or more by {@code map[p]} (an index, -1 or {@link #NO_PARENT}). */
+    /** Replaces each parent index {@code p} of 0 or more by {@code map[p]} (an index or -1). */
     void mapParents(int[] map) {
         for (int i = 0; i < count; i++) {
             if (parent[i] >= 0) {
@@ -301,9 +307,7 @@ final class SnapshotBuilder {
             if (parent[i] >= count) {
                 throw new IllegalArgumentException("entry " + i + " has parent " + parent[i] + " of " + count);
             }
-            if (parent[i] != NO_PARENT) {
-                first[parent[i] + 2]++;
-            }
+            first[parent[i] + 2]++;
         }
         for (int g = 2; g < first.length; g++) {
             first[g] += first[g - 1];
@@ -311,9 +315,7 @@ final class SnapshotBuilder {
         int[] members = new int[count];
         int[] fill = Arrays.copyOf(first, first.length);
         for (int i = 0; i < count; i++) {
-            if (parent[i] != NO_PARENT) {
-                members[fill[parent[i] + 1]++] = i;
-            }
+            members[fill[parent[i] + 1]++] = i;
         }
         int[] scratch = new int[count];  // shared: each thread's directories use their own part of it
         int[] from = new int[threads + 1];  // the directories each thread sorts: from[k] to from[k + 1]
@@ -324,18 +326,10 @@ final class SnapshotBuilder {
             }
             from[k] = g;
         }
+        long[] keys = new long[count];  // shared as scratch is
         Threads.inParallel(threads, k -> {
-            long[] keys = new long[0];
             for (int g = from[k]; g < from[k + 1]; g++) {
-                int n = first[g + 1] - first[g];
-                if (n <= SHORT_RUN || n > KEYED_MAX) {
-                    sortByName(members, first[g], first[g + 1], scratch);
-                    continue;
-                }
-                if (keys.length < n) {
-                    keys = new long[Math.max(n, 1024)];
-                }
-                sortByKey(members, first[g], first[g + 1], keys, scratch);
+                sortByName(members, first[g], first[g + 1], 0, keys, scratch);
             }
         });
         int[] order = new int[count];
@@ -369,7 +363,10 @@ final class SnapshotBuilder {
     }
 
     private boolean sameName(int i, int j) {
-        return compareNames(i, j) == 0;
+        int si = nameStart(i);
+        int sj = nameStart(j);
+        return prefix[i] == prefix[j] && nameEnd[i] - si == nameEnd[j] - sj
+                && Arrays.equals(names, si, nameEnd[i], names, sj, nameEnd[j]);
     }
 
     private int compareNames(int i, int j) {
@@ -386,43 +383,20 @@ final class SnapshotBuilder {
 
     /** Runs this short are sorted by insertion. */
     private static final int SHORT_RUN = 12;
-    /** The most entries a sort by key orders: their positions take the keys' low 20 bits. */
-    private static final int KEYED_MAX = 1 << 20;
 
     /**
-     * Sorts a[from..to) by name through a primitive sort of keys: each name's first 44 bits above its
-     * position. Names that share those bits (a common prefix such as "lib") stay in arrival order there,
-     * so each such run is then sorted by name.
+     * Sorts a[from..to) by name, the names all equal in their first {@code depth} bytes, through a primitive
+     * sort of keys: each name's next bytes above its place in the run, as many bytes as the place leaves room
+     * for. Then each run of equal keys is sorted by the bytes after those. {@code keys} and {@code scratch}
+     * are as long as {@code a}; this uses their [from, to).
      */
-    private void sortByKey(int[] a, int from, int to, long[] keys, int[] scratch) {
+    private void sortByName(int[] a, int from, int to, int depth, long[] keys, int[] scratch) {
         int n = to - from;
-        for (int k = 0; k < n; k++) {
-            // The sign bit flipped, so that a signed sort orders the bytes unsigned.
-            keys[k] = ((prefix[a[from + k]] ^ Long.MIN_VALUE) >> 20) << 20 | k;
-        }
-        Arrays.sort(keys, 0, n);
-        System.arraycopy(a, from, scratch, from, n);
-        for (int k = 0; k < n; k++) {
-            a[from + k] = scratch[from + (int) (keys[k] & (KEYED_MAX - 1))];
-        }
-        int start = 0;
-        for (int k = 1; k <= n; k++) {
-            if (k == n || keys[k] >> 20 != keys[start] >> 20) {
-                if (k - start > 1) {
-                    sortByName(a, from + start, from + k, scratch);
-                }
-                start = k;
-            }
-        }
-    }
-
-    /** Sorts a[from..to) by name: insertion for short runs, merging above. */
-    private void sortByName(int[] a, int from, int to, int[] scratch) {
-        if (to - from <= SHORT_RUN) {
+        if (n <= SHORT_RUN) {
             for (int k = from + 1; k < to; k++) {
                 int v = a[k];
                 int m = k - 1;
-                while (m >= from && compareNames(a[m], v) > 0) {
+                while (m >= from && compareFrom(a[m], v, depth) > 0) {
                     a[m + 1] = a[m];
                     m--;
                 }
@@ -430,17 +404,47 @@ final class SnapshotBuilder {
             }
             return;
         }
-        int mid = (from + to) >>> 1;
-        sortByName(a, from, mid, scratch);
-        sortByName(a, mid, to, scratch);
-        if (compareNames(a[mid - 1], a[mid]) <= 0) {
-            return;
+        int bytes = Integer.numberOfLeadingZeros(n - 1) / 8 + 4;  // 64 bits less the place's, in whole bytes
+        long placeMask = -1L >>> 8 * bytes;
+        for (int k = 0; k < n; k++) {
+            // The sign bit flipped, so that a signed sort orders the bytes unsigned.
+            keys[from + k] = (chunk(a[from + k], depth) & ~placeMask ^ Long.MIN_VALUE) | k;
         }
-        System.arraycopy(a, from, scratch, from, to - from);
-        int l = from;
-        int r = mid;
+        Arrays.sort(keys, from, to);
+        System.arraycopy(a, from, scratch, from, n);
         for (int k = from; k < to; k++) {
-            a[k] = r >= to || (l < mid && compareNames(scratch[l], scratch[r]) <= 0) ? scratch[l++] : scratch[r++];
+            a[k] = scratch[from + (int) (keys[k] & placeMask)];
         }
+        int next = depth + bytes;
+        for (int start = from, end; start < to; start = end) {
+            long key = keys[start] & ~placeMask;
+            for (end = start + 1; end < to && (keys[end] & ~placeMask) == key; end++) {
+            }
+            // A name that ends before the key's last byte equals every name of its run (names hold no NUL).
+            if (end - start > 1 && nameEnd[a[start]] - nameStart(a[start]) >= next) {
+                sortByName(a, start, end, next, keys, scratch);
+            }
+        }
+    }
+
+    private int nameStart(int i) {
+        return i == 0 ? 0 : nameEnd[i - 1];
+    }
+
+    /** Entry i's name from byte {@code depth} on: the first eight bytes big-endian, zero-padded. */
+    private long chunk(int i, int depth) {
+        if (depth == 0) {
+            return prefix[i];
+        }
+        int start = nameStart(i) + depth;
+        return prefix(names, start, nameEnd[i] - start);
+    }
+
+    /** Compares the names of entries i and j, equal in their first {@code depth} bytes and no shorter. */
+    private int compareFrom(int i, int j, int depth) {
+        if (depth == 0) {
+            return compareNames(i, j);
+        }
+        return Arrays.compareUnsigned(names, nameStart(i) + depth, nameEnd[i], names, nameStart(j) + depth, nameEnd[j]);
     }
 }
