@@ -327,9 +327,10 @@ final class SnapshotBuilder {
             from[k] = g;
         }
         long[] keys = new long[count];  // shared as scratch is
+        boolean[] twin = new boolean[count];
         Threads.inParallel(threads, k -> {
             for (int g = from[k]; g < from[k + 1]; g++) {
-                sortByName(members, first[g], first[g + 1], 0, keys, scratch);
+                sortByName(members, first[g], first[g + 1], 0, keys, scratch, twin);
             }
         });
         int[] order = new int[count];
@@ -346,7 +347,7 @@ final class SnapshotBuilder {
                 continue;
             }
             int i = members[next[top]++];
-            if (next[top] - 1 > first[parent[i] + 1] && sameName(i, members[next[top] - 2])) {
+            if (twin[i]) {
                 continue;  // the second of one name: it and what was read below it are left out
             }
             order[n++] = i;
@@ -360,13 +361,6 @@ final class SnapshotBuilder {
             }
         }
         return Arrays.copyOf(order, n);
-    }
-
-    private boolean sameName(int i, int j) {
-        int si = nameStart(i);
-        int sj = nameStart(j);
-        return prefix[i] == prefix[j] && nameEnd[i] - si == nameEnd[j] - sj
-                && Arrays.equals(names, si, nameEnd[i], names, sj, nameEnd[j]);
     }
 
     private int compareNames(int i, int j) {
@@ -387,20 +381,23 @@ final class SnapshotBuilder {
     /**
      * Sorts a[from..to) by name, the names all equal in their first {@code depth} bytes, through a primitive
      * sort of keys: each name's next bytes above its place in the run, as many bytes as the place leaves room
-     * for. Then each run of equal keys is sorted by the bytes after those. {@code keys} and {@code scratch}
-     * are as long as {@code a}; this uses their [from, to).
+     * for. Then each run of equal keys is sorted by the bytes after those. Of names met twice, the later
+     * comers are marked in {@code twin} (by entry). {@code keys} and {@code scratch} are as long as
+     * {@code a}; this uses their [from, to).
      */
-    private void sortByName(int[] a, int from, int to, int depth, long[] keys, int[] scratch) {
+    private void sortByName(int[] a, int from, int to, int depth, long[] keys, int[] scratch, boolean[] twin) {
         int n = to - from;
         if (n <= SHORT_RUN) {
             for (int k = from + 1; k < to; k++) {
                 int v = a[k];
                 int m = k - 1;
-                while (m >= from && compareFrom(a[m], v, depth) > 0) {
+                int c = 1;
+                while (m >= from && (c = compareFrom(a[m], v, depth)) > 0) {
                     a[m + 1] = a[m];
                     m--;
                 }
                 a[m + 1] = v;
+                twin[v] = c == 0;
             }
             return;
         }
@@ -420,9 +417,16 @@ final class SnapshotBuilder {
             long key = keys[start] & ~placeMask;
             for (end = start + 1; end < to && (keys[end] & ~placeMask) == key; end++) {
             }
+            if (end - start == 1) {
+                continue;
+            }
+            if (nameEnd[a[start]] - nameStart(a[start]) >= next) {
+                sortByName(a, start, end, next, keys, scratch, twin);
+                continue;
+            }
             // A name that ends before the key's last byte equals every name of its run (names hold no NUL).
-            if (end - start > 1 && nameEnd[a[start]] - nameStart(a[start]) >= next) {
-                sortByName(a, start, end, next, keys, scratch);
+            for (int k = start + 1; k < end; k++) {
+                twin[a[k]] = true;
             }
         }
     }
