@@ -31,15 +31,13 @@ final class SnapshotBuilder {
     private int count;
     private int[] parent = new int[1024];
     private int[] nameEnd = new int[1024];
-    private int[] kind = new int[1024];
-    private int[] uid = new int[1024];
-    private int[] gid = new int[1024];
-    private int[] links = new int[1024];
-    private long[] size = new long[1024];
-    private long[] inode = new long[1024];
-    private long[] mtime = new long[1024];
-    private long[] ctime = new long[1024];
-    private long[] btime = new long[1024];
+    /**
+     * The values the snapshot keeps, an entry's together ({@link #ROW} longs: kind and owner, group and
+     * links, size, inode, modification, change and creation time), so that ordering them reads one
+     * place per entry and adding one writes one.
+     */
+    private long[] rows = new long[1024 * ROW];
+    private static final int ROW = 7;
     /** The first eight bytes of each name, big-endian and zero-padded: most comparisons end there. */
     private long[] prefix = new long[1024];
     private byte[] names = new byte[16384];
@@ -74,24 +72,24 @@ final class SnapshotBuilder {
         prefix[i] = prefix(name, from, length);
         parent[i] = parentIndex;
         int mode = StatValues.mode(v, at);
+        int r = i * ROW;
         if ((have & ~NativeConstants.TYPE) == 0) {
             int type = (have & NativeConstants.TYPE) != 0 ? StatValues.typeBits(mode) : 0;
-            kind[i] = type | EntryColumns.UNREAD | EntryColumns.UNCERTAIN;
-            btime[i] = EntryColumns.NO_TIME;
+            rows[r] = (long) (type | EntryColumns.UNREAD | EntryColumns.UNCERTAIN) << 32;
+            rows[r + 6] = EntryColumns.NO_TIME;
             return i;
         }
         long modified = nanos(StatValues.modifiedSeconds(v, at), StatValues.modifiedNanos(v, at));
         boolean racy = StatValues.typeBits(mode) == NativeConstants.S_IFREG && modified > readSince - RACY_NANOS;
-        kind[i] = (mode & EntryColumns.MODE_BITS) | deviceIndex(StatValues.dev(v, at)) << EntryColumns.DEVICE_SHIFT
+        int kind = (mode & EntryColumns.MODE_BITS) | deviceIndex(StatValues.dev(v, at)) << EntryColumns.DEVICE_SHIFT
                 | (racy ? EntryColumns.UNCERTAIN : 0);
-        uid[i] = StatValues.uid(v, at);
-        gid[i] = StatValues.gid(v, at);
-        links[i] = StatValues.links(v, at);
-        size[i] = StatValues.size(v, at);
-        inode[i] = StatValues.ino(v, at);
-        mtime[i] = modified;
-        ctime[i] = nanos(StatValues.changeSeconds(v, at), StatValues.changeNanos(v, at));
-        btime[i] = (have & NativeConstants.BTIME_BIT) != 0
+        rows[r] = (long) kind << 32 | StatValues.uid(v, at) & 0xFFFF_FFFFL;
+        rows[r + 1] = (long) StatValues.gid(v, at) << 32 | StatValues.links(v, at) & 0xFFFF_FFFFL;
+        rows[r + 2] = StatValues.size(v, at);
+        rows[r + 3] = StatValues.ino(v, at);
+        rows[r + 4] = modified;
+        rows[r + 5] = nanos(StatValues.changeSeconds(v, at), StatValues.changeNanos(v, at));
+        rows[r + 6] = (have & NativeConstants.BTIME_BIT) != 0
                 ? nanos(StatValues.birthSeconds(v, at), StatValues.birthNanos(v, at)) : EntryColumns.NO_TIME;
         return i;
     }
@@ -150,27 +148,23 @@ final class SnapshotBuilder {
         for (int d = 0; d < device.length; d++) {
             device[d] = deviceIndex(part.devices[d]);
         }
-        int deviceBits = (EntryColumns.MAX_DEVICES - 1) << EntryColumns.DEVICE_SHIFT;
-        for (int k = 0; k < n; k++) {
-            int i = count + k;
-            nameEnd[i] = part.nameEnd[k] + nameStart;
-            int p = part.parent[k];
-            parent[i] = p >= 0 ? map[p] : p;
-            int kd = part.kind[k];
-            if ((kd & EntryColumns.UNREAD) == 0) {
-                int d = device[(kd & deviceBits) >>> EntryColumns.DEVICE_SHIFT];
-                kd = kd & ~deviceBits | d << EntryColumns.DEVICE_SHIFT;
-            }
-            kind[i] = kd;
+        boolean renumbered = false;
+        for (int d = 0; d < device.length; d++) {
+            renumbered |= device[d] != d;
         }
-        System.arraycopy(part.uid, 0, uid, count, n);
-        System.arraycopy(part.gid, 0, gid, count, n);
-        System.arraycopy(part.links, 0, links, count, n);
-        System.arraycopy(part.size, 0, size, count, n);
-        System.arraycopy(part.inode, 0, inode, count, n);
-        System.arraycopy(part.mtime, 0, mtime, count, n);
-        System.arraycopy(part.ctime, 0, ctime, count, n);
-        System.arraycopy(part.btime, 0, btime, count, n);
+        for (int k = 0; k < n; k++) {
+            nameEnd[count + k] = part.nameEnd[k] + nameStart;
+            int p = part.parent[k];
+            parent[count + k] = p >= 0 ? map[p] : p;
+        }
+        System.arraycopy(part.rows, 0, rows, count * ROW, n * ROW);
+        long deviceBits = (long) (EntryColumns.MAX_DEVICES - 1) << EntryColumns.DEVICE_SHIFT + 32;
+        for (int r = count * ROW; renumbered && r < (count + n) * ROW; r += ROW) {
+            if ((rows[r] >>> 32 & EntryColumns.UNREAD) == 0) {
+                int d = device[(int) ((rows[r] & deviceBits) >>> EntryColumns.DEVICE_SHIFT + 32)];
+                rows[r] = rows[r] & ~deviceBits | (long) d << EntryColumns.DEVICE_SHIFT + 32;
+            }
+        }
         System.arraycopy(part.prefix, 0, prefix, count, n);
         count += n;
     }
@@ -207,15 +201,7 @@ final class SnapshotBuilder {
         int n = Math.max(parent.length * 2, atLeast);
         parent = Arrays.copyOf(parent, n);
         nameEnd = Arrays.copyOf(nameEnd, n);
-        kind = Arrays.copyOf(kind, n);
-        uid = Arrays.copyOf(uid, n);
-        gid = Arrays.copyOf(gid, n);
-        links = Arrays.copyOf(links, n);
-        size = Arrays.copyOf(size, n);
-        inode = Arrays.copyOf(inode, n);
-        mtime = Arrays.copyOf(mtime, n);
-        ctime = Arrays.copyOf(ctime, n);
-        btime = Arrays.copyOf(btime, n);
+        rows = Arrays.copyOf(rows, Math.multiplyExact(n, ROW));
         prefix = Arrays.copyOf(prefix, n);
     }
 
@@ -231,25 +217,41 @@ final class SnapshotBuilder {
         int[] p = new int[n];
         int[] ends = new int[n];
         byte[] pool = new byte[namesLength(order)];
-        int[][] ints = {kind, uid, gid, links};
-        long[][] longs = {size, inode, mtime, ctime, btime};
-        int[][] intsOut = new int[ints.length][];
-        long[][] longsOut = new long[longs.length][];
+        int[][] ints = new int[4][n];  // kind, owner, group, links
+        long[][] longs = new long[5][n];  // size, inode, modification, change and creation time
+        // Job 0 the names and parents, the others a share of the values each.
+        int shares = t == 1 ? 1 : 4 * t;
         AtomicInteger jobs = new AtomicInteger();
         Threads.inParallel(t, k -> {
-            for (int job; (job = jobs.getAndIncrement()) <= ints.length + longs.length;) {
+            for (int job; (job = jobs.getAndIncrement()) <= shares;) {
                 if (job == 0) {
                     namesAndParents(order, p, ends, pool);
-                } else if (job <= ints.length) {
-                    intsOut[job - 1] = pick(ints[job - 1], order);
                 } else {
-                    longsOut[job - 1 - ints.length] = pick(longs[job - 1 - ints.length], order);
+                    gather(order, (int) ((long) n * (job - 1) / shares), (int) ((long) n * job / shares), ints, longs);
                 }
             }
         });
-        EntryColumns columns = new EntryColumns(n, p, ends, intsOut[0], intsOut[1], intsOut[2], intsOut[3],
-                longsOut[0], longsOut[1], longsOut[2], longsOut[3], longsOut[4], pool, Arrays.copyOf(devices, deviceCount));
+        EntryColumns columns = new EntryColumns(n, p, ends, ints[0], ints[1], ints[2], ints[3], longs[0], longs[1],
+                longs[2], longs[3], longs[4], pool, Arrays.copyOf(devices, deviceCount));
         return new TreeSnapshot(root, takenAt, columns);
+    }
+
+    /** The values of the entries order[from..to) into the columns, at the same places. */
+    private void gather(int[] order, int from, int to, int[][] ints, long[][] longs) {
+        for (int k = from; k < to; k++) {
+            int r = order[k] * ROW;
+            long kindAndOwner = rows[r];
+            long groupAndLinks = rows[r + 1];
+            ints[0][k] = (int) (kindAndOwner >>> 32);
+            ints[1][k] = (int) kindAndOwner;
+            ints[2][k] = (int) (groupAndLinks >>> 32);
+            ints[3][k] = (int) groupAndLinks;
+            longs[0][k] = rows[r + 2];
+            longs[1][k] = rows[r + 3];
+            longs[2][k] = rows[r + 4];
+            longs[3][k] = rows[r + 5];
+            longs[4][k] = rows[r + 6];
+        }
     }
 
     /** Fewer entries than this are put in order by one thread: another would cost more than it saves. */
@@ -277,22 +279,6 @@ final class SnapshotBuilder {
             length += nameEnd[i] - (i == 0 ? 0 : nameEnd[i - 1]);
         }
         return length;
-    }
-
-    private static int[] pick(int[] column, int[] order) {
-        int[] out = new int[order.length];
-        for (int k = 0; k < order.length; k++) {
-            out[k] = column[order[k]];
-        }
-        return out;
-    }
-
-    private static long[] pick(long[] column, int[] order) {
-        long[] out = new long[order.length];
-        for (int k = 0; k < order.length; k++) {
-            out[k] = column[order[k]];
-        }
-        return out;
     }
 
     /**
