@@ -401,7 +401,9 @@ final class SnapshotBuilder {
         int next = depth + bytes;
         for (int start = from, end; start < to; start = end) {
             long key = keys[start] & ~placeMask;
-            for (end = start + 1; end < to && (keys[end] & ~placeMask) == key; end++) {
+            end = start + 1;
+            while (end < to && (keys[end] & ~placeMask) == key) {
+                end++;
             }
             if (end - start == 1) {
                 continue;
